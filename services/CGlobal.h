@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class QObject;
+class QWindow;
+class CCardReader;
+class CModelUpdater;
+class IKeyboardFilter;
+
+// The process-wide services object: settings, the card reader, the model update, the URL-scheme
+// registration and the lock filter. Created on first use and deliberately never destroyed, so a
+// worker that outlives the main window still finds it.
+class CGlobal {
+public:
+    static CGlobal& Instance();
+
+    // The client folder (the executable's folder, ending in "/"). Tests point it elsewhere.
+    QString ClientFolder() const { return m_clientFolder; }
+    void SetClientFolder(const QString& folder);
+
+    // Settings of "config.ini" in the client folder, section "Config". Reads leave `value` as
+    // it was when the file, section or key is missing; a write creates file and section.
+    void GetConfigInt(const QString& key, int& value) const;
+    void GetConfigString(const QString& key, QString& value) const;
+    bool SetConfigInt(const QString& key, int value);
+
+    // Card reader. Init on the main thread with the window that receives UM_CARD_* events;
+    // Start/Stop from any thread, they return at once.
+    void InitCardReader(QObject* window);
+    void StartCardReading(int port, int continuous);
+    void StopCardReading();
+    int ComPortSetting() const { return m_comPort; }
+    int ReadTimeSetting() const { return m_readTime; }
+
+    // Model update on its own worker; a request while one runs is ignored (and logged).
+    void StartModelUpdate(int localVersion);
+
+    // Writes the desktop entry and the default handler of the vornapp scheme.
+    void RegisterUrlProtocol();
+
+    // Lock filter (active keyboard grab). The filter itself is provided by the window layer,
+    // which knows the display; without one the lock steps run without a keyboard filter.
+    void SetKeyboardFilter(IKeyboardFilter* filter) { m_keyboard = filter; }
+    bool InstallLockHook(QWindow* window);
+    void RemoveLockHook();
+
+private:
+    CGlobal();
+    ~CGlobal() = delete;
+
+    QString m_clientFolder;
+    int m_comPort = 0;
+    int m_readTime = 500;
+    std::unique_ptr<CCardReader> m_card;
+    std::unique_ptr<CModelUpdater> m_updater;
+    IKeyboardFilter* m_keyboard = nullptr;
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QEvent>
+
+#include <array>
+#include <cstddef>
+#include <memory>
+
+// Requests and worker results reach the main window as posted events whose types carry the
+// message numbers the page bridge and the card worker agree on. QCoreApplication::postEvent is
+// safe from any thread; a payload belongs to its event and is freed with it, also when the
+// receiver is gone before the event is delivered.
+enum : int {
+    UM_LOCK_APP = 1224,             // wParam 1 lock, 0 unlock
+    UM_CARD_RESULT = 1225,          // wParam 1 success (record), else failure (text)
+    UM_CARD_BUSY = 1226,            // wParam 1 cycle started, else ended; lParam continuous flag
+    UM_UPDATE = 1227,               // model update requested
+    UM_GET_VCAM_LIST = 1228,        // camera list requested
+    UM_GET_IS_REMOTE_LOGIN = 1229,  // remote-control check requested
+};
+
+// Fifteen zero-terminated UTF-16 fields of 256 code units each; the field indices are those
+// of the card reader (1 name ... 11 photo path).
+struct IdCardRecord {
+    static constexpr int kFieldCount = 15;
+    static constexpr int kFieldUnits = 256;
+    char16_t fields[kFieldCount][kFieldUnits] = {};
+};
+static_assert(sizeof(IdCardRecord) == 7680, "the card record is a fixed 7,680-byte block");
+
+// A zero-terminated UTF-16 failure text of at most 255 code units (a 512-byte block).
+using CardErrorText = std::array<char16_t, 256>;
+static_assert(sizeof(CardErrorText) == 512);
+
+class CMessageEvent : public QEvent {
+public:
+    CMessageEvent(int message, qintptr wParam, qintptr lParam = 0)
+        : QEvent(static_cast<QEvent::Type>(message)), m_wParam(wParam), m_lParam(lParam) {}
+    int Message() const { return static_cast<int>(type()); }
+    qintptr WParam() const { return m_wParam; }
+    qintptr LParam() const { return m_lParam; }
+
+private:
+    qintptr m_wParam;
+    qintptr m_lParam;
+};
+
+// UM_CARD_RESULT: owns either the card record (success) or the failure text; either may be
+// absent, which the receiver treats as "nothing to answer".
+class CCardResultEvent : public CMessageEvent {
+public:
+    explicit CCardResultEvent(std::unique_ptr<IdCardRecord> record)
+        : CMessageEvent(UM_CARD_RESULT, 1), m_record(std::move(record)) {}
+    explicit CCardResultEvent(std::unique_ptr<CardErrorText> error)
+        : CMessageEvent(UM_CARD_RESULT, 0), m_error(std::move(error)) {}
+    const IdCardRecord* Record() const { return m_record.get(); }
+    const CardErrorText* Error() const { return m_error.get(); }
+
+private:
+    std::unique_ptr<IdCardRecord> m_record;
+    std::unique_ptr<CardErrorText> m_error;
+};
