@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the build, the client and the tests need. Idempotent.
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake pkg-config clang clang-format libclang-rt-14-dev
+    qt6-base-dev qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin libgl-dev
+    libminizip-dev zlib1g-dev libjsoncpp-dev libcurl4-openssl-dev libcpp-httplib-dev
+    libx11-dev libxcb1-dev libxcb-keysyms1-dev
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    # run: fonts for the Chinese texts of the skin and the pages, the desktop integration
+    fonts-wqy-microhei xdg-utils desktop-file-utils
+    # tests: virtual display, window manager, input and window-state tools, a JavaScript engine
+    xvfb xauth openbox xdotool wmctrl x11-utils imagemagick python3 nodejs unzip zip
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "setup: all packages present"
+    exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+echo "setup: installing ${missing[*]}"
+$SUDO apt-get update
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
