@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorn::platform {
+
+// One running process as the remote-control probe sees it. Texts are the kernel's bytes (UTF-8 on
+// a normal system), never re-encoded, so matching works on what the process really is called.
+struct ProcessRecord {
+    std::uint32_t pid = 0;
+    std::string fileName;     // see ProcessFileName
+    std::string imagePath;    // target of the exe link; empty when it cannot be read
+    std::string commandLine;  // the arguments joined by single spaces; empty for kernel threads
+};
+
+// Every process under `procRoot` (the real /proc unless a test passes a fixture tree), in
+// ascending pid order. Any thread. Processes that vanish or tell nothing are left out; an
+// unreadable `procRoot` gives an empty list.
+std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path& procRoot = "/proc");
+
+// One process, or nothing when it has gone (or has neither exe link, command line nor comm).
+std::optional<ProcessRecord> ReadProcessRecord(const std::filesystem::path& procRoot,
+                                               std::uint32_t pid);
+
+// The file name rule: basename of the exe link (for a Wine loader, of the Windows program in
+// argv[0], split at "\" or "/"), else basename of argv[0], else comm. Pure, any thread.
+std::string ProcessFileName(std::string_view exePath,
+                            std::string_view argv0,
+                            std::string_view comm);
+
+}  // namespace vorn::platform

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/ProcessList.h"
+
+#include <array>
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+// Remote-control tools, in the forms their executables are known by. Matched case-sensitively
+// by exact name, name prefix, and substring of the image path or command line.
+inline constexpr std::array<std::string_view, 13> RemoteToolNames = {
+    "Sunlogin",    "sunlogin",   "AnyDesk", "anydesk", "ToDesk",    "todesk",    "TeamViewer",
+    "Team_Viewer", "teamviewer", "RayLink", "raylink", "AnyViewer", "anyviewer",
+};
+
+// Programs that count only when the executable is called exactly so (without extension).
+inline constexpr std::array<std::string_view, 3> ExactOnlyNames = {"TIM", "WeChat", "QQ"};
+
+// Which rule recognised a process; the numbers are the ones in the match log lines.
+enum class RemoteControlRule : int {
+    None = 0,
+    ExactName = 1,          // file name without extension equals an entry of either list
+    NamePrefix = 2,         // file name begins with a remote-control tool name
+    PathOrCommandLine = 3,  // image path or command line contains a remote-control tool name
+};
+
+// The first rule that `record` meets, in rule order. Pure, any thread.
+RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& record);
+
+// True when `record` meets a rule; then writes one line naming the pid, name and rule to
+// lcProbes. Any thread.
+bool IsRemoteControlProcess(const vorn::platform::ProcessRecord& record);
+
+// Examines every process (one log line per match) and tells whether any is a remote-control
+// tool. Main thread; blocks for one scan of /proc. Processes that cannot be read only narrow
+// what can match; an unreadable process table gives false.
+bool IsRemoteControlRunning();
+
+// The same over a given process list, or over the process table under `procRoot` (tests).
+bool IsRemoteControlRunning(const std::vector<vorn::platform::ProcessRecord>& processes);
+bool IsRemoteControlRunning(const std::filesystem::path& procRoot);
