@@ -1,0 +1,79 @@
+#include "app/SkinSetup.h"
+#include "app/core/StartupRole.h"
+#include "browser/BrowserProfile.h"
+#include "platform/Logging.h"
+#include "platform/SingleInstance.h"
+#include "platform/WindowState.h"
+#include "services/CGlobal.h"
+#include "ui/ResourceManager.h"
+#include "window/MainWnd.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QProcess>
+#include <QScreen>
+
+namespace {
+
+int RegisterProtocol(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    CGlobal::Instance().RegisterUrlProtocol();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (vorn::DecideStartupRole(arguments) == vorn::StartupRole::RegisterProtocol)
+        return RegisterProtocol(argc, argv);
+
+    // A second start leaves silently; the running instance is not disturbed.
+    if (!vorn::platform::AcquireSingleInstance(QStringLiteral("vorn_appinstance")))
+        return 0;
+
+    vorn::engine::PrepareEnvironment();
+    vorn::engine::RegisterSchemes();
+    // The engine also reads switches from the command line: it gets only the program name.
+    int engineArgc = 1;
+    char* engineArgv[] = {argv[0], nullptr};
+    QApplication app(engineArgc, engineArgv);
+    QApplication::setApplicationName(QStringLiteral("vornclient"));
+    Q_INIT_RESOURCE(bridge);
+
+    SetupSkinResources();
+    auto* profile = new CBrowserProfile(&app);
+    const bool lockAvailable = vorn::platform::CanEnforceLock();
+    if (!lockAvailable)
+        qCWarning(lcLock, "This is a Wayland session without X11 access: the application lock "
+                          "(keeping the client in front and blocking task-switching keys) cannot "
+                          "be enforced here.");
+    profile->SetLockAvailable(lockAvailable);
+
+    // Refresh the URL-scheme registration on every start, without waiting for it.
+    QProcess::startDetached(QCoreApplication::applicationFilePath(), {QStringLiteral("/createprotocol")});
+
+    QPointer<CMainWnd> window = new CMainWnd(profile);
+    window->CreateFromSkin();
+    window->setGeometry(0, 0, 800, 572);
+    if (const QSize skinSize = window->SkinWindowSize(); skinSize.isValid() && !skinSize.isEmpty())
+        window->resize(skinSize);
+    // Restoring may go below the skin's minimum size, as the window never asked for one.
+    window->setMinimumSize(0, 0);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+    window->showMaximized();
+
+    const int code = app.exec();
+    // Pages go before their profile; a window closed just now may still await its deletion.
+    delete window.data();
+    delete profile;
+    CResourceManager::GetInstance().Release();
+    return code;
+}

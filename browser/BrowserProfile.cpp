@@ -1,0 +1,119 @@
+#include "browser/BrowserProfile.h"
+
+#include "browser/BridgeSchemeHandler.h"
+#include "platform/Logging.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineUrlScheme>
+
+namespace vorn::engine {
+
+QStringList Switches(bool disableGpu) {
+    QStringList switches = {
+        QStringLiteral("--disable-web-security"),
+        QStringLiteral("--ppapi-flash-path=PepperFlash/pepflashplayer.dll"),
+        QStringLiteral("--enable-media-stream=1"),
+        QStringLiteral("--enable-webgl=1"),
+        QStringLiteral("--ignore-gpu-blacklist=1"),
+        // The engine renamed the switch; both names keep WebGL on any graphics hardware.
+        QStringLiteral("--ignore-gpu-blocklist=1"),
+        QStringLiteral("--allow-file-access-from-files=1"),
+        QStringLiteral("--lang=zh-CN"),
+    };
+    if (disableGpu)
+        switches << QStringLiteral("--disable-gpu");
+    return switches;
+}
+
+void PrepareEnvironment() {
+    // Only the program decides the engine's switches: neither the environment nor the command
+    // line may open a debugging port or turn security features back on or off.
+    const bool disableGpu = qEnvironmentVariableIntValue("VORN_DISABLE_GPU") == 1;
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", Switches(disableGpu).join(u' ').toUtf8());
+    qunsetenv("QTWEBENGINE_REMOTE_DEBUGGING");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+}
+
+void RegisterSchemes() {
+    QWebEngineUrlScheme bridge(kBridgeScheme);
+    bridge.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+    bridge.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::CorsEnabled |
+                    QWebEngineUrlScheme::ContentSecurityPolicyIgnored |
+                    QWebEngineUrlScheme::LocalAccessAllowed);
+    QWebEngineUrlScheme::registerScheme(bridge);
+}
+
+}  // namespace vorn::engine
+
+namespace {
+
+QString ReadResource(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcBrowser, "The built-in resource %s is missing; the page bridge is not available.",
+                  qPrintable(path));
+        return {};
+    }
+    return QString::fromUtf8(file.readAll());
+}
+
+}  // namespace
+
+CBrowserProfile::CBrowserProfile(QObject* parent) : QObject(parent) {
+    // A named profile: the default one keeps nothing on disk.
+    m_profile = new QWebEngineProfile(QStringLiteral("vornclient"), this);
+    const QString caches = QDir::tempPath() + QStringLiteral("/caches");
+    m_profile->setCachePath(caches);
+    m_profile->setPersistentStoragePath(caches + QStringLiteral("/storage"));
+    m_profile->setHttpAcceptLanguage(QStringLiteral("zh-CN"));
+
+    m_bridge = new CBridgeSchemeHandler(this);
+    m_profile->installUrlSchemeHandler(vorn::engine::kBridgeScheme, m_bridge);
+
+    connect(m_profile, &QWebEngineProfile::downloadRequested, this,
+            [](QWebEngineDownloadRequest* download) {
+                const QString suggested =
+                    QDir(download->downloadDirectory()).filePath(download->downloadFileName());
+                const QString target = QFileDialog::getSaveFileName(nullptr, QString(), suggested);
+                if (target.isEmpty()) {
+                    download->cancel();
+                    return;
+                }
+                const QFileInfo info(target);
+                download->setDownloadDirectory(info.absolutePath());
+                download->setDownloadFileName(info.fileName());
+                download->accept();
+            });
+    InstallScripts();
+}
+
+CBrowserProfile::~CBrowserProfile() = default;
+
+void CBrowserProfile::SetLockAvailable(bool available) {
+    m_lockAvailable = available;
+    InstallScripts();
+}
+
+void CBrowserProfile::InstallScripts() {
+    QWebEngineScriptCollection* scripts = m_profile->scripts();
+    for (const QWebEngineScript& old : scripts->find(QStringLiteral("vorn-bridge")))
+        scripts->remove(old);
+
+    // Runs in every frame before the page's own scripts, after every navigation.
+    QWebEngineScript bridge;
+    bridge.setName(QStringLiteral("vorn-bridge"));
+    bridge.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    bridge.setWorldId(QWebEngineScript::MainWorld);
+    bridge.setRunsOnSubFrames(true);
+    const QString flag = QStringLiteral(
+        "Object.defineProperty(window,'__vornLockAvailable',{value:%1,writable:false,"
+        "enumerable:false,configurable:false});\n").arg(m_lockAvailable ? "true" : "false");
+    bridge.setSourceCode(flag + ReadResource(QStringLiteral(":/vorn/bridge.js")));
+    scripts->insert(bridge);
+}

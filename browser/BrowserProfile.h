@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+class QWebEngineProfile;
+class CBridgeSchemeHandler;
+
+// Engine switches and process-wide engine settings.
+namespace vorn::engine {
+
+// The switch list the exam page relies on. It replaces whatever the environment held.
+QStringList Switches(bool disableGpu);
+
+// Prepares the environment before the engine starts: the switch list above in
+// QTWEBENGINE_CHROMIUM_FLAGS, the sandbox off, no remote debugging port. Call before QApplication.
+void PrepareEnvironment();
+
+// Registers the bridge's URL scheme with the engine. Call before QApplication.
+void RegisterSchemes();
+
+// The name of the scheme the page script talks to.
+inline constexpr const char* kBridgeScheme = "vornbridge";
+
+}  // namespace vorn::engine
+
+// The client's one engine profile: disk cache under the temporary folder's "caches", language
+// zh-CN, the page bridge's scheme handler and scripts, model-URL interception, downloads through
+// the save dialog. Created on the main thread after QApplication; it must outlive every page.
+class CBrowserProfile : public QObject {
+    Q_OBJECT
+public:
+    explicit CBrowserProfile(QObject* parent = nullptr);
+    ~CBrowserProfile() override;
+
+    QWebEngineProfile* Profile() const { return m_profile; }
+    CBridgeSchemeHandler* Bridge() const { return m_bridge; }
+
+    // Whether the lock can be enforced in this session, told to every page as a read-only flag.
+    void SetLockAvailable(bool available);
+
+private:
+    void InstallScripts();
+
+    QWebEngineProfile* m_profile = nullptr;
+    CBridgeSchemeHandler* m_bridge = nullptr;
+    QObject* m_interceptor = nullptr;
+    bool m_lockAvailable = true;
+};

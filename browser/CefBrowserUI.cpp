@@ -1,0 +1,50 @@
+#include "browser/CefBrowserUI.h"
+
+#include "browser/BrowserHandler.h"
+#include "platform/Logging.h"
+
+#include <QVBoxLayout>
+#include <QWebEngineView>
+
+CCefBrowserUI::CCefBrowserUI(QWidget* parent) : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+}
+
+CCefBrowserUI::~CCefBrowserUI() {
+    // The page must go before the profile does; the view owns it through us.
+    delete m_view;
+    delete m_handler;
+}
+
+void* CCefBrowserUI::GetInterface(const QString& name) {
+    return name.compare(QLatin1String("CefBrowser"), Qt::CaseInsensitive) == 0 ? this : nullptr;
+}
+
+bool CCefBrowserUI::CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window,
+                                  QObject* messageTarget) {
+    if (m_view)
+        return false;
+    m_handler = new CBrowserHandler(profile, this);
+    m_handler->SetOwner(this, window);
+    m_handler->SetMessageTarget(messageTarget);
+    m_view = new QWebEngineView(this);
+    m_view->setObjectName(objectName());
+    m_view->setContextMenuPolicy(Qt::NoContextMenu);
+    m_view->setPage(m_handler);
+    layout()->addWidget(m_view);
+    qCDebug(lcBrowser) << "creating browser at" << m_startUrl;
+    m_handler->setUrl(QUrl(m_startUrl));
+    return true;
+}
+
+void CCefBrowserUI::LoadURL(const QString& url) {
+    if (m_handler)
+        m_handler->setUrl(QUrl(url));
+}
+
+void CCefBrowserUI::CloseBrowser() {
+    if (m_handler)
+        m_handler->CloseBrowser(true);
+}

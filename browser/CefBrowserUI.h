@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class CBrowserHandler;
+class ICefBrowserHandler;
+class QWebEngineProfile;
+class QWebEngineView;
+
+// The control that places the browser inside the window's "webpanel" and is the window's handle
+// on it: loading a URL, reaching the page (the client handler) and closing it. Main thread only.
+// Until CreateBrowser has run, every browser operation does nothing.
+class CCefBrowserUI : public QWidget {
+    Q_OBJECT
+public:
+    explicit CCefBrowserUI(QWidget* parent = nullptr);
+    ~CCefBrowserUI() override;
+
+    // Answers the control for "CefBrowser" in any letter case, else nullptr.
+    void* GetInterface(const QString& name);
+
+    void SetUrl(const QString& url) { m_startUrl = url; }
+    QString StartUrl() const { return m_startUrl; }
+
+    // Creates the view and its page on the given profile and starts loading the start URL.
+    // `window` is consulted about pop-ups; `messageTarget` receives the page's posted requests.
+    bool CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window, QObject* messageTarget);
+
+    void LoadURL(const QString& url);
+    QWebEngineView* GetBrowser() const { return m_view; }
+    CBrowserHandler* GetHandler() const { return m_handler; }
+    void CloseBrowser();
+
+private:
+    QString m_startUrl;
+    QPointer<QWebEngineView> m_view;
+    QPointer<CBrowserHandler> m_handler;
+};

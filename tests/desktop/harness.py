@@ -1,0 +1,303 @@
+"""Runs the real client the way a person would see it: a virtual X display (Xvfb), optionally a
+window manager (openbox), a loopback HTTP server for the test pages, and xdotool/xprop/wmctrl to
+act on and look at windows. Standard library only."""
+
+import contextlib
+import http.server
+import json
+import os
+import shutil
+import signal
+import socketserver
+import subprocess
+import tempfile
+import threading
+import time
+import urllib.parse
+
+BUILD_DIR = os.environ.get("VORN_BUILD_DIR", os.path.join(os.path.dirname(__file__), "../../build"))
+SOURCE_DIR = os.environ.get("VORN_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "../.."))
+ARTIFACTS = os.path.join(BUILD_DIR, "test-artifacts")
+
+
+def wait_until(predicate, timeout=20.0, interval=0.05, what="condition"):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"timed out after {timeout}s waiting for {what}")
+        time.sleep(interval)
+
+
+class Display:
+    """An Xvfb server, with openbox on top unless window_manager is False."""
+
+    def __init__(self, window_manager=True, size="1280x1024x24"):
+        self.window_manager = window_manager
+        self.size = size
+        self.xvfb = None
+        self.wm = None
+        self.env = None
+
+    def __enter__(self):
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size, "-nolisten", "tcp",
+             "-noreset"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.env = dict(os.environ, DISPLAY=":" + number)
+        self.env.pop("WAYLAND_DISPLAY", None)
+        if self.window_manager:
+            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            wait_until(lambda: self.run(["wmctrl", "-m"], check=False).returncode == 0,
+                       what="openbox")
+        return self
+
+    def __exit__(self, *exc):
+        for proc in (self.wm, self.xvfb):
+            if proc and proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(5)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+
+    def run(self, args, check=True, timeout=20):
+        return subprocess.run(args, env=self.env, capture_output=True, text=True, check=check,
+                              timeout=timeout)
+
+    def xdotool(self, *args, check=True):
+        return self.run(["xdotool", *args], check=check).stdout.strip()
+
+    def find_windows(self, name):
+        out = self.run(["xdotool", "search", "--onlyvisible", "--name", name], check=False).stdout
+        return [int(w) for w in out.split()]
+
+    def wait_for_window(self, name="^CEFBrowser$", timeout=60):
+        return wait_until(lambda: (self.find_windows(name) or [None])[0], timeout,
+                          what=f"a window named {name}")
+
+    def prop(self, window, name):
+        return self.run(["xprop", "-id", str(window), name], check=False).stdout.strip()
+
+    def net_wm_state(self, window):
+        text = self.prop(window, "_NET_WM_STATE")
+        return set(a.strip() for a in text.split("=", 1)[1].split(",")) if "=" in text else set()
+
+    def geometry(self, window):
+        out = self.xdotool("getwindowgeometry", "--shell", str(window))
+        values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        return {k: int(v) for k, v in values.items() if v.lstrip("-").isdigit()}
+
+    def screenshot(self, path):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        self.run(["import", "-window", "root", path])
+        return path
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def _serve(self, head_only=False):
+        server = self.server.owner
+        parsed = urllib.parse.urlsplit(self.path)
+        query = urllib.parse.parse_qs(parsed.query)
+        with server.lock:
+            server.requests.append((self.command, parsed.path, query))
+        if parsed.path == "/report":
+            with server.lock:
+                server.reports.append({k: v[0] for k, v in query.items()})
+            self._send(204, b"", "text/plain", head_only)
+            return
+        route = server.routes.get(parsed.path)
+        if route is None:
+            self._send(404, b"not found", "text/plain", head_only)
+            return
+        if callable(route):
+            route = route(self, parsed, query)
+            if route is None:
+                return
+        status, body, content_type = route
+        self._send(status, body, content_type, head_only)
+
+    def _send(self, status, body, content_type, head_only=False):
+        if isinstance(body, str):
+            body = body.encode("utf-8")
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Access-Control-Allow-Origin", "*")
+        self.send_header("Cache-Control", "no-store")
+        self.end_headers()
+        if not head_only:
+            self.wfile.write(body)
+
+    def do_GET(self):
+        self._serve()
+
+    def do_HEAD(self):
+        self._serve(head_only=True)
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0") or 0)
+        self.rfile.read(length)
+        self._serve()
+
+
+class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+
+
+class TestServer:
+    """A loopback HTTP server: routes map a path to (status, body, content type) or a callable;
+    GET /report?k=v records a report from the page."""
+
+    def __init__(self):
+        self.routes = {}
+        self.requests = []
+        self.reports = []
+        self.lock = threading.Lock()
+        self.httpd = _Server(("127.0.0.1", 0), _Handler)
+        self.httpd.owner = self
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+    @property
+    def origin(self):
+        return f"http://127.0.0.1:{self.port}"
+
+    def add_page(self, path, html, content_type="text/html; charset=utf-8", status=200):
+        self.routes[path] = (status, html, content_type)
+
+    def report_snippet(self):
+        """JavaScript defining report(obj): sends one report to this server."""
+        return ("function report(o){try{var q=Object.keys(o).map(function(k){return "
+                "encodeURIComponent(k)+'='+encodeURIComponent(String(o[k]))}).join('&');"
+                f"var x=new XMLHttpRequest();x.open('GET','{self.origin}/report?'+q,true);x.send();"
+                "}catch(e){}}")
+
+    def wait_for_report(self, predicate=lambda r: True, timeout=30, what="a report from the page"):
+        def find():
+            with self.lock:
+                for r in self.reports:
+                    if predicate(r):
+                        return r
+            return None
+        return wait_until(find, timeout, what=what)
+
+    def reports_matching(self, predicate):
+        with self.lock:
+            return [r for r in self.reports if predicate(r)]
+
+    def paths_requested(self):
+        with self.lock:
+            return [p for _, p, _ in self.requests]
+
+
+class Client:
+    """The real client, copied into a client folder of its own (config.ini, idcard.jpg and models/
+    live beside the executable), with its own runtime, home and temporary folders."""
+
+    def __init__(self, display, config=None, env=None, args=(), folder=None, copy_skin=True,
+                 log_rules="vorn.*.debug=true"):
+        self.display = display
+        self.root = tempfile.mkdtemp(prefix="vorn-client-")
+        self.folder = folder or os.path.join(self.root, "client")
+        self.home = os.path.join(self.root, "home")
+        self.runtime = os.path.join(self.root, "runtime")
+        self.tmp = os.path.join(self.root, "tmp")
+        for d in (self.folder, self.home, self.runtime, self.tmp):
+            os.makedirs(d, exist_ok=True)
+        os.chmod(self.runtime, 0o700)
+        self.exe = os.path.join(self.folder, "vornclient")
+        if not os.path.exists(self.exe):
+            shutil.copy2(os.path.join(BUILD_DIR, "vornclient"), self.exe)
+            sim = os.path.join(BUILD_DIR, "libtermb.so")
+            if os.path.exists(sim):
+                shutil.copy2(sim, self.folder)
+            if copy_skin:
+                shutil.copytree(os.path.join(BUILD_DIR, "Skin"), os.path.join(self.folder, "Skin"))
+        if config is not None:
+            self.write_config(config)
+        self.env = dict(display.env)
+        self.env.update({
+            "HOME": self.home,
+            "XDG_RUNTIME_DIR": self.runtime,
+            "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
+            "XDG_DATA_HOME": os.path.join(self.home, ".local/share"),
+            "TMPDIR": self.tmp,
+            "VORN_DISABLE_GPU": "1",
+            "QT_LOGGING_RULES": log_rules,
+            "QT_QPA_PLATFORM": "xcb",
+        })
+        self.env.update(env or {})
+        self.args = list(args)
+        self.proc = None
+        self.log_path = os.path.join(self.root, "client.log")
+
+    def write_config(self, text):
+        with open(os.path.join(self.folder, "config.ini"), "w", encoding="utf-8") as f:
+            f.write(text)
+
+    def start(self):
+        self.log = open(self.log_path, "w")
+        self.proc = subprocess.Popen([self.exe, *self.args], env=self.env, cwd=self.root,
+                                     stdout=self.log, stderr=subprocess.STDOUT,
+                                     start_new_session=True)
+        return self
+
+    def wait_for_window(self, timeout=60):
+        def ours():
+            if self.proc.poll() is not None:
+                raise RuntimeError(f"client exited with {self.proc.returncode}:\n{self.output()}")
+            return (self.display.find_windows("^CEFBrowser$") or [None])[0]
+        return wait_until(ours, timeout, what="the client's window")
+
+    def output(self):
+        with open(self.log_path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def wait_exit(self, timeout=20):
+        return self.proc.wait(timeout)
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(self.proc.pid, signal.SIGTERM)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+                self.proc.wait(10)
+        # The engine's helper processes are in the same session.
+        if self.proc:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(self.proc.pid, signal.SIGKILL)
+        if getattr(self, "log", None):
+            self.log.close()
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        if not os.environ.get("VORN_KEEP_TEST_FOLDERS"):
+            shutil.rmtree(self.root, ignore_errors=True)

@@ -1,0 +1,271 @@
+#include "window/MainWnd.h"
+
+#include "browser/BrowserHandler.h"
+#include "browser/BrowserProfile.h"
+#include "browser/CefBrowserUI.h"
+#include "browser/bridge/Answers.h"
+#include "platform/KeyboardFilter.h"
+#include "platform/Logging.h"
+#include "platform/WindowState.h"
+#include "services/CGlobal.h"
+#include "services/Messages.h"
+#include "services/probes/CameraList.h"
+#include "services/probes/RemoteControl.h"
+#include "services/settings/Deployment.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QLayout>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace {
+
+// The window's periodic timer: 20 ms, the period within which a locked window comes back.
+constexpr int kTimerPeriodMs = 20;
+// After the first unlock the top 30 pixels drag the window (the skin's own caption is 32).
+const QRect kUnlockedCaption(0, 0, 0, 30);
+
+}  // namespace
+
+CMainWnd::CMainWnd(CBrowserProfile* profile)
+    : m_profile(profile), m_keyboard(CreateKeyboardFilter()) {
+    setWindowTitle(QStringLiteral("CEFBrowser"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    // The window's own keyboard filter lives as long as the window.
+    m_keyboard->InstallWindowFilter();
+    CGlobal::Instance().SetKeyboardFilter(m_keyboard.get());
+}
+
+CMainWnd::~CMainWnd() {
+    CGlobal::Instance().RemoveLockHook();
+    CGlobal::Instance().SetKeyboardFilter(nullptr);
+    m_keyboard->RemoveWindowFilter();
+}
+
+void CMainWnd::InitWindow() {
+    CGlobal& global = CGlobal::Instance();
+    global.InitCardReader(this);
+
+    m_closeButton = FindControl(QStringLiteral("closebtn"));
+    m_maxButton = FindControl(QStringLiteral("maxbtn"));
+    m_restoreButton = FindControl(QStringLiteral("restorebtn"));
+    m_minButton = FindControl(QStringLiteral("minbtn"));
+    QWidget* webPanel = FindControl(QStringLiteral("webpanel"));
+
+    // A present "Url" wins over the built-in address, even when it is empty.
+    QString startUrl = vorn::deployment::HomePage();
+    global.GetConfigString(QStringLiteral("Url"), startUrl);
+
+    m_browser = new CCefBrowserUI;
+    m_browser->setObjectName(QStringLiteral("webbrowser"));
+    if (webPanel) {
+        if (!webPanel->layout()) {
+            auto* layout = new QVBoxLayout(webPanel);
+            layout->setContentsMargins(0, 0, 0, 0);
+        }
+        webPanel->layout()->addWidget(m_browser);
+    } else {
+        qCWarning(lcWindow, "The skin has no \"webpanel\"; the browser fills the window.");
+        m_browser->setParent(this);
+    }
+    m_browser->SetUrl(startUrl);
+    // Loading starts from the start address; a LoadURL right after creation would only repeat it.
+    m_browser->CreateBrowser(m_profile->Profile(), this, this);
+
+    m_timerId = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
+}
+
+void CMainWnd::OnClick(QWidget* sender) {
+    if (!sender)
+        return;
+    if (sender == m_closeButton) {
+        // The close button asks like any other close request (refused while locked).
+        close();
+    } else if (sender == m_minButton) {
+        SysCommand(SC_MINIMIZE);
+    } else if (sender == m_maxButton) {
+        SysCommand(SC_MAXIMIZE);
+    } else if (sender == m_restoreButton) {
+        SysCommand(SC_RESTORE);
+    } else if (sender->objectName().toLower() == QLatin1String("readbtn")) {
+        CGlobal::Instance().StartCardReading(0, 0);
+    }
+}
+
+void CMainWnd::SysCommand(int command) {
+    switch (command) {
+    case SC_CLOSE:
+        if (m_lockFlag != 1)
+            close();
+        return;
+    case SC_RESTORE:
+        if (m_lockFlag == 1)
+            return;
+        showNormal();
+        return;
+    case SC_MINIMIZE:
+        showMinimized();
+        return;
+    case SC_MAXIMIZE:
+        showMaximized();
+        return;
+    default:
+        return;
+    }
+}
+
+bool CMainWnd::OnBeforePopup(const QUrl& targetUrl) {
+    if (m_browser && targetUrl.isValid())
+        m_browser->LoadURL(targetUrl.toString());
+    return true;
+}
+
+bool CMainWnd::event(QEvent* event) {
+    const int type = static_cast<int>(event->type());
+    if (type >= UM_LOCK_APP && type <= UM_GET_IS_REMOTE_LOGIN) {
+        HandleCustomMessage(static_cast<CMessageEvent*>(event));
+        return true;
+    }
+    if (event->type() == QEvent::WindowDeactivate && m_lockFlag != 0)
+        KeepInFront();
+    return WindowImplBase::event(event);
+}
+
+void CMainWnd::HandleCustomMessage(CMessageEvent* message) {
+    switch (message->Message()) {
+    case UM_LOCK_APP:
+        if (message->WParam() == 1)
+            Lock();
+        else
+            Unlock(static_cast<quint32>(message->WParam()));
+        break;
+    case UM_CARD_RESULT:
+        AnswerCardResult(*static_cast<CCardResultEvent*>(message));
+        break;
+    case UM_CARD_BUSY:
+        ShowReadingState(message->WParam() == 1);
+        break;
+    case UM_UPDATE:
+        CGlobal::Instance().StartModelUpdate(-1);
+        break;
+    case UM_GET_VCAM_LIST:
+        if (CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr)
+            page->SendJavaScript(vorn::VCamListAnswer(GetVirtualCameraList()));
+        break;
+    case UM_GET_IS_REMOTE_LOGIN:
+        if (CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr)
+            page->SendJavaScript(vorn::RemoteLoginAnswer(IsRemoteControlRunning()));
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainWnd::AnswerCardResult(const CCardResultEvent& result) {
+    CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr;
+    if (!page)
+        return;
+    if (result.WParam() == 1 && result.Record())
+        page->SendJavaScript(vorn::IdCardAnswer(*result.Record()));
+    else if (result.WParam() != 1 && result.Error())
+        page->SendJavaScript(vorn::ErrorAnswer(*result.Error()));
+}
+
+void CMainWnd::ShowReadingState(bool reading) {
+    QWidget* control = FindControl(QStringLiteral("readbtn"));
+    if (!control)
+        return;
+    if (auto* button = qobject_cast<QAbstractButton*>(control))
+        button->setText(reading ? QStringLiteral("读取中...") : QStringLiteral("读取身份证"));
+    control->setEnabled(!reading);
+}
+
+void CMainWnd::Lock() {
+    m_lockFlag = 1;
+    if (!vorn::platform::CanEnforceLock() && !m_lockWarningGiven) {
+        m_lockWarningGiven = true;
+        qCWarning(lcLock, "The exam page asked for the application lock, but this session (Wayland "
+                          "without X11) does not let the client keep other windows and shortcuts "
+                          "away: the lock is NOT enforced.");
+    }
+    if (!CGlobal::Instance().InstallLockHook(windowHandle()))
+        qCWarning(lcLock, "The keyboard could not be taken for the lock; shortcuts are not blocked.");
+    if (!isMaximized())
+        SysCommand(SC_MAXIMIZE);
+    SetControlVisible(QStringLiteral("appbar"), false);
+    SetCaptionRect(QRect());
+    vorn::platform::SetTopmost(this, true);
+}
+
+void CMainWnd::Unlock(quint32 flag) {
+    m_lockFlag = flag;
+    CGlobal::Instance().RemoveLockHook();
+    SetControlVisible(QStringLiteral("appbar"), true);
+    SetCaptionRect(kUnlockedCaption);
+    vorn::platform::SetTopmost(this, false);
+}
+
+void CMainWnd::KeepInFront() {
+    if (isMinimized())
+        vorn::platform::ShowMaximizedNoActivate(this);
+    vorn::platform::SetTopmost(this, true);
+}
+
+void CMainWnd::closeEvent(QCloseEvent* event) {
+    if (m_lockFlag == 1) {
+        qCDebug(lcLock) << "close refused while locked";
+        event->ignore();
+        return;
+    }
+    if (m_browser)
+        m_browser->CloseBrowser();
+    event->accept();
+}
+
+void CMainWnd::changeEvent(QEvent* event) {
+    WindowImplBase::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    const bool maximized = isMaximized();
+    if (maximized != m_wasMaximized) {
+        m_wasMaximized = maximized;
+        OnMaximizedChanged(maximized);
+    }
+    if (m_lockFlag == 1 && !maximized) {
+        // Whoever minimised or restored the window, a locked window comes back maximised at once
+        // (the timer would do it within one period anyway).
+        QTimer::singleShot(0, this, [this] {
+            if (m_lockFlag == 1 && !isMaximized())
+                vorn::platform::ShowMaximizedNoActivate(this);
+        });
+    }
+}
+
+void CMainWnd::OnMaximizedChanged(bool maximized) {
+    SetControlVisible(QStringLiteral("maxbtn"), !maximized);
+    SetControlVisible(QStringLiteral("restorebtn"), maximized);
+    if (maximized && m_lockFlag == 1)
+        SetControlVisible(QStringLiteral("appbar"), false);
+    else if (!maximized && m_lockFlag != 1)
+        SetControlVisible(QStringLiteral("appbar"), true);
+}
+
+void CMainWnd::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != m_timerId) {
+        WindowImplBase::timerEvent(event);
+        return;
+    }
+    if (m_lockFlag == 0)
+        return;
+    if (m_lockFlag == 1)
+        m_keyboard->Reassert();
+    if (!vorn::platform::IsForeground(this))
+        KeepInFront();
+}
+
+void CMainWnd::SetControlVisible(const QString& name, bool visible) {
+    if (QWidget* control = FindControl(name))
+        control->setVisible(visible);
+}

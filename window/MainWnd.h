@@ -1,0 +1,69 @@
+#pragma once
+
+#include "browser/BrowserHandlerCallback.h"
+#include "ui/WindowImplBase.h"
+
+#include <QPointer>
+
+#include <memory>
+
+class CBrowserProfile;
+class CCefBrowserUI;
+class CMessageEvent;
+class CCardResultEvent;
+class IKeyboardFilter;
+
+// The client's only top-level window: the skinned title bar above the browser panel, the target
+// of the page's requests and of the card worker's results, and the application lock.
+// Everything here runs on the main thread.
+class CMainWnd : public vorn::ui::WindowImplBase, public ICefBrowserHandler {
+    Q_OBJECT
+public:
+    // System commands, with the values the title bar and the lock speak in.
+    enum SysCommand : int { SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120 };
+
+    explicit CMainWnd(CBrowserProfile* profile);
+    ~CMainWnd() override;
+
+    // Carries out a system command as the title bar or the lock asks for it. Close and restore
+    // are refused while locked.
+    void SysCommand(int command);
+
+    bool IsLocked() const { return m_lockFlag == 1; }
+    CCefBrowserUI* Browser() const { return m_browser; }
+
+    // ICefBrowserHandler: pop-ups open in this same browser.
+    bool OnBeforePopup(const QUrl& targetUrl) override;
+
+protected:
+    QString GetSkinFile() const override { return QStringLiteral("main.xml"); }
+    void InitWindow() override;
+    void OnClick(QWidget* sender) override;
+
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    void HandleCustomMessage(CMessageEvent* message);
+    void AnswerCardResult(const CCardResultEvent& result);
+    void ShowReadingState(bool reading);
+    void Lock();
+    void Unlock(quint32 flag);
+    void KeepInFront();
+    void OnMaximizedChanged(bool maximized);
+    void SetControlVisible(const QString& name, bool visible);
+
+    CBrowserProfile* m_profile;
+    QPointer<QWidget> m_closeButton;
+    QPointer<QWidget> m_maxButton;
+    QPointer<QWidget> m_restoreButton;
+    QPointer<QWidget> m_minButton;
+    CCefBrowserUI* m_browser = nullptr;
+    quint32 m_lockFlag = 0;
+    int m_timerId = 0;
+    bool m_wasMaximized = false;
+    bool m_lockWarningGiven = false;
+    std::unique_ptr<IKeyboardFilter> m_keyboard;
+};
