@@ -1,0 +1,126 @@
+#include "platform/ProcessList.h"
+
+#include "ProbeFixtures.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using vorn::platform::EnumerateProcesses;
+using vorn::platform::ProcessFileName;
+using vorn::platform::ProcessRecord;
+using vorn::platform::ReadProcessRecord;
+
+TEST(ProcessFileName, ExeLinkThenArgv0ThenComm) {
+    EXPECT_EQ(ProcessFileName("/opt/todesk/bin/ToDesk", "todesk-alias", "comm"), "ToDesk");
+    EXPECT_EQ(ProcessFileName("", "/usr/bin/anydesk", "comm"), "anydesk");
+    EXPECT_EQ(ProcessFileName("", "anydesk", "comm"), "anydesk");
+    EXPECT_EQ(ProcessFileName("", "", "kworker/0:1"), "kworker/0:1");
+    // An argv[0] that ends in a separator names nothing.
+    EXPECT_EQ(ProcessFileName("", "/usr/bin/", "sleep"), "sleep");
+    EXPECT_EQ(ProcessFileName("", "", ""), "");
+}
+
+TEST(ProcessFileName, WineProgramIsNamedByItsWindowsPath) {
+    for (const char* loader : {"/usr/lib/wine/wine64-preloader", "/usr/lib/wine/wine-preloader",
+                               "/usr/bin/wine", "/opt/wine-staging/bin/wine64"}) {
+        EXPECT_EQ(ProcessFileName(loader, "C:\\Program Files\\ToDesk\\ToDesk.exe", "ToDesk.exe"),
+                  "ToDesk.exe")
+            << loader;
+    }
+    EXPECT_EQ(ProcessFileName("/usr/lib/wine/wine64", "C:/windows/system32/QQ.exe", ""), "QQ.exe");
+    // The loader with nothing in argv[0] keeps its own name.
+    EXPECT_EQ(ProcessFileName("/usr/lib/wine/wine64-preloader", "", ""), "wine64-preloader");
+    // Without the exe link a Windows path in argv[0] is still split at backslashes...
+    EXPECT_EQ(ProcessFileName("", "C:\\Tools\\WeChat.exe", ""), "WeChat.exe");
+    // ...but a native program's backslashes are part of its name.
+    EXPECT_EQ(ProcessFileName("/usr/bin/odd", "odd", ""), "odd");
+    EXPECT_EQ(ProcessFileName("", "/tmp/a\\b", ""), "a\\b");
+    EXPECT_EQ(ProcessFileName("/usr/bin/winecfg-like", "x\\y", ""), "winecfg-like");
+}
+
+TEST(ProcessList, FixtureTreeFollowsTheFallbacks) {
+    FixtureDir proc;
+    ASSERT_FALSE(proc.root().empty());
+    // Exe link present (its target need not exist to be read).
+    proc.link("100/exe", "/opt/todesk/bin/ToDesk");
+    proc.write("100/cmdline", std::string("/opt/todesk/bin/ToDesk\0--daemon\0", 33));
+    proc.write("100/comm", "ToDesk\n");
+    // Exe link unreadable (another user's process): argv[0].
+    proc.write("200/cmdline", std::string("/usr/bin/anydesk\0--tray\0", 24));
+    proc.write("200/comm", "anydesk\n");
+    // Kernel thread: only comm.
+    proc.write("300/cmdline", "");
+    proc.write("300/comm", "kworker/0:1-events\n");
+    // Wine program.
+    proc.link("400/exe", "/usr/lib/wine/wine64-preloader");
+    proc.write("400/cmdline", std::string("C:\\Program Files\\ToDesk\\ToDesk.exe\0/s\0", 39));
+    // Executable deleted after start.
+    proc.link("500/exe", "/home/u/QQ (deleted)");
+    proc.write("500/cmdline", std::string("./QQ\0", 5));
+    // Vanished between listing and reading: nothing left to read.
+    proc.mkdir("600");
+    // Not processes.
+    proc.link("self", "100");
+    proc.mkdir("sys/kernel");
+    proc.write("uptime", "1.0 1.0\n");
+    proc.mkdir("12x");
+    proc.mkdir("99999999999");  // does not fit a pid
+    // Numerically first although listed in any order.
+    proc.write("42/comm", "init\n");
+
+    const std::vector<ProcessRecord> records = EnumerateProcesses(proc.root());
+    ASSERT_EQ(records.size(), 6u);
+    EXPECT_EQ(records[0].pid, 42u);
+    EXPECT_EQ(records[0].fileName, "init");
+
+    EXPECT_EQ(records[1].pid, 100u);
+    EXPECT_EQ(records[1].fileName, "ToDesk");
+    EXPECT_EQ(records[1].imagePath, "/opt/todesk/bin/ToDesk");
+    EXPECT_EQ(records[1].commandLine, "/opt/todesk/bin/ToDesk --daemon");
+
+    EXPECT_EQ(records[2].fileName, "anydesk");
+    EXPECT_EQ(records[2].imagePath, "");
+    EXPECT_EQ(records[2].commandLine, "/usr/bin/anydesk --tray");
+
+    EXPECT_EQ(records[3].fileName, "kworker/0:1-events");
+    EXPECT_EQ(records[3].commandLine, "");
+
+    EXPECT_EQ(records[4].fileName, "ToDesk.exe");
+    EXPECT_EQ(records[4].imagePath, "/usr/lib/wine/wine64-preloader");
+    EXPECT_EQ(records[4].commandLine, "C:\\Program Files\\ToDesk\\ToDesk.exe /s");
+
+    EXPECT_EQ(records[5].pid, 500u);
+    EXPECT_EQ(records[5].fileName, "QQ");
+    EXPECT_EQ(records[5].imagePath, "/home/u/QQ");
+
+    EXPECT_FALSE(ReadProcessRecord(proc.root(), 600).has_value());
+    EXPECT_FALSE(ReadProcessRecord(proc.root(), 777).has_value());
+    EXPECT_TRUE(EnumerateProcesses(proc.root() / "missing").empty());
+}
+
+TEST(ProcessList, NonUtf8AndNonAsciiBytesAreKept) {
+    FixtureDir proc;
+    ASSERT_FALSE(proc.root().empty());
+    proc.link("10/exe", "/opt/向日葵/向日葵客户端");
+    proc.write("11/cmdline", std::string("/tmp/bad\xff\xfename\0", 15));
+    const std::vector<ProcessRecord> records = EnumerateProcesses(proc.root());
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].fileName, "向日葵客户端");
+    EXPECT_EQ(records[1].fileName, "bad\xff\xfename");
+}
+
+TEST(ProcessList, ReadsThisProcess) {
+    const auto self = ReadProcessRecord("/proc", static_cast<uint32_t>(::getpid()));
+    ASSERT_TRUE(self.has_value());
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(self->imagePath, exe.native());
+    EXPECT_EQ(self->fileName, exe.filename().native());
+    EXPECT_THAT(self->commandLine, ::testing::HasSubstr("process_list_test"));
+
+    bool listed = false;
+    for (const ProcessRecord& record : EnumerateProcesses())
+        listed |= record.pid == static_cast<uint32_t>(::getpid());
+    EXPECT_TRUE(listed);
+}

@@ -1,0 +1,197 @@
+#include "services/probes/RemoteControl.h"
+
+#include "ProbeFixtures.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+using ::testing::HasSubstr;
+using vorn::platform::ProcessRecord;
+
+namespace {
+
+ProcessRecord Record(std::string fileName,
+                     std::string imagePath = {},
+                     std::string commandLine = {}) {
+    static uint32_t nextPid = 1000;
+    return ProcessRecord{nextPid++, std::move(fileName), std::move(imagePath),
+                         std::move(commandLine)};
+}
+
+RemoteControlRule RuleFor(std::string fileName,
+                          std::string imagePath = {},
+                          std::string commandLine = {}) {
+    return MatchRemoteControlRule(
+        Record(std::move(fileName), std::move(imagePath), std::move(commandLine)));
+}
+
+}  // namespace
+
+TEST(RemoteToolLists, HoldTheKnownNamesInOrder) {
+    const std::vector<std::string_view> tools(RemoteToolNames.begin(), RemoteToolNames.end());
+    EXPECT_THAT(tools,
+                ::testing::ElementsAre("Sunlogin", "sunlogin", "AnyDesk", "anydesk", "ToDesk",
+                                       "todesk", "TeamViewer", "Team_Viewer", "teamviewer",
+                                       "RayLink", "raylink", "AnyViewer", "anyviewer"));
+    const std::vector<std::string_view> exact(ExactOnlyNames.begin(), ExactOnlyNames.end());
+    EXPECT_THAT(exact, ::testing::ElementsAre("TIM", "WeChat", "QQ"));
+}
+
+TEST(RemoteControlRules, ExactNameWithoutExtension) {
+    EXPECT_EQ(RuleFor("ToDesk.exe"), RemoteControlRule::ExactName);
+    EXPECT_EQ(RuleFor("todesk.exe"), RemoteControlRule::ExactName);
+    EXPECT_EQ(RuleFor("anydesk"), RemoteControlRule::ExactName);  // no dot: compared whole
+    EXPECT_EQ(RuleFor("WeChat.exe"), RemoteControlRule::ExactName);
+    EXPECT_EQ(RuleFor("QQ.exe"), RemoteControlRule::ExactName);
+    EXPECT_EQ(RuleFor("TIM.exe"), RemoteControlRule::ExactName);
+    EXPECT_EQ(RuleFor("QQ"), RemoteControlRule::ExactName);
+    // Only the last extension is cut.
+    EXPECT_EQ(RuleFor("ToDesk.tar.gz"), RemoteControlRule::NamePrefix);
+    EXPECT_EQ(RuleFor("raylink.bin.exe"), RemoteControlRule::NamePrefix);
+}
+
+TEST(RemoteControlRules, NameRulesAreCaseSensitive) {
+    EXPECT_EQ(RuleFor("TODESK.EXE"), RemoteControlRule::None);
+    EXPECT_EQ(RuleFor("Todesk.exe"), RemoteControlRule::None);
+    EXPECT_EQ(RuleFor("wechat.exe"), RemoteControlRule::None);
+    EXPECT_EQ(RuleFor("qq"), RemoteControlRule::None);
+}
+
+TEST(RemoteControlRules, PrefixOnlyForRemoteTools) {
+    EXPECT_EQ(RuleFor("Sunlogin1.exe"), RemoteControlRule::NamePrefix);
+    EXPECT_EQ(RuleFor("TeamViewer2.exe"), RemoteControlRule::NamePrefix);
+    EXPECT_EQ(RuleFor("todesk_service"), RemoteControlRule::NamePrefix);
+    // The second list has neither prefix nor substring rule.
+    EXPECT_EQ(RuleFor("QQX.exe"), RemoteControlRule::None);
+    EXPECT_EQ(RuleFor("WeChatApp.exe", "/opt/WeChatApp/WeChatApp.exe", "WeChat --QQ TIM"),
+              RemoteControlRule::None);
+    // A tool name inside, not at the start, is no prefix.
+    EXPECT_EQ(RuleFor("MyToDesk.exe"), RemoteControlRule::None);
+}
+
+TEST(RemoteControlRules, PathAndCommandLineCatchRenamedTools) {
+    // The upper-case name escapes the name rules; its install folder gives it away.
+    EXPECT_EQ(RuleFor("TODESK.EXE", "/home/u/.wine/drive_c/Program Files/ToDesk/TODESK.EXE"),
+              RemoteControlRule::PathOrCommandLine);
+    EXPECT_EQ(RuleFor("TODESK.EXE", "/opt/x/TODESK.EXE", "/opt/x/TODESK.EXE"),
+              RemoteControlRule::None);
+    EXPECT_EQ(RuleFor("helper", "/opt/AnyDesk/helper"), RemoteControlRule::PathOrCommandLine);
+    // The command line counts even when the exe link could not be read.
+    EXPECT_EQ(RuleFor("python3", "", "python3 /srv/teamviewer/agent.py"),
+              RemoteControlRule::PathOrCommandLine);
+    EXPECT_EQ(RuleFor("bash", "/usr/bin/bash", "bash -c echo hello"), RemoteControlRule::None);
+    EXPECT_EQ(RuleFor(""), RemoteControlRule::None);
+}
+
+TEST(RemoteControlRules, NonAsciiNamesCompareAsBytes) {
+    EXPECT_EQ(RuleFor("ToDesk远程.exe"), RemoteControlRule::NamePrefix);
+    EXPECT_EQ(RuleFor("向日葵", "/opt/向日葵/Sunlogin客户端"),
+              RemoteControlRule::PathOrCommandLine);
+    EXPECT_EQ(RuleFor("微信.exe", "/opt/微信/微信.exe"), RemoteControlRule::None);
+}
+
+TEST(RemoteControlScan, EveryMatchIsLoggedAndTheAnswerGivenOnce) {
+    ProbeLogCapture log;
+    const std::vector<ProcessRecord> processes = {
+        {11, "bash", "/usr/bin/bash", "bash"},
+        {12, "ToDesk.exe", "", ""},
+        {13, "QQX.exe", "", ""},
+        {14, "TeamViewer2.exe", "", ""},
+    };
+    EXPECT_TRUE(IsRemoteControlRunning(processes));
+    ASSERT_EQ(log.lines().size(), 2u);
+    EXPECT_THAT(log.lines()[0], HasSubstr("pid 12"));
+    EXPECT_THAT(log.lines()[0], HasSubstr("ToDesk.exe"));
+    EXPECT_THAT(log.lines()[0], HasSubstr("rule 1"));
+    EXPECT_THAT(log.lines()[1], HasSubstr("pid 14"));
+    EXPECT_THAT(log.lines()[1], HasSubstr("rule 2"));
+}
+
+TEST(RemoteControlScan, NoMatchIsSilentAndFalse) {
+    ProbeLogCapture log;
+    EXPECT_FALSE(IsRemoteControlRunning(std::vector<ProcessRecord>{
+        {1, "systemd", "/usr/lib/systemd/systemd", "/sbin/init"}, {2, "kthreadd", "", ""}}));
+    EXPECT_FALSE(IsRemoteControlRunning(std::vector<ProcessRecord>{}));
+    EXPECT_TRUE(log.lines().empty());
+}
+
+TEST(RemoteControlScan, HostileNameIsLoggedOnOneLine) {
+    ProbeLogCapture log;
+    EXPECT_TRUE(IsRemoteControlRunning(std::vector<ProcessRecord>{{7, "ToDesk\nrule 9", "", ""}}));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].find('\n'), std::string::npos);
+}
+
+TEST(RemoteControlScan, FixtureProcessTable) {
+    FixtureDir proc;
+    ASSERT_FALSE(proc.root().empty());
+    proc.link("1/exe", "/usr/lib/systemd/systemd");
+    proc.write("1/cmdline", std::string("/sbin/init\0splash\0", 18));
+    proc.write("1/comm", "systemd\n");
+    // A Windows tool under Wine: the loader is the exe, the program is in argv[0].
+    proc.link("40/exe", "/usr/lib/wine/wine64-preloader");
+    proc.write("40/cmdline", std::string("C:\\Program Files\\Tool\\WeChat.exe\0", 34));
+    proc.write("40/comm", "WeChat.exe\n");
+    proc.mkdir("41");  // vanished while being read
+
+    {
+        ProbeLogCapture log;
+        EXPECT_TRUE(IsRemoteControlRunning(proc.root()));
+        ASSERT_EQ(log.lines().size(), 1u);
+        EXPECT_THAT(log.lines()[0], HasSubstr("pid 40"));
+        EXPECT_THAT(log.lines()[0], HasSubstr("WeChat.exe"));
+    }
+    std::filesystem::remove_all(proc.root() / "40");
+    EXPECT_FALSE(IsRemoteControlRunning(proc.root()));
+    EXPECT_FALSE(IsRemoteControlRunning(proc.root() / "missing"));
+}
+
+// A real process whose executable is a copy of sleep named like a remote-control tool.
+TEST(RemoteControlRealProcess, CopiedSleepIsFoundWhileItRuns) {
+    if (IsRemoteControlRunning())
+        GTEST_SKIP() << "a process on this machine already looks like a remote-control tool";
+
+    FixtureDir dir;
+    ASSERT_FALSE(dir.root().empty());
+    const std::filesystem::path tool = dir.root() / "ToDesk";
+    std::filesystem::copy_file("/bin/sleep", tool);
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
+
+    const std::string path = tool.native();
+    std::string seconds = "30";
+    char* argv[] = {const_cast<char*>(path.c_str()), seconds.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ), 0);
+
+    // posix_spawn returns once the child has exec'd, but give the kernel a moment to publish it.
+    bool seen = false;
+    for (int i = 0; i < 100 && !seen; ++i) {
+        const auto record = vorn::platform::ReadProcessRecord("/proc", static_cast<uint32_t>(pid));
+        seen = record && record->fileName == "ToDesk";
+        if (!seen)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(seen);
+    {
+        ProbeLogCapture log;
+        EXPECT_TRUE(IsRemoteControlRunning());
+        bool logged = false;
+        for (const std::string& line : log.lines())
+            logged |= line.find("pid " + std::to_string(pid) + " ") != std::string::npos;
+        EXPECT_TRUE(logged);
+    }
+
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_FALSE(IsRemoteControlRunning());
+}
