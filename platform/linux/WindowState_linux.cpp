@@ -1,0 +1,203 @@
+#include "platform/WindowState.h"
+
+#include "platform/Logging.h"
+
+#include <QGuiApplication>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vorn::platform {
+namespace {
+
+// EWMH and ICCCM constants.
+constexpr std::uint32_t kStateRemove = 0;
+constexpr std::uint32_t kStateAdd = 1;
+constexpr std::uint32_t kSourceApplication = 1;
+constexpr std::uint32_t kNormalState = 1;
+constexpr int kMaxTreeDepth = 32;
+
+xcb_connection_t* Connection() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!app || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+// Atoms never change for the life of a display connection; the cache is touched on the GUI
+// thread only.
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+    static std::map<std::string, xcb_atom_t> cache;
+    if (auto it = cache.find(name); it != cache.end())
+        return it->second;
+    auto* reply = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : XCB_ATOM_NONE;
+    std::free(reply);
+    if (atom != XCB_ATOM_NONE)
+        cache.emplace(name, atom);
+    return atom;
+}
+
+xcb_window_t RootOf(xcb_connection_t* c) {
+    return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+}
+
+xcb_window_t XidOf(QWidget* widget) {
+    if (!widget)
+        return XCB_NONE;
+    QWidget* top = widget->window();
+    if (!top->testAttribute(Qt::WA_WState_Created))
+        return XCB_NONE;
+    return static_cast<xcb_window_t>(top->winId());
+}
+
+// The 32-bit values of a property; nullopt when the window has no such property of that type.
+std::optional<std::vector<std::uint32_t>> Property32(xcb_connection_t* c,
+                                                     xcb_window_t window,
+                                                     xcb_atom_t property,
+                                                     xcb_atom_t type) {
+    auto* reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, type, 0, 1024), nullptr);
+    if (!reply)
+        return std::nullopt;
+    std::optional<std::vector<std::uint32_t>> out;
+    if (reply->type == type && reply->format == 32) {
+        const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+        out.emplace(values, values + xcb_get_property_value_length(reply) / 4);
+    }
+    std::free(reply);
+    return out;
+}
+
+// A compliant window manager names a check window on the root that names itself again; a stale
+// property left by a window manager that has exited names a window that is gone.
+bool HasWindowManager(xcb_connection_t* c, xcb_window_t root) {
+    const xcb_atom_t check = Atom(c, "_NET_SUPPORTING_WM_CHECK");
+    const auto onRoot = Property32(c, root, check, XCB_ATOM_WINDOW);
+    if (!onRoot || onRoot->empty())
+        return false;
+    const auto onChild = Property32(c, (*onRoot)[0], check, XCB_ATOM_WINDOW);
+    return onChild && !onChild->empty() && (*onChild)[0] == (*onRoot)[0];
+}
+
+void SendToWindowManager(xcb_connection_t* c,
+                         xcb_window_t root,
+                         xcb_window_t window,
+                         xcb_atom_t type,
+                         std::initializer_list<std::uint32_t> data) {
+    xcb_client_message_event_t event;
+    std::memset(&event, 0, sizeof event);
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    int i = 0;
+    for (std::uint32_t value : data)
+        event.data.data32[i++] = value;
+    xcb_send_event(c, 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&event));
+}
+
+// True when `ancestor` is `window` or one of its parents (a window manager's frame).
+bool IsSelfOrAncestor(xcb_connection_t* c, xcb_window_t ancestor, xcb_window_t window) {
+    for (int depth = 0; depth < kMaxTreeDepth && window != XCB_NONE; ++depth) {
+        if (window == ancestor)
+            return true;
+        auto* reply = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+        if (!reply)
+            return false;
+        const bool atRoot = reply->parent == reply->root || reply->parent == XCB_NONE;
+        window = atRoot ? XCB_NONE : reply->parent;
+        std::free(reply);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool CanEnforceLock() {
+    return Connection() != nullptr;
+}
+
+void SetTopmost(QWidget* window, bool on) {
+    xcb_connection_t* c = Connection();
+    const xcb_window_t xid = XidOf(window);
+    if (!c || xid == XCB_NONE)
+        return;
+    const xcb_window_t root = RootOf(c);
+    const xcb_atom_t netState = Atom(c, "_NET_WM_STATE");
+    const xcb_atom_t above = Atom(c, "_NET_WM_STATE_ABOVE");
+    if (HasWindowManager(c, root)) {
+        SendToWindowManager(c, root, xid, netState,
+                            {on ? kStateAdd : kStateRemove, above, 0, kSourceApplication});
+    } else {
+        // Nobody manages the stacking: keep the state property truthful and raise the window
+        // ourselves, which is all "above" can mean without a window manager.
+        std::vector<std::uint32_t> atoms =
+            Property32(c, xid, netState, XCB_ATOM_ATOM).value_or(std::vector<std::uint32_t>{});
+        std::erase(atoms, above);
+        if (on)
+            atoms.push_back(above);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, xid, netState, XCB_ATOM_ATOM, 32,
+                            static_cast<std::uint32_t>(atoms.size()), atoms.data());
+        if (on) {
+            const std::uint32_t stackMode = XCB_STACK_MODE_ABOVE;
+            xcb_configure_window(c, xid, XCB_CONFIG_WINDOW_STACK_MODE, &stackMode);
+        }
+    }
+    xcb_flush(c);
+}
+
+bool IsForeground(QWidget* window) {
+    xcb_connection_t* c = Connection();
+    const xcb_window_t xid = XidOf(window);
+    if (!c || xid == XCB_NONE)
+        return false;
+    const auto active = Property32(c, RootOf(c), Atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
+    if (active && !active->empty()) {
+        const xcb_window_t id = (*active)[0];
+        return id != XCB_NONE && (id == xid || IsSelfOrAncestor(c, id, xid));
+    }
+    // No window manager publishes an active window: the keyboard focus decides.
+    auto* focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+    if (!focus)
+        return false;
+    const xcb_window_t focused = focus->focus;
+    std::free(focus);
+    if (focused == XCB_NONE || focused == XCB_INPUT_FOCUS_POINTER_ROOT)
+        return false;
+    return IsSelfOrAncestor(c, xid, focused);
+}
+
+void ShowMaximizedNoActivate(QWidget* window) {
+    xcb_connection_t* c = Connection();
+    const xcb_window_t xid = XidOf(window);
+    if (!c || xid == XCB_NONE)
+        return;
+    const xcb_window_t root = RootOf(c);
+    if (HasWindowManager(c, root)) {
+        // Asking for the normal state un-minimises without activation. A plain map request
+        // does too with window managers that only follow ICCCM, but some treat a map request
+        // of an iconic window as "activate", so it follows the state request, which they
+        // handle first.
+        SendToWindowManager(c, root, xid, Atom(c, "WM_CHANGE_STATE"), {kNormalState});
+        SendToWindowManager(c, root, xid, Atom(c, "_NET_WM_STATE"),
+                            {kStateAdd, Atom(c, "_NET_WM_STATE_MAXIMIZED_VERT"),
+                             Atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ"), kSourceApplication});
+    }
+    xcb_map_window(c, xid);
+    xcb_flush(c);
+    qCDebug(lcLock) << "window" << xid << "brought back maximised";
+}
+
+}  // namespace vorn::platform
