@@ -43,7 +43,12 @@ std::string ValidUtf8(std::string_view text) {
         const auto byte = static_cast<unsigned char>(text[text.size() - back]);
         if ((byte & 0xC0) == 0x80)
             continue;  // continuation byte: keep looking for the lead byte
-        const size_t need = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        // Only a real lead byte starts a cut-off character; other bytes are just invalid.
+        const size_t need = byte >= 0xF5   ? 0
+                            : byte >= 0xF0 ? 4
+                            : byte >= 0xE0 ? 3
+                            : byte >= 0xC2 ? 2
+                                           : 0;
         if (need > back)
             keep = text.size() - back;
         break;
