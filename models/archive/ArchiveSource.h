@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <ioapi.h>
+
+// The bytes of an archive as minizip reads them: a file opened read-only (others may read and
+// write it too) or a caller's memory block. Used by one thread at a time.
+namespace vorn::archive {
+
+class ArchiveSource {
+public:
+    ArchiveSource() = default;
+    ~ArchiveSource();
+    ArchiveSource(const ArchiveSource&) = delete;
+    ArchiveSource& operator=(const ArchiveSource&) = delete;
+
+    // Opens the file at a UTF-8 path. False when it cannot be opened for reading.
+    bool OpenFile(const std::string& path);
+    // Reads from `data` (kept alive by the caller). False for null or empty data.
+    bool OpenMemory(const void* data, size_t size);
+
+    // minizip's callbacks; pass this object as the "path" argument of unzOpen2_64.
+    zlib_filefunc64_def Functions();
+
+private:
+    static voidpf Open(voidpf opaque, const void* name, int mode);
+    static uLong Read(voidpf opaque, voidpf stream, void* buf, uLong size);
+    static uLong Write(voidpf opaque, voidpf stream, const void* buf, uLong size);
+    static ZPOS64_T Tell(voidpf opaque, voidpf stream);
+    static long Seek(voidpf opaque, voidpf stream, ZPOS64_T offset, int origin);
+    static int Close(voidpf opaque, voidpf stream);
+    static int Error(voidpf opaque, voidpf stream);
+
+    int m_fd = -1;
+    const uint8_t* m_data = nullptr;
+    uint64_t m_size = 0;
+    uint64_t m_pos = 0;
+    bool m_failed = false;
+};
+
+}  // namespace vorn::archive
