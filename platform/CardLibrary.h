@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+
+namespace vorn {
+
+// The identity-card reader library: a vendor library in the client folder, loaded at run time
+// so that the client runs (and reports "no reader") without it. Texts are UTF-16 in buffers
+// the caller owns; lengths are in bytes.
+class CardLibrary {
+public:
+    using PortFn = int (*)(int port);
+    using CallFn = int (*)();
+    using TextFn = int (*)(char16_t* text, int* length);
+    using SamIdFn = int (*)(char16_t* text);
+    using ImageFn = int (*)(unsigned char* data, int* length);
+
+    // One pointer per entry point, in the order they are resolved; a missing one stays null.
+    struct EntryPoints {
+        PortFn CVR_InitComm = nullptr;
+        CallFn CVR_CloseComm = nullptr;
+        CallFn CVR_Authenticate = nullptr;
+        CallFn CVR_Read_FPContent = nullptr;
+        TextFn GetPeopleNameU = nullptr;
+        TextFn GetPeopleSexU = nullptr;
+        TextFn GetPeopleNationU = nullptr;
+        TextFn GetPeopleBirthdayU = nullptr;
+        TextFn GetPeopleAddressU = nullptr;
+        TextFn GetPeopleIDCodeU = nullptr;
+        TextFn GetDepartmentU = nullptr;
+        TextFn GetStartDateU = nullptr;
+        TextFn GetEndDateU = nullptr;
+        SamIdFn CVR_GetSAMIDU = nullptr;
+        TextFn GetNationCodeU = nullptr;
+        ImageFn GetBMPData = nullptr;
+    };
+
+    // The library's file name inside the client folder.
+    static QString FileName();
+
+    // Any thread, but call it before any reading starts. Loads FileName() from `folder` (ends
+    // in "/") and resolves the entry points by name. The library stays loaded until the
+    // process ends. Returns all null when the file is missing or does not load.
+    static EntryPoints Load(const QString& folder);
+};
+
+}  // namespace vorn

@@ -1,0 +1,58 @@
+#include "platform/CardLibrary.h"
+
+#include "platform/Logging.h"
+
+#include <QFile>
+
+#include <dlfcn.h>
+
+namespace vorn {
+
+namespace {
+
+template <typename Fn>
+void Resolve(void* handle, const char* name, Fn& target) {
+    target = reinterpret_cast<Fn>(dlsym(handle, name));
+    if (!target)
+        qCDebug(lcCard) << "card library lacks" << name;
+}
+
+}  // namespace
+
+QString CardLibrary::FileName() {
+    return QStringLiteral("libtermb.so");
+}
+
+CardLibrary::EntryPoints CardLibrary::Load(const QString& folder) {
+    EntryPoints api;
+    const QString path = folder + FileName();
+    // RTLD_LOCAL keeps the vendor's symbols out of the global namespace, where they could
+    // shadow ours or those of a second copy loaded by a test.
+    void* handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* reason = dlerror();
+        qCDebug(lcCard) << "no card library at" << path << (reason ? reason : "");
+        return api;
+    }
+    // Deliberately never dlclose'd: a worker may still be inside the library at exit.
+    Resolve(handle, "CVR_InitComm", api.CVR_InitComm);
+    Resolve(handle, "CVR_CloseComm", api.CVR_CloseComm);
+    Resolve(handle, "CVR_Authenticate", api.CVR_Authenticate);
+    Resolve(handle, "CVR_Read_FPContent", api.CVR_Read_FPContent);
+    Resolve(handle, "GetPeopleNameU", api.GetPeopleNameU);
+    Resolve(handle, "GetPeopleSexU", api.GetPeopleSexU);
+    Resolve(handle, "GetPeopleNationU", api.GetPeopleNationU);
+    Resolve(handle, "GetPeopleBirthdayU", api.GetPeopleBirthdayU);
+    Resolve(handle, "GetPeopleAddressU", api.GetPeopleAddressU);
+    Resolve(handle, "GetPeopleIDCodeU", api.GetPeopleIDCodeU);
+    Resolve(handle, "GetDepartmentU", api.GetDepartmentU);
+    Resolve(handle, "GetStartDateU", api.GetStartDateU);
+    Resolve(handle, "GetEndDateU", api.GetEndDateU);
+    Resolve(handle, "CVR_GetSAMIDU", api.CVR_GetSAMIDU);
+    Resolve(handle, "GetNationCodeU", api.GetNationCodeU);
+    Resolve(handle, "GetBMPData", api.GetBMPData);
+    qCDebug(lcCard) << "card library loaded from" << path;
+    return api;
+}
+
+}  // namespace vorn

@@ -1,0 +1,268 @@
+#include "services/card/CardReader.h"
+
+#include "platform/Logging.h"
+#include "services/Messages.h"
+#include "services/card/CardEventRelay.h"
+#include "services/card/CardPhoto.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <array>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+using vorn::CardLibrary;
+
+constexpr char16_t kPortFailed[] = u"端口打开失败";
+constexpr char16_t kNoCard[] = u"找卡失败";
+constexpr char16_t kReadFailed[] = u"卡读取失败";
+constexpr char16_t kContentError[] = u"Read_Content Error";
+
+constexpr size_t kTextUnits = 260;   // a text entry point's buffer
+constexpr size_t kSamIdUnits = 256;  // the SAM id's buffer
+constexpr size_t kMaxTextUnits = IdCardRecord::kFieldUnits - 1;
+
+bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+
+// Copies a text of the library into a 256-unit field: up to its terminator, at most 255 units,
+// never reading past the `units` the library was given, so an overlong or unterminated text is
+// cut rather than overrun. A cut does not leave half a surrogate pair behind.
+void CopyText(char16_t* field, const char16_t* text, size_t units) {
+    const size_t limit = std::min(units, kMaxTextUnits);
+    size_t n = 0;
+    while (n < limit && text[n] != u'\0')
+        ++n;
+    const bool cut = n == limit && n < units && text[n] != u'\0';
+    if (cut && n > 0 && IsHighSurrogate(text[n - 1]))
+        --n;
+    std::copy_n(text, n, field);
+    field[n] = u'\0';
+}
+
+// Calls a text entry point the way the library expects: a zeroed 260-unit buffer and its size
+// in bytes, reset before every call.
+void ReadText(CardLibrary::TextFn fn, char16_t* field) {
+    std::array<char16_t, kTextUnits> buffer{};
+    int length = static_cast<int>(buffer.size() * sizeof(char16_t));
+    fn(buffer.data(), &length);
+    CopyText(field, buffer.data(), buffer.size());
+}
+
+}  // namespace
+
+CCardReader::CCardReader() = default;
+
+CCardReader::~CCardReader() {
+    Shutdown();
+    m_target.store(nullptr);
+    // Frees whatever the last cycles posted and nobody received.
+    m_relay.reset();
+}
+
+void CCardReader::Init(QObject* window, const QString& clientFolder, int comPort, int readTime) {
+    if (m_target.load()) {
+        qCDebug(lcCard) << "card reader already initialised";
+        return;
+    }
+    m_clientFolder = clientFolder;
+    m_comPort = comPort;
+    m_readTime = readTime;
+    m_api = CardLibrary::Load(clientFolder);
+    m_relay = std::make_unique<vorn::CardEventRelay>(window);
+    // A worker asleep in its pause must not outlive the event loop it reports to.
+    if (auto* app = QCoreApplication::instance())
+        QObject::connect(app, &QCoreApplication::aboutToQuit, m_relay.get(),
+                         [this] { Shutdown(); });
+    // Publishes the entry points and the folder to every cycle that starts from now on.
+    m_target.store(m_relay.get());
+}
+
+void CCardReader::SetCyclePause(std::chrono::milliseconds pause) {
+    std::lock_guard lock(m_mutex);
+    m_pause = pause;
+}
+
+void CCardReader::StartCardReading(int port, int continuous) {
+    const Request request{port, continuous ? 1 : 0};
+    std::lock_guard lock(m_mutex);
+    int idle = 0;
+    if (!m_reading.compare_exchange_strong(idle, 1)) {
+        qCDebug(lcCard) << "card reading under way; start request dropped";
+        return;
+    }
+    if (m_shutdown) {
+        m_reading.store(0);
+        return;
+    }
+    if (m_workerAlive) {
+        // The reading was stopped but its worker is still finishing; it takes this up next.
+        if (m_pending)
+            qCDebug(lcCard) << "queued card reading replaced before it began";
+        m_pending = request;
+        return;
+    }
+    if (m_worker.joinable())
+        m_worker.join();  // already past its last use of any shared state
+    try {
+        m_worker = CreateWorker([this, request] { RunCardReading(request); });
+        m_workerAlive = true;
+    } catch (const std::system_error& e) {
+        m_reading.store(0);
+        qCWarning(lcCard) << "The card reading could not be started:" << e.what();
+    }
+}
+
+void CCardReader::StopCardReading() {
+    m_reading.store(0);
+}
+
+bool CCardReader::WaitForIdle(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_idle.wait_for(lock, timeout, [this] { return !m_workerAlive; });
+}
+
+void CCardReader::Shutdown() {
+    std::thread worker;
+    {
+        std::lock_guard lock(m_mutex);
+        m_shutdown = true;
+        m_pending.reset();
+        m_reading.store(0);
+        worker = std::move(m_worker);
+    }
+    m_wake.notify_all();
+    if (!worker.joinable())
+        return;
+    if (worker.get_id() == std::this_thread::get_id())
+        worker.detach();
+    else
+        worker.join();
+}
+
+std::thread CCardReader::CreateWorker(std::function<void()> body) {
+    return std::thread(std::move(body));
+}
+
+void CCardReader::RunCardReading(Request request) {
+    for (;;) {
+        RunCycle(request);
+        std::unique_lock lock(m_mutex);
+        if (request.continuous)
+            m_wake.wait_for(lock, m_pause, [this] { return m_shutdown; });
+        if (!m_shutdown && m_pending) {
+            request = *m_pending;
+            m_pending.reset();
+            continue;
+        }
+        if (!m_shutdown && request.continuous && m_reading.load() != 0)
+            continue;
+        if (!request.continuous)
+            m_reading.store(0);
+        m_workerAlive = false;
+        m_idle.notify_all();
+        return;
+    }
+}
+
+void CCardReader::RunCycle(const Request& request) {
+    // Before Init there is neither library nor window: the cycle fails and its events are freed.
+    vorn::CardEventRelay* target = m_target.load();
+    auto post = [target](QEvent* event) {
+        if (target)
+            QCoreApplication::postEvent(target, event);
+        else
+            delete event;
+    };
+    post(new CMessageEvent(UM_CARD_BUSY, 1, 0));
+    const char16_t* failure = nullptr;
+    if (!target || !OpenPort(request.port)) {
+        failure = kPortFailed;
+    } else {
+        if (m_api.CVR_GetSAMIDU) {
+            std::array<char16_t, kSamIdUnits> samId{};
+            m_api.CVR_GetSAMIDU(samId.data());
+        }
+        // A continuous reading tries the content even without a card found, so a card laid on
+        // the reader mid-way is read in the next cycle whatever the authentication said.
+        const bool found = m_api.CVR_Authenticate() == 1;
+        if (found || request.continuous) {
+            auto record = std::make_unique<IdCardRecord>();
+            std::array<char16_t, IdCardRecord::kFieldUnits> contentError{};
+            if (ReadCardContent(*record, contentError.data())) {
+                post(new CCardResultEvent(std::move(record)));
+                m_api.CVR_CloseComm();
+            } else {
+                failure = kReadFailed;
+            }
+        } else {
+            failure = kNoCard;
+        }
+    }
+    if (failure) {
+        auto text = std::make_unique<CardErrorText>();
+        text->fill(u'\0');
+        CopyText(text->data(), failure, std::char_traits<char16_t>::length(failure) + 1);
+        post(new CCardResultEvent(std::move(text)));
+    }
+    post(new CMessageEvent(UM_CARD_BUSY, 0, request.continuous));
+}
+
+bool CCardReader::OpenPort(int port) const {
+    // Without these three the library cannot hold a reading at all.
+    if (!m_api.CVR_InitComm || !m_api.CVR_Authenticate || !m_api.CVR_CloseComm)
+        return false;
+    if (port == 0) {
+        for (int p = 1001; p <= 1016; ++p)
+            if (m_api.CVR_InitComm(p) == 1)
+                return true;
+        for (int p = 1; p <= 16; ++p)
+            if (m_api.CVR_InitComm(p) == 1)
+                return true;
+        return false;
+    }
+    if ((port >= 1 && port <= 16) || (port >= 1001 && port <= 1016))
+        return m_api.CVR_InitComm(port) == 1;
+    qCDebug(lcCard) << "card reader port" << port << "out of range";
+    return false;
+}
+
+int CCardReader::ReadCardContent(IdCardRecord& record, char16_t* errorText) const {
+    if (!m_api.CVR_Read_FPContent || m_api.CVR_Read_FPContent() != 1) {
+        CopyText(errorText, kContentError, std::size(kContentError));
+        return 0;
+    }
+    const std::pair<CardLibrary::TextFn, int> people[] = {
+        {m_api.GetPeopleNameU, 1},     {m_api.GetPeopleSexU, 2},     {m_api.GetPeopleNationU, 3},
+        {m_api.GetPeopleBirthdayU, 4}, {m_api.GetPeopleAddressU, 5}, {m_api.GetPeopleIDCodeU, 6},
+        {m_api.GetDepartmentU, 7}};
+    for (const auto& [fn, field] : people)
+        if (fn)
+            ReadText(fn, record.fields[field]);
+    // A validity period is only meaningful with both ends.
+    if (m_api.GetStartDateU && m_api.GetEndDateU) {
+        ReadText(m_api.GetStartDateU, record.fields[8]);
+        ReadText(m_api.GetEndDateU, record.fields[9]);
+    }
+    if (m_api.GetNationCodeU)
+        ReadText(m_api.GetNationCodeU, record.fields[10]);
+    if (m_api.GetBMPData) {
+        std::vector<unsigned char> data(vorn::CardPhoto::kBufferSize);
+        int length = vorn::CardPhoto::kBufferSize;
+        m_api.GetBMPData(data.data(), &length);
+        if (vorn::CardPhoto::UsableLength(length)) {
+            const QString path = m_clientFolder + QStringLiteral("idcard.jpg");
+            vorn::CardPhoto::Save(data.data(), length, path);
+            // Named even when nothing could be saved: the page then finds no file there.
+            CopyText(record.fields[11], reinterpret_cast<const char16_t*>(path.utf16()),
+                     static_cast<size_t>(path.size()) + 1);
+        } else {
+            qCDebug(lcCard) << "card library reported a photo of" << length << "bytes; ignored";
+        }
+    }
+    return 1;
+}

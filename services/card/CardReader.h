@@ -1,0 +1,96 @@
+#pragma once
+
+#include "platform/CardLibrary.h"
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+class QEvent;
+class QObject;
+struct IdCardRecord;
+
+namespace vorn {
+class CardEventRelay;
+}
+
+// The identity-card reader: readings run on a worker thread that drives the card library and
+// reports each cycle to the window as posted events UM_CARD_BUSY (1), one CCardResultEvent,
+// UM_CARD_BUSY (0, continuous flag).
+//
+// At most one worker exists, so the library is never called from two threads. A start request
+// while a reading is under way is dropped. A start request that arrives after StopCardReading
+// while the stopped reading still finishes its cycle (and pause) is kept and carried out by
+// that same worker as soon as it is done, instead of being lost; only the latest such request
+// is kept.
+//
+// Events go to a relay object that lives on the thread that called Init and forwards them to
+// the window while it exists; events for a window that is gone are freed undelivered.
+class CCardReader {
+public:
+    CCardReader();
+    // Stops the reading and waits for the worker's current cycle. Destroy on Init's thread.
+    virtual ~CCardReader();
+
+    // Main thread, once: the object that receives the events (lives on this thread), the client
+    // folder (ends in "/"; the library and "idcard.jpg" live there) and the two settings, which
+    // no reading consults. A missing library or entry point is not an error here.
+    void Init(QObject* window, const QString& clientFolder, int comPort, int readTime);
+
+    // Any thread; return at once. Port 0 searches 1001-1016 then 1-16; 1-16 and 1001-1016 are
+    // tried alone; any other port fails. `continuous` 1 repeats cycles until stopped.
+    void StartCardReading(int port, int continuous);
+    void StopCardReading();
+
+    // Any thread: whether the reading flag is set.
+    bool IsReading() const { return m_reading.load() != 0; }
+    // Any thread: blocks until no worker runs (or `timeout` passed); true when idle.
+    bool WaitForIdle(std::chrono::milliseconds timeout = std::chrono::minutes(1));
+    // Ends readings for good: drops the queued request, cuts the pause short, waits for the
+    // current cycle. Later start requests are ignored. Called on the application's exit.
+    void Shutdown();
+
+    int ComPortSetting() const { return m_comPort; }
+    int ReadTimeSetting() const { return m_readTime; }
+    // Pause between continuous cycles (1000 ms); set before a reading starts. For tests.
+    void SetCyclePause(std::chrono::milliseconds pause);
+
+protected:
+    // Creates the worker thread running `body`; throws std::system_error when it cannot.
+    virtual std::thread CreateWorker(std::function<void()> body);
+
+private:
+    struct Request {
+        int port = 0;
+        int continuous = 0;
+    };
+
+    void RunCardReading(Request request);
+    void RunCycle(const Request& request);
+    bool OpenPort(int port) const;
+    int ReadCardContent(IdCardRecord& record, char16_t* errorText) const;
+
+    vorn::CardLibrary::EntryPoints m_api;
+    QString m_clientFolder;
+    int m_comPort = 0;
+    int m_readTime = 500;
+    std::unique_ptr<vorn::CardEventRelay> m_relay;
+    std::atomic<vorn::CardEventRelay*> m_target{nullptr};
+
+    std::atomic<int> m_reading{0};
+    std::mutex m_mutex;  // guards everything below
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::thread m_worker;
+    bool m_workerAlive = false;
+    bool m_shutdown = false;
+    std::optional<Request> m_pending;
+    std::chrono::milliseconds m_pause{1000};
+};
