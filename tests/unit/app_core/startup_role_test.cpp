@@ -1,0 +1,21 @@
+#include "app/core/StartupRole.h"
+
+#include <gtest/gtest.h>
+
+using vorn::DecideStartupRole;
+using vorn::StartupRole;
+
+TEST(StartupRole, RegistrationOnlyAsFirstArgumentInAnyCase) {
+    EXPECT_EQ(DecideStartupRole({"vornclient", "/createprotocol"}), StartupRole::RegisterProtocol);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "/CreateProtocol"}), StartupRole::RegisterProtocol);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "/CREATEPROTOCOL", "x"}), StartupRole::RegisterProtocol);
+}
+
+TEST(StartupRole, EverythingElseStartsTheClient) {
+    EXPECT_EQ(DecideStartupRole({"vornclient"}), StartupRole::Main);
+    EXPECT_EQ(DecideStartupRole({}), StartupRole::Main);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "x", "/createprotocol"}), StartupRole::Main);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "vornapp://open?x=1"}), StartupRole::Main);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "/createprotocol2"}), StartupRole::Main);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "createprotocol"}), StartupRole::Main);
+}
