@@ -1,0 +1,291 @@
+#include "ui/WindowImplBase.h"
+
+#include "platform/Logging.h"
+#include "ui/ResourceManager.h"
+#include "ui/SkinBox.h"
+#include "ui/SkinDocument.h"
+#include "ui/SkinFiles.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QWindow>
+
+namespace {
+
+Qt::CursorShape CursorFor(Qt::Edges edges) {
+    const bool left = edges & Qt::LeftEdge, right = edges & Qt::RightEdge;
+    const bool top = edges & Qt::TopEdge, bottom = edges & Qt::BottomEdge;
+    if ((left && top) || (right && bottom))
+        return Qt::SizeFDiagCursor;
+    if ((right && top) || (left && bottom))
+        return Qt::SizeBDiagCursor;
+    if (left || right)
+        return Qt::SizeHorCursor;
+    return Qt::SizeVerCursor;
+}
+
+bool IsButton(QWidget* widget, QWidget* window) {
+    for (QWidget* w = widget; w && w != window; w = w->parentWidget()) {
+        if (qobject_cast<QAbstractButton*>(w))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+WindowImplBase::WindowImplBase(QWidget* parent) : QWidget(parent) {}
+
+bool WindowImplBase::CreateFromSkin() {
+    if (m_created) {
+        qCWarning(lcUi) << "CreateFromSkin called twice; the window keeps its first skin.";
+        return m_skinLoaded;
+    }
+    m_created = true;
+
+    const QString skinFile = GetSkinFile();
+    const QString indexed = CResourceManager::GetInstance().GetXmlPath(skinFile);
+    const QString file = indexed.isEmpty() ? skinFile : indexed;
+
+    QString error;
+    const auto bytes = vorn::SkinFiles::Read(file, &error);
+    if (!bytes) {
+        qCWarning(lcUi).noquote()
+            << error << "The window opens with a plain frame and without the skin's title bar.";
+        BuildFallback();
+        InitWindow();
+        return false;
+    }
+    const vorn::SkinDocument document = vorn::SkinDocument::Parse(*bytes, file);
+    if (!document.Ok()) {
+        qCWarning(lcUi).noquote()
+            << QStringLiteral("The skin document %1 is malformed at line %2, column %3: %4.")
+                   .arg(file)
+                   .arg(document.ErrorLine())
+                   .arg(document.ErrorColumn())
+                   .arg(document.Error())
+            << "The window opens with a plain frame and without the skin's title bar.";
+        BuildFallback();
+        InitWindow();
+        return false;
+    }
+
+    vorn::SkinBuilder builder([this](QWidget* sender) { OnClick(sender); });
+    QWidget* root = builder.Build(document, this);
+    if (!root) {
+        qCWarning(lcUi).noquote()
+            << QStringLiteral("The skin document %1 cannot be used: %2.").arg(file, builder.Error())
+            << "The window opens with a plain frame and without the skin's title bar.";
+        BuildFallback();
+        InitWindow();
+        return false;
+    }
+    if (!builder.Problems().isEmpty()) {
+        qCWarning(lcUi).noquote() << QStringLiteral("The skin document %1 has %2 problem(s): %3")
+                                         .arg(file)
+                                         .arg(builder.Problems().size())
+                                         .arg(builder.Problems().join(QStringLiteral("; ")));
+    }
+
+    auto* layout = new vorn::SkinLayout(vorn::SkinLayout::Mode::Vertical, this);
+    layout->AddWidget(root, vorn::SkinItemMetrics());
+    if (!FindControl(QStringLiteral("webpanel"))) {
+        qCWarning(lcUi).noquote() << QStringLiteral(
+                                         "The skin document %1 has no container named "
+                                         "\"webpanel\"; one is added below its controls.")
+                                         .arg(file);
+        auto* panel = new vorn::SkinBox(vorn::SkinLayout::Mode::Stack, this);
+        panel->setObjectName(QStringLiteral("webpanel"));
+        layout->AddWidget(panel, vorn::SkinItemMetrics());
+    }
+    for (QWidget* w : builder.Widgets()) {
+        w->installEventFilter(this);
+        // Hover moves are needed to show the resize cursor over the border.
+        w->setMouseTracking(true);
+    }
+    m_info = builder.Window();
+    m_skinLoaded = true;
+    setWindowFlag(Qt::FramelessWindowHint, true);
+    ApplyWindowInfo();
+    InitWindow();
+    return true;
+}
+
+void WindowImplBase::BuildFallback() {
+    auto* layout = new vorn::SkinLayout(vorn::SkinLayout::Mode::Vertical, this);
+    auto* panel = new vorn::SkinBox(vorn::SkinLayout::Mode::Stack, this);
+    panel->setObjectName(QStringLiteral("webpanel"));
+    layout->AddWidget(panel, vorn::SkinItemMetrics());
+}
+
+void WindowImplBase::ApplyWindowInfo() {
+    // A minimum size larger than the screen would push a maximised window past the screen's
+    // edges; the skin's figures are meant for screens at least that large.
+    QSize available(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (const QScreen* s = screen())
+        available = s->availableGeometry().size();
+    if (m_info.minSize.isValid())
+        setMinimumSize(m_info.minSize.boundedTo(available));
+    if (m_info.maxSize.isValid() && !m_info.maxSize.isEmpty())
+        setMaximumSize(m_info.maxSize);
+    if (m_info.size.isValid() && !m_info.size.isEmpty())
+        resize(m_info.size.boundedTo(available).expandedTo(minimumSize()));
+    UpdateMask();
+}
+
+QWidget* WindowImplBase::FindControl(const QString& name) const {
+    if (name.isEmpty())
+        return nullptr;
+    return findChild<QWidget*>(name);
+}
+
+void WindowImplBase::SetCaptionRect(const QRect& rect) {
+    m_info.caption = QMargins(rect.left(), rect.top(), rect.right(), rect.bottom());
+    m_dragPending = false;
+}
+
+QRect WindowImplBase::GetCaptionRect() const {
+    QRect r;
+    r.setCoords(m_info.caption.left(), m_info.caption.top(), m_info.caption.right(),
+                m_info.caption.bottom());
+    return r;
+}
+
+WindowImplBase::HitArea WindowImplBase::HitTest(const QPoint& pos, Qt::Edges* edges) const {
+    Qt::Edges found;
+    const int w = width(), h = height();
+    if (m_skinLoaded && !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+        const QMargins& box = m_info.sizeBox;
+        if (pos.x() < box.left())
+            found |= Qt::LeftEdge;
+        if (pos.x() >= w - box.right())
+            found |= Qt::RightEdge;
+        if (pos.y() < box.top())
+            found |= Qt::TopEdge;
+        if (pos.y() >= h - box.bottom())
+            found |= Qt::BottomEdge;
+    }
+    if (edges)
+        *edges = found;
+    if (found)
+        return HitArea::Border;
+    const QMargins& cap = m_info.caption;
+    if (m_skinLoaded && pos.x() >= cap.left() && pos.x() < w - cap.right() &&
+        pos.y() >= cap.top() && pos.y() < cap.bottom())
+        return HitArea::Caption;
+    return HitArea::Client;
+}
+
+void WindowImplBase::OnCaptionDoubleClick() {
+    if (isMaximized())
+        showNormal();
+    else
+        showMaximized();
+}
+
+bool WindowImplBase::eventFilter(QObject* watched, QEvent* event) {
+    if (watched->isWidgetType() && HandleMouse(static_cast<QWidget*>(watched), event))
+        return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+bool WindowImplBase::HandleMouse(QWidget* receiver, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
+        type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonDblClick)
+        return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint pos = receiver->mapTo(this, mouse->position().toPoint());
+    Qt::Edges edges;
+    const HitArea area = HitTest(pos, &edges);
+    const bool onButton = IsButton(receiver, this);
+
+    switch (type) {
+        case QEvent::MouseMove:
+            if (m_dragPending && (mouse->buttons() & Qt::LeftButton)) {
+                if ((mouse->globalPosition().toPoint() - m_pressGlobal).manhattanLength() >=
+                    QApplication::startDragDistance()) {
+                    m_dragPending = false;
+                    if (QWindow* handle = windowHandle())
+                        handle->startSystemMove();
+                }
+                return true;
+            }
+            if (mouse->buttons() == Qt::NoButton) {
+                if (area == HitArea::Border)
+                    setCursor(CursorFor(edges));
+                else
+                    unsetCursor();
+            }
+            return false;
+        case QEvent::MouseButtonPress:
+            if (mouse->button() != Qt::LeftButton)
+                return false;
+            if (area == HitArea::Border) {
+                if (QWindow* handle = windowHandle())
+                    handle->startSystemResize(edges);
+                return true;
+            }
+            if (area == HitArea::Caption && !onButton) {
+                // The move starts once the mouse travels, so that a double click still arrives
+                // here instead of going to the window manager's move.
+                m_dragPending = true;
+                m_pressGlobal = mouse->globalPosition().toPoint();
+                return true;
+            }
+            return false;
+        case QEvent::MouseButtonRelease:
+            if (m_dragPending && mouse->button() == Qt::LeftButton) {
+                m_dragPending = false;
+                return true;
+            }
+            return false;
+        case QEvent::MouseButtonDblClick:
+            if (mouse->button() == Qt::LeftButton && area == HitArea::Caption && !onButton) {
+                m_dragPending = false;
+                OnCaptionDoubleClick();
+                return true;
+            }
+            return false;
+        default:
+            return false;
+    }
+}
+
+void WindowImplBase::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    UpdateMask();
+}
+
+void WindowImplBase::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange) {
+        m_dragPending = false;
+        unsetCursor();
+        UpdateMask();
+    }
+    QWidget::changeEvent(event);
+}
+
+void WindowImplBase::UpdateMask() {
+    const QSize corner = m_info.roundCorner;
+    if (!m_skinLoaded || corner.width() <= 0 || corner.height() <= 0 ||
+        (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+        if (!mask().isEmpty())
+            clearMask();
+        return;
+    }
+    // The rectangle without its four corner boxes, plus an ellipse quarter in each corner.
+    const QRect r = rect();
+    const int cx = qMin(corner.width(), r.width() / 2), cy = qMin(corner.height(), r.height() / 2);
+    const int rx = cx / 2, ry = cy / 2;
+    QRegion region(r.adjusted(rx, 0, -rx, 0));
+    region += QRegion(r.adjusted(0, ry, 0, -ry));
+    const QSize e(cx, cy);
+    region += QRegion(QRect(r.topLeft(), e), QRegion::Ellipse);
+    region += QRegion(QRect(QPoint(r.right() - cx + 1, r.top()), e), QRegion::Ellipse);
+    region += QRegion(QRect(QPoint(r.left(), r.bottom() - cy + 1), e), QRegion::Ellipse);
+    region += QRegion(QRect(QPoint(r.right() - cx + 1, r.bottom() - cy + 1), e), QRegion::Ellipse);
+    setMask(region);
+}

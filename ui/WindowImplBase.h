@@ -1,0 +1,69 @@
+#pragma once
+
+#include "ui/SkinBuilder.h"
+
+#include <QPoint>
+#include <QRect>
+#include <QWidget>
+
+// The skinned top-level window: builds its widgets from a skin document, then behaves as a
+// frameless window whose caption area drags it and whose border resizes it. Main thread only.
+// Subclasses name the skin file, find their controls in InitWindow() and handle clicks in
+// OnClick(). A widget added later into a skin container (the browser view in "webpanel") is left
+// alone: only the skin's own widgets take part in dragging and resizing.
+class WindowImplBase : public QWidget {
+    Q_OBJECT
+public:
+    explicit WindowImplBase(QWidget* parent = nullptr);
+
+    // Builds the skin document GetSkinFile() (an id of the resource index or a file name) from
+    // the resource path (files) or the resource zip, applies the window attributes, then calls
+    // InitWindow(). Call once, before the window is shown. A missing or malformed skin is logged
+    // once (lcUi warning naming the file, the line/column and what is wrong); the window then
+    // keeps the window manager's frame and gets a plain layout with an empty container named
+    // "webpanel". Returns true when the skin was built.
+    bool CreateFromSkin();
+    // The first widget of that object name in the window (skin controls and widgets added later
+    // alike); nullptr when absent or when `name` is empty.
+    QWidget* FindControl(const QString& name) const;
+    // DuiLib's caption rectangle as coordinates, i.e. QRect(QPoint(left, top), QPoint(right,
+    // bottom)): a press at x in [left, width - right), y in [top, bottom) drags the window.
+    // Bottom <= top (e.g. all zero, or QRect()) means nothing drags it.
+    void SetCaptionRect(const QRect& rect);
+    QRect GetCaptionRect() const;
+    // The skin's "size" and "mininfo"; invalid when the skin gives none.
+    QSize SkinWindowSize() const { return m_info.size; }
+    QSize SkinMinSize() const { return m_info.minSize; }
+    bool SkinLoaded() const { return m_skinLoaded; }
+
+    // What a press at `pos` (window coordinates) does, ignoring which control lies there:
+    // resize from `*edges` (non-empty), drag (Caption) or nothing special (Client).
+    enum class HitArea { Client, Caption, Border };
+    HitArea HitTest(const QPoint& pos, Qt::Edges* edges) const;
+
+protected:
+    virtual QString GetSkinFile() const = 0;
+    // Called once by CreateFromSkin after the widgets exist (also after a fallback layout).
+    virtual void InitWindow() {}
+    // The "click" notification of the skin's buttons.
+    virtual void OnClick(QWidget* sender) { Q_UNUSED(sender); }
+    // A double click in the caption. Default: maximise, or restore when maximised.
+    virtual void OnCaptionDoubleClick();
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void BuildFallback();
+    void ApplyWindowInfo();
+    void UpdateMask();
+    // Returns true when the event was taken for dragging or resizing.
+    bool HandleMouse(QWidget* receiver, QEvent* event);
+
+    vorn::SkinWindowInfo m_info;
+    bool m_created = false;
+    bool m_skinLoaded = false;
+    bool m_dragPending = false;
+    QPoint m_pressGlobal;
+};
