@@ -41,8 +41,10 @@ struct VideoDeviceSource {
 
 // The video4linux "videoN" nodes that can capture video, in numeric order of N (video2 before
 // video10), duplicates kept. Any thread; blocks while it opens each node. A node that cannot be
-// queried is left out; no video4linux class at all gives an empty list.
-std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source = {});
+// queried is left out; no video4linux class at all gives an empty list. With `includeUsb` false,
+// USB nodes are neither opened (that wakes a suspended camera, which can take long) nor listed.
+std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source = {},
+                                               bool includeUsb = true);
 
 // VIDIOC_QUERYCAP on `node`, opened read-only and non-blocking for the call only.
 std::optional<V4l2Capability> QueryV4l2Capability(const std::string& node);

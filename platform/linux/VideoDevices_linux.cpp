@@ -123,7 +123,7 @@ VideoBus ClassifySysfsDevicePath(std::string_view devicePath) {
     return VideoBus::Other;
 }
 
-std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source) {
+std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source, bool includeUsb) {
     std::vector<VideoDevice> devices;
     std::error_code ec;
     const std::filesystem::path classDir = source.sysfsRoot / "class" / "video4linux";
@@ -155,6 +155,10 @@ std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source) 
         if (relative.empty() || *relative.begin() == "..")
             relative = resolved;
 
+        const VideoBus bus = ClassifySysfsDevicePath(relative.native());
+        if (bus == VideoBus::Usb && !includeUsb)
+            continue;
+
         const std::string nodePath = (source.devRoot / name).native();
         const std::optional<V4l2Capability> caps = query(nodePath);
         if (!caps) {
@@ -169,7 +173,7 @@ std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source) 
         device.node = "/dev/" + name;
         device.card = ValidUtf8(caps->card);
         device.driver = ValidUtf8(caps->driver);
-        device.bus = ClassifySysfsDevicePath(relative.native());
+        device.bus = bus;
         devices.push_back(std::move(device));
     }
     return devices;

@@ -6,7 +6,8 @@ CameraList GetVirtualCameraList() {
 
 CameraList GetVirtualCameraList(const vorn::platform::VideoDeviceSource& source) {
     CameraList cameras;
-    for (vorn::platform::VideoDevice& device : vorn::platform::EnumerateVideoDevices(source)) {
+    for (vorn::platform::VideoDevice& device :
+         vorn::platform::EnumerateVideoDevices(source, false)) {
         if (device.bus == vorn::platform::VideoBus::Usb)
             continue;
         cameras.push_back(

@@ -109,6 +109,13 @@ TEST(CameraList, OnlyAUsbWebcamGivesAnEmptyList) {
              V4l2Capability{"uvcvideo", "Integrated Camera", kCapture | V4L2_CAP_DEVICE_CAPS,
                             V4L2_CAP_META_CAPTURE});
     EXPECT_TRUE(GetVirtualCameraList(tree.source()).empty());
+    // Leaving them out does not need to wake them.
+    EXPECT_TRUE(tree.queried.empty());
+
+    const auto all = EnumerateVideoDevices(tree.source());
+    ASSERT_EQ(all.size(), 1u);  // the metadata node cannot capture
+    EXPECT_EQ(all[0].node, "/dev/video0");
+    EXPECT_EQ(all[0].bus, VideoBus::Usb);
 }
 
 TEST(CameraList, MixedMachine) {
@@ -144,7 +151,8 @@ TEST(CameraList, MixedMachine) {
     // Nodes are asked under the /dev root given, never the machine's own; only videoN nodes.
     for (const std::string& node : tree.queried)
         EXPECT_TRUE(node.starts_with((tree.dev / "video").native())) << node;
-    EXPECT_EQ(tree.queried.size(), 8u);  // video0-6 and video10; video7 is a dangling link
+    // video2-5 and video10: USB nodes are not opened, video7 is a dangling link.
+    EXPECT_EQ(tree.queried.size(), 5u);
 }
 
 TEST(CameraList, NoVideoClassGivesAnEmptyList) {
