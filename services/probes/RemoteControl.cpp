@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <unistd.h>
+
 namespace {
 
 template <size_t N>
@@ -71,5 +73,10 @@ bool IsRemoteControlRunning(const std::filesystem::path& procRoot) {
 }
 
 bool IsRemoteControlRunning() {
-    return IsRemoteControlRunning(std::filesystem::path("/proc"));
+    std::vector<vorn::platform::ProcessRecord> processes = vorn::platform::EnumerateProcesses();
+    // The client's own command line carries the vornapp:// address a web page started it with;
+    // a page must not be able to make the client report itself as a remote-control tool.
+    const auto self = static_cast<uint32_t>(::getpid());
+    std::erase_if(processes, [self](const auto& record) { return record.pid == self; });
+    return IsRemoteControlRunning(processes);
 }

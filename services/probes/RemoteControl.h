@@ -32,9 +32,9 @@ RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& re
 // lcProbes. Any thread.
 bool IsRemoteControlProcess(const vorn::platform::ProcessRecord& record);
 
-// Examines every process (one log line per match) and tells whether any is a remote-control
-// tool. Main thread; blocks for one scan of /proc. Processes that cannot be read only narrow
-// what can match; an unreadable process table gives false.
+// Examines every other process (one log line per match) and tells whether any is a
+// remote-control tool. Main thread; blocks for one scan of /proc. Processes that cannot be read
+// only narrow what can match; an unreadable process table gives false.
 bool IsRemoteControlRunning();
 
 // The same over a given process list, or over the process table under `procRoot` (tests).
