@@ -9,7 +9,7 @@ namespace vorn {
 // case after trimming; the first matching section and, inside it, the first matching key win.
 // Lines whose first non-blank character is ';' are comments; lines without '=' are not keys;
 // keys before the first section header belong to the section named "". Every call opens and
-// closes the file itself, so any thread may call; concurrent writers of one file are not
+// closes the file itself, so any thread may call; writers in different processes are not
 // serialised (the last rename wins, neither leaves a half-written file).
 class IniFile {
 public:

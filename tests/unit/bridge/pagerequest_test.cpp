@@ -1,0 +1,114 @@
+#include "browser/bridge/PageRequest.h"
+#include "browser/bridge/BridgeTarget.h"
+#include "services/Messages.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using ::testing::InSequence;
+using ::testing::StrictMock;
+
+namespace {
+
+class MockTarget : public IBridgeTarget {
+public:
+    MOCK_METHOD(void, PostToWindow, (int message, qintptr wParam), (override));
+    MOCK_METHOD(void, SetConfigInt, (const QString& key, int value), (override));
+    MOCK_METHOD(void, StartCardReading, (int port, int continuous), (override));
+    MOCK_METHOD(void, StopCardReading, (), (override));
+};
+
+// The renderer sends a second entry only for LockApp and Init called with exactly one
+// argument; a non-string argument travels as "". These helpers spell the requests that result.
+QStringList Request(const QString& name) {
+    return {name};
+}
+QStringList Request(const QString& name, const QString& argument) {
+    return {name, argument};
+}
+
+TEST(PageRequestTest, LockAppPostsOneOnlyForTheExactStringOne) {
+    StrictMock<MockTarget> target;
+    {
+        InSequence order;
+        EXPECT_CALL(target, PostToWindow(UM_LOCK_APP, 1));
+        EXPECT_CALL(target, PostToWindow(UM_LOCK_APP, 0)).Times(6);
+    }
+    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "1"), target));
+    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "0"), target));
+    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", ""), target));  // number 1, true, null...
+    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", " 1"), target));
+    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "1 "), target));
+    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "01"), target));
+    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "yes"), target));
+}
+
+TEST(PageRequestTest, LockAppWithoutItsArgumentDoesNothing) {
+    StrictMock<MockTarget> target;  // any call fails the test
+    EXPECT_TRUE(DispatchPageRequest(Request("LockApp"), target));
+}
+
+TEST(PageRequestTest, LockAppReadsOnlyTheSecondEntry) {
+    StrictMock<MockTarget> target;
+    EXPECT_CALL(target, PostToWindow(UM_LOCK_APP, 1));
+    EXPECT_TRUE(DispatchPageRequest({"LockApp", "1", "0"}, target));
+}
+
+TEST(PageRequestTest, InitStoresThePortWhenGivenAndAlwaysReadsOnce) {
+    StrictMock<MockTarget> target;
+    {
+        InSequence order;
+        EXPECT_CALL(target, SetConfigInt(QString("ComPort"), 3));
+        EXPECT_CALL(target, StartCardReading(0, 0));
+        EXPECT_CALL(target, SetConfigInt(QString("ComPort"), 0));  // number 3 travels as ""
+        EXPECT_CALL(target, StartCardReading(0, 0));
+        EXPECT_CALL(target, SetConfigInt(QString("ComPort"), 0));  // non-numeric text
+        EXPECT_CALL(target, StartCardReading(0, 0));
+        EXPECT_CALL(target, SetConfigInt(QString("ComPort"), -4));
+        EXPECT_CALL(target, StartCardReading(0, 0));
+        EXPECT_CALL(target, StartCardReading(0, 0));  // no argument, or two in the page
+    }
+    DispatchPageRequest(Request("Init", "3"), target);
+    DispatchPageRequest(Request("Init", ""), target);
+    DispatchPageRequest(Request("Init", "COM3"), target);
+    DispatchPageRequest(Request("Init", " -4th"), target);
+    DispatchPageRequest(Request("Init"), target);
+}
+
+TEST(PageRequestTest, TheOtherRequestsMapToTheirActions) {
+    StrictMock<MockTarget> target;
+    {
+        InSequence order;
+        EXPECT_CALL(target, StopCardReading());
+        EXPECT_CALL(target, StartCardReading(0, 1));
+        EXPECT_CALL(target, PostToWindow(UM_UPDATE, 0));
+        EXPECT_CALL(target, PostToWindow(UM_GET_VCAM_LIST, 0));
+        EXPECT_CALL(target, PostToWindow(UM_GET_IS_REMOTE_LOGIN, 0));
+    }
+    EXPECT_TRUE(DispatchPageRequest(Request("Close"), target));
+    EXPECT_TRUE(DispatchPageRequest(Request("ReadCard"), target));
+    EXPECT_TRUE(DispatchPageRequest(Request("Update"), target));
+    EXPECT_TRUE(DispatchPageRequest(Request("GetVCamList"), target));
+    EXPECT_TRUE(DispatchPageRequest(Request("GetIsRemoteLogin"), target));
+}
+
+TEST(PageRequestTest, ArgumentsOfTheOtherRequestsAreIgnored) {
+    StrictMock<MockTarget> target;
+    EXPECT_CALL(target, StartCardReading(0, 1));
+    EXPECT_CALL(target, PostToWindow(UM_UPDATE, 0));
+    DispatchPageRequest(Request("ReadCard", "5"), target);
+    DispatchPageRequest(Request("Update", "1"), target);
+}
+
+TEST(PageRequestTest, UnknownAndEmptyRequestsDoNothing) {
+    StrictMock<MockTarget> target;
+    EXPECT_FALSE(DispatchPageRequest({}, target));
+    EXPECT_FALSE(DispatchPageRequest(Request(""), target));
+    EXPECT_FALSE(DispatchPageRequest(Request("lockapp", "1"), target));  // case-sensitive
+    EXPECT_FALSE(DispatchPageRequest(Request("LockApp ", "1"), target));
+    EXPECT_FALSE(DispatchPageRequest(Request("GetVCamListX"), target));
+    EXPECT_FALSE(DispatchPageRequest(Request("toString"), target));
+    EXPECT_FALSE(DispatchPageRequest(Request(QString::fromUtf8("Close\0", 6)), target));
+}
+
+}  // namespace
