@@ -1,0 +1,40 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace vorn {
+
+// Plain-HTTP(S) transfers of the model update through libcurl, on the calling (worker) thread.
+// Only http and https are followed, also across redirects; TLS certificates are verified. A
+// status of 400 or more is a failure. A dead server cannot hold a transfer forever: connecting
+// is bounded, and a transfer slower than the low-speed limit for the given time is dropped.
+struct HttpLimits {
+    long connectTimeoutSeconds = 15;
+    long lowSpeedBytesPerSecond = 64;
+    long lowSpeedSeconds = 30;
+    long textTimeoutSeconds = 60;  // whole-transfer bound for the small version document
+};
+
+class HttpClient {
+public:
+    // abort, when given, is polled during transfers; setting it ends them as failures. It must
+    // outlive the client.
+    explicit HttpClient(HttpLimits limits = {}, const std::atomic<bool>* abort = nullptr);
+
+    // The body, cut at its first NUL byte; a body longer than maxBytes is cut to its first
+    // maxBytes bytes (the rest is not fetched). Nothing on any failure.
+    std::optional<std::string> FetchText(const std::string& url, size_t maxBytes);
+
+    // Writes the body to path (created or truncated). On failure returns false and removes
+    // whatever was written, so no error page or partial body stays behind as the file.
+    bool DownloadToFile(const std::string& url, const std::filesystem::path& path);
+
+private:
+    HttpLimits m_limits;
+    const std::atomic<bool>* m_abort;
+};
+
+}  // namespace vorn

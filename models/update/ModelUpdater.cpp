@@ -1,0 +1,138 @@
+#include "models/update/ModelUpdater.h"
+
+#include "models/update/ModelInstaller.h"
+#include "models/update/VersionDocument.h"
+#include "platform/Logging.h"
+#include "services/settings/IniFile.h"
+
+#include <chrono>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kMaxVersionDocument = 1024 * 1024;
+
+fs::path ToPath(const QString& text) {
+    return fs::path(text.toStdU16String());
+}
+
+bool HasControlCharacters(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+CModelUpdater::CModelUpdater(QString clientFolder, QString versionHost, vorn::HttpLimits limits)
+    : m_clientFolder(std::move(clientFolder)),
+      m_versionHost(std::move(versionHost)),
+      m_limits(limits) {}
+
+CModelUpdater::~CModelUpdater() {
+    m_abort = true;
+    WaitForIdle();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+std::string CModelUpdater::VersionUrl(const QString& host, int64_t ticks) {
+    // Milliseconds since boot wrap like a 32-bit tick count and are written signed.
+    const auto rand = static_cast<int32_t>(static_cast<uint32_t>(ticks));
+    return "http://" + host.toStdString() + "/modelVer.json?rand=" + std::to_string(rand);
+}
+
+bool CModelUpdater::Start(int localVersion) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_running) {
+            qCInfo(lcModels) << "model update requested while one is running; request ignored";
+            return false;
+        }
+        m_running = true;
+    }
+    // The previous worker has finished its run (m_running was false); reap it before reuse.
+    if (m_worker.joinable())
+        m_worker.join();
+    m_worker = std::thread([this, localVersion] {
+        Run(localVersion);
+        std::lock_guard lock(m_mutex);
+        m_running = false;
+        m_idle.notify_all();
+    });
+    return true;
+}
+
+void CModelUpdater::WaitForIdle() {
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return !m_running; });
+}
+
+void CModelUpdater::Run(int localVersion) {
+    const fs::path client = ToPath(m_clientFolder);
+    const fs::path models = client / "models";
+    const fs::path archive = client / "models.zip";
+    fs::path download = archive;
+    download += "_temp";
+    vorn::ModelInstaller installer(models, client / "models.staging");
+
+    // A run killed during extraction leaves its staging folder behind.
+    installer.CleanStaging();
+
+    if (localVersion <= 0) {
+        localVersion =
+            vorn::IniFile::ReadInt(m_clientFolder + QStringLiteral("models/ver.ini"),
+                                   QStringLiteral("Config"), QStringLiteral("Ver"), localVersion);
+    }
+    const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+    const std::string versionUrl = VersionUrl(m_versionHost, ticks);
+    vorn::HttpClient http(m_limits, &m_abort);
+    const std::optional<std::string> text = http.FetchText(versionUrl, kMaxVersionDocument);
+    if (!text) {
+        qCInfo(lcModels) << "model update: version document unavailable from" << versionUrl.c_str();
+        return;
+    }
+    const std::optional<vorn::VersionDocument> doc = vorn::ParseVersionDocument(*text);
+    if (!doc) {
+        qCInfo(lcModels) << "model update: version document unreadable; nothing done";
+        return;
+    }
+    if (doc->modelVer <= localVersion || doc->downloadUrl.empty()) {
+        qCInfo(lcModels) << "model update: remote version" << doc->modelVer << "local version"
+                         << localVersion
+                         << (doc->downloadUrl.empty() ? "(no download address)" : "")
+                         << "- nothing to download";
+        return;
+    }
+    if (HasControlCharacters(doc->downloadUrl)) {
+        qCInfo(lcModels) << "model update: download address contains control characters; refused";
+        return;
+    }
+    qCInfo(lcModels) << "model update: version" << localVersion << "->" << doc->modelVer << "from"
+                     << doc->downloadUrl.c_str();
+    if (!http.DownloadToFile(doc->downloadUrl, download)) {
+        qCInfo(lcModels) << "model update: download failed; model folder unchanged";
+        return;
+    }
+    std::error_code ec;
+    fs::rename(download, archive, ec);
+    if (ec) {
+        // Extracting whatever older archive sits there would install the wrong version.
+        qCInfo(lcModels) << "model update: cannot move the download into place:"
+                         << ec.message().c_str();
+        fs::remove(download, ec);
+        return;
+    }
+    qCInfo(lcModels) << "model update: downloaded" << fs::file_size(archive, ec) << "bytes";
+    if (installer.Install(archive, &m_abort))
+        qCInfo(lcModels) << "model update: version" << doc->modelVer << "installed";
+    else
+        qCInfo(lcModels) << "model update: installation failed; the model folder keeps version"
+                         << localVersion;
+}

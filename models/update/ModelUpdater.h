@@ -1,0 +1,45 @@
+#pragma once
+
+#include "models/update/HttpClient.h"
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// Brings the model folder beside the executable up to date from the model CDN host: fetches
+// "modelVer.json", and when its version is newer than the local "ver.ini" downloads the archive
+// and installs it (see vorn::ModelInstaller). A run reports nothing back; its outcome is what it
+// leaves on disk and the lines it writes to the vorn.models logging category.
+class CModelUpdater {
+public:
+    // clientFolder ends in "/" and holds "models/"; versionHost is "host" or "host:port".
+    CModelUpdater(QString clientFolder, QString versionHost, vorn::HttpLimits limits = {});
+    // Stops a run under way (transfers end, extraction stops between entries) and waits for it.
+    ~CModelUpdater();
+
+    // Main thread. Starts a run on a worker and returns at once. A local version of 0 or less
+    // means "read ver.ini, with this as the default". False (and a log line) when a run is
+    // already under way: two runs never overlap.
+    bool Start(int localVersion);
+
+    // Any thread but the worker. Blocks until no run is under way.
+    void WaitForIdle();
+
+    // The version document's address for a given tick count ("?rand=<ticks as signed 32-bit>").
+    static std::string VersionUrl(const QString& host, int64_t ticks);
+
+private:
+    void Run(int localVersion);
+
+    const QString m_clientFolder;
+    const QString m_versionHost;
+    const vorn::HttpLimits m_limits;
+    std::atomic<bool> m_abort{false};
+    std::mutex m_mutex;
+    std::condition_variable m_idle;
+    bool m_running = false;  // guarded by m_mutex
+    std::thread m_worker;    // touched by Start and the destructor only
+};

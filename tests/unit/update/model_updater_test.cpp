@@ -1,0 +1,490 @@
+#include "models/update/ModelUpdater.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <minizip/zip.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Entry {
+    std::string name;  // ending in "/" makes a directory entry
+    std::string data;
+    bool stored = false;
+};
+
+std::string BuildZip(const std::vector<Entry>& entries) {
+    char path[] = "/tmp/vorn-zip-XXXXXX";
+    const int fd = mkstemp(path);
+    close(fd);
+    zipFile zf = zipOpen(path, APPEND_STATUS_CREATE);
+    for (const Entry& e : entries) {
+        zip_fileinfo info{};
+        info.tmz_date.tm_year = 2024;
+        info.tmz_date.tm_mday = 1;
+        const bool dir = !e.name.empty() && e.name.back() == '/';
+        info.external_fa = dir ? 0x10 : 0x20;
+        zipOpenNewFileInZip(zf, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                            e.stored || dir ? 0 : Z_DEFLATED, e.stored ? 0 : 1);
+        if (!e.data.empty())
+            zipWriteInFileInZip(zf, e.data.data(), static_cast<unsigned>(e.data.size()));
+        zipCloseFileInZip(zf);
+    }
+    zipClose(zf, nullptr);
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    unlink(path);
+    return bytes;
+}
+
+using Snapshot = std::map<std::string, std::string>;
+
+// Every file (with its bytes) and folder below root.
+Snapshot Take(const fs::path& root) {
+    Snapshot snap;
+    if (!fs::exists(root))
+        return snap;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string rel = e.path().lexically_relative(root).string();
+        if (e.is_directory()) {
+            snap[rel + "/"] = "";
+        } else {
+            std::ifstream in(e.path(), std::ios::binary);
+            snap[rel] = std::string((std::istreambuf_iterator<char>(in)), {});
+        }
+    }
+    return snap;
+}
+
+std::string VerIni(int v) {
+    return "[Config]\nVer=" + std::to_string(v) + "\n";
+}
+
+class ModelUpdaterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "vorn-update-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        client = templ;
+        models = client / "models";
+        fs::create_directories(models / "sub");
+        Write(models / "ver.ini", VerIni(5));
+        Write(models / "a.bin", "old a");
+        Write(models / "keep.txt", "not in any archive");
+        Write(models / "sub/b.bin", "old b");
+
+        server.Get("/modelVer.json", [this](const httplib::Request& req, httplib::Response& res) {
+            std::string doc;
+            int status;
+            {
+                std::lock_guard lock(mutex);
+                ++versionRequests;
+                rands.push_back(req.get_param_value("rand"));
+                doc = versionDoc;
+                status = versionStatus;
+            }
+            if (versionDelay.count() > 0)
+                std::this_thread::sleep_for(versionDelay);
+            {
+                std::unique_lock lock(mutex);
+                gateCv.wait(lock, [this] { return gateOpen; });
+            }
+            res.status = status;
+            res.set_content(doc, "application/json");
+        });
+        server.Get("/models.zip", [this](const httplib::Request&, httplib::Response& res) {
+            std::string body;
+            int status;
+            size_t cut;
+            {
+                std::lock_guard lock(mutex);
+                ++archiveRequests;
+                body = archive;
+                status = archiveStatus;
+                cut = archiveCutAt;
+            }
+            res.status = status;
+            if (cut == std::string::npos) {
+                res.set_content(body, "application/zip");
+                return;
+            }
+            // Announces the whole length, sends part of it, then drops the connection.
+            res.set_content_provider(body.size(), "application/zip",
+                                     [body, cut](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset >= cut)
+                                             return false;
+                                         return sink.write(body.data() + offset, cut - offset);
+                                     });
+        });
+        port = server.bind_to_any_port("127.0.0.1");
+        ASSERT_GT(port, 0);
+        serverThread = std::thread([this] { server.listen_after_bind(); });
+        while (!server.is_running())
+            std::this_thread::sleep_for(1ms);
+        host = QString("127.0.0.1:%1").arg(port);
+        zipUrl = "http://127.0.0.1:" + std::to_string(port) + "/models.zip";
+        before = Take(models);
+        cwdBefore = fs::current_path();
+    }
+
+    void TearDown() override {
+        OpenGate();
+        server.stop();
+        serverThread.join();
+        EXPECT_EQ(fs::current_path(), cwdBefore);
+        fs::remove_all(client);
+    }
+
+    static void Write(const fs::path& p, const std::string& data) {
+        std::ofstream(p, std::ios::binary | std::ios::trunc) << data;
+    }
+
+    void Serve(const std::string& doc) {
+        std::lock_guard lock(mutex);
+        versionDoc = doc;
+    }
+    void ServeVersion(int ver) {
+        Serve(R"({"modelVer": )" + std::to_string(ver) + R"(, "downloadUrl": ")" + zipUrl + "\"}");
+    }
+    void OpenGate() {
+        std::lock_guard lock(mutex);
+        gateOpen = true;
+        gateCv.notify_all();
+    }
+
+    void RunUpdate(int localVersion = -1, vorn::HttpLimits limits = {}) {
+        CModelUpdater updater(QString::fromStdString(client.string() + "/"), host, limits);
+        ASSERT_TRUE(updater.Start(localVersion));
+        updater.WaitForIdle();
+    }
+
+    // The archive of version 6: replaces a.bin and sub/b.bin, adds files, ships its ver.ini.
+    static std::vector<Entry> Version6() {
+        return {{"a.bin", "new a"},     {"sub/", ""},
+                {"sub/b.bin", "new b"}, {"deep/x/y.bin", std::string(100000, 'y')},
+                {"ver.ini", VerIni(6)}, {"empty.json", ""}};
+    }
+    Snapshot Version6Snapshot() const {
+        Snapshot s = before;
+        s["a.bin"] = "new a";
+        s["sub/b.bin"] = "new b";
+        s["deep/"] = "";
+        s["deep/x/"] = "";
+        s["deep/x/y.bin"] = std::string(100000, 'y');
+        s["ver.ini"] = VerIni(6);
+        s["empty.json"] = "";
+        return s;
+    }
+    void ExpectUnchanged() {
+        EXPECT_TRUE(Take(models) == before);
+        EXPECT_FALSE(fs::exists(client / "models.staging"));
+        EXPECT_FALSE(fs::exists(client / "models.zip_temp"));
+    }
+
+    fs::path client, models, cwdBefore;
+    Snapshot before;
+    httplib::Server server;
+    std::thread serverThread;
+    int port = 0;
+    QString host;
+    std::string zipUrl;
+
+    std::mutex mutex;
+    std::condition_variable gateCv;
+    bool gateOpen = true;
+    std::string versionDoc = "{}";
+    int versionStatus = 200;
+    std::chrono::milliseconds versionDelay{0};
+    std::string archive;
+    int archiveStatus = 200;
+    size_t archiveCutAt = std::string::npos;
+    int versionRequests = 0;
+    int archiveRequests = 0;
+    std::vector<std::string> rands;
+};
+
+}  // namespace
+
+TEST_F(ModelUpdaterTest, NewerVersionIsInstalledAndThenNotFetchedAgain) {
+    archive = BuildZip(Version6());
+    ServeVersion(6);
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 1);
+    EXPECT_TRUE(Take(models) == Version6Snapshot());
+    EXPECT_TRUE(fs::exists(client / "models.zip"));
+    EXPECT_FALSE(fs::exists(client / "models.zip_temp"));
+    EXPECT_FALSE(fs::exists(client / "models.staging"));
+
+    RunUpdate();  // the installed ver.ini now says 6
+    EXPECT_EQ(versionRequests, 2);
+    EXPECT_EQ(archiveRequests, 1);
+}
+
+TEST_F(ModelUpdaterTest, VersionComparison) {
+    archive = BuildZip(Version6());
+    ServeVersion(5);  // equal is not newer
+    RunUpdate();
+    Serve(R"({"modelVer": 5.9, "downloadUrl": ")" + zipUrl + "\"}");
+    RunUpdate();
+    Serve(R"({"modelVer": -3, "downloadUrl": ")" + zipUrl + "\"}");
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 0);
+    // A positive argument is the local version itself; ver.ini is not read.
+    ServeVersion(6);
+    RunUpdate(6);
+    EXPECT_EQ(archiveRequests, 0);
+    ExpectUnchanged();
+    Serve(R"({"modelVer": 6.9, "downloadUrl": ")" + zipUrl + "\"}");
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 1);
+    EXPECT_TRUE(Take(models) == Version6Snapshot());
+}
+
+TEST_F(ModelUpdaterTest, MissingModelVerCountsAsZeroAgainstDefault) {
+    archive = BuildZip(Version6());
+    Serve(R"({"downloadUrl": ")" + zipUrl + "\"}");
+    RunUpdate();  // ver.ini says 5
+    EXPECT_EQ(archiveRequests, 0);
+    fs::remove(models / "ver.ini");
+    before = Take(models);
+    RunUpdate(0);  // 0 reads ver.ini with 0 as default: 0 is not newer than 0
+    EXPECT_EQ(archiveRequests, 0);
+    RunUpdate(-1);  // the page's request: 0 is newer than -1
+    EXPECT_EQ(archiveRequests, 1);
+    EXPECT_EQ(Take(models)["ver.ini"], VerIni(6));
+}
+
+TEST_F(ModelUpdaterTest, NoDownloadWithoutAddress) {
+    archive = BuildZip(Version6());
+    for (const char* doc :
+         {R"({"modelVer": 9})", R"({"modelVer": 9, "downloadUrl": ""})",
+          R"({"modelVer": 9, "downloadUrl": null})", R"({"modelVer": "9", "downloadUrl": "x"})",
+          "not json", "", R"({"modelVer": 9, "downloadUrl": "file:///etc/passwd"})",
+          R"({"modelVer": 9, "downloadUrl": "http://127.0.0.1:1/\nx"})"}) {
+        Serve(doc);
+        RunUpdate();
+    }
+    EXPECT_EQ(archiveRequests, 0);
+    EXPECT_EQ(versionRequests, 8);
+    ExpectUnchanged();
+    EXPECT_FALSE(fs::exists(client / "models.zip"));
+}
+
+TEST_F(ModelUpdaterTest, RequestsCarryDifferentRand) {
+    RunUpdate();
+    std::this_thread::sleep_for(20ms);
+    RunUpdate();
+    ASSERT_EQ(rands.size(), 2u);
+    EXPECT_FALSE(rands[0].empty());
+    EXPECT_NE(rands[0], rands[1]);
+    EXPECT_EQ(std::to_string(std::stoll(rands[0])), rands[0]);  // plain signed decimal
+    EXPECT_EQ(CModelUpdater::VersionUrl("h:81", 0x80000001LL),
+              "http://h:81/modelVer.json?rand=-2147483647");
+    EXPECT_EQ(CModelUpdater::VersionUrl("h", (1LL << 32) + 5), "http://h/modelVer.json?rand=5");
+}
+
+TEST_F(ModelUpdaterTest, VersionDocumentBodyHandling) {
+    archive = BuildZip(Version6());
+    versionStatus = 500;  // an error page is never taken as the document
+    ServeVersion(6);
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 0);
+    versionStatus = 200;
+    // Cut at the first NUL.
+    Serve(R"({"modelVer": 6, "downloadUrl": ")" + zipUrl + "\"}" + '\0' + "junk");
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 1);
+    EXPECT_TRUE(Take(models) == Version6Snapshot());
+    // A body past 1 MiB is read as its first 1 MiB; here the document fits in it.
+    Write(models / "ver.ini", VerIni(5));
+    Serve(R"({"modelVer": 6, "downloadUrl": ")" + zipUrl + "\"}" + std::string(3 << 20, ' ') + "]");
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 2);
+    EXPECT_EQ(Take(models)["ver.ini"], VerIni(6));
+}
+
+TEST_F(ModelUpdaterTest, VersionDocumentCutAtOneMiB) {
+    archive = BuildZip(Version6());
+    Serve(R"({"pad": ")" + std::string(1 << 20, 'p') + R"(", "modelVer": 6, "downloadUrl": ")" +
+          zipUrl + "\"}");
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 0);
+    ExpectUnchanged();
+}
+
+TEST_F(ModelUpdaterTest, ErrorStatusLeavesNothing) {
+    archive = BuildZip(Version6());  // a valid archive as the error body
+    archiveStatus = 500;
+    ServeVersion(6);
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 1);
+    ExpectUnchanged();
+    EXPECT_FALSE(fs::exists(client / "models.zip"));
+    archiveStatus = 404;
+    Write(client / "models.zip", "previous archive");
+    RunUpdate();
+    ExpectUnchanged();
+    std::ifstream in(client / "models.zip");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "previous archive");
+}
+
+TEST_F(ModelUpdaterTest, ConnectionResetMidDownload) {
+    archive = BuildZip(Version6());
+    archiveCutAt = archive.size() / 2;
+    ServeVersion(6);
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 1);
+    ExpectUnchanged();
+}
+
+TEST_F(ModelUpdaterTest, TruncatedArchive) {
+    archive = BuildZip(Version6());
+    archive.resize(archive.size() - 30);
+    ServeVersion(6);
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 1);
+    ExpectUnchanged();
+    archive = "this is not a zip archive";
+    RunUpdate();
+    ExpectUnchanged();
+}
+
+TEST_F(ModelUpdaterTest, OneBadEntryInstallsNothing) {
+    std::vector<Entry> entries = Version6();
+    entries.insert(entries.begin() + 3, Entry{"bad.bin", "BADBADBADBADBADBAD", true});
+    archive = BuildZip(entries);
+    // The stored data of the entry (its name holds no "BADBAD") is damaged: the CRC no longer
+    // matches.
+    const size_t data = archive.find("BADBADBADBAD");
+    ASSERT_NE(data, std::string::npos);
+    archive[data + 4] = 'X';
+    ServeVersion(6);
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 1);
+    ExpectUnchanged();
+}
+
+TEST_F(ModelUpdaterTest, FolderOfModelsInTheWayInstallsNothing) {
+    std::vector<Entry> entries = Version6();
+    entries.push_back({"keep.txt/inner.bin", "a file where a folder must go"});
+    archive = BuildZip(entries);
+    ServeVersion(6);
+    RunUpdate();
+    ExpectUnchanged();
+}
+
+TEST_F(ModelUpdaterTest, SecondStartWhileRunningIsIgnored) {
+    archive = BuildZip(Version6());
+    ServeVersion(6);
+    {
+        std::lock_guard lock(mutex);
+        gateOpen = false;
+    }
+    CModelUpdater updater(QString::fromStdString(client.string() + "/"), host);
+    ASSERT_TRUE(updater.Start(-1));
+    while (true) {
+        std::lock_guard lock(mutex);
+        if (versionRequests == 1)
+            break;
+    }
+    EXPECT_FALSE(updater.Start(-1));
+    EXPECT_FALSE(updater.Start(3));
+    OpenGate();
+    updater.WaitForIdle();
+    EXPECT_EQ(versionRequests, 1);
+    EXPECT_EQ(archiveRequests, 1);
+    EXPECT_TRUE(Take(models) == Version6Snapshot());
+    EXPECT_TRUE(updater.Start(-1));  // idle again: a new request runs
+    updater.WaitForIdle();
+    EXPECT_EQ(versionRequests, 2);
+}
+
+TEST_F(ModelUpdaterTest, LeftoverStagingIsCleanedAtTheStartOfARun) {
+    fs::create_directories(client / "models.staging/sub");
+    Write(client / "models.staging/sub/half.bin", "half");
+    Write(client / "models.staging/ver.ini", VerIni(99));
+    fs::permissions(client / "models.staging/sub", fs::perms::owner_read | fs::perms::owner_exec);
+    ServeVersion(5);  // nothing to download: the cleaning does not depend on it
+    RunUpdate();
+    EXPECT_FALSE(fs::exists(client / "models.staging"));
+    ExpectUnchanged();
+}
+
+TEST_F(ModelUpdaterTest, SilentServerDoesNotHangTheWorker) {
+    versionDelay = 4s;
+    ServeVersion(6);
+    vorn::HttpLimits limits;
+    limits.lowSpeedSeconds = 1;
+    limits.lowSpeedBytesPerSecond = 1;
+    const auto start = std::chrono::steady_clock::now();
+    RunUpdate(-1, limits);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
+    EXPECT_EQ(archiveRequests, 0);
+    ExpectUnchanged();
+}
+
+TEST_F(ModelUpdaterTest, KilledDuringExtractionLeavesModelsUnchangedAndNextRunRepairs) {
+    // Many stored entries make an extraction that lasts long enough to be interrupted.
+    std::vector<Entry> entries;
+    std::string block(256 * 1024, '\0');
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(i * 7 + (i >> 9));
+    entries.push_back({"a.bin", "new a"});
+    for (int i = 0; i < 400; ++i)
+        entries.push_back({"shards/s" + std::to_string(i) + ".bin", block, true});
+    entries.push_back({"ver.ini", VerIni(6), false});
+    archive = BuildZip(entries);
+    ServeVersion(6);
+
+    const std::string folderArg = client.string() + "/";
+    const std::string hostArg = host.toStdString();
+    char* argv[] = {const_cast<char*>(VORN_UPDATE_RUNNER), const_cast<char*>(folderArg.c_str()),
+                    const_cast<char*>(hostArg.c_str()), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, VORN_UPDATE_RUNNER, nullptr, nullptr, argv, environ), 0);
+    // Wait until extraction has written a few files into staging, then kill without warning.
+    const fs::path shards = client / "models.staging/shards";
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    bool started = false;
+    while (!started && std::chrono::steady_clock::now() < deadline) {
+        std::error_code ec;
+        auto it = fs::directory_iterator(shards, ec);
+        int n = 0;
+        for (; !ec && it != fs::directory_iterator() && n < 5; it.increment(ec))
+            ++n;
+        started = n >= 5;
+    }
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(started) << "the update never reached extraction";
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(Take(models) == before);
+    EXPECT_TRUE(fs::exists(client / "models.staging"));
+
+    RunUpdate();
+    EXPECT_FALSE(fs::exists(client / "models.staging"));
+    Snapshot after = Take(models);
+    EXPECT_EQ(after["ver.ini"], VerIni(6));
+    EXPECT_EQ(after["a.bin"], "new a");
+    EXPECT_EQ(after["keep.txt"], "not in any archive");
+    EXPECT_EQ(after.size(), before.size() + 1 + 400);
+    EXPECT_TRUE(after["shards/s399.bin"] == block);
+}
