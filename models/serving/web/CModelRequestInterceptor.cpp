@@ -1,0 +1,56 @@
+#include "models/serving/web/CModelRequestInterceptor.h"
+
+#include "models/serving/ModelUrl.h"
+#include "platform/Logging.h"
+
+#include <QWebEngineUrlRequestInfo>
+
+CModelRequestInterceptor::CModelRequestInterceptor(QString modelFolder,
+                                                   std::vector<std::string> prefixes,
+                                                   QObject* parent)
+    : QWebEngineUrlRequestInterceptor(parent),
+      m_modelFolder(modelFolder.toStdU16String()),
+      m_prefixes(std::move(prefixes)),
+      m_cache(vorn::ModelFileCache::Process()),
+      m_ownServer(std::make_unique<vorn::ModelServer>(m_cache)),
+      m_server(*m_ownServer) {}
+
+CModelRequestInterceptor::CModelRequestInterceptor(QString modelFolder,
+                                                   std::vector<std::string> prefixes,
+                                                   vorn::ModelFileCache& cache,
+                                                   vorn::ModelServer& server,
+                                                   QObject* parent)
+    : QWebEngineUrlRequestInterceptor(parent),
+      m_modelFolder(modelFolder.toStdU16String()),
+      m_prefixes(std::move(prefixes)),
+      m_cache(cache),
+      m_server(server) {}
+
+CModelRequestInterceptor::~CModelRequestInterceptor() = default;
+
+QUrl CModelRequestInterceptor::RedirectFor(const QUrl& url) {
+    const QByteArray encoded = url.toEncoded();
+    const std::optional<std::string> name =
+        vorn::MatchModelUrl(std::string_view(encoded.constData(), encoded.size()), m_prefixes);
+    if (!name)
+        return {};
+    // A missing file is not an error: the request goes on to the network as it was.
+    if (!m_cache.Load(m_modelFolder, *name))
+        return {};
+    {
+        std::lock_guard lock(m_startMutex);
+        if (!m_server.IsRunning() && !m_server.Start())
+            return {};
+    }
+    return QUrl::fromEncoded(QByteArray::fromStdString(m_server.UrlFor(*name)));
+}
+
+void CModelRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
+    if (info.requestMethod() != "GET")
+        return;
+    const QUrl target = RedirectFor(info.requestUrl());
+    if (target.isEmpty())
+        return;
+    qCDebug(lcModels) << "model URL answered locally:" << info.requestUrl().toString();
+    info.redirect(target);
+}

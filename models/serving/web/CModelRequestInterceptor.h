@@ -1,0 +1,49 @@
+#pragma once
+
+#include "models/serving/ModelFileCache.h"
+#include "models/serving/ModelServer.h"
+
+#include <QUrl>
+#include <QWebEngineUrlRequestInterceptor>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Answers the page's model URLs from the model folder: a GET whose URL begins with one of the
+// model prefixes and names a file below the model folder is loaded into the process-wide cache
+// and redirected to the loopback model server; every other request goes on to the network
+// untouched. Install on the profile with QWebEngineProfile::setUrlRequestInterceptor.
+class CModelRequestInterceptor : public QWebEngineUrlRequestInterceptor {
+    Q_OBJECT
+public:
+    // prefixes as vorn::BuildModelUrlPrefixes makes them. Uses the process-wide cache and a
+    // server of its own, started at the first model request.
+    CModelRequestInterceptor(QString modelFolder,
+                             std::vector<std::string> prefixes,
+                             QObject* parent = nullptr);
+    // As above with a given cache and server (both must outlive the interceptor); for tests.
+    CModelRequestInterceptor(QString modelFolder,
+                             std::vector<std::string> prefixes,
+                             vorn::ModelFileCache& cache,
+                             vorn::ModelServer& server,
+                             QObject* parent = nullptr);
+    ~CModelRequestInterceptor() override;
+
+    // Called by the engine (Qt 6: on the UI thread) for every request.
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override;
+
+    // Any thread. Where a GET of url is redirected: the loopback URL of the file, or an empty
+    // URL when the request goes to the network (no prefix, refused name, file missing, server
+    // not running). Reads the file into the cache on its first use.
+    QUrl RedirectFor(const QUrl& url);
+
+private:
+    const std::filesystem::path m_modelFolder;
+    const std::vector<std::string> m_prefixes;
+    vorn::ModelFileCache& m_cache;
+    std::unique_ptr<vorn::ModelServer> m_ownServer;
+    vorn::ModelServer& m_server;
+    std::mutex m_startMutex;
+};

@@ -1,0 +1,104 @@
+#include "models/serving/ModelUrl.h"
+#include "models/serving/web/CModelRequestInterceptor.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ModelRequestInterceptorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "vorn-intercept-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        root = templ;
+        folder = root / "models";
+        fs::create_directories(folder);
+        Write("face/model.json", R"({"face":1})");
+        Write("a+b.bin", "plus");
+        Write("a b.bin", "space");
+        Write("\xE6\xA8\xA1\xE5\x9E\x8B.bin", "utf8");
+        Write("empty.bin", "");
+        std::ofstream(root / "secret.txt") << "outside";
+        interceptor = std::make_unique<CModelRequestInterceptor>(
+            QString::fromStdString(folder.string()),
+            vorn::BuildModelUrlPrefixes("static.example", "cdn.example", "res.example",
+                                        "exam.example:8080"),
+            cache, server);
+    }
+    void TearDown() override {
+        server.Stop();
+        fs::remove_all(root);
+    }
+
+    void Write(const std::string& name, const std::string& data) {
+        fs::path p = folder / fs::path(std::u8string(name.begin(), name.end()));
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary | std::ios::trunc) << data;
+    }
+
+    // What the engine would receive after following the redirect; nullopt when not redirected.
+    std::optional<std::string> Fetch(const char* url) {
+        const QUrl target = interceptor->RedirectFor(QUrl(QString::fromUtf8(url)));
+        if (target.isEmpty())
+            return std::nullopt;
+        EXPECT_EQ(target.host(), "127.0.0.1");
+        EXPECT_EQ(target.port(), server.Port());
+        httplib::Client client("127.0.0.1", server.Port());
+        auto res = client.Get(
+            target.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority).toStdString().c_str());
+        if (!res || res->status != 200)
+            return "HTTP failure";
+        return res->body;
+    }
+
+    fs::path root, folder;
+    vorn::ModelFileCache cache;
+    vorn::ModelServer server{cache};
+    std::unique_ptr<CModelRequestInterceptor> interceptor;
+};
+
+}  // namespace
+
+TEST_F(ModelRequestInterceptorTest, ModelUrlsAreAnsweredFromTheFolder) {
+    EXPECT_FALSE(Fetch("http://static.example/other/face/model.json"));
+    EXPECT_FALSE(server.IsRunning());  // started only by the first local answer
+
+    EXPECT_EQ(Fetch("https://static.example/models/face/model.json?v=3"), R"({"face":1})");
+    EXPECT_TRUE(server.IsRunning());
+    EXPECT_EQ(Fetch("http://static.example/models/face/model.json#x"), R"({"face":1})");
+    EXPECT_EQ(Fetch("http://cdn.example/models/a%2Bb.bin"), "plus");
+    EXPECT_EQ(Fetch("https://res.example/models/a+b.bin"), "space");
+    EXPECT_EQ(Fetch("http://exam.example:8080/test/models/a%20b.bin"), "space");
+    EXPECT_EQ(Fetch("https://exam.example:8080/test/models/\xE6\xA8\xA1\xE5\x9E\x8B.bin"), "utf8");
+    EXPECT_EQ(Fetch("https://exam.example:8080/test/models/%E6%A8%A1%E5%9E%8B.bin"), "utf8");
+    EXPECT_EQ(Fetch("http://cdn.example/models/empty.bin"), "");
+}
+
+TEST_F(ModelRequestInterceptorTest, OtherRequestsGoToTheNetwork) {
+    EXPECT_FALSE(Fetch("http://cdn.example/models/missing.bin"));
+    EXPECT_FALSE(cache.Find("missing.bin"));
+    EXPECT_FALSE(Fetch("http://cdn.example/models/../secret.txt"));
+    EXPECT_FALSE(Fetch("http://cdn.example/models/%2E%2E/secret.txt"));
+    EXPECT_FALSE(Fetch("http://cdn.example/models/face"));  // a folder
+    EXPECT_FALSE(Fetch("http://cdn.example/models/"));
+    EXPECT_FALSE(Fetch("https://cdn.example/models/a+b.bin"));       // https is not that host's
+    EXPECT_FALSE(Fetch("http://exam.example/test/models/a+b.bin"));  // wrong port
+    EXPECT_FALSE(Fetch("http://elsewhere.example/models/a+b.bin"));
+    EXPECT_EQ(cache.Count(), 0u);
+}
+
+TEST_F(ModelRequestInterceptorTest, ReplacedFileKeepsItsFirstContent) {
+    EXPECT_EQ(Fetch("http://cdn.example/models/face/model.json"), R"({"face":1})");
+    Write("face/model.json", R"({"face":2})");
+    EXPECT_EQ(Fetch("http://cdn.example/models/face/model.json?v=4"), R"({"face":1})");
+    // A missing file that appears later is found then.
+    EXPECT_FALSE(Fetch("http://cdn.example/models/late.bin"));
+    Write("late.bin", "late");
+    EXPECT_EQ(Fetch("http://cdn.example/models/late.bin"), "late");
+}
