@@ -2,9 +2,9 @@
 
 #include "models/archive/ArchiveFolders.h"
 #include "models/archive/ArchiveNames.h"
-#include "models/archive/ArchivePassword.h"
 #include "models/archive/ArchiveSource.h"
 #include "models/archive/ArchiveTimes.h"
+#include "models/archive/EntryReader.h"
 #include "platform/Logging.h"
 
 #include <algorithm>
@@ -195,50 +195,26 @@ uint32_t LoadItem(ArchiveHandleImpl* h, int index) {
     return ZR_OK;
 }
 
-// Opens the data of the positioned, cached entry; encrypted entries need the right password.
-uint32_t OpenData(ArchiveHandleImpl* h) {
-    const unz_file_info64& info = h->cachedInfo;
-    if (!(info.flag & 1))
-        return unzOpenCurrentFile(h->zip) == UNZ_OK ? ZR_OK : ZR_FLATE;
-    if (!h->hasPassword)
-        return ZR_PASSWORD;
-    uint8_t header[12];
-    if (unzOpenCurrentFile2(h->zip, nullptr, nullptr, 1) != UNZ_OK)
-        return ZR_FLATE;
-    const int got = unzReadCurrentFile(h->zip, header, sizeof header);
-    unzCloseCurrentFile(h->zip);
-    if (got != static_cast<int>(sizeof header))
-        return ZR_FLATE;
-    const auto check = static_cast<uint8_t>((info.flag & 8) ? (info.dosDate >> 8) & 0xFF
-                                                            : (info.crc >> 24) & 0xFF);
-    if (!PasswordMatches(h->password, header, check))
-        return ZR_PASSWORD;
-    return unzOpenCurrentFilePassword(h->zip, h->password.c_str()) == UNZ_OK ? ZR_OK : ZR_FLATE;
-}
-
-// Streams the opened entry to `sink` in 16 KiB blocks until its recorded size, then checks the
-// CRC. Closes the entry's data in every case.
+// Streams the positioned, cached entry to `sink` in 16 KiB blocks up to its recorded size,
+// then checks its length and CRC.
 template <typename Sink>
 uint32_t CopyData(ArchiveHandleImpl* h, char* buffer, Sink&& sink) {
-    uint64_t remaining = h->cachedInfo.uncompressed_size;
-    uint32_t result = ZR_OK;
-    while (remaining > 0) {
-        const auto want = static_cast<unsigned>(std::min<uint64_t>(kBufferSize, remaining));
-        const int got = unzReadCurrentFile(h->zip, buffer, want);
-        if (got <= 0) {
-            result = ZR_FLATE;
+    EntryReader reader;
+    if (const uint32_t rc =
+            reader.Open(h->zip, h->cachedInfo, h->hasPassword ? &h->password : nullptr);
+        rc != ZR_OK)
+        return rc;
+    auto* bytes = reinterpret_cast<uint8_t*>(buffer);
+    for (;;) {
+        const long got = reader.Read(bytes, kBufferSize);
+        if (got < 0)
+            return ZR_FLATE;
+        if (got == 0)
             break;
-        }
-        if (!sink(buffer, static_cast<size_t>(got))) {
-            result = ZR_WRITE;
-            break;
-        }
-        remaining -= static_cast<uint64_t>(got);
+        if (!sink(buffer, static_cast<size_t>(got)))
+            return ZR_WRITE;
     }
-    const int closed = unzCloseCurrentFile(h->zip);
-    if (result == ZR_OK && closed == UNZ_CRCERROR)
-        result = ZR_CRC;
-    return result;
+    return reader.Close();
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -331,8 +307,6 @@ uint32_t ArchiveExtractItem(ArchiveHandle h, int index, const std::u16string& ta
     if (loaded != ZR_OK)
         return ZR_FLATE;
 
-    if (const uint32_t rc = OpenData(h); rc != ZR_OK)
-        return rc;
     if (!h->writeBuffer)
         h->writeBuffer = std::make_unique<char[]>(kBufferSize);
     const int fd = file.Get();
@@ -360,8 +334,6 @@ uint32_t ArchiveReadItem(ArchiveHandle h, int index, std::string* bytes) {
         return ZR_OK;
     if (h->cachedInfo.uncompressed_size > kMaxReadItem)
         return ZR_TOO_LARGE;
-    if (const uint32_t rc = OpenData(h); rc != ZR_OK)
-        return rc;
     bytes->reserve(static_cast<size_t>(h->cachedInfo.uncompressed_size));
     char buffer[kBufferSize];
     const uint32_t result = CopyData(h, buffer, [bytes](const char* p, size_t n) {

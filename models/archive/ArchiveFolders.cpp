@@ -42,10 +42,26 @@ uint32_t OpenStep(int dirFd, const std::string& step, bool followLinks, int* nex
     return ZR_NOFILE;
 }
 
+bool HasParentStep(std::string_view folder) {
+    size_t start = 0;
+    while (start <= folder.size()) {
+        size_t end = folder.find('/', start);
+        if (end == std::string_view::npos)
+            end = folder.size();
+        if (folder.substr(start, end - start) == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 uint32_t OpenFolder(const std::string* base, std::string_view folder, bool absolute, int* fd) {
     *fd = -1;
+    // Refused before anything is made, so a climbing path leaves no half of itself behind.
+    if (!absolute && HasParentStep(folder))
+        return ZR_UNSAFE_NAME;
     int current = -1;
     bool followLinks = absolute;
     if (absolute && !folder.empty() && folder[0] == '/') {
@@ -69,10 +85,6 @@ uint32_t OpenFolder(const std::string* base, std::string_view folder, bool absol
         start = end + 1;
         if (step.empty() || step == ".")
             continue;
-        if (step == ".." && !absolute) {
-            ::close(current);
-            return ZR_UNSAFE_NAME;
-        }
         int next = -1;
         const uint32_t rc = OpenStep(current, step, followLinks, &next);
         ::close(current);
