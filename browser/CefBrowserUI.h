@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QPointer>
+#include <QWebEngineView>
 #include <QWidget>
 
 class CBrowserHandler;
 class ICefBrowserHandler;
 class QWebEngineProfile;
-class QWebEngineView;
+
 
 // The control that places the browser inside the window's "webpanel" and is the window's handle
 // on it: loading a URL, reaching the page (the client handler) and closing it. Main thread only.

@@ -1,5 +1,6 @@
 #include "window/MainWnd.h"
 
+#include "browser/BridgeSchemeHandler.h"
 #include "browser/BrowserHandler.h"
 #include "browser/BrowserProfile.h"
 #include "browser/CefBrowserUI.h"
@@ -39,6 +40,7 @@ CMainWnd::CMainWnd(CBrowserProfile* profile)
 }
 
 CMainWnd::~CMainWnd() {
+    m_profile->Bridge()->SetTarget(nullptr);
     CGlobal::Instance().RemoveLockHook();
     CGlobal::Instance().SetKeyboardFilter(nullptr);
     m_keyboard->RemoveWindowFilter();
@@ -73,6 +75,7 @@ void CMainWnd::InitWindow() {
     m_browser->SetUrl(startUrl);
     // Loading starts from the start address; a LoadURL right after creation would only repeat it.
     m_browser->CreateBrowser(m_profile->Profile(), this, this);
+    m_profile->Bridge()->SetTarget(m_browser->GetHandler());
 
     m_timerId = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
 }

@@ -166,10 +166,12 @@ class TestServer:
         self.routes = {}
         self.requests = []
         self.reports = []
+        self.commands = []
         self.lock = threading.Lock()
         self.httpd = _Server(("127.0.0.1", 0), _Handler)
         self.httpd.owner = self
         self.port = self.httpd.server_address[1]
+        self.routes["/cmd"] = self._next_command
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
 
     def __enter__(self):
@@ -193,6 +195,38 @@ class TestServer:
                 "encodeURIComponent(k)+'='+encodeURIComponent(String(o[k]))}).join('&');"
                 f"var x=new XMLHttpRequest();x.open('GET','{self.origin}/report?'+q,true);x.send();"
                 "}catch(e){}}")
+
+    def control_snippet(self, interval_ms=100):
+        """JavaScript that lets the test run code in the page: it polls this server for commands
+        (see run_in_page) and evaluates each one once. Includes report()."""
+        return (self.report_snippet() +
+                "(function(){var seen=0;function poll(){try{var x=new XMLHttpRequest();"
+                f"x.open('GET','{self.origin}/cmd?after='+seen,true);"
+                "x.onload=function(){if(x.status==200){seen=+x.getResponseHeader('X-Seq')||seen+1;"
+                "try{(0,eval)(x.responseText)}catch(e){report({event:'cmd-error',error:String(e)})}}"
+                f"setTimeout(poll,{interval_ms})}};x.onerror=function(){{setTimeout(poll,{interval_ms})}};"
+                "x.send()}catch(e){}}poll()})();")
+
+    def run_in_page(self, script):
+        """Queues `script` for the page(s) using control_snippet."""
+        with self.lock:
+            self.commands.append(script)
+
+    def _next_command(self, handler, parsed, query):
+        after = int(query.get("after", ["0"])[0] or 0)
+        with self.lock:
+            if after < len(self.commands):
+                body = self.commands[after].encode("utf-8")
+                handler.send_response(200)
+                handler.send_header("Content-Type", "text/javascript")
+                handler.send_header("X-Seq", str(after + 1))
+                handler.send_header("Access-Control-Allow-Origin", "*")
+                handler.send_header("Access-Control-Expose-Headers", "X-Seq")
+                handler.send_header("Content-Length", str(len(body)))
+                handler.end_headers()
+                handler.wfile.write(body)
+                return None
+        return (204, b"", "text/plain")
 
     def wait_for_report(self, predicate=lambda r: True, timeout=30, what="a report from the page"):
         def find():

@@ -1,0 +1,149 @@
+"""The client starts, shows its skinned window maximised with the exam page, follows config.ini,
+keeps pop-ups in the same window, shows its own error page, runs once, registers its URL scheme
+and ends with exit code 0 when closed."""
+
+import os
+import shutil
+import socket
+import subprocess
+import time
+import unittest
+
+from harness import ARTIFACTS, Client, Display, TestServer, wait_until
+
+MAXIMIZED = {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"}
+
+
+def closed_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def page(server, body, title="test"):
+    return (f"<!doctype html><html><head><meta charset='utf-8'><title>{title}</title>"
+            f"<script>{server.report_snippet()}</script></head><body>{body}</body></html>")
+
+
+class Foundation(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.display = Display(window_manager=True).__enter__()
+        cls.server = TestServer().__enter__()
+        s = cls.server
+        s.add_page("/start", page(s, "<h1>start</h1><script>" + s.control_snippet() + "report({event:'start',"
+                                     "fns:typeof LockApp+typeof GetVCamList});"
+                                     "window.addEventListener('load',function(){report({event:'load'})});"
+                                     "</script>"))
+        s.add_page("/second", page(s, "<script>report({event:'second',"
+                                      "fns:typeof LockApp})</script>"))
+        cls.client = Client(cls.display, config=f"[Config]\nUrl={s.origin}/start\n").start()
+        cls.window = cls.client.wait_for_window()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.client.stop()
+        cls.server.__exit__()
+        cls.display.__exit__()
+
+    def test_1_window_is_maximised_with_title_and_page(self):
+        d, w = self.display, self.window
+        wait_until(lambda: MAXIMIZED <= d.net_wm_state(w), what="maximised")
+        self.assertIn('"CEFBrowser"', d.prop(w, "WM_NAME"))
+        self.assertEqual(len(d.find_windows("^CEFBrowser$")), 1)
+        # Config.ini's Url is the start page, and the bridge exists before the page's scripts.
+        report = self.server.wait_for_report(lambda r: r.get("event") == "start")
+        self.assertEqual(report["fns"], "functionfunction")
+        self.server.wait_for_report(lambda r: r.get("event") == "load")
+        geometry = d.geometry(w)
+        self.assertGreaterEqual(geometry["WIDTH"], 1270)
+        time.sleep(1)
+        d.screenshot(os.path.join(ARTIFACTS, "window.png"))
+
+    def test_2_restore_and_maximise_buttons_toggle(self):
+        d, w = self.display, self.window
+        wait_until(lambda: MAXIMIZED <= d.net_wm_state(w), what="maximised")
+        g = d.geometry(w)
+        # Title bar buttons, right to left: close, restore (or maximise), minimise; 30 px each.
+        middle_x, y = g["X"] + g["WIDTH"] - 1 - 45, g["Y"] + 15
+        d.xdotool("mousemove", str(middle_x), str(y), "click", "1")
+        wait_until(lambda: not (MAXIMIZED & d.net_wm_state(w)), what="restored")
+        g = d.geometry(w)
+        self.assertLess(g["WIDTH"], 1280)
+        d.xdotool("mousemove", str(g["X"] + g["WIDTH"] - 1 - 45), str(g["Y"] + 15), "click", "1")
+        wait_until(lambda: MAXIMIZED <= d.net_wm_state(w), what="maximised again")
+
+    def test_3_window_open_loads_in_the_same_window(self):
+        self.server.run_in_page("window.open('%s/second', '_blank')" % self.server.origin)
+        report = self.server.wait_for_report(lambda r: r.get("event") == "second")
+        self.assertEqual(report["fns"], "function")
+        time.sleep(0.5)
+        self.assertEqual(len(self.display.find_windows("^CEFBrowser$")), 1)
+
+
+class SecondInstanceAndClose(unittest.TestCase):
+    def test_second_instance_exits_at_once_and_close_button_ends_with_0(self):
+        with Display() as d, TestServer() as s:
+            s.add_page("/p", page(s, "<script>report({event:'up'})</script>"))
+            with Client(d, config=f"[Config]\nUrl={s.origin}/p\n") as first:
+                window = first.wait_for_window()
+                s.wait_for_report(lambda r: r.get("event") == "up")
+                second = subprocess.Popen([first.exe], env=first.env, stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL)
+                started = time.monotonic()
+                self.assertEqual(second.wait(5), 0)
+                self.assertLess(time.monotonic() - started, 2.0)
+                self.assertIsNone(first.proc.poll())
+                self.assertEqual(len(d.find_windows("^CEFBrowser$")), 1)
+
+                wait_until(lambda: MAXIMIZED <= d.net_wm_state(window), what="maximised")
+                g = d.geometry(window)
+                d.xdotool("mousemove", str(g["X"] + g["WIDTH"] - 1 - 15), str(g["Y"] + 15),
+                          "click", "1")
+                self.assertEqual(first.wait_exit(20), 0)
+
+
+class ErrorPage(unittest.TestCase):
+    def test_failed_load_shows_the_heading_with_the_escaped_url(self):
+        with Display() as d, TestServer() as s:
+            port = closed_port()
+            # Were the URL written into the page unescaped, the image's handler would report.
+            payload = f"<img src=x onerror=\"report({{event:'injected'}})\">"
+            s.add_page("/r.js", s.report_snippet(), "text/javascript")
+            url = f"http://127.0.0.1:{port}/<script src='{s.origin}/r.js'></script>{payload}"
+            with Client(d, config=f"[Config]\nUrl={url}\n") as client:
+                window = client.wait_for_window()
+                time.sleep(4)
+                d.xdotool("windowactivate", "--sync", str(window), check=False)
+                d.xdotool("mousemove", "400", "400", "click", "1")
+                d.xdotool("key", "ctrl+a", "ctrl+c")
+                text = wait_until(lambda: d.run(["xclip", "-o", "-selection", "clipboard"],
+                                                check=False).stdout, 10, what="clipboard")
+                self.assertIn("Failed to load URL http://127.0.0.1:%d/" % port, text)
+                self.assertIn("<script", text)
+                self.assertIn("(-102).", text)
+                self.assertEqual(s.reports_matching(lambda r: r.get("event") == "injected"), [])
+                self.assertNotIn("/r.js", s.paths_requested())
+
+
+class Registration(unittest.TestCase):
+    def test_createprotocol_writes_the_desktop_entry_and_exits_without_a_window(self):
+        with Display() as d:
+            client = Client(d, args=["/CreateProtocol"])
+            client.start()
+            self.assertEqual(client.wait_exit(20), 0)
+            self.assertEqual(d.find_windows("^CEFBrowser$"), [])
+            entry = os.path.join(client.env["XDG_DATA_HOME"], "applications", "vornapp.desktop")
+            with open(entry, encoding="utf-8") as f:
+                self.assertIn(f'Exec="{client.exe}" %u', f.read())
+            env_query = subprocess.run(["xdg-mime", "query", "default", "x-scheme-handler/vornapp"],
+                                       env=client.env, capture_output=True, text=True)
+            self.assertEqual(env_query.stdout.strip(), "vornapp.desktop")
+            client.stop()
+            shutil.rmtree(client.root, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    unittest.main()
