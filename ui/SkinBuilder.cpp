@@ -67,8 +67,12 @@ QFont SkinBuilder::FontById(int id) const {
 }
 
 void SkinBuilder::Note(const SkinNode& node, const QString& what) {
+    // Notes are joined into one line; sentences from other layers lose their full stop.
+    QString text = what;
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
     m_problems.append(
-        QStringLiteral("%1:%2:%3: %4").arg(m_fileName).arg(node.line).arg(node.column).arg(what));
+        QStringLiteral("%1:%2:%3: %4").arg(m_fileName).arg(node.line).arg(node.column).arg(text));
 }
 
 void SkinBuilder::NoteBadValue(const SkinNode& node, const QString& attribute) {
@@ -296,7 +300,7 @@ QWidget* SkinBuilder::BuildControl(const SkinNode& node,
                 bad();
         } else if (name == QLatin1String("inset") && box) {
             if (const auto q = SkinValues::ParseQuad(value))
-                box->Layout()->setContentsMargins(*q);
+                box->Layout()->SetInset(*q);
             else
                 bad();
         } else if (name == QLatin1String("childpadding") && box) {

@@ -16,6 +16,11 @@ SkinLayout::~SkinLayout() {
         delete item;
 }
 
+void SkinLayout::SetInset(const QMargins& inset) {
+    m_inset = inset;
+    invalidate();
+}
+
 void SkinLayout::AddWidget(QWidget* widget, const SkinItemMetrics& metrics) {
     addChildWidget(widget);
     m_items.append({new QWidgetItem(widget), metrics, true});
@@ -75,7 +80,7 @@ QSize SkinLayout::minimumSize() const {
     }
     if (m_mode != Mode::Stack && visible > 1)
         main += (visible - 1) * m_childPadding;
-    const QMargins in = contentsMargins();
+    const QMargins in = m_inset;
     const int horizontal = in.left() + in.right();
     const int vertical = in.top() + in.bottom();
     QSize s = m_mode == Mode::Vertical ? QSize(cross, main) : QSize(main, cross);
@@ -91,7 +96,7 @@ Qt::Orientations SkinLayout::expandingDirections() const {
 }
 
 QList<QRect> SkinLayout::ComputeGeometry(const QRect& area) const {
-    const QMargins in = contentsMargins();
+    const QMargins in = m_inset;
     const QRect rc(area.left() + in.left(), area.top() + in.top(),
                    area.width() - in.left() - in.right(), area.height() - in.top() - in.bottom());
     QList<QRect> out;

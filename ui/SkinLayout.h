@@ -22,7 +22,7 @@ struct SkinItemMetrics {
 
 // The layout of the skin's VerticalLayout, HorizontalLayout and Container elements, with DuiLib's
 // rules: fixed-size children keep their size, the others share what is left equally (the last
-// one takes the rounding), the inset (contentsMargins, may be negative) shrinks the area, and a
+// one takes the rounding), the inset (may be negative) shrinks the area, and a
 // Container stacks every child over the whole area. Hidden children take no space.
 // Widgets added through QLayout::addWidget (e.g. the browser view) get default metrics.
 // Main thread only; items are owned by the layout, widgets by their parent widget.
@@ -34,6 +34,10 @@ public:
     ~SkinLayout() override;
 
     void AddWidget(QWidget* widget, const SkinItemMetrics& metrics);
+    // The inset ("inset"): space inside the layout's rectangle, each side may be negative.
+    // Kept here, not as contentsMargins, for which Qt reads negative values as "style default".
+    void SetInset(const QMargins& inset);
+    QMargins Inset() const { return m_inset; }
     // Space between neighbouring children ("childpadding").
     void SetChildPadding(int pixels) { m_childPadding = pixels; }
     Mode GetMode() const { return m_mode; }
@@ -63,6 +67,7 @@ private:
 
     Mode m_mode;
     int m_childPadding = 0;
+    QMargins m_inset;
     QList<Entry> m_items;
 };
 

@@ -12,6 +12,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <cmath>
+
 namespace {
 
 Qt::CursorShape CursorFor(Qt::Edges edges) {
@@ -35,6 +37,8 @@ bool IsButton(QWidget* widget, QWidget* window) {
 }
 
 }  // namespace
+
+namespace vorn::ui {
 
 WindowImplBase::WindowImplBase(QWidget* parent) : QWidget(parent) {}
 
@@ -142,15 +146,13 @@ QWidget* WindowImplBase::FindControl(const QString& name) const {
 }
 
 void WindowImplBase::SetCaptionRect(const QRect& rect) {
-    m_info.caption = QMargins(rect.left(), rect.top(), rect.right(), rect.bottom());
+    m_info.caption = QMargins(rect.x(), rect.y(), rect.width(), rect.height());
     m_dragPending = false;
 }
 
 QRect WindowImplBase::GetCaptionRect() const {
-    QRect r;
-    r.setCoords(m_info.caption.left(), m_info.caption.top(), m_info.caption.right(),
-                m_info.caption.bottom());
-    return r;
+    const QMargins& c = m_info.caption;
+    return QRect(c.left(), c.top(), c.right(), c.bottom());
 }
 
 WindowImplBase::HitArea WindowImplBase::HitTest(const QPoint& pos, Qt::Edges* edges) const {
@@ -276,16 +278,23 @@ void WindowImplBase::UpdateMask() {
             clearMask();
         return;
     }
-    // The rectangle without its four corner boxes, plus an ellipse quarter in each corner.
+    // Rows near the top and bottom edges are cut short by the corner ellipse (width cx, height
+    // cy); for the skin's 2 x 2 that removes just the corner pixels. QRegion's own ellipses are
+    // too coarse at this size: a 2 x 2 ellipse region is the full square.
     const QRect r = rect();
     const int cx = qMin(corner.width(), r.width() / 2), cy = qMin(corner.height(), r.height() / 2);
-    const int rx = cx / 2, ry = cy / 2;
-    QRegion region(r.adjusted(rx, 0, -rx, 0));
-    region += QRegion(r.adjusted(0, ry, 0, -ry));
-    const QSize e(cx, cy);
-    region += QRegion(QRect(r.topLeft(), e), QRegion::Ellipse);
-    region += QRegion(QRect(QPoint(r.right() - cx + 1, r.top()), e), QRegion::Ellipse);
-    region += QRegion(QRect(QPoint(r.left(), r.bottom() - cy + 1), e), QRegion::Ellipse);
-    region += QRegion(QRect(QPoint(r.right() - cx + 1, r.bottom() - cy + 1), e), QRegion::Ellipse);
+    const double rx = cx / 2.0, ry = cy / 2.0;
+    const int rows = cy / 2;
+    QRegion region(r.adjusted(0, rows, 0, -rows));
+    for (int y = 0; y < rows; ++y) {
+        const double dy = (ry - y - 0.5) / ry;
+        const int inset =
+            static_cast<int>(std::ceil(rx - rx * std::sqrt(qMax(0.0, 1.0 - dy * dy))));
+        const QRect row(r.left() + inset, 0, r.width() - 2 * inset, 1);
+        region += row.translated(0, r.top() + y);
+        region += row.translated(0, r.bottom() - y);
+    }
     setMask(region);
 }
+
+}  // namespace vorn::ui

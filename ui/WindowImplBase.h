@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QWidget>
 
+namespace vorn::ui {
+
 // The skinned top-level window: builds its widgets from a skin document, then behaves as a
 // frameless window whose caption area drags it and whose border resizes it. Main thread only.
 // Subclasses name the skin file, find their controls in InitWindow() and handle clicks in
@@ -26,9 +28,10 @@ public:
     // The first widget of that object name in the window (skin controls and widgets added later
     // alike); nullptr when absent or when `name` is empty.
     QWidget* FindControl(const QString& name) const;
-    // DuiLib's caption rectangle as coordinates, i.e. QRect(QPoint(left, top), QPoint(right,
-    // bottom)): a press at x in [left, width - right), y in [top, bottom) drags the window.
-    // Bottom <= top (e.g. all zero, or QRect()) means nothing drags it.
+    // DuiLib's caption rectangle, its four numbers in QRect's four slots:
+    // QRect(left, top, right, bottom), e.g. QRect(0, 0, 0, 32) for the skin's "0,0,0,32".
+    // A press at x in [left, width - right) and y in [top, bottom) drags the window; bottom <= top
+    // (QRect() included) means nothing drags it.
     void SetCaptionRect(const QRect& rect);
     QRect GetCaptionRect() const;
     // The skin's "size" and "mininfo"; invalid when the skin gives none.
@@ -67,3 +70,8 @@ private:
     bool m_dragPending = false;
     QPoint m_pressGlobal;
 };
+
+}  // namespace vorn::ui
+
+// The UI library's name for the window base.
+using WindowImplBase = vorn::ui::WindowImplBase;
