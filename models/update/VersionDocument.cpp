@@ -7,6 +7,13 @@
 #include <memory>
 
 namespace vorn {
+namespace {
+
+const Json::Value* Member(const Json::Value& object, std::string_view key) {
+    return object.find(key.data(), key.data() + key.size());
+}
+
+}  // namespace
 
 std::optional<VersionDocument> ParseVersionDocument(std::string_view text) {
     Json::CharReaderBuilder builder;
@@ -26,7 +33,7 @@ std::optional<VersionDocument> ParseVersionDocument(std::string_view text) {
         return std::nullopt;
 
     VersionDocument doc;
-    const Json::Value* ver = root.find("modelVer", "modelVer" + 8);
+    const Json::Value* ver = Member(root, "modelVer");
     if (ver) {
         switch (ver->type()) {
             case Json::nullValue:
@@ -52,7 +59,7 @@ std::optional<VersionDocument> ParseVersionDocument(std::string_view text) {
         }
     }
 
-    const Json::Value* url = root.find("downloadUrl", "downloadUrl" + 11);
+    const Json::Value* url = Member(root, "downloadUrl");
     if (url && !url->isNull()) {
         if (url->isArray() || url->isObject())
             return std::nullopt;
