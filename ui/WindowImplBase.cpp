@@ -28,6 +28,9 @@ Qt::CursorShape CursorFor(Qt::Edges edges) {
     return Qt::SizeVerCursor;
 }
 
+// Marks the widgets the skin built; anything else in the window is not the skin's to handle.
+constexpr char kSkinWidget[] = "vornSkinWidget";
+
 bool IsButton(QWidget* widget, QWidget* window) {
     for (QWidget* w = widget; w && w != window; w = w->parentWidget()) {
         if (qobject_cast<QAbstractButton*>(w))
@@ -105,6 +108,7 @@ bool WindowImplBase::CreateFromSkin() {
         layout->AddWidget(panel, vorn::SkinItemMetrics());
     }
     for (QWidget* w : builder.Widgets()) {
+        w->setProperty(kSkinWidget, true);
         w->installEventFilter(this);
         // Hover moves are needed to show the resize cursor over the border.
         w->setMouseTracking(true);
@@ -199,6 +203,11 @@ bool WindowImplBase::HandleMouse(QWidget* receiver, QEvent* event) {
         type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonDblClick)
         return false;
     auto* mouse = static_cast<QMouseEvent*>(event);
+    // An event a foreign child (the browser view) did not take travels up to its skin parent;
+    // it stays the child's: a press in the page must never drag or resize the window.
+    const QWidget* under = receiver->childAt(mouse->position().toPoint());
+    if (under && !under->property(kSkinWidget).toBool())
+        return false;
     const QPoint pos = receiver->mapTo(this, mouse->position().toPoint());
     Qt::Edges edges;
     const HitArea area = HitTest(pos, &edges);

@@ -187,6 +187,14 @@ TEST_F(ShippedSkin, CaptionDoubleClickAndHitAreas) {
                        QPoint(300, 300));
     EXPECT_EQ(m_window.captionDoubleClicks, 1);
 
+    // A widget added into the title bar later (as the browser view is added into the panel) is
+    // not the skin's: events it leaves unhandled do not drag or maximise the window.
+    QWidget* foreign = new QWidget(m_window.FindControl(QStringLiteral("top")));
+    foreign->setGeometry(500, 2, 50, 20);
+    foreign->show();
+    QTest::mouseDClick(foreign, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(m_window.captionDoubleClicks, 1);
+
     Qt::Edges edges;
     EXPECT_EQ(m_window.HitTest(QPoint(100, 10), &edges), WindowImplBase::HitArea::Caption);
     EXPECT_EQ(m_window.HitTest(QPoint(100, 31), &edges), WindowImplBase::HitArea::Caption);
