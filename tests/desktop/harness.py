@@ -200,23 +200,37 @@ class TestServer:
         """JavaScript that lets the test run code in the page: it polls this server for commands
         (see run_in_page) and evaluates each one once. Includes report()."""
         return (self.report_snippet() +
-                "(function(){var seen=0;function poll(){try{var x=new XMLHttpRequest();"
-                f"x.open('GET','{self.origin}/cmd?after='+seen,true);"
-                "x.onload=function(){if(x.status==200){seen=+x.getResponseHeader('X-Seq')||seen+1;"
+                "(function(){var seen=-1,born=Date.now();function poll(){try{var x=new XMLHttpRequest();"
+                f"x.open('GET','{self.origin}/cmd?after='+seen+'&born='+born,true);"
+                "x.onload=function(){var n=x.getResponseHeader('X-Seq');if(n!==null)seen=+n;"
+                "if(x.status==200){"
                 "try{(0,eval)(x.responseText)}catch(e){report({event:'cmd-error',error:String(e)})}}"
                 f"setTimeout(poll,{interval_ms})}};x.onerror=function(){{setTimeout(poll,{interval_ms})}};"
                 "x.send()}catch(e){}}poll()})();")
 
     def run_in_page(self, script):
-        """Queues `script` for the page(s) using control_snippet."""
+        """Queues `script` for the page(s) using control_snippet. A page runs the commands queued
+        after it first asked, so a page loaded later does not repeat earlier ones."""
         with self.lock:
-            self.commands.append(script)
+            self.commands.append((time.time() * 1000, script))
 
     def _next_command(self, handler, parsed, query):
         after = int(query.get("after", ["0"])[0] or 0)
         with self.lock:
+            if after < 0:
+                # The page runs what was queued since its script started.
+                born = float(query.get("born", ["0"])[0] or 0)
+                first = next((i for i, (t, _) in enumerate(self.commands) if t >= born),
+                             len(self.commands))
+                handler.send_response(204)
+                handler.send_header("X-Seq", str(first))
+                handler.send_header("Access-Control-Allow-Origin", "*")
+                handler.send_header("Access-Control-Expose-Headers", "X-Seq")
+                handler.send_header("Content-Length", "0")
+                handler.end_headers()
+                return None
             if after < len(self.commands):
-                body = self.commands[after].encode("utf-8")
+                body = self.commands[after][1].encode("utf-8")
                 handler.send_response(200)
                 handler.send_header("Content-Type", "text/javascript")
                 handler.send_header("X-Seq", str(after + 1))
