@@ -1,7 +1,11 @@
 #include "browser/BrowserProfile.h"
 
 #include "browser/BridgeSchemeHandler.h"
+#include "models/serving/ModelUrl.h"
+#include "models/serving/web/CModelRequestInterceptor.h"
 #include "platform/Logging.h"
+#include "services/CGlobal.h"
+#include "services/settings/Deployment.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,6 +76,17 @@ CBrowserProfile::CBrowserProfile(QObject* parent) : QObject(parent) {
     m_profile->setCachePath(caches);
     m_profile->setPersistentStoragePath(caches + QStringLiteral("/storage"));
     m_profile->setHttpAcceptLanguage(QStringLiteral("zh-CN"));
+
+    // Model URLs are answered from the model folder beside the executable when the file is there.
+    namespace deployment = vorn::deployment;
+    m_interceptor = new CModelRequestInterceptor(
+        CGlobal::Instance().ClientFolder() + QStringLiteral("models"),
+        vorn::BuildModelUrlPrefixes(deployment::StaticHost().toStdString(),
+                                    deployment::HttpResourceHost().toStdString(),
+                                    deployment::HttpsResourceHost().toStdString(),
+                                    deployment::PageHost().toStdString()),
+        this);
+    m_profile->setUrlRequestInterceptor(m_interceptor);
 
     m_bridge = new CBridgeSchemeHandler(this);
     m_profile->installUrlSchemeHandler(vorn::engine::kBridgeScheme, m_bridge);

@@ -5,6 +5,7 @@
 
 class QWebEngineProfile;
 class CBridgeSchemeHandler;
+class CModelRequestInterceptor;
 
 // Engine switches and process-wide engine settings.
 namespace vorn::engine {
@@ -44,6 +45,6 @@ private:
 
     QWebEngineProfile* m_profile = nullptr;
     CBridgeSchemeHandler* m_bridge = nullptr;
-    QObject* m_interceptor = nullptr;
+    CModelRequestInterceptor* m_interceptor = nullptr;
     bool m_lockAvailable = true;
 };

@@ -111,7 +111,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def _serve(self, head_only=False):
         server = self.server.owner
         parsed = urllib.parse.urlsplit(self.path)
-        query = urllib.parse.parse_qs(parsed.query)
+        query = urllib.parse.parse_qs(parsed.query, keep_blank_values=True)
         with server.lock:
             server.requests.append((self.command, parsed.path, query))
         if parsed.path == "/report":
