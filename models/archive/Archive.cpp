@@ -334,7 +334,9 @@ uint32_t ArchiveReadItem(ArchiveHandle h, int index, std::string* bytes) {
         return ZR_OK;
     if (h->cachedInfo.uncompressed_size > kMaxReadItem)
         return ZR_TOO_LARGE;
-    bytes->reserve(static_cast<size_t>(h->cachedInfo.uncompressed_size));
+    // The recorded size is the archive's claim; memory grows with the data actually read.
+    bytes->reserve(
+        static_cast<size_t>(std::min<uint64_t>(h->cachedInfo.uncompressed_size, 1 << 20)));
     char buffer[kBufferSize];
     const uint32_t result = CopyData(h, buffer, [bytes](const char* p, size_t n) {
         bytes->append(p, n);
