@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace vorn::archive {
 
@@ -36,7 +37,12 @@ int64_t DosTimeToFileTime(uint32_t dosDateTime) {
         tm.tm_sec > 59)
         return 0;
     const std::tm asked = tm;
+    // glibc's mktime guards its time-zone state with an internal lock that ThreadSanitizer
+    // cannot see; this lock (taken once per entry) makes the ordering visible to it.
+    static std::mutex zoneLock;
+    std::unique_lock lock(zoneLock);
     const std::time_t t = std::mktime(&tm);
+    lock.unlock();
     // mktime quietly moves 30 February to 2 March; the stored date did not exist.
     if (t == std::time_t(-1) || tm.tm_mday != asked.tm_mday || tm.tm_mon != asked.tm_mon ||
         tm.tm_year != asked.tm_year)
