@@ -40,6 +40,8 @@ CBrowserHandler::CBrowserHandler(QWebEngineProfile* profile, QObject* parent)
     settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
     settings()->setAttribute(QWebEngineSettings::AllowRunningInsecureContent, true);
     settings()->setAttribute(QWebEngineSettings::WebGLEnabled, true);
+    // Every unknown scheme reaches acceptNavigationRequest, which keeps the allow-list.
+    settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::AllowAllUnknownUrlSchemes);
 
     connect(this, &QWebEnginePage::certificateError, this,
             [](const QWebEngineCertificateError& error) {
@@ -140,6 +142,7 @@ bool CBrowserHandler::IsAllowedExternalScheme(const QUrl& url, bool* stopLoad) {
 
 bool CBrowserHandler::acceptNavigationRequest(const QUrl& url, NavigationType type,
                                               bool isMainFrame) {
+    qCDebug(lcBrowser) << "navigation" << url << type << isMainFrame;
     if (IsWebScheme(url.scheme()))
         return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
     bool stopLoad = false;

@@ -97,6 +97,10 @@ void CMainWnd::OnClick(QWidget* sender) {
     }
 }
 
+void CMainWnd::OnCaptionDoubleClick() {
+    SysCommand(isMaximized() ? SC_RESTORE : SC_MAXIMIZE);
+}
+
 void CMainWnd::SysCommand(int command) {
     switch (command) {
     case SC_CLOSE:

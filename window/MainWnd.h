@@ -39,6 +39,7 @@ protected:
     QString GetSkinFile() const override { return QStringLiteral("main.xml"); }
     void InitWindow() override;
     void OnClick(QWidget* sender) override;
+    void OnCaptionDoubleClick() override;
 
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
