@@ -35,7 +35,7 @@ uint32_t OpenStep(int dirFd, const std::string& step, bool followLinks, int* nex
             break;
     }
     if (!followLinks && IsLinkAt(dirFd, step)) {
-        qCWarning(lcModels) << "archive: refusing to follow the link" << step.c_str();
+        qCInfo(lcModels) << "archive: refusing to follow the link" << step.c_str();
         return ZR_LINK;
     }
     qCDebug(lcModels) << "archive: cannot create folder" << step.c_str() << strerror(errno);
@@ -103,7 +103,7 @@ uint32_t CreateFileAt(int dirFd, const std::string& name, bool readOnly, int* fd
     struct stat st {};
     if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISLNK(st.st_mode)) {
-            qCWarning(lcModels) << "archive: refusing to write through the link" << name.c_str();
+            qCInfo(lcModels) << "archive: refusing to write through the link" << name.c_str();
             return ZR_LINK;
         }
         // Root may write to a file without write bits; a read-only file is kept all the same.
