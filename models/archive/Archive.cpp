@@ -174,7 +174,8 @@ uint32_t LoadItem(ArchiveHandleImpl* h, int index) {
         item.attributes |= kDirectory;
     item.name = SanitiseEntryName(std::move(decoded));
     if (const uint32_t rc = CheckRelativeName(item.name); rc != ZR_OK) {
-        qCInfo(lcModels) << "archive: refusing entry" << index << "whose name leaves its folder";
+        qCInfo(lcModels) << "archive: refusing entry" << index
+                         << "(its name climbs out or holds control characters)";
         return rc;
     }
 
