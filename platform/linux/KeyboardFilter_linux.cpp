@@ -154,8 +154,11 @@ public:
                 // will not hand it back when it ends.
                 auto* focus = reinterpret_cast<xcb_focus_out_event_t*>(event);
                 if (m_lockWanted && focus->event == m_lockXid &&
-                    (focus->mode == XCB_NOTIFY_MODE_GRAB || focus->mode == XCB_NOTIFY_MODE_UNGRAB))
+                    (focus->mode == XCB_NOTIFY_MODE_GRAB ||
+                     focus->mode == XCB_NOTIFY_MODE_UNGRAB)) {
+                    qCDebug(lcLock) << "lock window lost the keyboard, focus mode" << focus->mode;
                     m_grabHeld = false;
+                }
                 return false;
             }
             case XCB_MAPPING_NOTIFY:
@@ -290,13 +293,12 @@ private:
                                  ? last
                                  : keys.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
         qCWarning(lcLock).noquote()
-            << list
-            << (one ? QStringLiteral(" is already taken by another program (usually the window "
-                                     "manager), so it cannot be blocked and stays usable while "
-                                     "the exam is not locked.")
-                    : QStringLiteral(" are already taken by another program (usually the window "
-                                     "manager), so they cannot be blocked and stay usable while "
-                                     "the exam is not locked."));
+            << list + (one ? QStringLiteral(" is already taken by another program (usually the "
+                                            "window manager), so it cannot be blocked and stays "
+                                            "usable while the exam is not locked.")
+                           : QStringLiteral(" are already taken by another program (usually the "
+                                            "window manager), so they cannot be blocked and stay "
+                                            "usable while the exam is not locked."));
     }
 
     void UngrabPassive() {

@@ -40,7 +40,7 @@ xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
         return it->second;
     auto* reply = xcb_intern_atom_reply(
         c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : XCB_ATOM_NONE;
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     std::free(reply);
     if (atom != XCB_ATOM_NONE)
         cache.emplace(name, atom);

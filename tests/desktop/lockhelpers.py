@@ -1,0 +1,215 @@
+"""Helpers of the lock tests and the lock benchmark: the key-logging window, the lock probe, and a
+watcher of a window's _NET_WM_STATE changes. Standard library only."""
+
+import os
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+
+import harness
+
+TEST_BIN = os.path.join(harness.BUILD_DIR, "tests")
+
+# Combinations a locked client must keep from every other window, as xdotool names them.
+LOCK_TABLE = ["alt+Tab", "alt+shift+Tab", "alt+Escape", "ctrl+Escape", "ctrl+shift+Escape",
+              "super", "Super_R", "alt+F4"]
+
+
+def need_binary(name):
+    path = os.path.join(TEST_BIN, name)
+    if not os.path.exists(path):
+        raise RuntimeError(f"{path} is missing: build the target '{name}' first")
+    return path
+
+
+class _Lines:
+    """Collects the lines of a pipe on a thread, so a test can wait for one."""
+
+    def __init__(self, pipe):
+        self.lines = []
+        self.cond = threading.Condition()
+        self.thread = threading.Thread(target=self._read, args=(pipe,), daemon=True)
+        self.thread.start()
+
+    def _read(self, pipe):
+        for line in pipe:
+            with self.cond:
+                self.lines.append((time.monotonic(), line.rstrip("\n")))
+                self.cond.notify_all()
+
+    def wait(self, predicate, timeout=10.0, start=0, what="a line"):
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while True:
+                for index in range(start, len(self.lines)):
+                    if predicate(self.lines[index][1]):
+                        return index, self.lines[index]
+                remaining = deadline - time.monotonic()
+                if remaining <= 0:
+                    raise TimeoutError(f"timed out waiting for {what}; got {self.texts()}")
+                self.cond.wait(remaining)
+
+    def texts(self):
+        with self.cond:
+            return [text for _, text in self.lines]
+
+    def count(self):
+        with self.cond:
+            return len(self.lines)
+
+
+class KeyLogger:
+    """The other window: logs every key event it receives."""
+
+    def __init__(self, display, name="keylogger"):
+        self.display = display
+        fd, self.path = tempfile.mkstemp(prefix="vorn-keys-", suffix=".log")
+        os.close(fd)
+        self.proc = subprocess.Popen([need_binary("keylogger"), "--log", self.path, "--name", name],
+                                     env=display.env, stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline().split()
+        if len(line) != 2 or line[0] != "window":
+            raise RuntimeError("the key logger did not create its window")
+        self.window = int(line[1])
+        # A map request that reaches openbox while it is still starting up can be lost (about
+        # one start in eight here), so the window is mapped again until it shows.
+        deadline = time.monotonic() + 10
+        while not self.viewable():
+            if time.monotonic() > deadline:
+                raise RuntimeError("the key logger's window was never shown")
+            time.sleep(0.5)
+            if not self.viewable():
+                display.xdotool("windowmap", str(self.window), check=False)
+
+    def viewable(self):
+        out = self.display.run(["xwininfo", "-id", str(self.window)], check=False).stdout
+        return "IsViewable" in out
+
+    def focus(self):
+        if self.display.window_manager:
+            self.display.xdotool("windowactivate", "--sync", str(self.window))
+        else:
+            self.display.xdotool("windowfocus", "--sync", str(self.window))
+        time.sleep(0.1)
+
+    def clear(self):
+        open(self.path, "w").close()
+
+    def events(self):
+        with open(self.path) as f:
+            return [line.split() for line in f if line.strip()]
+
+    def keysyms(self, kind="press"):
+        return [e[1] for e in self.events() if e[0] == kind]
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait(5)
+        self.proc.stdout.close()
+        os.unlink(self.path)
+
+
+class LockProbe:
+    """tests/desktop/lockprobe: a bare window using the lock's platform layer."""
+
+    def __init__(self, display, args=(), env=None):
+        self.env = dict(display.env, QT_QPA_PLATFORM="xcb", QT_LOGGING_RULES="vorn.lock.debug=true")
+        self.env.update(env or {})
+        self.proc = subprocess.Popen([need_binary("lockprobe"), *args], env=self.env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, text=True)
+        self.out = _Lines(self.proc.stdout)
+        self.err = _Lines(self.proc.stderr)
+        _, (_, ready) = self.out.wait(lambda l: l.startswith("ready "), 20, what="the probe")
+        _, window, enforce = ready.split()
+        self.window = int(window)
+        self.enforceable = enforce == "enforce=yes"
+
+    def command(self, text, answer_prefix=None, timeout=10):
+        start = self.out.count()
+        self.proc.stdin.write(text + "\n")
+        self.proc.stdin.flush()
+        prefix = answer_prefix or text.split()[0]
+        _, (_, line) = self.out.wait(lambda l: l.startswith(prefix), timeout, start,
+                                     what=f"the answer to '{text}'")
+        return line
+
+    def state(self):
+        line = self.command("state")
+        return dict(item.split("=") for item in line.split()[1:])
+
+    def typed(self):
+        texts = [l for l in self.out.texts() if l.startswith("typed ")]
+        return texts[-1][len("typed "):] if texts else ""
+
+    def lock_log(self):
+        return [l for l in self.err.texts() if l.startswith("vorn.lock")]
+
+    def kill(self, sig=signal.SIGKILL):
+        if self.proc.poll() is None:
+            self.proc.send_signal(sig)
+        return self.proc.wait(10)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait(10)
+        for pipe in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+            pipe.close()
+
+
+class StateSpy:
+    """Follows a window's _NET_WM_STATE with `xprop -spy`, time-stamping every change."""
+
+    def __init__(self, display, window):
+        self.proc = subprocess.Popen(["xprop", "-spy", "-id", str(window), "_NET_WM_STATE"],
+                                     env=display.env, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, text=True)
+        self.lines = _Lines(self.proc.stdout)
+        self.lines.wait(lambda l: True, 10, what="the first state")
+
+    @staticmethod
+    def atoms(line):
+        return set(a.strip() for a in line.split("=", 1)[1].split(",")) if "=" in line else set()
+
+    def current(self):
+        texts = self.lines.texts()
+        return self.atoms(texts[-1]) if texts else set()
+
+    def time_back_from_minimize(self, display, window, timeout=5.0):
+        """Minimises the window with xdotool and returns the seconds until its state shows it
+        maximised and no longer hidden."""
+        start_index = self.lines.count()
+        t0 = time.monotonic()
+        display.xdotool("windowminimize", str(window))
+        hidden, _ = self.lines.wait(lambda l: "_NET_WM_STATE_HIDDEN" in self.atoms(l), timeout,
+                                    start_index, what="the window to be minimised")
+
+        def back(line):
+            atoms = self.atoms(line)
+            return ("_NET_WM_STATE_HIDDEN" not in atoms
+                    and {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"} <= atoms)
+        _, (t1, _) = self.lines.wait(back, timeout, hidden + 1, what="the window to come back")
+        return t1 - t0
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait(5)
+        self.proc.stdout.close()
+
+
+def active_window(display):
+    out = display.run(["xprop", "-root", "_NET_ACTIVE_WINDOW"], check=False).stdout
+    try:
+        return int(out.split("#", 1)[1].split(",")[0].strip(), 16)
+    except (IndexError, ValueError):
+        return 0
+
+
+def send_keys(display, keys, pause=0.05):
+    for key in keys:
+        display.xdotool("key", key)
+        time.sleep(pause)

@@ -1,0 +1,173 @@
+// lockprobe [--no-window-filter]
+// A top-level window with one text field that uses the keyboard filters and window-state requests
+// the way the main window does: window filter for its whole life, lock filter and "above" while
+// locked, a 20 ms timer and the deactivation event re-asserting the window while locked.
+// Commands on stdin, one per line; answers on stdout, one line each:
+//   lock     -> "lock held" | "lock pending" (grab not taken yet) | "lock unenforceable"
+//   unlock   -> "unlock"
+//   state    -> "state locked=0|1 filter=0|1 foreground=0|1 minimized=0|1 maximized=0|1"
+//   quit     -> exits with code 0
+// Unprompted: "ready <window id> enforce=yes|no" once shown, "typed <text>" on every edit,
+// "close refused" / "close accepted" for close requests.
+#include "platform/KeyboardFilter.h"
+#include "platform/WindowState.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <QWindow>
+
+#include <unistd.h>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+
+namespace {
+
+void Say(const QString& line) {
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+class ProbeWindow : public QWidget {
+public:
+    explicit ProbeWindow(bool windowFilter) : m_keyboard(CreateKeyboardFilter()) {
+        setWindowTitle(QStringLiteral("lockprobe"));
+        auto* layout = new QVBoxLayout(this);
+        m_edit = new QLineEdit(this);
+        layout->addWidget(m_edit);
+        connect(m_edit, &QLineEdit::textChanged, this,
+                [](const QString& text) { Say(QStringLiteral("typed ") + text); });
+        if (windowFilter)
+            m_keyboard->InstallWindowFilter();
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, &ProbeWindow::OnTimer);
+        m_timer.start(20);
+    }
+
+    ~ProbeWindow() override { m_keyboard->RemoveWindowFilter(); }
+
+    bool Enforceable() const {
+        return m_keyboard->IsEnforceable() && vorn::platform::CanEnforceLock();
+    }
+
+    void Command(const std::string& command) {
+        if (command == "lock") {
+            if (!Enforceable()) {
+                Say(QStringLiteral("lock unenforceable"));
+                return;
+            }
+            m_locked = true;
+            const bool held = m_keyboard->InstallLockFilter(windowHandle());
+            if (!isMaximized())
+                showMaximized();
+            vorn::platform::SetTopmost(this, true);
+            Say(held ? QStringLiteral("lock held") : QStringLiteral("lock pending"));
+        } else if (command == "unlock") {
+            m_locked = false;
+            m_keyboard->RemoveLockFilter();
+            vorn::platform::SetTopmost(this, false);
+            Say(QStringLiteral("unlock"));
+        } else if (command == "state") {
+            Say(QStringLiteral("state locked=%1 filter=%2 foreground=%3 minimized=%4 maximized=%5")
+                    .arg(int(m_locked))
+                    .arg(int(m_keyboard->IsLockFilterInstalled()))
+                    .arg(int(vorn::platform::IsForeground(this)))
+                    .arg(int(isMinimized()))
+                    .arg(int(isMaximized())));
+        } else if (command == "quit") {
+            m_locked = false;
+            QApplication::quit();
+        } else if (!command.empty()) {
+            Say(QStringLiteral("unknown ") + QString::fromStdString(command));
+        }
+    }
+
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::WindowDeactivate && m_locked)
+            KeepInFront();
+        return QWidget::event(event);
+    }
+
+    void changeEvent(QEvent* event) override {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::WindowStateChange && m_locked && isMinimized())
+            QTimer::singleShot(0, this, [this] {
+                if (m_locked && isMinimized())
+                    vorn::platform::ShowMaximizedNoActivate(this);
+            });
+    }
+
+    void closeEvent(QCloseEvent* event) override {
+        if (m_locked) {
+            event->ignore();
+            Say(QStringLiteral("close refused"));
+            return;
+        }
+        Say(QStringLiteral("close accepted"));
+        event->accept();
+        QApplication::quit();
+    }
+
+private:
+    void OnTimer() {
+        if (!m_locked)
+            return;
+        m_keyboard->Reassert();
+        if (!vorn::platform::IsForeground(this))
+            KeepInFront();
+    }
+
+    void KeepInFront() {
+        if (isMinimized())
+            vorn::platform::ShowMaximizedNoActivate(this);
+        vorn::platform::SetTopmost(this, true);
+    }
+
+    std::unique_ptr<IKeyboardFilter> m_keyboard;
+    QLineEdit* m_edit = nullptr;
+    QTimer m_timer;
+    bool m_locked = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const bool windowFilter = !app.arguments().contains(QStringLiteral("--no-window-filter"));
+    ProbeWindow window(windowFilter);
+    window.resize(400, 120);
+    window.show();
+
+    std::string pending;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &window, [&] {
+        char buffer[256];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            input.setEnabled(false);
+            QApplication::quit();
+            return;
+        }
+        pending.append(buffer, static_cast<std::size_t>(n));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            const std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            window.Command(line);
+        }
+    });
+
+    QTimer::singleShot(0, &window, [&] {
+        Say(QStringLiteral("ready %1 enforce=%2")
+                .arg(window.winId())
+                .arg(window.Enforceable() ? QStringLiteral("yes") : QStringLiteral("no")));
+    });
+    return app.exec();
+}

@@ -1,0 +1,170 @@
+"""The lock's keyboard filters and window-state requests on a real X server, driven through the
+lock probe (a bare window using the same platform layer as the main window), with and without a
+window manager. Keys are sent with xdotool through XTEST, so they pass the server's grabs exactly as
+typed keys do."""
+
+import time
+import unittest
+
+import harness
+from lockhelpers import LOCK_TABLE, KeyLogger, LockProbe, StateSpy, active_window, send_keys
+
+REFUSED_LINE = "Alt+Tab is already taken by another program"
+
+
+class WithoutWindowManager(unittest.TestCase):
+    def setUp(self):
+        self.display = harness.Display(window_manager=False).__enter__()
+        self.addCleanup(self.display.__exit__, None, None, None)
+        self.logger = KeyLogger(self.display)
+        self.addCleanup(self.logger.close)
+        self.probe = LockProbe(self.display)
+        self.addCleanup(self.probe.close)
+        self.assertTrue(self.probe.enforceable)
+
+    def test_unlocked_alt_tab_and_super_never_reach_another_window(self):
+        self.logger.focus()
+        self.logger.clear()
+        send_keys(self.display, ["a", "alt+Tab", "alt+shift+Tab", "super", "Super_R",
+                                 "shift+super", "alt+Escape", "ctrl+Escape", "b"])
+        time.sleep(0.2)
+        pressed = self.logger.keysyms()
+        self.assertNotIn("Tab", pressed)
+        self.assertNotIn("Super_L", pressed)
+        self.assertNotIn("Super_R", pressed)
+        # The rest of the keyboard is untouched while unlocked.
+        self.assertEqual([k for k in pressed if k in ("a", "b", "Escape")],
+                         ["a", "Escape", "Escape", "b"])
+        self.assertFalse([l for l in self.probe.lock_log() if REFUSED_LINE in l])
+
+    def test_lock_takes_every_key_and_unlock_gives_it_back(self):
+        self.assertEqual(self.probe.command("lock"), "lock held")
+        self.logger.focus()
+        self.logger.clear()
+        send_keys(self.display, LOCK_TABLE + ["x", "y"])
+        time.sleep(0.2)
+        self.assertEqual(self.logger.keysyms(), [])
+        self.assertEqual(self.probe.typed(), "xy")
+        # Locking twice keeps the one grab; unlocking once releases it.
+        self.assertEqual(self.probe.command("lock"), "lock held")
+        self.probe.command("unlock")
+        self.logger.focus()
+        self.logger.clear()
+        send_keys(self.display, ["z", "alt+Escape"])
+        time.sleep(0.2)
+        self.assertEqual(self.logger.keysyms(), ["z", "Alt_L", "Escape"])
+        self.assertEqual(self.probe.typed(), "xy")
+
+    def test_killed_client_releases_all_its_grabs(self):
+        self.assertEqual(self.probe.command("lock"), "lock held")
+        self.probe.kill()
+        self.logger.focus()
+        self.logger.clear()
+        send_keys(self.display, ["k", "alt+Tab", "super"])
+        time.sleep(0.2)
+        pressed = self.logger.keysyms()
+        self.assertIn("k", pressed)
+        self.assertIn("Tab", pressed)
+        self.assertIn("Super_L", pressed)
+
+
+class WithOpenbox(unittest.TestCase):
+    def setUp(self):
+        self.display = harness.Display(window_manager=True).__enter__()
+        self.addCleanup(self.display.__exit__, None, None, None)
+        self.logger = KeyLogger(self.display)
+        self.addCleanup(self.logger.close)
+        self.probe = LockProbe(self.display)
+        self.addCleanup(self.probe.close)
+
+    def refused_lines(self):
+        return [l for l in self.probe.lock_log() if REFUSED_LINE in l]
+
+    def test_window_manager_keeps_alt_tab_and_says_so_once(self):
+        harness.wait_until(self.refused_lines, 5, what="the refused-grab line")
+        self.logger.focus()
+        self.logger.clear()
+        send_keys(self.display, ["super", "Super_R"])
+        time.sleep(0.2)
+        self.assertEqual(self.logger.keysyms(), [])
+        for _ in range(2):
+            self.probe.command("lock")
+            self.probe.command("unlock")
+        self.assertEqual(len(self.refused_lines()), 1, self.probe.lock_log())
+
+    def test_locked_window_is_above_maximised_and_keeps_every_shortcut(self):
+        spy = StateSpy(self.display, self.probe.window)
+        self.addCleanup(spy.close)
+        self.assertEqual(self.probe.command("lock"), "lock held")
+        harness.wait_until(lambda: {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_MAXIMIZED_VERT",
+                                    "_NET_WM_STATE_MAXIMIZED_HORZ"} <= spy.current(), 5,
+                           what="above and maximised")
+        # Another window may hold the focus; the lock still gets every key.
+        self.logger.focus()
+        self.assertEqual(active_window(self.display), self.logger.window)
+        self.logger.clear()
+        send_keys(self.display, LOCK_TABLE + ["q"])
+        time.sleep(0.3)
+        self.assertEqual(self.logger.keysyms(), [])
+        self.assertEqual(self.probe.typed(), "q")
+        # Alt+Tab went neither to the window manager's switcher nor closed anything.
+        self.assertEqual(active_window(self.display), self.logger.window)
+        self.assertIsNone(self.probe.proc.poll())
+
+    def test_minimised_locked_window_comes_back_without_taking_the_focus(self):
+        spy = StateSpy(self.display, self.probe.window)
+        self.addCleanup(spy.close)
+        self.probe.command("lock")
+        self.logger.focus()
+        for _ in range(3):
+            self.assertLess(spy.time_back_from_minimize(self.display, self.probe.window), 0.2)
+        self.assertEqual(active_window(self.display), self.logger.window)
+        # The grab was lost while the window was unmapped and has been taken again.
+        time.sleep(0.1)
+        self.logger.clear()
+        send_keys(self.display, ["alt+Tab", "w"])
+        time.sleep(0.2)
+        self.assertEqual(self.logger.keysyms(), [])
+        self.assertEqual(active_window(self.display), self.logger.window)
+        self.assertTrue(self.probe.typed().endswith("w"))
+
+    def test_close_refused_while_locked_and_alt_f4_closes_after_unlock(self):
+        self.probe.command("lock")
+        self.display.run(["wmctrl", "-i", "-c", str(self.probe.window)])
+        self.probe.out.wait(lambda l: l == "close refused", 5, what="the refusal")
+        time.sleep(0.3)
+        self.assertIsNone(self.probe.proc.poll())
+        self.probe.command("unlock")
+        atoms = self.display.net_wm_state(self.probe.window)
+        self.assertNotIn("_NET_WM_STATE_ABOVE", atoms)
+        self.assertIn("_NET_WM_STATE_MAXIMIZED_VERT", atoms)
+        self.display.xdotool("windowactivate", "--sync", str(self.probe.window))
+        self.display.xdotool("key", "alt+F4")
+        self.assertEqual(self.probe.proc.wait(10), 0)
+
+    def test_killed_locked_client_gives_the_keyboard_back(self):
+        self.probe.command("lock")
+        self.logger.focus()
+        self.probe.kill()
+        self.logger.focus()
+        self.logger.clear()
+        send_keys(self.display, ["k", "ctrl+Escape"])
+        time.sleep(0.2)
+        self.assertEqual(self.logger.keysyms(), ["k", "Control_L", "Escape"])
+
+
+class UncontrollableDisplay(unittest.TestCase):
+    def test_offscreen_platform_reports_the_lock_cannot_be_enforced(self):
+        with harness.Display(window_manager=False) as display:
+            probe = LockProbe(display, env={"QT_QPA_PLATFORM": "offscreen"})
+            try:
+                self.assertFalse(probe.enforceable)
+                self.assertEqual(probe.command("lock"), "lock unenforceable")
+                self.assertEqual(probe.state()["filter"], "0")
+                self.assertTrue([l for l in probe.lock_log() if "cannot be locked" in l])
+            finally:
+                probe.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
