@@ -1,27 +1,47 @@
 #include "services/card/CardEventRelay.h"
 
 #include "platform/Logging.h"
-#include "services/Messages.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 
 namespace vorn {
 
 CardEventRelay::CardEventRelay(QObject* window) : m_window(window) {}
 
-bool CardEventRelay::event(QEvent* event) {
-    const int type = static_cast<int>(event->type());
-    if (type != UM_CARD_BUSY && type != UM_CARD_RESULT)
-        return QObject::event(event);
-    if (m_window) {
-        // Delivered synchronously on the window's thread; Qt deletes the event (and the record
-        // or text it owns) when this returns, after the window has copied what it needs.
-        QCoreApplication::sendEvent(m_window, event);
-    } else {
-        ++m_dropped;
-        qCDebug(lcCard) << "no window for card event" << type << "- dropped";
+CardEventRelay::~CardEventRelay() = default;
+
+void CardEventRelay::Queue(std::unique_ptr<QEvent> event) {
+    bool schedule = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(event));
+        schedule = !m_scheduled;
+        m_scheduled = true;
     }
-    return true;
+    // By name, so that nothing the worker wrote is read on the other side outside m_mutex.
+    if (schedule)
+        QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
+}
+
+void CardEventRelay::Deliver() {
+    std::vector<std::unique_ptr<QEvent>> events;
+    {
+        std::lock_guard lock(m_mutex);
+        events.swap(m_queue);
+        m_scheduled = false;
+    }
+    for (auto& event : events) {
+        // The window may close itself while handling an earlier event: checked every time.
+        if (m_window) {
+            // Synchronous on this thread; the event and its record or text are freed right
+            // after, the window having copied what it needs.
+            QCoreApplication::sendEvent(m_window, event.get());
+        } else {
+            ++m_dropped;
+            qCDebug(lcCard) << "no window for card event" << static_cast<int>(event->type());
+        }
+    }
 }
 
 }  // namespace vorn

@@ -173,10 +173,9 @@ void CCardReader::RunCycle(const Request& request) {
     // Before Init there is neither library nor window: the cycle fails and its events are freed.
     vorn::CardEventRelay* target = m_target.load();
     auto post = [target](QEvent* event) {
+        std::unique_ptr<QEvent> owned(event);
         if (target)
-            QCoreApplication::postEvent(target, event);
-        else
-            delete event;
+            target->Queue(std::move(owned));
     };
     post(new CMessageEvent(UM_CARD_BUSY, 1, 0));
     const char16_t* failure = nullptr;
