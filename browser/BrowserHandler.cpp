@@ -25,7 +25,7 @@ bool IsWebScheme(const QString& scheme) {
         QStringLiteral("data"),  QStringLiteral("about"), QStringLiteral("blob"),
         QStringLiteral("qrc"),   QStringLiteral("ws"),    QStringLiteral("wss"),
         QStringLiteral("javascript"), QStringLiteral("filesystem"),
-        QStringLiteral("vornbridge")};
+        QStringLiteral("vornbridge"), QStringLiteral("vorn")};
     return kSchemes.contains(scheme);
 }
 

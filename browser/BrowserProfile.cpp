@@ -1,6 +1,7 @@
 #include "browser/BrowserProfile.h"
 
 #include "browser/BridgeSchemeHandler.h"
+#include "browser/HomeSchemeHandler.h"
 #include "models/serving/ModelUrl.h"
 #include "models/serving/web/CModelRequestInterceptor.h"
 #include "platform/Logging.h"
@@ -51,6 +52,12 @@ void RegisterSchemes() {
                     QWebEngineUrlScheme::ContentSecurityPolicyIgnored |
                     QWebEngineUrlScheme::LocalAccessAllowed);
     QWebEngineUrlScheme::registerScheme(bridge);
+
+    QWebEngineUrlScheme home(kHomeScheme);
+    home.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+    home.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalScheme |
+                  QWebEngineUrlScheme::LocalAccessAllowed);
+    QWebEngineUrlScheme::registerScheme(home);
 }
 
 }  // namespace vorn::engine
@@ -90,6 +97,7 @@ CBrowserProfile::CBrowserProfile(QObject* parent) : QObject(parent) {
 
     m_bridge = new CBridgeSchemeHandler(this);
     m_profile->installUrlSchemeHandler(vorn::engine::kBridgeScheme, m_bridge);
+    m_profile->installUrlSchemeHandler(vorn::engine::kHomeScheme, new CHomeSchemeHandler(this));
 
     connect(m_profile, &QWebEngineProfile::downloadRequested, this,
             [](QWebEngineDownloadRequest* download) {

@@ -22,6 +22,8 @@ void RegisterSchemes();
 
 // The name of the scheme the page script talks to.
 inline constexpr const char* kBridgeScheme = "vornbridge";
+// The scheme of the built-in home page.
+inline constexpr const char* kHomeScheme = "vorn";
 
 }  // namespace vorn::engine
 

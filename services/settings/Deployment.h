@@ -14,6 +14,6 @@ QString HttpsResourceHost();  // VORN_HTTPS_RESOURCE_HOST
 QString PageHost();           // VORN_PAGE_HOST
 
 // The page a fresh install opens: compiled into the client.
-inline constexpr const char* kBuiltInHomePage = "qrc:/vorn/home/index.html";
+inline constexpr const char* kBuiltInHomePage = "vorn://home/index.html";
 
 }  // namespace vorn::deployment

@@ -129,3 +129,14 @@ TEST(BrowserPolicy, OnlyThreeExternalSchemes) {
     for (const char* refused : {"mailto:a@b.c", "vornapp://start", "ms-settings:", "ftp://x"})
         EXPECT_FALSE(CBrowserHandler::IsAllowedExternalScheme(QUrl(refused), &stop)) << refused;
 }
+
+#include "browser/HomeSchemeHandler.h"
+
+TEST(HomePage, OnlyNamesBelowTheHomeFolder) {
+    EXPECT_EQ(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/index.html")), ":/vorn/home/index.html");
+    EXPECT_EQ(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/")), ":/vorn/home/index.html");
+    EXPECT_EQ(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/demo.js?x=1")), ":/vorn/home/demo.js");
+    EXPECT_TRUE(CHomeSchemeHandler::ResourcePath(QUrl("vorn://other/index.html")).isEmpty());
+    EXPECT_TRUE(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/%2E%2E/bridge.js")).isEmpty());
+    EXPECT_TRUE(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/..%5Cx")).isEmpty());
+}
