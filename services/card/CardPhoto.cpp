@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
-#include <QSaveFile>
+#include <QTemporaryFile>
 
 namespace vorn {
 
@@ -20,21 +20,24 @@ bool CardPhoto::Save(const unsigned char* data, int length, const QString& path)
         return false;
     }
     // Written beside the target and renamed over it, so the page never reads half a file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCDebug(lcCard) << "cannot write card photo" << path << file.errorString();
+    // Not synced to disk (unlike QSaveFile): the photo only matters while the client runs, and
+    // a sync per cycle would cost more than the rest of the cycle together.
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    if (!file.open()) {
+        qCDebug(lcCard) << "cannot write card photo beside" << path << file.errorString();
         return false;
     }
     QImageWriter writer(&file, "jpeg");
-    if (!writer.write(image)) {
-        qCDebug(lcCard) << "card photo not encoded:" << writer.errorString();
-        file.cancelWriting();
+    if (!writer.write(image) || !file.flush()) {
+        qCDebug(lcCard) << "card photo not written:" << writer.errorString();
         return false;
     }
-    if (!file.commit()) {
+    // Rename refuses an existing target; one may have appeared since the removal above.
+    if (!file.rename(path) && !(QFile::remove(path) && file.rename(path))) {
         qCDebug(lcCard) << "cannot save card photo" << path << file.errorString();
         return false;
     }
+    file.setAutoRemove(false);
     return true;
 }
 
