@@ -7,6 +7,7 @@
 namespace vorn::termbsim {
 
 // What the simulated reader does, read from a UTF-8 description file of "key = value" lines
+// (termb-sim.example.ini shows one)
 // ('#' or ';' starts a comment line, [sections] are ignored, unknown keys are ignored):
 //   ports        answering ports: numbers and ranges ("1001 3 5-7"); "none" or empty: no reader
 //   card         1 = a card lies on the reader, 0 = none

@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <cstdlib>
+
 using vorn::CardLibrary;
 
 namespace {
@@ -55,4 +57,38 @@ TEST(CardLibrary, CallsReachTheLoadedLibrary) {
     EXPECT_EQ(api.CVR_InitComm(3), 0);
     EXPECT_EQ(api.CVR_InitComm(4), 1);
     EXPECT_EQ(folder.Calls(), QStringList({"CVR_InitComm(3) = 0", "CVR_InitComm(4) = 1"}));
+}
+
+TEST(CardSimulator, DescriptionNamedByTheEnvironmentWinsAndIsReloadedWhenChanged) {
+    cardtest::SimFolder folder;
+    folder.Describe("ports = 9\n");  // beside the library: must be ignored
+    cardtest::SimFolder elsewhere({}, false);
+    const QString description = elsewhere.Path() + "reader.ini";
+    const QString log = elsewhere.Path() + "calls.log";
+    auto write = [&](const QByteArray& text) {
+        QFile file(description);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    };
+    write("ports = 4\n");
+    setenv("VORN_TERMB_SIM", QFile::encodeName(description).constData(), 1);
+    setenv("VORN_TERMB_SIM_LOG", QFile::encodeName(log).constData(), 1);
+    const CardLibrary::EntryPoints api = CardLibrary::Load(folder.Path());
+    ASSERT_NE(api.CVR_InitComm, nullptr);
+    EXPECT_EQ(api.CVR_InitComm(4), 1);
+    EXPECT_EQ(api.CVR_InitComm(9), 0);
+    // The card is taken off the reader while the client runs.
+    write("ports = 4\ncard = 0\n");
+    EXPECT_EQ(api.CVR_InitComm(4), 1);
+    EXPECT_EQ(api.CVR_Authenticate(), 0);
+    // A named description that cannot be read means no reader, not the default card.
+    QFile::remove(description);
+    EXPECT_EQ(api.CVR_InitComm(1001), 0);
+    unsetenv("VORN_TERMB_SIM");
+    unsetenv("VORN_TERMB_SIM_LOG");
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts),
+              QStringList({"CVR_InitComm(4) = 1", "CVR_InitComm(9) = 0", "CVR_InitComm(4) = 1",
+                           "CVR_Authenticate() = 0", "CVR_InitComm(1001) = 0"}));
 }

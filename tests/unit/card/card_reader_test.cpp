@@ -4,8 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QImage>
+#include <QTimer>
 
 #include <system_error>
 
@@ -464,4 +466,18 @@ TEST(CardReader, SecondInitChangesNothing) {
     EXPECT_EQ(rig.window.Records(), 1);
     EXPECT_TRUE(other.entries.empty());
     EXPECT_EQ(rig.reader.ComPortSetting(), 0);
+}
+
+TEST(CardReader, QuittingTheApplicationEndsAReadingAsleepInItsPause) {
+    Rig rig;
+    rig.folder.Describe("card = 0\n");
+    rig.reader.SetCyclePause(10min);
+    rig.reader.Init(&rig.window, rig.folder.Path(), 0, 500);
+    rig.reader.StartCardReading(0, 1);
+    ASSERT_TRUE(WaitUntil([&] { return rig.window.CyclesEnded() >= 1; }));
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
+    // Would time the test out if the quit left the worker in its ten-minute pause.
+    EXPECT_TRUE(rig.reader.WaitForIdle());
+    EXPECT_FALSE(rig.reader.IsReading());
 }
