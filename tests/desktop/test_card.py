@@ -5,6 +5,7 @@ client folder), and the page receives ShowIdCard or ShowError."""
 import os
 import re
 import shutil
+import subprocess
 import time
 import unittest
 
@@ -36,7 +37,7 @@ def parse_card(text):
 
 class CardReading(unittest.TestCase):
     def run_client(self, description=None, library="termb", config="", stale_photo=False,
-                   files=None):
+                   files=None, read_button=False):
         display = Display().__enter__()
         self.addCleanup(display.__exit__)
         server = TestServer().__enter__()
@@ -50,6 +51,16 @@ class CardReading(unittest.TestCase):
             source = (os.path.join(BUILD_DIR, "libtermb.so") if library == "termb" else
                       os.path.join(BUILD_DIR, "termb-sim", library, "libtermb.so"))
             shutil.copy2(source, lib)
+        if read_button:
+            skin = os.path.join(client.folder, "Skin", "CEFBrowser", "main.xml")
+            with open(skin, encoding="utf-8") as f:
+                text = f.read()
+            text = text.replace('<HorizontalLayout width="90"',
+                                '<Button name="readbtn" width="120" height="30" text="读取身份证" '
+                                'textcolor="#FFFFFFFF" bkcolor="#FF2B5FC7"/>'
+                                '<HorizontalLayout width="90"', 1)
+            with open(skin, "w", encoding="utf-8") as f:
+                f.write(text)
         for name, data in (files or {}).items():
             with open(os.path.join(client.root, name), "wb") as f:
                 f.write(data)
@@ -63,7 +74,8 @@ class CardReading(unittest.TestCase):
                 f.write(b"\xff\xd8 photo of the previous candidate")
         client.start()
         self.addCleanup(client.stop)
-        client.wait_for_window()
+        self.window = client.wait_for_window()
+        self.display = display
         server.wait_for_report(lambda r: r.get("event") == "ready", timeout=60)
         return client, server
 
@@ -141,6 +153,29 @@ class CardReading(unittest.TestCase):
         fields = parse_card(self.wait_results(server, 1)[0]["text"])
         self.assertEqual((fields["StartDate"], fields["EndDate"]), ("", ""))
         self.assertTrue(fields["PeopleName"])
+
+    def test_read_button_reads_once_and_shows_the_reading_state(self):
+        # Slow calls make the cycle last long enough to look at the button during it.
+        client, server = self.run_client(description="delay_ms = 150\n", read_button=True)
+        d = self.display
+        g = d.geometry(self.window)
+        x, y = g["X"] + g["WIDTH"] - 1 - 90 - 120, g["Y"] + 1
+
+        def button():
+            return subprocess.run(["import", "-window", "root", "-crop", f"120x30+{x}+{y}",
+                                   "-depth", "8", "rgb:-"], env=d.env, capture_output=True).stdout
+
+        d.xdotool("mousemove", str(x - 200), str(y + 15))
+        time.sleep(0.5)
+        idle = button()
+        d.xdotool("mousemove", str(x + 60), str(y + 15), "click", "1")
+        d.xdotool("mousemove", str(x - 200), str(y + 15))
+        wait_until(lambda: button() != idle, 5, what="the reading state on the button")
+        result = self.wait_results(server, 1)[0]
+        self.assertEqual(result["event"], "card")
+        wait_until(lambda: button() == idle, 5, what="the button back to its idle state")
+        time.sleep(2)
+        self.assertEqual(len(self.results(server)), 1, "a single reading")
 
 
 if __name__ == "__main__":
