@@ -18,12 +18,20 @@ namespace {
 
 const fs::path kArchive = VORN_BENCH_ARCHIVE;
 
+// A fresh, empty output folder below a scratch folder that is removed at exit (the scratch
+// path is never destroyed, so the exit handler can still read it).
 fs::path FreshFolder() {
-    static const fs::path root = [] {
+    static const fs::path* const root = [] {
         std::string pattern = (fs::temp_directory_path() / "vorn_extract_bench_XXXXXX").string();
-        return fs::path(mkdtemp(pattern.data()) ? pattern : "/tmp/vorn_extract_bench");
+        if (!mkdtemp(pattern.data()))
+            std::abort();
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(*root, ec);
+        });
+        return new fs::path(pattern);
     }();
-    const fs::path out = root / "out";
+    const fs::path out = *root / "out";
     fs::remove_all(out);
     return out;
 }

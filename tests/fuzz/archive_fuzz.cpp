@@ -18,16 +18,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Never destroyed, so the exit handler that removes it can still read it.
 const fs::path& Root() {
-    static const fs::path root = [] {
+    static const fs::path* const root = [] {
         std::string pattern = (fs::exists("/dev/shm") ? std::string("/dev/shm")
                                                       : fs::temp_directory_path().string()) +
                               "/vorn_archive_fuzz_XXXXXX";
         if (!mkdtemp(pattern.data()))
             abort();
-        return fs::path(pattern);
+        return new fs::path(pattern);
     }();
-    return root;
+    static const bool cleanup = std::atexit([] {
+                                    std::error_code ec;
+                                    fs::remove_all(*root, ec);
+                                }) == 0;
+    (void)cleanup;
+    return *root;
 }
 
 void CheckAndClear(const fs::path& base) {
