@@ -182,18 +182,24 @@ class StateSpy:
     def time_back_from_minimize(self, display, window, timeout=5.0):
         """Minimises the window with xdotool and returns the seconds until its state shows it
         maximised and no longer hidden."""
+        return self.minimise_and_wait(display, window, timeout)[0]
+
+    def minimise_and_wait(self, display, window, timeout=5.0):
+        """As time_back_from_minimize; returns (seconds from the minimise request, seconds from
+        the window manager's hiding) until the window is back."""
         start_index = self.lines.count()
         t0 = time.monotonic()
         display.xdotool("windowminimize", str(window))
-        hidden, _ = self.lines.wait(lambda l: "_NET_WM_STATE_HIDDEN" in self.atoms(l), timeout,
-                                    start_index, what="the window to be minimised")
+        hidden, (t_hidden, _) = self.lines.wait(
+            lambda l: "_NET_WM_STATE_HIDDEN" in self.atoms(l), timeout, start_index,
+            what="the window to be minimised")
 
         def back(line):
             atoms = self.atoms(line)
             return ("_NET_WM_STATE_HIDDEN" not in atoms
                     and {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"} <= atoms)
-        _, (t1, _) = self.lines.wait(back, timeout, hidden + 1, what="the window to come back")
-        return t1 - t0
+        _, (t_back, _) = self.lines.wait(back, timeout, hidden + 1, what="the window to come back")
+        return t_back - t0, t_back - t_hidden
 
     def close(self):
         self.proc.kill()

@@ -128,6 +128,23 @@ class WithOpenbox(unittest.TestCase):
         self.assertEqual(active_window(self.display), self.logger.window)
         self.assertTrue(self.probe.typed().endswith("w"))
 
+    def test_grab_is_back_at_once_when_the_focused_locked_window_returns(self):
+        spy = StateSpy(self.display, self.probe.window)
+        self.addCleanup(spy.close)
+        self.probe.command("lock")
+        self.display.xdotool("windowactivate", "--sync", str(self.probe.window))
+        for _ in range(5):
+            spy.time_back_from_minimize(self.display, self.probe.window)
+            # Well inside the periodic re-grab's half second: the loss itself must be noticed.
+            time.sleep(0.1)
+            before = active_window(self.display)
+            send_keys(self.display, ["alt+Tab"], pause=0.1)
+            self.assertEqual(active_window(self.display), before)
+        self.logger.clear()
+        send_keys(self.display, ["super"])
+        time.sleep(0.1)
+        self.assertEqual(self.logger.keysyms(), [])
+
     def test_close_refused_while_locked_and_alt_f4_closes_after_unlock(self):
         self.probe.command("lock")
         self.display.run(["wmctrl", "-i", "-c", str(self.probe.window)])

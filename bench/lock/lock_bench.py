@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Lock benchmark, run by hand on an idle machine (Xvfb + openbox, both started here):
+
+  VORN_BUILD_DIR=<build> python3 bench/lock/lock_bench.py [--seconds 30] [--minimise 50]
+
+1. Idle CPU of the client over --seconds, for: unlocked; locked with the client active; locked with
+   another window active (the 20 ms timer then re-asserts the window on every tick). Measured from
+   /proc/<pid>/stat (utime + stime) for the client process and, separately, for its QtWebEngine
+   helper processes. The lock probe (the same platform layer and timer, no browser engine) is
+   measured side by side as the reference for the lock's own cost.
+2. Time from `xdotool windowminimize` to the window being maximised and unhidden again, seen through
+   `xprop -spy` (median of --minimise runs), and the part of it after the window manager had
+   hidden the window (the client's own reaction).
+"""
+
+import argparse
+import json
+import os
+import statistics
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "desktop"))
+
+import harness  # noqa: E402
+from lockhelpers import KeyLogger, LockProbe, StateSpy  # noqa: E402
+
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_ticks(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])  # utime, stime
+
+
+def session_members(sid):
+    members = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open(f"/proc/{name}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if int(fields[3]) == sid:
+            members.append(int(name))
+    return members
+
+
+def measure_cpu(main_pid, seconds, helpers=()):
+    """Percent of one core used by main_pid and, summed, by the helper pids."""
+    def sample():
+        main = cpu_ticks(main_pid)
+        rest = 0
+        for pid in helpers:
+            try:
+                rest += cpu_ticks(pid)
+            except OSError:
+                pass
+        return main, rest
+    m0, h0 = sample()
+    t0 = time.monotonic()
+    time.sleep(seconds)
+    m1, h1 = sample()
+    elapsed = time.monotonic() - t0
+    return (100.0 * (m1 - m0) / TICKS / elapsed, 100.0 * (h1 - h0) / TICKS / elapsed)
+
+
+def idle_page(server):
+    # The page asks for commands once a second only, so that it adds little of its own.
+    return ("<!doctype html><html><head><meta charset='utf-8'><title>idle</title>"
+            f"<script>{server.control_snippet(interval_ms=1000)}</script></head>"
+            "<body><input autofocus><script>window.addEventListener('load',function()"
+            "{report({event:'load'})})</script></body></html>")
+
+
+def bench_client(display, args, results):
+    logger = KeyLogger(display)
+    with harness.TestServer() as server:
+        server.add_page("/idle", idle_page(server))
+        client = harness.Client(display, config=f"[Config]\nUrl={server.origin}/idle\n",
+                                log_rules="")
+        client.start()
+        try:
+            window = client.wait_for_window()
+            server.wait_for_report(lambda r: r.get("event") == "load", 90, what="the page")
+            time.sleep(3)  # let the engine settle after loading
+            pid = client.proc.pid
+            helpers = [p for p in session_members(pid) if p != pid]
+
+            def run(label):
+                main, rest = measure_cpu(pid, args.seconds, helpers)
+                results["client"][label] = {"main_pct": round(main, 3),
+                                            "helpers_pct": round(rest, 3)}
+                print(f"client {label:28s} main {main:6.3f} %   engine helpers {rest:6.3f} %",
+                      flush=True)
+
+            display.xdotool("windowactivate", "--sync", str(window))
+            run("unlocked")
+            server.run_in_page("LockApp('1')")
+            harness.wait_until(
+                lambda: "_NET_WM_STATE_ABOVE" in display.net_wm_state(window), 10, what="lock")
+            display.xdotool("windowactivate", "--sync", str(window))
+            run("locked, client active")
+            logger.focus()
+            run("locked, other window active")
+
+            spy = StateSpy(display, window)
+            times, reactions = [], []
+            for _ in range(args.minimise):
+                total, reaction = spy.minimise_and_wait(display, window)
+                times.append(total)
+                reactions.append(reaction)
+                time.sleep(0.1)
+            spy.close()
+            results["client"]["minimise_to_maximised_ms"] = summary(times)
+            results["client"]["hidden_to_maximised_ms"] = summary(reactions)
+            print("client minimise -> maximised ms", summary(times))
+            print("client hidden   -> maximised ms", summary(reactions), flush=True)
+        finally:
+            client.stop()
+            logger.close()
+
+
+def bench_probe(display, args, results):
+    logger = KeyLogger(display)
+    probe = LockProbe(display, env={"QT_LOGGING_RULES": ""})
+    try:
+        def run(label):
+            main, _ = measure_cpu(probe.proc.pid, args.seconds)
+            results["probe"][label] = {"main_pct": round(main, 3)}
+            print(f"probe  {label:28s} main {main:6.3f} %", flush=True)
+
+        display.xdotool("windowactivate", "--sync", str(probe.window))
+        run("unlocked")
+        probe.command("lock")
+        display.xdotool("windowactivate", "--sync", str(probe.window))
+        run("locked, probe active")
+        logger.focus()
+        run("locked, other window active")
+    finally:
+        probe.close()
+        logger.close()
+
+
+def summary(seconds):
+    ms = sorted(s * 1000 for s in seconds)
+    return {"median": round(statistics.median(ms), 1), "p90": round(ms[int(len(ms) * 0.9) - 1], 1),
+            "max": round(ms[-1], 1), "n": len(ms)}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--seconds", type=float, default=30)
+    parser.add_argument("--minimise", type=int, default=50)
+    args = parser.parse_args()
+    results = {"seconds": args.seconds, "client": {}, "probe": {}}
+    with harness.Display(window_manager=True) as display:
+        bench_probe(display, args, results)
+        bench_client(display, args, results)
+    out = os.path.join(harness.BUILD_DIR, "bench-lock.json")
+    with open(out, "w") as f:
+        json.dump(results, f, indent=2)
+    print("results written to", out)
+
+
+if __name__ == "__main__":
+    main()
