@@ -70,10 +70,11 @@ def measure_cpu(main_pid, seconds, helpers=()):
 
 
 def idle_page(server):
-    # The page asks for commands once a second only, so that it adds little of its own.
+    # The page asks for commands once a second only and has no blinking text cursor, so that it
+    # adds little of its own.
     return ("<!doctype html><html><head><meta charset='utf-8'><title>idle</title>"
             f"<script>{server.control_snippet(interval_ms=1000)}</script></head>"
-            "<body><input autofocus><script>window.addEventListener('load',function()"
+            "<body><p>idle</p><script>window.addEventListener('load',function()"
             "{report({event:'load'})})</script></body></html>")
 
 
@@ -127,7 +128,7 @@ def bench_client(display, args, results):
 
 def bench_probe(display, args, results):
     logger = KeyLogger(display)
-    probe = LockProbe(display, env={"QT_LOGGING_RULES": ""})
+    probe = LockProbe(display, args=["--no-caret"], env={"QT_LOGGING_RULES": ""})
     try:
         def run(label):
             main, _ = measure_cpu(probe.proc.pid, args.seconds)

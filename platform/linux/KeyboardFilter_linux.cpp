@@ -185,9 +185,11 @@ private:
             std::free(error);
         }
         const bool held = status == XCB_GRAB_STATUS_SUCCESS;
-        if (held != m_grabHeld)
+        // Said when the answer changes, not on every retry while a minimised window comes back.
+        if (status != m_lastGrabStatus)
             qCDebug(lcLock) << (held ? "keyboard grab taken" : "keyboard grab refused, status")
                             << status;
+        m_lastGrabStatus = status;
         m_grabHeld = held;
         return held;
     }
@@ -338,6 +340,7 @@ private:
     bool m_lockWanted = false;
     bool m_grabHeld = false;
     int m_ticksSinceGrab = 0;
+    int m_lastGrabStatus = XCB_GRAB_STATUS_SUCCESS + 100;
     QPointer<QWindow> m_lockWindow;
     xcb_window_t m_lockXid = XCB_NONE;
 };

@@ -2,14 +2,17 @@
 
 #include "platform/Logging.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QWidget>
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,17 +81,6 @@ std::optional<std::vector<std::uint32_t>> Property32(xcb_connection_t* c,
     return out;
 }
 
-// A compliant window manager names a check window on the root that names itself again; a stale
-// property left by a window manager that has exited names a window that is gone.
-bool HasWindowManager(xcb_connection_t* c, xcb_window_t root) {
-    const xcb_atom_t check = Atom(c, "_NET_SUPPORTING_WM_CHECK");
-    const auto onRoot = Property32(c, root, check, XCB_ATOM_WINDOW);
-    if (!onRoot || onRoot->empty())
-        return false;
-    const auto onChild = Property32(c, (*onRoot)[0], check, XCB_ATOM_WINDOW);
-    return onChild && !onChild->empty() && (*onChild)[0] == (*onRoot)[0];
-}
-
 void SendToWindowManager(xcb_connection_t* c,
                          xcb_window_t root,
                          xcb_window_t window,
@@ -123,6 +115,128 @@ bool IsSelfOrAncestor(xcb_connection_t* c, xcb_window_t ancestor, xcb_window_t w
     return false;
 }
 
+// The root-window properties the lock asks about fifty times a second while locked (who is active,
+// is there a window manager) are read once and then again only after the server reports a change,
+// so that an idle locked client makes no round trips to the server.
+class RootWatch : public QAbstractNativeEventFilter {
+public:
+    // The watch of the current application's connection; GUI thread only.
+    static RootWatch& Of(xcb_connection_t* c) {
+        static std::unique_ptr<RootWatch> watch;
+        static QCoreApplication* owner = nullptr;
+        if (!watch || owner != QCoreApplication::instance() || watch->m_conn != c) {
+            // A previous application took its filter list with it.
+            watch.reset(new RootWatch(c));
+            owner = QCoreApplication::instance();
+            owner->installNativeEventFilter(watch.get());
+        }
+        return *watch;
+    }
+
+    xcb_window_t Root() const { return m_root; }
+
+    // A compliant window manager names a check window on the root that names itself again; a
+    // stale property left by a window manager that has exited names a window that is gone.
+    bool HasWindowManager() {
+        if (!m_wmKnown) {
+            m_wm = false;
+            const auto onRoot = Property32(m_conn, m_root, m_checkAtom, XCB_ATOM_WINDOW);
+            if (onRoot && !onRoot->empty()) {
+                const auto onChild = Property32(m_conn, (*onRoot)[0], m_checkAtom, XCB_ATOM_WINDOW);
+                m_wm = onChild && !onChild->empty() && (*onChild)[0] == (*onRoot)[0];
+            }
+            m_wmKnown = true;
+        }
+        return m_wm;
+    }
+
+    // The window manager's active window; nullopt when none is published (no window manager).
+    std::optional<xcb_window_t> ActiveWindow() {
+        if (!m_activeKnown) {
+            const auto value = Property32(m_conn, m_root, m_activeAtom, XCB_ATOM_WINDOW);
+            m_active =
+                value && !value->empty() ? std::optional<xcb_window_t>((*value)[0]) : std::nullopt;
+            m_activeKnown = true;
+            m_frameAnswers.clear();
+        }
+        return m_active;
+    }
+
+    // Whether the active window `active` is `xid` or one of its parents (its frame); the answer
+    // holds until the active window changes.
+    bool ActiveIsSelfOrFrame(xcb_window_t active, xcb_window_t xid) {
+        if (active == xid)
+            return true;
+        auto it = m_frameAnswers.find(xid);
+        if (it == m_frameAnswers.end())
+            it = m_frameAnswers.emplace(xid, IsSelfOrAncestor(m_conn, active, xid)).first;
+        return it->second;
+    }
+
+    // Whether the window's own state (kept by the window manager) holds "above" already.
+    bool IsAbove(xcb_window_t xid) {
+        auto it = m_aboveAnswers.find(xid);
+        if (it == m_aboveAnswers.end()) {
+            const auto atoms = Property32(m_conn, xid, m_stateAtom, XCB_ATOM_ATOM);
+            const bool above =
+                atoms && std::find(atoms->begin(), atoms->end(), m_aboveAtom) != atoms->end();
+            it = m_aboveAnswers.emplace(xid, above).first;
+        }
+        return it->second;
+    }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        auto* event = static_cast<xcb_generic_event_t*>(message);
+        if ((event->response_type & ~0x80) != XCB_PROPERTY_NOTIFY)
+            return false;
+        auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
+        if (property->atom == m_stateAtom)
+            m_aboveAnswers.erase(property->window);
+        if (property->window == m_root) {
+            if (property->atom == m_activeAtom)
+                m_activeKnown = false;
+            else if (property->atom == m_checkAtom)
+                m_wmKnown = false;
+        }
+        return false;
+    }
+
+private:
+    explicit RootWatch(xcb_connection_t* c)
+        : m_conn(c),
+          m_root(RootOf(c)),
+          m_activeAtom(Atom(c, "_NET_ACTIVE_WINDOW")),
+          m_checkAtom(Atom(c, "_NET_SUPPORTING_WM_CHECK")),
+          m_stateAtom(Atom(c, "_NET_WM_STATE")),
+          m_aboveAtom(Atom(c, "_NET_WM_STATE_ABOVE")) {
+        // Event masks are per client: add property changes to whatever Qt selected on the root.
+        auto* attributes =
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, m_root), nullptr);
+        const std::uint32_t mask = attributes ? attributes->your_event_mask : 0;
+        std::free(attributes);
+        if (!(mask & XCB_EVENT_MASK_PROPERTY_CHANGE)) {
+            const std::uint32_t wanted = mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
+            xcb_change_window_attributes(c, m_root, XCB_CW_EVENT_MASK, &wanted);
+            xcb_flush(c);
+        }
+    }
+
+    xcb_connection_t* m_conn;
+    xcb_window_t m_root;
+    xcb_atom_t m_activeAtom;
+    xcb_atom_t m_checkAtom;
+    xcb_atom_t m_stateAtom;
+    xcb_atom_t m_aboveAtom;
+    bool m_wmKnown = false;
+    bool m_wm = false;
+    bool m_activeKnown = false;
+    std::optional<xcb_window_t> m_active;
+    std::map<xcb_window_t, bool> m_frameAnswers;
+    std::map<xcb_window_t, bool> m_aboveAnswers;
+};
+
 }  // namespace
 
 bool CanEnforceLock() {
@@ -134,11 +248,15 @@ void SetTopmost(QWidget* window, bool on) {
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
         return;
-    const xcb_window_t root = RootOf(c);
+    RootWatch& watch = RootWatch::Of(c);
     const xcb_atom_t netState = Atom(c, "_NET_WM_STATE");
     const xcb_atom_t above = Atom(c, "_NET_WM_STATE_ABOVE");
-    if (HasWindowManager(c, root)) {
-        SendToWindowManager(c, root, xid, netState,
+    if (watch.HasWindowManager()) {
+        // Asked again on every timer tick while another window is active: a request that would
+        // change nothing is not sent, or the window manager would rewrite the state each time.
+        if (on && watch.IsAbove(xid))
+            return;
+        SendToWindowManager(c, watch.Root(), xid, netState,
                             {on ? kStateAdd : kStateRemove, above, 0, kSourceApplication});
     } else {
         // Nobody manages the stacking: keep the state property truthful and raise the window
@@ -163,11 +281,9 @@ bool IsForeground(QWidget* window) {
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
         return false;
-    const auto active = Property32(c, RootOf(c), Atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
-    if (active && !active->empty()) {
-        const xcb_window_t id = (*active)[0];
-        return id != XCB_NONE && (id == xid || IsSelfOrAncestor(c, id, xid));
-    }
+    RootWatch& watch = RootWatch::Of(c);
+    if (const auto active = watch.ActiveWindow())
+        return *active != XCB_NONE && watch.ActiveIsSelfOrFrame(*active, xid);
     // No window manager publishes an active window: the keyboard focus decides.
     auto* focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
     if (!focus)
@@ -184,8 +300,9 @@ void ShowMaximizedNoActivate(QWidget* window) {
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
         return;
-    const xcb_window_t root = RootOf(c);
-    if (HasWindowManager(c, root)) {
+    RootWatch& watch = RootWatch::Of(c);
+    const xcb_window_t root = watch.Root();
+    if (watch.HasWindowManager()) {
         // Asking for the normal state un-minimises without activation. A plain map request
         // does too with window managers that only follow ICCCM, but some treat a map request
         // of an iconic window as "activate", so it follows the state request, which they

@@ -40,12 +40,15 @@ class _Lines:
                 self.cond.notify_all()
 
     def wait(self, predicate, timeout=10.0, start=0, what="a line"):
+        # Each line is offered to the predicate once, in order, so it may keep state.
         deadline = time.monotonic() + timeout
+        index = start
         with self.cond:
             while True:
-                for index in range(start, len(self.lines)):
+                while index < len(self.lines):
                     if predicate(self.lines[index][1]):
                         return index, self.lines[index]
+                    index += 1
                 remaining = deadline - time.monotonic()
                 if remaining <= 0:
                     raise TimeoutError(f"timed out waiting for {what}; got {self.texts()}")
@@ -127,6 +130,11 @@ class LockProbe:
         _, window, enforce = ready.split()
         self.window = int(window)
         self.enforceable = enforce == "enforce=yes"
+        if self.enforceable:
+            # A grab needs a viewable window; the lock itself would retry, the tests need not.
+            harness.wait_until(lambda: "IsViewable" in display.run(
+                ["xwininfo", "-id", str(self.window)], check=False).stdout, 10,
+                what="the probe's window to be shown")
 
     def command(self, text, answer_prefix=None, timeout=10):
         start = self.out.count()
@@ -190,15 +198,21 @@ class StateSpy:
         start_index = self.lines.count()
         t0 = time.monotonic()
         display.xdotool("windowminimize", str(window))
-        hidden, (t_hidden, _) = self.lines.wait(
-            lambda l: "_NET_WM_STATE_HIDDEN" in self.atoms(l), timeout, start_index,
-            what="the window to be minimised")
+        # xprop reads the property when it hears of a change, so a window that comes back very
+        # fast may never be seen hidden: the first change after the request is the hiding.
+        _, (t_hidden, _) = self.lines.wait(lambda l: True, timeout, start_index,
+                                           what="the window to be minimised")
+        seen = {"hidden": False, "changes": 0}
 
         def back(line):
             atoms = self.atoms(line)
-            return ("_NET_WM_STATE_HIDDEN" not in atoms
+            seen["changes"] += 1
+            seen["hidden"] = seen["hidden"] or "_NET_WM_STATE_HIDDEN" in atoms
+            return ((seen["hidden"] or seen["changes"] >= 2)
+                    and "_NET_WM_STATE_HIDDEN" not in atoms
                     and {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"} <= atoms)
-        _, (t_back, _) = self.lines.wait(back, timeout, hidden + 1, what="the window to come back")
+        _, (t_back, _) = self.lines.wait(back, timeout, start_index,
+                                         what="the window to come back")
         return t_back - t0, t_back - t_hidden
 
     def close(self):

@@ -1,4 +1,4 @@
-// lockprobe [--no-window-filter]
+// lockprobe [--no-window-filter] [--no-caret]
 // A top-level window with one text field that uses the keyboard filters and window-state requests
 // the way the main window does: window filter for its whole life, lock filter and "above" while
 // locked, a 20 ms timer and the deactivation event re-asserting the window while locked.
@@ -8,7 +8,8 @@
 //   state    -> "state locked=0|1 filter=0|1 foreground=0|1 minimized=0|1 maximized=0|1"
 //   quit     -> exits with code 0
 // Unprompted: "ready <window id> enforce=yes|no" once shown, "typed <text>" on every edit,
-// "close refused" / "close accepted" for close requests.
+// "close refused" / "close accepted" for close requests. --no-caret stops the text cursor's
+// blinking, so that an idle-CPU measurement sees the lock's own cost.
 #include "platform/KeyboardFilter.h"
 #include "platform/WindowState.h"
 
@@ -142,6 +143,8 @@ private:
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const bool windowFilter = !app.arguments().contains(QStringLiteral("--no-window-filter"));
+    if (app.arguments().contains(QStringLiteral("--no-caret")))
+        QApplication::setCursorFlashTime(0);
     ProbeWindow window(windowFilter);
     window.resize(400, 120);
     window.show();
