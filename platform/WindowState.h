@@ -7,7 +7,8 @@ class QWidget;
 // nothing and the queries return false.
 namespace vorn::platform {
 
-// False when the lock cannot be enforced on this display (not X11, e.g. Wayland without XWayland).
+// False when the lock cannot be enforced on this display: not X11, or X11 through XWayland inside
+// a Wayland session (grabs and stacking then reach only the other X11 clients).
 bool CanEnforceLock();
 
 // Puts the window into the "above others" band or takes it out, without moving or resizing it.

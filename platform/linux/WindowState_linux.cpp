@@ -240,7 +240,21 @@ private:
 }  // namespace
 
 bool CanEnforceLock() {
-    return Connection() != nullptr;
+    xcb_connection_t* c = Connection();
+    if (!c)
+        return false;
+    // Through XWayland the grabs and the stacking reach only the other X11 clients; the
+    // compositor's own shortcuts and its native windows stay out of reach, so the lock is not
+    // in force there either.
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+        qgetenv("XDG_SESSION_TYPE") == QByteArrayLiteral("wayland"))
+        return false;
+    static const char kXWayland[] = "XWAYLAND";
+    auto* reply = xcb_query_extension_reply(
+        c, xcb_query_extension(c, sizeof kXWayland - 1, kXWayland), nullptr);
+    const bool xwayland = reply && reply->present;
+    std::free(reply);
+    return !xwayland;
 }
 
 void SetTopmost(QWidget* window, bool on) {

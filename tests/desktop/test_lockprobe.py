@@ -182,6 +182,15 @@ class UncontrollableDisplay(unittest.TestCase):
             finally:
                 probe.close()
 
+    def test_x11_inside_a_wayland_session_is_not_claimed_as_locked(self):
+        with harness.Display(window_manager=False) as display:
+            probe = LockProbe(display, env={"WAYLAND_DISPLAY": "wayland-0"})
+            try:
+                self.assertFalse(probe.enforceable)
+                self.assertEqual(probe.command("lock"), "lock unenforceable")
+            finally:
+                probe.close()
+
 
 if __name__ == "__main__":
     unittest.main()
