@@ -48,9 +48,8 @@ int main(int argc, char** argv) {
     auto* profile = new CBrowserProfile(&app);
     const bool lockAvailable = vorn::platform::CanEnforceLock();
     if (!lockAvailable)
-        qCWarning(lcLock, "This is a Wayland session without X11 access: the application lock "
-                          "(keeping the client in front and blocking task-switching keys) cannot "
-                          "be enforced here.");
+        qCWarning(lcLock, "In a Wayland session the application lock (keeping the client in "
+                          "front and blocking task-switching keys) cannot be enforced.");
     profile->SetLockAvailable(lockAvailable);
 
     // Refresh the URL-scheme registration on every start, without waiting for it.

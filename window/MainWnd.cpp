@@ -193,12 +193,13 @@ void CMainWnd::Lock() {
     m_lockFlag = 1;
     if (!vorn::platform::CanEnforceLock() && !m_lockWarningGiven) {
         m_lockWarningGiven = true;
-        qCWarning(lcLock, "The exam page asked for the application lock, but this session (Wayland "
-                          "without X11) does not let the client keep other windows and shortcuts "
-                          "away: the lock is NOT enforced.");
+        qCWarning(lcLock, "The exam page asked for the application lock, but this session (Wayland) "
+                          "does not let the client keep other windows and shortcuts away: the lock "
+                          "is NOT enforced.");
     }
+    // A grab refused now (window not viewable yet, another client's grab) is retried every tick.
     if (!CGlobal::Instance().InstallLockHook(windowHandle()))
-        qCWarning(lcLock, "The keyboard could not be taken for the lock; shortcuts are not blocked.");
+        qCDebug(lcLock) << "keyboard not taken yet for the lock; retrying";
     if (!isMaximized())
         SysCommand(SC_MAXIMIZE);
     SetControlVisible(QStringLiteral("appbar"), false);
