@@ -12,7 +12,8 @@ packages=(
     # run: fonts for the Chinese texts of the skin and the pages, the desktop integration
     fonts-wqy-microhei xdg-utils desktop-file-utils
     # tests: virtual display, window manager, input and window-state tools, a JavaScript engine
-    xvfb xauth openbox xdotool wmctrl x11-utils xclip imagemagick python3 nodejs unzip zip
+    xvfb xauth openbox xdotool wmctrl x11-utils xclip imagemagick python3 nodejs unzip zip openssl
+    procps
 )
 
 missing=()
