@@ -58,6 +58,9 @@ class Display:
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             wait_until(lambda: self.run(["wmctrl", "-m"], check=False).returncode == 0,
                        what="openbox")
+            # Openbox announces itself a moment before it manages new windows: a map request
+            # sent right away was seen to get lost now and then.
+            time.sleep(0.3)
         return self
 
     def __exit__(self, *exc):
