@@ -6,6 +6,7 @@
 #include "models/archive/ArchiveTimes.h"
 #include "models/archive/EntryReader.h"
 #include "platform/Logging.h"
+#include "platform/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,22 +28,7 @@ constexpr uint64_t kMaxReadItem = 256ull << 20;
 constexpr uint32_t kDirectory = 0x10;
 constexpr uint32_t kReadOnly = 0x01;
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int* Out() { return &m_fd; }
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd = -1;
-};
+using vorn::UniqueFd;
 
 std::string ToDiskPath(std::u16string_view name) {
     std::string path = EncodeUtf8(name);
@@ -295,14 +281,14 @@ uint32_t ArchiveExtractItem(ArchiveHandle h, int index, const std::u16string& ta
     if ((absolute ? 0 : h->baseUnits.size()) + targetName.size() >= kMaxName)
         return ZR_TOO_LONG;
 
-    Fd folder;
-    const uint32_t opened = OpenFolder(&h->base, ToDiskPath(folderPart), absolute, folder.Out());
+    UniqueFd folder;
+    const uint32_t opened = OpenFolder(&h->base, ToDiskPath(folderPart), absolute, folder.out());
     if (isDirectory || opened != ZR_OK)
         return opened;
 
-    Fd file;
-    if (const uint32_t rc = CreateFileAt(folder.Get(), ToDiskPath(filePart),
-                                         item.attributes & kReadOnly, file.Out());
+    UniqueFd file;
+    if (const uint32_t rc = CreateFileAt(folder.get(), ToDiskPath(filePart),
+                                         item.attributes & kReadOnly, file.out());
         rc != ZR_OK)
         return rc;
     if (loaded != ZR_OK)
@@ -310,7 +296,7 @@ uint32_t ArchiveExtractItem(ArchiveHandle h, int index, const std::u16string& ta
 
     if (!h->writeBuffer)
         h->writeBuffer = std::make_unique<char[]>(kBufferSize);
-    const int fd = file.Get();
+    const int fd = file.get();
     const uint32_t result = CopyData(h, h->writeBuffer.get(),
                                      [fd](const char* p, size_t n) { return WriteAll(fd, p, n); });
     if (result == ZR_OK) {
@@ -359,6 +345,6 @@ uint32_t ArchiveClose(ArchiveHandle h) {
 void CreateFolderPath(const std::filesystem::path* base, const std::u16string& relative) {
     const std::string baseText = base ? base->native() : std::string();
     const bool absolute = !base && IsAbsoluteName(relative);
-    Fd folder;
-    OpenFolder(base ? &baseText : nullptr, ToDiskPath(relative), absolute, folder.Out());
+    UniqueFd folder;
+    OpenFolder(base ? &baseText : nullptr, ToDiskPath(relative), absolute, folder.out());
 }

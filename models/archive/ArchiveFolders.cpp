@@ -2,6 +2,7 @@
 
 #include "models/archive/Archive.h"
 #include "platform/Logging.h"
+#include "platform/PathSegments.h"
 
 #include <cerrno>
 #include <cstring>
@@ -42,25 +43,13 @@ uint32_t OpenStep(int dirFd, const std::string& step, bool followLinks, int* nex
     return ZR_NOFILE;
 }
 
-bool HasParentStep(std::string_view folder) {
-    size_t start = 0;
-    while (start <= folder.size()) {
-        size_t end = folder.find('/', start);
-        if (end == std::string_view::npos)
-            end = folder.size();
-        if (folder.substr(start, end - start) == "..")
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
 
 }  // namespace
 
 uint32_t OpenFolder(const std::string* base, std::string_view folder, bool absolute, int* fd) {
     *fd = -1;
     // Refused before anything is made, so a climbing path leaves no half of itself behind.
-    if (!absolute && HasParentStep(folder))
+    if (!absolute && HasParentSegment(folder))
         return ZR_UNSAFE_NAME;
     int current = -1;
     bool followLinks = absolute;

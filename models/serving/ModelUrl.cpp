@@ -1,5 +1,7 @@
 #include "models/serving/ModelUrl.h"
 
+#include "platform/PathSegments.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -50,18 +52,8 @@ std::vector<std::string> BuildModelUrlPrefixes(std::string_view staticHost,
 }
 
 bool IsSafeModelName(std::string_view name) {
-    if (name.empty() || name.front() == '/' || name.find('\0') != std::string_view::npos)
-        return false;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find('/', start);
-        if (end == std::string_view::npos)
-            end = name.size();
-        if (name.substr(start, end - start) == "..")
-            return false;
-        start = end + 1;
-    }
-    return true;
+    return !name.empty() && name.front() != '/' && name.find('\0') == std::string_view::npos &&
+           !HasParentSegment(name);
 }
 
 std::optional<std::string> DecodeModelName(std::string_view encoded) {

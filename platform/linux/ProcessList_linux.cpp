@@ -1,6 +1,7 @@
 #include "platform/ProcessList.h"
 
 #include "platform/Logging.h"
+#include "platform/UniqueFd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,21 +23,7 @@ constexpr std::string_view kDeletedSuffix = " (deleted)";
 // Command lines are unbounded; past this the rest cannot change a verdict worth the memory.
 constexpr size_t kMaxFileBytes = 1 << 20;
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
+using vorn::UniqueFd;
 
 // A process can vanish between any two reads (ENOENT, ESRCH) or belong to someone we may not
 // inspect (EACCES); every such failure simply yields nothing.
