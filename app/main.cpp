@@ -45,12 +45,11 @@ int main(int argc, char** argv) {
     Q_INIT_RESOURCE(bridge);
 
     SetupSkinResources();
-    auto* profile = new CBrowserProfile(&app);
     const bool lockAvailable = vorn::platform::CanEnforceLock();
     if (!lockAvailable)
         qCWarning(lcLock, "In a Wayland session the application lock (keeping the client in "
                           "front and blocking task-switching keys) cannot be enforced.");
-    profile->SetLockAvailable(lockAvailable);
+    auto* profile = new CBrowserProfile(lockAvailable, &app);
 
     // Refresh the URL-scheme registration on every start, without waiting for it.
     QProcess::startDetached(QCoreApplication::applicationFilePath(), {QStringLiteral("/createprotocol")});

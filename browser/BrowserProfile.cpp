@@ -76,7 +76,7 @@ QString ReadResource(const QString& path) {
 
 }  // namespace
 
-CBrowserProfile::CBrowserProfile(QObject* parent) : QObject(parent) {
+CBrowserProfile::CBrowserProfile(bool lockAvailable, QObject* parent) : QObject(parent) {
     // A named profile: the default one keeps nothing on disk.
     m_profile = new QWebEngineProfile(QStringLiteral("vornclient"), this);
     const QString caches = QDir::tempPath() + QStringLiteral("/caches");
@@ -113,21 +113,12 @@ CBrowserProfile::CBrowserProfile(QObject* parent) : QObject(parent) {
                 download->setDownloadFileName(info.fileName());
                 download->accept();
             });
-    InstallScripts();
+    InstallScripts(lockAvailable);
 }
 
 CBrowserProfile::~CBrowserProfile() = default;
 
-void CBrowserProfile::SetLockAvailable(bool available) {
-    m_lockAvailable = available;
-    InstallScripts();
-}
-
-void CBrowserProfile::InstallScripts() {
-    QWebEngineScriptCollection* scripts = m_profile->scripts();
-    for (const QWebEngineScript& old : scripts->find(QStringLiteral("vorn-bridge")))
-        scripts->remove(old);
-
+void CBrowserProfile::InstallScripts(bool lockAvailable) {
     // Runs in every frame before the page's own scripts, after every navigation.
     QWebEngineScript bridge;
     bridge.setName(QStringLiteral("vorn-bridge"));
@@ -136,7 +127,7 @@ void CBrowserProfile::InstallScripts() {
     bridge.setRunsOnSubFrames(true);
     const QString flag = QStringLiteral(
         "Object.defineProperty(window,'__vornLockAvailable',{value:%1,writable:false,"
-        "enumerable:false,configurable:false});\n").arg(m_lockAvailable ? "true" : "false");
+        "enumerable:false,configurable:false});\n").arg(lockAvailable ? "true" : "false");
     bridge.setSourceCode(flag + ReadResource(QStringLiteral(":/vorn/bridge.js")));
-    scripts->insert(bridge);
+    m_profile->scripts()->insert(bridge);
 }

@@ -33,20 +33,18 @@ inline constexpr const char* kHomeScheme = "vorn";
 class CBrowserProfile : public QObject {
     Q_OBJECT
 public:
-    explicit CBrowserProfile(QObject* parent = nullptr);
+    // `lockAvailable`: whether the lock can be enforced in this session, told to every page as
+    // a read-only flag.
+    explicit CBrowserProfile(bool lockAvailable, QObject* parent = nullptr);
     ~CBrowserProfile() override;
 
     QWebEngineProfile* Profile() const { return m_profile; }
     CBridgeSchemeHandler* Bridge() const { return m_bridge; }
 
-    // Whether the lock can be enforced in this session, told to every page as a read-only flag.
-    void SetLockAvailable(bool available);
-
 private:
-    void InstallScripts();
+    void InstallScripts(bool lockAvailable);
 
     QWebEngineProfile* m_profile = nullptr;
     CBridgeSchemeHandler* m_bridge = nullptr;
     CModelRequestInterceptor* m_interceptor = nullptr;
-    bool m_lockAvailable = true;
 };
