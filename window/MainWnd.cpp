@@ -11,7 +11,6 @@
 #include "services/CGlobal.h"
 #include "services/Messages.h"
 #include "services/probes/CameraList.h"
-#include "services/probes/RemoteControl.h"
 #include "services/settings/Deployment.h"
 
 #include <QAbstractButton>
@@ -31,7 +30,10 @@ const QRect kUnlockedCaption(0, 0, 0, 30);
 }  // namespace
 
 CMainWnd::CMainWnd(CBrowserProfile* profile)
-    : m_profile(profile), m_keyboard(CreateKeyboardFilter()) {
+    : m_profile(profile),
+      m_keyboard(CreateKeyboardFilter()),
+      m_answers([this](const QString& script) { SendToPage(script); }),
+      m_remoteScan(this) {
     setWindowTitle(QStringLiteral("CEFBrowser"));
     setAttribute(Qt::WA_DeleteOnClose);
     // The window's own keyboard filter lives as long as the window.
@@ -158,12 +160,18 @@ void CMainWnd::HandleCustomMessage(CMessageEvent* message) {
         CGlobal::Instance().StartModelUpdate(-1);
         break;
     case UM_GET_VCAM_LIST:
-        if (CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr)
-            page->SendJavaScript(vorn::VCamListAnswer(GetVirtualCameraList()));
+        if (m_browser && m_browser->GetHandler())
+            m_answers.Send(QString::fromStdString(vorn::VCamListAnswer(GetVirtualCameraList())));
         break;
     case UM_GET_IS_REMOTE_LOGIN:
-        if (CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr)
-            page->SendJavaScript(vorn::RemoteLoginAnswer(IsRemoteControlRunning()));
+        if (m_browser && m_browser->GetHandler()) {
+            // The scan reads every process's files: it runs on a worker, and its answer keeps
+            // the place of this request among the page's answers.
+            const vorn::AnswerQueue::Ticket ticket = m_answers.Reserve();
+            m_remoteScan.Request([this, ticket](bool found) {
+                m_answers.Fill(ticket, QString::fromStdString(vorn::RemoteLoginAnswer(found)));
+            });
+        }
         break;
     default:
         break;
@@ -171,13 +179,17 @@ void CMainWnd::HandleCustomMessage(CMessageEvent* message) {
 }
 
 void CMainWnd::AnswerCardResult(const CCardResultEvent& result) {
-    CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr;
-    if (!page)
+    if (!m_browser || !m_browser->GetHandler())
         return;
     if (result.WParam() == 1 && result.Record())
-        page->SendJavaScript(vorn::IdCardAnswer(*result.Record()));
+        m_answers.Send(vorn::IdCardAnswer(*result.Record()));
     else if (result.WParam() != 1 && result.Error())
-        page->SendJavaScript(vorn::ErrorAnswer(*result.Error()));
+        m_answers.Send(vorn::ErrorAnswer(*result.Error()));
+}
+
+void CMainWnd::SendToPage(const QString& script) {
+    if (CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr)
+        page->SendJavaScript(script);
 }
 
 void CMainWnd::ShowReadingState(bool reading) {

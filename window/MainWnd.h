@@ -1,6 +1,8 @@
 #pragma once
 
 #include "browser/BrowserHandlerCallback.h"
+#include "browser/bridge/AnswerQueue.h"
+#include "services/probes/RemoteControlScanner.h"
 #include "ui/WindowImplBase.h"
 
 #include <QPointer>
@@ -48,6 +50,7 @@ protected:
 
 private:
     void HandleCustomMessage(CMessageEvent* message);
+    void SendToPage(const QString& script);
     void AnswerCardResult(const CCardResultEvent& result);
     void ShowReadingState(bool reading);
     void Lock();
@@ -67,4 +70,7 @@ private:
     bool m_wasMaximized = false;
     bool m_lockWarningGiven = false;
     std::unique_ptr<IKeyboardFilter> m_keyboard;
+    // Every answer to the page goes through here, so one computed on a worker keeps its place.
+    vorn::AnswerQueue m_answers;
+    vorn::RemoteControlScanner m_remoteScan;
 };
