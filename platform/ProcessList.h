@@ -16,6 +16,7 @@ struct ProcessRecord {
     std::string fileName;     // see ProcessFileName
     std::string imagePath;    // target of the exe link; empty when it cannot be read
     std::string commandLine;  // the arguments joined by single spaces; empty for kernel threads
+    std::string argv0;        // the first argument, as the process named itself; may be empty
 };
 
 // Every process under `procRoot` (the real /proc unless a test passes a fixture tree), in

@@ -116,6 +116,7 @@ std::optional<ProcessRecord> ReadAt(int rootFd, uint32_t pid) {
     }
 
     record.fileName = ProcessFileName(record.imagePath, argv0, {});
+    record.argv0 = std::move(argv0);
     if (record.fileName.empty()) {
         // Kernel threads and zombies have neither exe link nor command line, only comm.
         if (auto comm = ReadFileAt(dir.get(), "comm")) {

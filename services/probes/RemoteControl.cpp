@@ -40,10 +40,11 @@ RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& re
             return RemoteControlRule::NamePrefix;
     }
 
-    // ELF files carry no version strings; the install path and the command line are where a
-    // renamed tool still shows what it is.
-    if (ContainsToolName(record.imagePath) || ContainsToolName(record.commandLine))
-        return RemoteControlRule::PathOrCommandLine;
+    // ELF files carry no version strings; the install path and the name the process gave
+    // itself are where a renamed tool still shows what it is. The other arguments are the
+    // user's data: `grep TeamViewer` or an editor on "anydesk.txt" is not the tool.
+    if (ContainsToolName(record.imagePath) || ContainsToolName(record.argv0))
+        return RemoteControlRule::PathOrOwnName;
     return RemoteControlRule::None;
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 // Remote-control tools, in the forms their executables are known by. Matched case-sensitively
-// by exact name, name prefix, and substring of the image path or command line.
+// by exact name, name prefix, and substring of the image path or the process's own name.
 inline constexpr std::array<std::string_view, 13> RemoteToolNames = {
     "Sunlogin",    "sunlogin",   "AnyDesk", "anydesk", "ToDesk",    "todesk",    "TeamViewer",
     "Team_Viewer", "teamviewer", "RayLink", "raylink", "AnyViewer", "anyviewer",
@@ -22,7 +22,7 @@ enum class RemoteControlRule : int {
     None = 0,
     ExactName = 1,          // file name without extension equals an entry of either list
     NamePrefix = 2,         // file name begins with a remote-control tool name
-    PathOrCommandLine = 3,  // image path or command line contains a remote-control tool name
+    PathOrOwnName = 3,  // image path or argv[0] contains a remote-control tool name
 };
 
 // The first rule that `record` meets, in rule order. Pure, any thread.

@@ -83,6 +83,7 @@ TEST(ProcessList, FixtureTreeFollowsTheFallbacks) {
     EXPECT_EQ(records[2].fileName, "anydesk");
     EXPECT_EQ(records[2].imagePath, "");
     EXPECT_EQ(records[2].commandLine, "/usr/bin/anydesk --tray");
+    EXPECT_EQ(records[2].argv0, "/usr/bin/anydesk");
 
     EXPECT_EQ(records[3].fileName, "kworker/0:1-events");
     EXPECT_EQ(records[3].commandLine, "");
@@ -90,6 +91,7 @@ TEST(ProcessList, FixtureTreeFollowsTheFallbacks) {
     EXPECT_EQ(records[4].fileName, "ToDesk.exe");
     EXPECT_EQ(records[4].imagePath, "/usr/lib/wine/wine64-preloader");
     EXPECT_EQ(records[4].commandLine, "C:\\Program Files\\ToDesk\\ToDesk.exe /s");
+    EXPECT_EQ(records[4].argv0, "C:\\Program Files\\ToDesk\\ToDesk.exe");
 
     EXPECT_EQ(records[5].pid, 500u);
     EXPECT_EQ(records[5].fileName, "QQ");

@@ -22,17 +22,19 @@ namespace {
 
 ProcessRecord Record(std::string fileName,
                      std::string imagePath = {},
-                     std::string commandLine = {}) {
+                     std::string commandLine = {},
+                     std::string argv0 = {}) {
     static uint32_t nextPid = 1000;
     return ProcessRecord{nextPid++, std::move(fileName), std::move(imagePath),
-                         std::move(commandLine)};
+                         std::move(commandLine), std::move(argv0)};
 }
 
 RemoteControlRule RuleFor(std::string fileName,
                           std::string imagePath = {},
-                          std::string commandLine = {}) {
-    return MatchRemoteControlRule(
-        Record(std::move(fileName), std::move(imagePath), std::move(commandLine)));
+                          std::string commandLine = {},
+                          std::string argv0 = {}) {
+    return MatchRemoteControlRule(Record(std::move(fileName), std::move(imagePath),
+                                         std::move(commandLine), std::move(argv0)));
 }
 
 }  // namespace
@@ -69,24 +71,37 @@ TEST(RemoteControlRules, PrefixOnlyForRemoteTools) {
     EXPECT_EQ(RuleFor("MyToDesk.exe"), RemoteControlRule::None);
 }
 
-TEST(RemoteControlRules, PathAndCommandLineCatchRenamedTools) {
+TEST(RemoteControlRules, PathAndOwnNameCatchRenamedTools) {
     // The upper-case name escapes the name rules; its install folder gives it away.
     EXPECT_EQ(RuleFor("TODESK.EXE", "/home/u/.wine/drive_c/Program Files/ToDesk/TODESK.EXE"),
-              RemoteControlRule::PathOrCommandLine);
-    EXPECT_EQ(RuleFor("TODESK.EXE", "/opt/x/TODESK.EXE", "/opt/x/TODESK.EXE"),
+              RemoteControlRule::PathOrOwnName);
+    EXPECT_EQ(RuleFor("TODESK.EXE", "/opt/x/TODESK.EXE", "/opt/x/TODESK.EXE", "/opt/x/TODESK.EXE"),
               RemoteControlRule::None);
-    EXPECT_EQ(RuleFor("helper", "/opt/AnyDesk/helper"), RemoteControlRule::PathOrCommandLine);
-    // The command line counts even when the exe link could not be read.
-    EXPECT_EQ(RuleFor("python3", "", "python3 /srv/teamviewer/agent.py"),
-              RemoteControlRule::PathOrCommandLine);
+    EXPECT_EQ(RuleFor("helper", "/opt/AnyDesk/helper"), RemoteControlRule::PathOrOwnName);
+    // argv[0] counts even when the exe link could not be read.
+    EXPECT_EQ(RuleFor("helper", "", "/opt/AnyDesk/helper --service", "/opt/AnyDesk/helper"),
+              RemoteControlRule::PathOrOwnName);
     EXPECT_EQ(RuleFor("bash", "/usr/bin/bash", "bash -c echo hello"), RemoteControlRule::None);
     EXPECT_EQ(RuleFor(""), RemoteControlRule::None);
+}
+
+TEST(RemoteControlRules, ArgumentsThatNameAToolDoNotCount) {
+    EXPECT_EQ(RuleFor("python3.11", "/usr/bin/python3.11",
+                      "python3 -c print(open('x').read()) /home/candidate/TeamViewer-notes.txt",
+                      "python3"),
+              RemoteControlRule::None);
+    EXPECT_EQ(RuleFor("grep", "/usr/bin/grep", "grep TeamViewer", "grep"),
+              RemoteControlRule::None);
+    EXPECT_EQ(RuleFor("vim.basic", "/usr/bin/vim.basic", "vim anydesk.txt", "vim"),
+              RemoteControlRule::None);
+    EXPECT_EQ(RuleFor("python3", "", "python3 /srv/teamviewer/agent.py", "python3"),
+              RemoteControlRule::None);
 }
 
 TEST(RemoteControlRules, NonAsciiNamesCompareAsBytes) {
     EXPECT_EQ(RuleFor("ToDesk远程.exe"), RemoteControlRule::NamePrefix);
     EXPECT_EQ(RuleFor("向日葵", "/opt/向日葵/Sunlogin客户端"),
-              RemoteControlRule::PathOrCommandLine);
+              RemoteControlRule::PathOrOwnName);
     EXPECT_EQ(RuleFor("微信.exe", "/opt/微信/微信.exe"), RemoteControlRule::None);
 }
 
