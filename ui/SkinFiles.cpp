@@ -1,6 +1,7 @@
 #include "ui/SkinFiles.h"
 
 #include "platform/Logging.h"
+#include "platform/RegularFile.h"
 #include "ui/PaintManager.h"
 #include "ui/SkinZipReader.h"
 
@@ -46,17 +47,19 @@ std::optional<QByteArray> SkinFiles::Read(const QString& name, QString* error) {
         return std::nullopt;
     }
     const QString path = CPaintManagerUI::GetResourcePath() + name;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        SetError(error, QStringLiteral("The skin file \"%1\" cannot be read: %2.")
-                            .arg(path, file.errorString()));
+    // The skin ships as plain files: a link, FIFO or device under a skin file's name is not
+    // ours, and must neither redirect the read nor stall the start-up.
+    const std::string nativePath = QFile::encodeName(path).toStdString();
+    platform::FileReadError why = platform::FileReadError::None;
+    const std::optional<std::string> content = platform::ReadRegularFile(
+        nativePath, kMaxFileSize, platform::LinkPolicy::Refuse, &why);
+    if (!content) {
+        SetError(error, QStringLiteral("The skin file %1")
+                            .arg(QString::fromStdString(
+                                platform::DescribeFileReadError(why, nativePath, kMaxFileSize))));
         return std::nullopt;
     }
-    if (file.size() > kMaxFileSize) {
-        SetError(error, QStringLiteral("The skin file \"%1\" is too large.").arg(path));
-        return std::nullopt;
-    }
-    QByteArray bytes = file.readAll();
+    QByteArray bytes(content->data(), static_cast<qsizetype>(content->size()));
     qCDebug(lcUi) << "read skin file" << path << bytes.size() << "bytes";
     return bytes;
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 
@@ -24,8 +25,9 @@ public:
     // a sentence in *error (if given) saying what could not be read.
     static std::optional<QByteArray> Read(const QString& name, QString* error = nullptr);
 
-    // Files larger than this are refused: no skin document or image comes near it.
-    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+    // Files larger than this are refused: no skin document or image comes near it. Only regular
+    // files are read from the skin folder (no link followed, a FIFO or device refused).
+    static constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
 };
 
 }  // namespace vorn

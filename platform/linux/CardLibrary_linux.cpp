@@ -1,6 +1,7 @@
 #include "platform/CardLibrary.h"
 
 #include "platform/Logging.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
 
@@ -26,9 +27,23 @@ QString CardLibrary::FileName() {
 CardLibrary::EntryPoints CardLibrary::Load(const QString& folder) {
     EntryPoints api;
     const QString path = folder + FileName();
+    const std::string nativePath = QFile::encodeName(path).toStdString();
+    // dlopen would wait forever on a FIFO planted under the library's name. A link to a regular
+    // file is fine (packages install versioned libraries that way). Loading through the opened
+    // descriptor (/proc/self/fd/N) is not an option: the loader matches objects by that name,
+    // and a reused descriptor number would hand back an earlier library.
+    platform::FileReadError why = platform::FileReadError::None;
+    if (!platform::OpenRegularFile(nativePath, platform::LinkPolicy::Follow, &why).valid()) {
+        if (why == platform::FileReadError::Missing)
+            qCDebug(lcCard) << "no card library at" << path;
+        else
+            qCWarning(lcCard, "The card library: %s",
+                      platform::DescribeFileReadError(why, nativePath, 0).c_str());
+        return api;
+    }
     // RTLD_LOCAL keeps the vendor's symbols out of the global namespace, where they could
     // shadow ours or those of a second copy loaded by a test.
-    void* handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = dlopen(nativePath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* reason = dlerror();
         qCDebug(lcCard) << "no card library at" << path << (reason ? reason : "");

@@ -1,10 +1,12 @@
 #include "services/settings/IniFile.h"
 
 #include "platform/Logging.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
 #include <QMutex>
 #include <QSaveFile>
+#include <QSet>
 
 #include <climits>
 #include <optional>
@@ -119,12 +121,37 @@ Lookup Find(const std::vector<IniLine>& lines, const QString& section, const QSt
     return result;
 }
 
-// Reads the whole file; nullopt when it does not exist or cannot be read.
-std::optional<QByteArray> ReadFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+// Says once per file and process what is wrong with it: the settings are read several times
+// at start, and one line is enough.
+void WarnOnce(const QString& path, platform::FileReadError error) {
+    static QMutex mutex;
+    static QSet<QString> warned;
+    QMutexLocker locker(&mutex);
+    if (warned.contains(path))
+        return;
+    warned.insert(path);
+    qCWarning(lcSettings, "Settings file %s",
+              platform::DescribeFileReadError(error, QFile::encodeName(path).toStdString(),
+                                              IniFile::kMaxFileBytes)
+                  .c_str());
+}
+
+// The whole file; nullopt when it does not exist or is not a readable regular file of at most
+// kMaxFileBytes (then `missing` tells the two apart). A link is followed: an administrator may
+// keep config.ini elsewhere; what it leads to must still be a regular file.
+std::optional<QByteArray> ReadFile(const QString& path, bool* missing = nullptr) {
+    platform::FileReadError why = platform::FileReadError::None;
+    std::optional<std::string> bytes = platform::ReadRegularFile(
+        QFile::encodeName(path).toStdString(), IniFile::kMaxFileBytes, platform::LinkPolicy::Follow,
+        &why);
+    if (missing)
+        *missing = why == platform::FileReadError::Missing;
+    if (!bytes) {
+        if (why != platform::FileReadError::Missing)
+            WarnOnce(path, why);
         return std::nullopt;
-    return file.readAll();
+    }
+    return QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()));
 }
 
 // The profile functions drop one pair of matching quotes around a value.
@@ -230,15 +257,15 @@ bool IniFile::WriteString(const QString& path,
 
     QMutexLocker locker(&WriteMutex());
     QByteArray data;
-    if (QFile::exists(path)) {
-        std::optional<QByteArray> existing = ReadFile(path);
-        if (!existing) {
-            qCWarning(lcSettings) << "Cannot read" << path << "- the setting" << key
-                                  << "was not written.";
-            return false;
-        }
+    bool missing = false;
+    if (std::optional<QByteArray> existing = ReadFile(path, &missing)) {
         data = std::move(*existing);
+    } else if (!missing) {
+        qCWarning(lcSettings) << "Cannot read" << path << "- the setting" << key
+                              << "was not written.";
+        return false;
     }
+    const QByteArray before = data;
 
     const std::vector<IniLine> lines = ParseLines(data);
     const Lookup found = Find(lines, sectionName, keyName);
@@ -264,6 +291,11 @@ bool IniFile::WriteString(const QString& path,
         data.append((u'[' + sectionName + u']').toUtf8() + eol);
         data.append((keyName + u'=' + value).toUtf8() + eol);
     }
+
+    // Nothing to change (the page's Init repeats the port it gave before): the file stays as
+    // it is, with no rewrite on the caller's thread.
+    if (data == before && !missing)
+        return true;
 
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) {

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <cstddef>
+
 namespace vorn {
 
 // Profile (INI) files with the semantics of the Win32 profile functions, on a UTF-8 file (a UTF-8
@@ -13,6 +15,11 @@ namespace vorn {
 // serialised (the last rename wins, neither leaves a half-written file).
 class IniFile {
 public:
+    // Only a regular file (or a link to one) of at most this size is read: a settings file has
+    // a handful of lines, and a FIFO or device under its name must not stall or flood the
+    // client. Anything else reads as a missing file, with one warning per file and process.
+    static constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+
     // GetPrivateProfileIntW: `defaultValue` when the file, section or key is missing or the
     // value is empty; otherwise the value's leading blanks, sign and decimal digits (first 29
     // characters) read modulo 2^32, so a present value without digits gives 0.
@@ -32,7 +39,8 @@ public:
 
     // WritePrivateProfileStringW: replaces the first matching key's line or adds the key at
     // the end of the section (creating file and section when missing); every other byte of
-    // the file stays. Written to a temporary file and renamed over the original. Returns
+    // the file stays. Written to a temporary file and renamed over the original, unless the
+    // file already holds exactly that (then nothing is written and true returned). Returns
     // false, leaving the file as it was, when it cannot be read or written, or when a name or
     // the value could not be stored as one line (empty names, line breaks anywhere, '=' or a
     // leading '[' or ';' in the key). Writers inside this process are serialised.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QFile>
 
 #include <cstdlib>
@@ -47,6 +49,11 @@ TEST(CardLibrary, MissingOrBrokenLibraryLeavesAllEmpty) {
     file.write("not a shared object");
     file.close();
     EXPECT_EQ(Present(CardLibrary::Load(broken.Path())), std::vector<bool>(16, false));
+
+    // The loader would wait for a writer forever on a FIFO under the library's name.
+    cardtest::SimFolder fifo({}, false);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo.Path() + CardLibrary::FileName()).constData(), 0600), 0);
+    EXPECT_EQ(Present(CardLibrary::Load(fifo.Path())), std::vector<bool>(16, false));
 }
 
 TEST(CardLibrary, CallsReachTheLoadedLibrary) {

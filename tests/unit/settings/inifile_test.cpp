@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 
 using vorn::IniFile;
@@ -210,6 +213,49 @@ TEST_F(IniFileTest, WrittenTextRoundTrips) {
     const QString value = QString::fromUtf8("\xE4\xB8\xAD\xE6\x96\x87 = value ; not a comment");
     ASSERT_TRUE(IniFile::WriteString(m_path, "Config", "Text", value));
     EXPECT_EQ(Str("Text"), value);
+}
+
+// The page's Init repeats the port it gave before: the file must not be rewritten for that.
+TEST_F(IniFileTest, WritingTheValueAlreadyStoredLeavesTheFileAlone) {
+    Write("; exam room\n[Config]\nComPort=3\n");
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(m_path).constData(), &before), 0);
+    ASSERT_TRUE(IniFile::WriteInt(m_path, "config", "comport", 3));
+    struct stat after {};
+    ASSERT_EQ(::stat(QFile::encodeName(m_path).constData(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // a rewrite renames a new file over it
+    EXPECT_EQ(Contents(), "; exam room\n[Config]\nComPort=3\n");
+    ASSERT_TRUE(IniFile::WriteInt(m_path, "Config", "ComPort", 4));
+    EXPECT_EQ(Int("ComPort"), 4);
+}
+
+// A FIFO would stall the start for good, a link to /dev/zero fill the memory: only a regular
+// file of bounded size is read; anything else reads as a missing file and is never written.
+TEST_F(IniFileTest, OnlyABoundedRegularFileIsRead) {
+    const QByteArray path = QFile::encodeName(m_path);
+    ASSERT_EQ(::mkfifo(path.constData(), 0600), 0);
+    EXPECT_EQ(Int("ComPort", 7), 7);
+    EXPECT_EQ(Str("Url"), "<default>");
+    EXPECT_FALSE(IniFile::WriteInt(m_path, "Config", "ComPort", 1));
+
+    ASSERT_EQ(::unlink(path.constData()), 0);
+    ASSERT_EQ(::symlink("/dev/zero", path.constData()), 0);
+    EXPECT_EQ(Int("ComPort", 7), 7);
+    ASSERT_EQ(::unlink(path.constData()), 0);
+
+    Write("[Config]\nComPort=5\n" + QByteArray(IniFile::kMaxFileBytes, ';'));
+    EXPECT_EQ(Int("ComPort", 7), 7);
+
+    // A link to a regular file is how an administrator may keep the file elsewhere.
+    const QString real = m_dir.filePath("real.ini");
+    ASSERT_TRUE(QFile::rename(m_path, real));
+    {
+        QFile file(real);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[Config]\nComPort=5\n");
+    }
+    ASSERT_TRUE(QFile::link(real, m_path));
+    EXPECT_EQ(Int("ComPort", 7), 5);
 }
 
 TEST(WToITest, ConvertsLikeTheRuntime) {

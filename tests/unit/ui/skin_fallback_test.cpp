@@ -7,7 +7,10 @@
 
 #include <QLabel>
 #include <QLayout>
+#include <QFile>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using vorn::SkinItemMetrics;
 using vorn::SkinLayout;
@@ -114,6 +117,25 @@ TEST_F(SkinCase, MissingOrUnusableSkinStillGivesThePanel) {
         EXPECT_EQ(warnings.Messages().size(), 1);
         ExpectUsableWindow(window);
     }
+}
+
+// A skin document that is a FIFO, a link to /dev/zero or a link at all must neither stall nor
+// flood the start: it reads as unusable, with one warning naming it.
+TEST_F(SkinCase, OnlyRegularSkinFilesAreReadAndNoLinkIsFollowed) {
+    Write("real.xml", "<Window size=\"100,100\"><VerticalLayout name=\"webpanel\"/></Window>");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(m_dir.filePath("fifo.xml")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", m_dir.filePath("zero.xml")));
+    ASSERT_TRUE(QFile::link(m_dir.filePath("real.xml"), m_dir.filePath("link.xml")));
+    for (const char* name : {"fifo.xml", "zero.xml", "link.xml"}) {
+        TestWindow window(QString::fromLatin1(name));
+        uitest::WarningCapture warnings;
+        EXPECT_FALSE(window.CreateFromSkin()) << name;
+        ASSERT_EQ(warnings.Messages().size(), 1) << name;
+        EXPECT_TRUE(warnings.Messages()[0].contains(QString::fromLatin1(name))) << name;
+        ExpectUsableWindow(window);
+    }
+    TestWindow window(QStringLiteral("real.xml"));
+    EXPECT_TRUE(window.CreateFromSkin());
 }
 
 TEST_F(SkinCase, SkinWithoutPanelGetsOne) {

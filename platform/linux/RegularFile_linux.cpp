@@ -1,0 +1,112 @@
+#include "platform/RegularFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace vorn::platform {
+namespace {
+
+FileReadError FromErrno(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return FileReadError::Missing;
+    case ELOOP:
+        return FileReadError::Link;
+    default:
+        return FileReadError::Unreadable;
+    }
+}
+
+void Set(FileReadError* why, FileReadError value) {
+    if (why)
+        *why = value;
+}
+
+}  // namespace
+
+UniqueFd OpenRegularFile(const std::string& path, LinkPolicy links, FileReadError* why) {
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever. It has
+    // no effect on reads of a regular file, the only kind kept.
+    int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    if (links == LinkPolicy::Refuse)
+        flags |= O_NOFOLLOW;
+    UniqueFd fd(::open(path.c_str(), flags));
+    if (!fd.valid()) {
+        Set(why, FromErrno(errno));
+        return fd;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        Set(why, FileReadError::Unreadable);
+        return UniqueFd();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Set(why, FileReadError::NotRegular);
+        return UniqueFd();
+    }
+    Set(why, FileReadError::None);
+    return fd;
+}
+
+std::optional<std::string> ReadRegularFile(const std::string& path,
+                                           std::size_t maxBytes,
+                                           LinkPolicy links,
+                                           FileReadError* why) {
+    UniqueFd fd = OpenRegularFile(path, links, why);
+    if (!fd.valid())
+        return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && static_cast<std::size_t>(st.st_size) > maxBytes) {
+        Set(why, FileReadError::TooLarge);
+        return std::nullopt;
+    }
+    std::string out;
+    out.resize(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 4096);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == out.size())
+            out.resize(std::min(out.size() * 2, maxBytes + 1));
+        const ssize_t n = ::read(fd.get(), out.data() + used, out.size() - used);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            Set(why, FileReadError::Unreadable);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        used += static_cast<std::size_t>(n);
+        if (used > maxBytes) {
+            Set(why, FileReadError::TooLarge);
+            return std::nullopt;
+        }
+    }
+    out.resize(used);
+    Set(why, FileReadError::None);
+    return out;
+}
+
+std::string DescribeFileReadError(FileReadError error, const std::string& path, std::size_t maxBytes) {
+    switch (error) {
+    case FileReadError::None:
+        return path + " was read.";
+    case FileReadError::Missing:
+        return path + " does not exist.";
+    case FileReadError::NotRegular:
+        return path + " is not a regular file (a folder, FIFO or device); it is ignored.";
+    case FileReadError::Link:
+        return path + " is a symbolic link, which is not followed here; it is ignored.";
+    case FileReadError::TooLarge:
+        return path + " is larger than " + std::to_string(maxBytes) + " bytes; it is ignored.";
+    case FileReadError::Unreadable:
+        break;
+    }
+    return path + " cannot be read; it is ignored.";
+}
+
+}  // namespace vorn::platform
