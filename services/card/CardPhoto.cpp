@@ -7,35 +7,47 @@
 #include <QImageWriter>
 #include <QTemporaryFile>
 
-namespace vorn {
+#include <cstdio>
 
-bool CardPhoto::Save(const unsigned char* data, int length, const QString& path) {
+namespace vorn {
+namespace {
+
+// Without a new photo the old one must go: the page would otherwise show an earlier card's.
+bool Fail(const QString& path) {
     if (QFile::exists(path) && !QFile::remove(path))
         qCWarning(lcCard) << "cannot remove the previous card photo" << path;
+    return false;
+}
+
+}  // namespace
+
+bool CardPhoto::Save(const unsigned char* data, int length, const QString& path) {
     if (!data || !UsableLength(length))
-        return false;
+        return Fail(path);
     QImage image;
     if (!image.loadFromData(data, length)) {
         qCDebug(lcCard) << "card photo of" << length << "bytes does not decode";
-        return false;
+        return Fail(path);
     }
-    // Written beside the target and renamed over it, so the page never reads half a file.
+    // Written beside the target and renamed over it, so the page never reads half a file and
+    // never finds the path empty in between (the old photo stays until the new one replaces it).
     // Not synced to disk (unlike QSaveFile): the photo only matters while the client runs, and
     // a sync per cycle would cost more than the rest of the cycle together.
     QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
     if (!file.open()) {
         qCDebug(lcCard) << "cannot write card photo beside" << path << file.errorString();
-        return false;
+        return Fail(path);
     }
     QImageWriter writer(&file, "jpeg");
     if (!writer.write(image) || !file.flush()) {
         qCDebug(lcCard) << "card photo not written:" << writer.errorString();
-        return false;
+        return Fail(path);
     }
-    // Rename refuses an existing target; one may have appeared since the removal above.
-    if (!file.rename(path) && !(QFile::remove(path) && file.rename(path))) {
-        qCDebug(lcCard) << "cannot save card photo" << path << file.errorString();
-        return false;
+    // rename(2) replaces an existing target in one step (QFile::rename would refuse it).
+    if (std::rename(QFile::encodeName(file.fileName()).constData(),
+                    QFile::encodeName(path).constData()) != 0) {
+        qCDebug(lcCard) << "cannot save card photo" << path;
+        return Fail(path);
     }
     file.setAutoRemove(false);
     return true;

@@ -14,9 +14,9 @@ public:
     // buffer; anything else means the card has no photo.
     static bool UsableLength(int length) { return length > 0 && length <= kBufferSize; }
 
-    // Any thread (one at a time per path). Removes the file at `path`, then decodes `length`
-    // bytes and saves them there as a JPEG, atomically. Returns false when the data does not
-    // decode or the file cannot be written; no file is left at `path` then, so a page never
+    // Any thread (one at a time per path). Decodes `length` bytes and saves them at `path` as a
+    // JPEG, replacing the previous photo in one step. Returns false when the data does not
+    // decode or the file cannot be written; the previous photo is removed then, so a page never
     // shows an earlier card's photo.
     static bool Save(const unsigned char* data, int length, const QString& path);
 };

@@ -59,6 +59,9 @@ CCardReader::CCardReader() = default;
 
 CCardReader::~CCardReader() {
     Shutdown();
+    // A worker left behind by a bounded shutdown still uses this object: it must be back first.
+    while (!WaitForIdle(std::chrono::minutes(1)))
+        qCWarning(lcCard, "Still waiting for the card library to return before the reader goes.");
     m_target.store(nullptr);
     // Frees whatever the last cycles posted and nobody received.
     m_relay.reset();
@@ -126,7 +129,7 @@ bool CCardReader::WaitForIdle(std::chrono::milliseconds timeout) {
     return m_idle.wait_for(lock, timeout, [this] { return !m_workerAlive; });
 }
 
-void CCardReader::Shutdown() {
+void CCardReader::Shutdown(std::chrono::milliseconds wait) {
     std::thread worker;
     {
         std::lock_guard lock(m_mutex);
@@ -138,10 +141,15 @@ void CCardReader::Shutdown() {
     m_wake.notify_all();
     if (!worker.joinable())
         return;
-    if (worker.get_id() == std::this_thread::get_id())
+    if (worker.get_id() == std::this_thread::get_id() || !WaitForIdle(wait)) {
+        if (worker.get_id() != std::this_thread::get_id())
+            qCWarning(lcCard, "The card library has not returned within %lld ms (a port that does "
+                              "not answer?); the client goes on without waiting for it.",
+                      static_cast<long long>(wait.count()));
         worker.detach();
-    else
-        worker.join();
+        return;
+    }
+    worker.join();  // past its last use of shared state; only the return is left
 }
 
 std::thread CCardReader::CreateWorker(std::function<void()> body) {

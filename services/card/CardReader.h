@@ -36,7 +36,9 @@ class CardEventRelay;
 class CCardReader {
 public:
     CCardReader();
-    // Stops the reading and waits for the worker's current cycle. Destroy on Init's thread.
+    // Stops the reading and waits for the worker's current cycle, however long a library call
+    // takes (the worker uses this object). Destroy on Init's thread. The application's own
+    // reader is never destroyed, so its exit is bounded by Shutdown alone.
     virtual ~CCardReader();
 
     // Main thread, once: the object that receives the events (lives on this thread), the client
@@ -54,8 +56,11 @@ public:
     // Any thread: blocks until no worker runs (or `timeout` passed); true when idle.
     bool WaitForIdle(std::chrono::milliseconds timeout = std::chrono::minutes(1));
     // Ends readings for good: drops the queued request, cuts the pause short, waits for the
-    // current cycle. Later start requests are ignored. Called on the application's exit.
-    void Shutdown();
+    // current cycle at most `wait`; a worker stuck longer in a library call (a hung port) is
+    // left behind, with a warning, to end with the process. Later start requests are ignored.
+    // Called on the application's exit.
+    void Shutdown(std::chrono::milliseconds wait = kExitWait);
+    static constexpr std::chrono::milliseconds kExitWait{3000};
 
     int ComPortSetting() const { return m_comPort; }
     int ReadTimeSetting() const { return m_readTime; }

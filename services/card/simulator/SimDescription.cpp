@@ -152,6 +152,8 @@ bool SimDescription::Parse(const std::string& text,
             out.authenticate = ParseFlag(value);
         } else if (key == "read") {
             out.read = ParseFlag(value);
+        } else if (key == "hang") {
+            out.hang = ParseFlag(value);
         } else if (key == "delay_ms") {
             if (!ParseInt(value, out.delayMs) || out.delayMs < 0)
                 out.delayMs = 0;

@@ -20,6 +20,7 @@ namespace vorn::termbsim {
 //                omitted: the built-in test photo (a 102x126 BMP)
 //   photo_length length GetBMPData reports instead of the true one (e.g. -1 or 50000)
 //   delay_ms     pause inside every call
+//   hang         1 = every call blocks until the description no longer says so (a hung port)
 //   log          call log file, relative to the description's folder (appended, one call a line)
 // Without a description every key has the default of a reader on port 1001 holding a test card.
 struct SimDescription {
@@ -33,6 +34,7 @@ struct SimDescription {
     bool hasPhotoLength = false;
     int photoLength = 0;
     int delayMs = 0;
+    bool hang = false;
     std::string logPath;
 
     static SimDescription Defaults();

@@ -119,9 +119,17 @@ public:
     }
     ~Call() {
         const int delay = TheState().desc.delayMs;
+        bool hang = TheState().desc.hang;
         m_lock.unlock();
         if (delay > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        // A hung port: the call returns only once the description has been changed.
+        while (hang) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::lock_guard lock(TheState().mutex);
+            TheState().Refresh();
+            hang = TheState().desc.hang;
+        }
         g_inside.fetch_sub(1);
     }
     State& state() { return TheState(); }

@@ -1,15 +1,23 @@
 #include "CardTestSupport.h"
+#include "services/card/CardPhoto.h"
 #include "services/card/CardReader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QImage>
 #include <QTimer>
 
+#include <sys/stat.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 using namespace std::chrono_literals;
 using cardtest::EventLog;
@@ -324,6 +332,43 @@ TEST(CardReader, UndecodablePhotoNamesThePathButLeavesNoEarlierPhotoThere) {
     EXPECT_FALSE(QFile::exists(rig.folder.PhotoPath()));
 }
 
+// The page may open the photo at any moment of a continuous reading: each new photo replaces
+// the old one in one step, with no moment without a file.
+TEST(CardReader, ThePhotoPathNeverLacksAFileWhileANewPhotoIsSaved) {
+    SimFolder folder({}, false);
+    QImage image(102, 126, QImage::Format_RGB888);
+    image.fill(Qt::darkBlue);
+    QByteArray bmp;
+    {
+        QBuffer buffer(&bmp);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(image.save(&buffer, "BMP"));
+    }
+    const auto* data = reinterpret_cast<const unsigned char*>(bmp.constData());
+    const QString path = folder.PhotoPath();
+    ASSERT_TRUE(vorn::CardPhoto::Save(data, static_cast<int>(bmp.size()), path));
+
+    std::atomic<bool> saving{true};
+    std::atomic<int> missing{0};
+    const std::string nativePath = QFile::encodeName(path).toStdString();
+    std::thread watcher([&] {
+        struct stat st {};
+        while (saving.load())
+            if (::stat(nativePath.c_str(), &st) != 0)
+                ++missing;
+    });
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(vorn::CardPhoto::Save(data, static_cast<int>(bmp.size()), path));
+    saving.store(false);
+    watcher.join();
+    EXPECT_EQ(missing.load(), 0);
+
+    // Data that cannot become a photo takes the old one away: never show an earlier card's.
+    const unsigned char junk[64] = {};
+    EXPECT_FALSE(vorn::CardPhoto::Save(junk, sizeof junk, path));
+    EXPECT_FALSE(QFile::exists(path));
+}
+
 TEST(CardReader, PhotoLengthOutsideTheBufferMeansNoPhoto) {
     // Reported too long, negative, empty; and a real image larger than the buffer.
     for (const char* description : {"photo_length = 40961\n", "photo_length = -1\n",
@@ -466,6 +511,40 @@ TEST(CardReader, SecondInitChangesNothing) {
     EXPECT_EQ(rig.window.Records(), 1);
     EXPECT_TRUE(other.entries.empty());
     EXPECT_EQ(rig.reader.ComPortSetting(), 0);
+}
+
+TEST(CardReader, QuittingWaitsOnlyBoundedForALibraryCallThatHangs) {
+    Rig rig;
+    rig.folder.Describe("hang = 1\n");
+    rig.Init();
+    rig.reader.StartCardReading(0, 0);
+    WaitUntil([] { return false; }, 200ms);  // the worker is inside CVR_InitComm by now
+
+    // Should the exit wait for the call after all, the port "answers" after ten seconds, so a
+    // regression fails on the time taken instead of hanging the test.
+    std::mutex mutex;
+    std::condition_variable exited;
+    bool done = false;
+    std::thread port([&] {
+        std::unique_lock lock(mutex);
+        exited.wait_for(lock, 10s, [&] { return done; });
+        rig.folder.Describe("hang = 0\n# the port answers again\n");
+    });
+    const auto begin = std::chrono::steady_clock::now();
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
+    const auto took = std::chrono::steady_clock::now() - begin;
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+    }
+    exited.notify_all();
+    port.join();
+
+    EXPECT_LT(took, CCardReader::kExitWait + 2s);
+    EXPECT_FALSE(rig.reader.IsReading());
+    // The call left behind returns once the port answers, and the reader can go.
+    EXPECT_TRUE(rig.reader.WaitForIdle(20s));
 }
 
 TEST(CardReader, QuittingTheApplicationEndsAReadingAsleepInItsPause) {
