@@ -1,8 +1,15 @@
 #!/usr/bin/env python3
-"""Start-up time, run by hand: from exec to the start page's load event, median of N runs, for
-the client and, side by side in the same run, a bare Qt WebEngine view loading the same page.
+"""Start-up time, run by hand (or through bench/run_all.py): from exec to the start page's load event, median of N runs, for
+the client and, side by side in the same run, the least a Qt WebEngine program does to show the
+same page (bench/startup/bare_view.cpp: a maximised window with one view, none of our code).
+
+Both sides start alike: a client folder prepared before the clock starts, fresh and equal home,
+runtime and temporary folders, no diagnostics enabled, the same engine environment (no sandbox,
+as root; no GPU, under Xvfb), alternating runs.
 
     python3 bench/startup/startup_bench.py [runs]      (build with -DVORN_BUILD_BENCH=ON)
+
+The last line, "RESULT key=value ...", is for bench/run_all.py.
 """
 
 import os
@@ -14,37 +21,53 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../tests/desktop"))
 from harness import BUILD_DIR, Client, Display, TestServer  # noqa: E402
 
+PAGE = ("<!doctype html><html><head><script>%s"
+        "addEventListener('load',function(){report({event:'load',run:location.search})})"
+        "</script></head><body>start</body></html>")
 
-def main():
-    runs = int(sys.argv[1]) if len(sys.argv) > 1 else 10
+
+def run(runs=10):
+    """Returns {"client": [ms...], "bare view": [ms...]}."""
     results = {"client": [], "bare view": []}
     with Display() as display, TestServer() as server:
-        server.add_page("/start", "<!doctype html><html><head><script>" + server.report_snippet() +
-                        "addEventListener('load',function(){report({event:'load',run:"
-                        "location.search})})</script></head><body>start</body></html>")
-        for run in range(runs):
+        server.add_page("/start", PAGE % server.report_snippet())
+        for run_index in range(runs):
             for kind in results:  # alternate, so drift in machine load hits both alike
-                tag = f"?{kind[0]}{run}"
+                tag = f"?{kind[0]}{run_index}"
                 url = f"{server.origin}/start{tag}"
+                # The client's folder (a copy of the executable, its skin and the card library),
+                # and the same fresh folders for the bare view, are made before the clock runs.
+                client = Client(display, config=f"[Config]\nUrl={url}\n", log_rules="")
+                if kind == "bare view":
+                    env = dict(client.env, QTWEBENGINE_DISABLE_SANDBOX="1",
+                               QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu")
+                    env.pop("QT_LOGGING_RULES", None)
+                    exe = os.path.join(BUILD_DIR, "bench", "bare_view")
                 started = time.monotonic()
                 if kind == "client":
-                    client = Client(display, config=f"[Config]\nUrl={url}\n").start()
+                    client.start()
                     stop = client.stop
                 else:
-                    env = dict(display.env, VORN_DISABLE_GPU="1")
-                    proc = subprocess.Popen([os.path.join(BUILD_DIR, "bench", "bare_view"), url],
-                                            env=env, stdout=subprocess.DEVNULL,
-                                            stderr=subprocess.DEVNULL)
+                    proc = subprocess.Popen([exe, url], env=env, cwd=client.root,
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                     stop = lambda p=proc: (p.kill(), p.wait())  # noqa: E731
                 server.wait_for_report(lambda r: r.get("run") == tag, timeout=60)
                 results[kind].append((time.monotonic() - started) * 1000)
                 stop()
+                client.__exit__(None, None, None)
                 time.sleep(0.5)
+    return results
+
+
+def main():
+    runs = int(sys.argv[1]) if len(sys.argv) > 1 else 10
+    results = run(runs)
     for kind, values in results.items():
         print(f"{kind:10s} median {statistics.median(values):7.1f} ms  "
               f"min {min(values):7.1f}  max {max(values):7.1f}  (n={len(values)})")
-    ratio = statistics.median(results["client"]) / statistics.median(results["bare view"])
-    print(f"client / bare view: {ratio:.2f}")
+    ours, ref = statistics.median(results["client"]), statistics.median(results["bare view"])
+    print(f"client / bare view: {ours / ref:.2f}")
+    print(f"RESULT startup_client_ms={ours:.1f} startup_bare_view_ms={ref:.1f}")
 
 
 if __name__ == "__main__":
