@@ -7,13 +7,15 @@ packages=(
     build-essential cmake pkg-config clang clang-format libclang-rt-14-dev
     qt6-base-dev qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin libgl-dev
     libminizip-dev zlib1g-dev libjsoncpp-dev libcurl4-openssl-dev libcpp-httplib-dev
-    libx11-dev libxcb1-dev libxcb-keysyms1-dev
+    libx11-dev libxcb1-dev libxcb-keysyms1-dev libxcb-randr0-dev libssl-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # run: fonts for the Chinese texts of the skin and the pages, the desktop integration
     fonts-wqy-microhei xdg-utils desktop-file-utils
     # tests: virtual display, window manager, input and window-state tools, a JavaScript engine
     xvfb xauth openbox xdotool wmctrl x11-utils xclip imagemagick python3 nodejs unzip zip openssl
     procps
+    # tests: the reference for the client's virtual-machine report (systemd-detect-virt)
+    systemd
 )
 
 missing=()

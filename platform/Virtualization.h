@@ -1,0 +1,45 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vorn::platform {
+
+// What the CPU and the firmware say about a hypervisor underneath this system. Raw facts only;
+// the verdict is DecideVirtualMachine (services/probes/VirtualMachine.h).
+struct VirtualizationFacts {
+    // The 12-byte vendor signature of the hypervisor leaf (CPUID 0x40000000), trailing NULs cut,
+    // when the CPU sets its hypervisor bit; nothing on bare metal or a CPU without CPUID.
+    std::optional<std::string> hypervisorSignature;
+    // The firmware's DMI strings, first line each, in the order product name, system vendor,
+    // board vendor, BIOS vendor, product version; an unreadable one is empty.
+    std::vector<std::string> dmiStrings;
+    // SMBIOS BIOS characteristics extension byte 2, bit 4 ("virtual machine"); nothing when the
+    // table cannot be read (it is readable by root only).
+    std::optional<bool> firmwareVmBit;
+    bool userModeLinux = false;  // the CPU is User-Mode Linux's
+    bool xenDomain = false;      // running in a Xen domain
+    bool xenDom0 = false;        // ... and that domain is the hardware domain (dom0)
+    std::string hypervisorType;  // the kernel's name of the hypervisor, when it exposes one
+};
+
+// The hypervisor signature; an empty function stands for the CPU's own instruction.
+using HypervisorSignatureQuery = std::function<std::optional<std::string>()>;
+
+// The machine's roots by default; tests point them at fixture trees and replace the CPU query.
+struct VirtualizationSource {
+    std::filesystem::path sysfsRoot = "/sys";
+    std::filesystem::path procRoot = "/proc";
+    HypervisorSignatureQuery cpu;
+};
+
+// Reads the facts. Any thread; a few small file reads. What cannot be read stays empty.
+VirtualizationFacts ReadVirtualizationFacts(const VirtualizationSource& source = {});
+
+// CPUID leaf 1 ECX bit 31 and leaf 0x40000000 on x86; nothing elsewhere.
+std::optional<std::string> QueryHypervisorSignature();
+
+}  // namespace vorn::platform

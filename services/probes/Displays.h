@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/Monitors.h"
+
+#include <vector>
+
+// How many displays a person sees: one per monitor, where a monitor whose whole area another
+// monitor also shows (mirrored outputs, also at a smaller mode) is not counted again, and empty
+// areas not at all. Pure, any thread.
+int CountDisplays(const std::vector<vorn::platform::MonitorArea>& monitors);
