@@ -1,3 +1,4 @@
+#include "app/ClientKeySetup.h"
 #include "app/SkinSetup.h"
 #include "app/core/StartupRole.h"
 #include "browser/BrowserProfile.h"
@@ -14,11 +15,23 @@
 #include <QProcess>
 #include <QScreen>
 
+#include <cstdio>
+
 namespace {
 
 int RegisterProtocol(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     CGlobal::Instance().RegisterUrlProtocol();
+    return 0;
+}
+
+// Prints the key an exam service lists to accept this release and installation.
+int PrintRequestKey(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const std::string key = ComputeInstalledClientKey();
+    if (key.empty())
+        return 1;
+    std::fputs((key + "\n").c_str(), stdout);
     return 0;
 }
 
@@ -28,8 +41,14 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (vorn::DecideStartupRole(arguments) == vorn::StartupRole::RegisterProtocol)
+    switch (vorn::DecideStartupRole(arguments)) {
+    case vorn::StartupRole::RegisterProtocol:
         return RegisterProtocol(argc, argv);
+    case vorn::StartupRole::PrintRequestKey:
+        return PrintRequestKey(argc, argv);
+    case vorn::StartupRole::Main:
+        break;
+    }
 
     // A second start leaves silently; the running instance is not disturbed.
     if (!vorn::platform::AcquireSingleInstance(QStringLiteral("vorn_appinstance")))
@@ -42,6 +61,7 @@ int main(int argc, char** argv) {
     char* engineArgv[] = {argv[0], nullptr};
     QApplication app(engineArgc, engineArgv);
     QApplication::setApplicationName(QStringLiteral("vornclient"));
+    QApplication::setApplicationVersion(QStringLiteral(VORN_VERSION));
     Q_INIT_RESOURCE(bridge);
 
     SetupSkinResources();
@@ -49,7 +69,7 @@ int main(int argc, char** argv) {
     if (!lockAvailable)
         qCWarning(lcLock, "In a Wayland session the application lock (keeping the client in "
                           "front and blocking task-switching keys) cannot be enforced.");
-    auto* profile = new CBrowserProfile(lockAvailable, &app);
+    auto* profile = new CBrowserProfile(lockAvailable, ComputeInstalledClientKey(), &app);
 
     // Refresh the URL-scheme registration on every start, without waiting for it.
     QProcess::startDetached(QCoreApplication::applicationFilePath(), {QStringLiteral("/createprotocol")});

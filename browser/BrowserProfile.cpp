@@ -2,6 +2,7 @@
 
 #include "browser/BridgeSchemeHandler.h"
 #include "browser/HomeSchemeHandler.h"
+#include "browser/PageRequestInterceptor.h"
 #include "models/serving/ModelUrl.h"
 #include "models/serving/web/CModelRequestInterceptor.h"
 #include "platform/Logging.h"
@@ -76,7 +77,8 @@ QString ReadResource(const QString& path) {
 
 }  // namespace
 
-CBrowserProfile::CBrowserProfile(bool lockAvailable, QObject* parent) : QObject(parent) {
+CBrowserProfile::CBrowserProfile(bool lockAvailable, std::string clientKey, QObject* parent)
+    : QObject(parent), m_clientKey(std::move(clientKey)) {
     // A named profile: the default one keeps nothing on disk.
     m_profile = new QWebEngineProfile(QStringLiteral("vornclient"), this);
     const QString caches = QDir::tempPath() + QStringLiteral("/caches");
@@ -86,13 +88,14 @@ CBrowserProfile::CBrowserProfile(bool lockAvailable, QObject* parent) : QObject(
 
     // Model URLs are answered from the model folder beside the executable when the file is there.
     namespace deployment = vorn::deployment;
-    m_interceptor = new CModelRequestInterceptor(
+    m_models = new CModelRequestInterceptor(
         CGlobal::Instance().ClientFolder() + QStringLiteral("models"),
         vorn::BuildModelUrlPrefixes(deployment::StaticHost().toStdString(),
                                     deployment::HttpResourceHost().toStdString(),
                                     deployment::HttpsResourceHost().toStdString(),
                                     deployment::PageHost().toStdString()),
         this);
+    m_interceptor = new CPageRequestInterceptor(m_models, m_clientKey, this);
     m_profile->setUrlRequestInterceptor(m_interceptor);
 
     m_bridge = new CBridgeSchemeHandler(this);

@@ -3,9 +3,12 @@
 #include <QObject>
 #include <QStringList>
 
+#include <string>
+
 class QWebEngineProfile;
 class CBridgeSchemeHandler;
 class CModelRequestInterceptor;
+class CPageRequestInterceptor;
 
 // Engine switches and process-wide engine settings.
 namespace vorn::engine {
@@ -28,23 +31,26 @@ inline constexpr const char* kHomeScheme = "vorn";
 }  // namespace vorn::engine
 
 // The client's one engine profile: disk cache under the temporary folder's "caches", language
-// zh-CN, the page bridge's scheme handler and scripts, model-URL interception, downloads through
-// the save dialog. Created on the main thread after QApplication; it must outlive every page.
+// zh-CN, the page bridge's scheme handler and scripts, model-URL interception and signed
+// requests, downloads through the save dialog. Created on the main thread after QApplication; it must outlive every page.
 class CBrowserProfile : public QObject {
     Q_OBJECT
 public:
     // `lockAvailable`: whether the lock can be enforced in this session, told to every page as
-    // a read-only flag.
-    explicit CBrowserProfile(bool lockAvailable, QObject* parent = nullptr);
+    // a read-only flag. `clientKey`: the key page requests are signed with (empty: unsigned).
+    CBrowserProfile(bool lockAvailable, std::string clientKey, QObject* parent = nullptr);
     ~CBrowserProfile() override;
 
     QWebEngineProfile* Profile() const { return m_profile; }
     CBridgeSchemeHandler* Bridge() const { return m_bridge; }
+    const std::string& ClientKey() const { return m_clientKey; }
 
 private:
     void InstallScripts(bool lockAvailable);
 
     QWebEngineProfile* m_profile = nullptr;
     CBridgeSchemeHandler* m_bridge = nullptr;
-    CModelRequestInterceptor* m_interceptor = nullptr;
+    CModelRequestInterceptor* m_models = nullptr;
+    CPageRequestInterceptor* m_interceptor = nullptr;
+    std::string m_clientKey;
 };

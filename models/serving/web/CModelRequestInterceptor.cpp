@@ -45,6 +45,12 @@ QUrl CModelRequestInterceptor::RedirectFor(const QUrl& url) {
     return QUrl::fromEncoded(QByteArray::fromStdString(m_server.UrlFor(*name)));
 }
 
+bool CModelRequestInterceptor::IsLocalServerUrl(const QUrl& url) const {
+    const int port = m_server.Port();
+    return port > 0 && url.scheme() == QLatin1String("http") &&
+           url.host() == QLatin1String("127.0.0.1") && url.port() == port;
+}
+
 void CModelRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
     if (info.requestMethod() != "GET")
         return;

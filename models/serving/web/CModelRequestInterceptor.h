@@ -39,6 +39,10 @@ public:
     // not running). Reads the file into the cache on its first use.
     QUrl RedirectFor(const QUrl& url);
 
+    // Any thread. Whether url is on the loopback model server (where redirected model requests
+    // go); false while the server is not running.
+    bool IsLocalServerUrl(const QUrl& url) const;
+
 private:
     const std::filesystem::path m_modelFolder;
     const std::vector<std::string> m_prefixes;

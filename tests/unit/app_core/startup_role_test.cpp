@@ -11,6 +11,14 @@ TEST(StartupRole, RegistrationOnlyAsFirstArgumentInAnyCase) {
     EXPECT_EQ(DecideStartupRole({"vornclient", "/CREATEPROTOCOL", "x"}), StartupRole::RegisterProtocol);
 }
 
+TEST(StartupRole, RequestKeyOnlyAsFirstArgumentExactly) {
+    EXPECT_EQ(DecideStartupRole({"vornclient", "--request-key"}), StartupRole::PrintRequestKey);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "--request-key", "x"}), StartupRole::PrintRequestKey);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "--REQUEST-KEY"}), StartupRole::Main);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "x", "--request-key"}), StartupRole::Main);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "vornapp://x?--request-key"}), StartupRole::Main);
+}
+
 TEST(StartupRole, EverythingElseStartsTheClient) {
     EXPECT_EQ(DecideStartupRole({"vornclient"}), StartupRole::Main);
     EXPECT_EQ(DecideStartupRole({}), StartupRole::Main);

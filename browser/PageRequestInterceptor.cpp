@@ -1,0 +1,23 @@
+#include "browser/PageRequestInterceptor.h"
+
+#include "models/serving/web/CModelRequestInterceptor.h"
+#include "services/integrity/ClientKey.h"
+
+#include <QWebEngineUrlRequestInfo>
+
+CPageRequestInterceptor::CPageRequestInterceptor(CModelRequestInterceptor* models,
+                                                 std::string clientKey,
+                                                 QObject* parent)
+    : QWebEngineUrlRequestInterceptor(parent), m_models(models), m_clientKey(std::move(clientKey)) {}
+
+void CPageRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
+    m_models->interceptRequest(info);
+    // A changed request was redirected to local serving; the engine then asks again for the
+    // loopback URL, which is ours too.
+    if (info.changed() || m_models->IsLocalServerUrl(info.requestUrl()))
+        return;
+    const QByteArray url = info.requestUrl().toEncoded();
+    if (const auto hash =
+            vorn::RequestHashFor(std::string_view(url.constData(), url.size()), m_clientKey))
+        info.setHttpHeader(vorn::kRequestHashHeader, QByteArray::fromStdString(*hash));
+}
