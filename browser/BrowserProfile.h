@@ -32,7 +32,8 @@ inline constexpr const char* kHomeScheme = "vorn";
 
 // The client's one engine profile: disk cache under the temporary folder's "caches", language
 // zh-CN, the page bridge's scheme handler and scripts, model-URL interception and signed
-// requests, downloads through the save dialog. Created on the main thread after QApplication; it must outlive every page.
+// requests, downloads through the save dialog. Created on the main thread after QApplication;
+// it must outlive every page.
 class CBrowserProfile : public QObject {
     Q_OBJECT
 public:

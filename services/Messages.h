@@ -17,6 +17,7 @@ enum : int {
     UM_UPDATE = 1227,               // model update requested
     UM_GET_VCAM_LIST = 1228,        // camera list requested
     UM_GET_IS_REMOTE_LOGIN = 1229,  // remote-control check requested
+    UM_GET_CLIENT_INFO = 1230,      // client and environment report requested
 };
 
 // Fifteen zero-terminated UTF-16 fields of 256 code units each; the field indices are those

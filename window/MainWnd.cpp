@@ -7,14 +7,18 @@
 #include "browser/bridge/Answers.h"
 #include "platform/KeyboardFilter.h"
 #include "platform/Logging.h"
+#include "platform/Monitors.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
 #include "services/Messages.h"
 #include "services/probes/CameraList.h"
+#include "services/probes/Displays.h"
 #include "services/settings/Deployment.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLayout>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -133,7 +137,7 @@ bool CMainWnd::OnBeforePopup(const QUrl& targetUrl) {
 
 bool CMainWnd::event(QEvent* event) {
     const int type = static_cast<int>(event->type());
-    if (type >= UM_LOCK_APP && type <= UM_GET_IS_REMOTE_LOGIN) {
+    if (type >= UM_LOCK_APP && type <= UM_GET_CLIENT_INFO) {
         HandleCustomMessage(static_cast<CMessageEvent*>(event));
         return true;
     }
@@ -168,14 +172,57 @@ void CMainWnd::HandleCustomMessage(CMessageEvent* message) {
             // The scan reads every process's files: it runs on a worker, and its answer keeps
             // the place of this request among the page's answers.
             const vorn::AnswerQueue::Ticket ticket = m_answers.Reserve();
-            m_remoteScan.Request([this, ticket](bool found) {
-                m_answers.Fill(ticket, QString::fromStdString(vorn::RemoteLoginAnswer(found)));
+            m_remoteScan.Request([this, ticket](const vorn::ProcessScanResult& scan) {
+                m_answers.Fill(ticket, QString::fromStdString(
+                                           vorn::RemoteLoginAnswer(scan.remoteToolRunning)));
+            });
+        }
+        break;
+    case UM_GET_CLIENT_INFO:
+        if (m_browser && m_browser->GetHandler()) {
+            // What the window knows is taken now; the environment comes from the same process
+            // scan, on the same worker, as the remote-control check.
+            const vorn::AnswerQueue::Ticket ticket = m_answers.Reserve();
+            m_remoteScan.Request([this, ticket, info = GatherClientInfo()](
+                                     const vorn::ProcessScanResult& scan) mutable {
+                info.virtualMachine = scan.environment.virtualMachine;
+                info.remoteSession = scan.environment.remoteSession;
+                info.screenCapture = scan.environment.screenCapture;
+                m_answers.Fill(ticket, QString::fromStdString(vorn::ClientInfoAnswer(info)));
             });
         }
         break;
     default:
         break;
     }
+}
+
+// Everything but the environment of the process scan.
+ClientInfo CMainWnd::GatherClientInfo() const {
+    ClientInfo info;
+    info.version = QCoreApplication::applicationVersion().toStdString();
+    info.lockAvailable = vorn::platform::CanEnforceLock();
+    const QString qpa = QGuiApplication::platformName();
+    const bool waylandSession = qpa.startsWith(QLatin1String("wayland")) ||
+                                !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                                qgetenv("XDG_SESSION_TYPE") == QByteArrayLiteral("wayland");
+    info.platform = waylandSession           ? "linux-wayland"
+                    : qpa == QLatin1String("xcb") ? "linux-x11"
+                                               : "linux-" + qpa.toStdString();
+    info.locked = m_lockFlag == 1;
+    std::optional<std::vector<vorn::platform::MonitorArea>> monitors =
+        vorn::platform::ListMonitors();
+    if (!monitors) {
+        // Without RandR monitors (or without X) the toolkit's screens stand in.
+        monitors.emplace();
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            const QRect g = screen->geometry();
+            monitors->push_back({g.x(), g.y(), g.width(), g.height()});
+        }
+    }
+    info.displays = CountDisplays(*monitors);
+    info.requestKey = m_profile->ClientKey();
+    return info;
 }
 
 void CMainWnd::AnswerCardResult(const CCardResultEvent& result) {

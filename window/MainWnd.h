@@ -3,6 +3,7 @@
 #include "browser/BrowserHandlerCallback.h"
 #include "browser/bridge/AnswerQueue.h"
 #include "services/probes/RemoteControlScanner.h"
+#include "services/probes/ClientInfo.h"
 #include "ui/WindowImplBase.h"
 
 #include <QPointer>
@@ -52,6 +53,7 @@ private:
     void HandleCustomMessage(CMessageEvent* message);
     void SendToPage(const QString& script);
     void AnswerCardResult(const CCardResultEvent& result);
+    ClientInfo GatherClientInfo() const;
     void ShowReadingState(bool reading);
     void Lock();
     void Unlock(quint32 flag);

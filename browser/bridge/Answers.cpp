@@ -40,6 +40,23 @@ std::string RemoteLoginAnswer(bool remoteToolRunning) {
     return "OnIsRemoteLogin('" + JsStringLiteralContent(json, JsQuote::Single) + "');";
 }
 
+std::string ClientInfoAnswer(const ClientInfo& info) {
+    auto text = [](const std::string& value) { return '"' + JsonStringContent(value) + '"'; };
+    auto flag = [](bool value) { return std::string(value ? "true" : "false"); };
+    std::string capture = "[";
+    for (size_t i = 0; i < info.screenCapture.size(); ++i)
+        capture += (i ? "," : "") + text(info.screenCapture[i]);
+    capture += ']';
+    const std::string json =
+        "{\"version\":" + text(info.version) + ",\"platform\":" + text(info.platform) +
+        ",\"lockAvailable\":" + flag(info.lockAvailable) + ",\"locked\":" + flag(info.locked) +
+        ",\"displays\":" + std::to_string(info.displays) +
+        ",\"virtualMachine\":" + text(info.virtualMachine) +
+        ",\"remoteSession\":" + flag(info.remoteSession) + ",\"screenCapture\":" + capture +
+        ",\"requestKey\":" + text(info.requestKey) + "}";
+    return "OnClientInfo('" + JsStringLiteralContent(json, JsQuote::Single) + "');";
+}
+
 QString IdCardAnswer(const IdCardRecord& record) {
     // The card text is not JSON: its values stand unquoted, so they are inserted as they are
     // and only the whole text is escaped for the script.

@@ -2,6 +2,7 @@
 
 #include "services/Messages.h"
 #include "services/probes/CameraInfo.h"
+#include "services/probes/ClientInfo.h"
 
 #include <QString>
 
@@ -17,6 +18,11 @@ std::string VCamListAnswer(const CameraList& cameras);
 
 // OnIsRemoteLogin('{"isRemoteLogin":1}'); with 1 or 0.
 std::string RemoteLoginAnswer(bool remoteToolRunning);
+
+// OnClientInfo('{"version":"..","platform":"..","lockAvailable":true,"locked":false,
+// "displays":1,"virtualMachine":"..","remoteSession":false,"screenCapture":[".."],
+// "requestKey":".."}'); keys in this order, UTF-8.
+std::string ClientInfoAnswer(const ClientInfo& info);
 
 // ShowIdCard("{PeopleIDCode:..,PeopleName:..,..,StartDate:.., EndDate:.., Pic:..}"); with the
 // record's fields 6, 1, 2, 3, 4, 5, 10, 8, 9, 11. A field without its terminating zero is read

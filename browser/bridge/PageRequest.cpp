@@ -54,7 +54,11 @@ void GetIsRemoteLogin(const QStringList&, IBridgeTarget& target) {
     target.PostToWindow(UM_GET_IS_REMOTE_LOGIN, 0);
 }
 
-constexpr std::array<RequestRoute, 7> kRoutes{{
+void GetClientInfo(const QStringList&, IBridgeTarget& target) {
+    target.PostToWindow(UM_GET_CLIENT_INFO, 0);
+}
+
+constexpr std::array<RequestRoute, 8> kRoutes{{
     {u"LockApp", LockApp},
     {u"Init", Init},
     {u"Close", Close},
@@ -62,6 +66,7 @@ constexpr std::array<RequestRoute, 7> kRoutes{{
     {u"Update", Update},
     {u"GetVCamList", GetVCamList},
     {u"GetIsRemoteLogin", GetIsRemoteLogin},
+    {u"GetClientInfo", GetClientInfo},
 }};
 
 }  // namespace

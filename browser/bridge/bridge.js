@@ -1,4 +1,4 @@
-// Puts the client's seven native functions on this frame's window. Injected at document
+// Puts the client's native functions on this frame's window. Injected at document
 // creation into the main world of every frame, before any of the page's own scripts run.
 //
 // Each call becomes one request to the browser process: an asynchronous GET of
@@ -94,7 +94,7 @@
     }
 
     var names = ['LockApp', 'Init', 'Close', 'ReadCard', 'Update', 'GetVCamList',
-        'GetIsRemoteLogin'];
+        'GetIsRemoteLogin', 'GetClientInfo'];
     for (var i = 0; i < names.length; i++) {
         try {
             // Plain data properties, as the page would create by assignment: a page that

@@ -4,10 +4,7 @@
 #include "services/probes/ScreenCapture.h"
 #include "services/probes/VirtualMachine.h"
 
-#include <cstdlib>
 #include <mutex>
-
-#include <unistd.h>
 
 namespace {
 
@@ -28,12 +25,4 @@ EnvironmentReport ProbeEnvironment(std::string_view display,
     report.remoteSession = vorn::platform::IsRemoteDisplay(display, processes);
     report.screenCapture = FindScreenCapture(processes);
     return report;
-}
-
-EnvironmentReport ProbeEnvironment() {
-    std::vector<vorn::platform::ProcessRecord> processes = vorn::platform::EnumerateProcesses();
-    const auto self = static_cast<uint32_t>(::getpid());
-    std::erase_if(processes, [self](const auto& record) { return record.pid == self; });
-    const char* display = std::getenv("DISPLAY");
-    return ProbeEnvironment(display ? display : "", processes);
 }

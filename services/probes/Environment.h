@@ -17,7 +17,3 @@ struct EnvironmentReport {
 // virtual machine is this machine's. Any thread.
 EnvironmentReport ProbeEnvironment(std::string_view display,
                                    const std::vector<vorn::platform::ProcessRecord>& processes);
-
-// This session: $DISPLAY and one scan of the process table without the client itself (whose
-// command line carries the address a web page started it with). Any thread; blocks for the scan.
-EnvironmentReport ProbeEnvironment();

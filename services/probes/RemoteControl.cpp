@@ -73,11 +73,15 @@ bool IsRemoteControlRunning(const std::filesystem::path& procRoot) {
     return IsRemoteControlRunning(vorn::platform::EnumerateProcesses(procRoot));
 }
 
-bool IsRemoteControlRunning() {
+std::vector<vorn::platform::ProcessRecord> OtherProcesses() {
     std::vector<vorn::platform::ProcessRecord> processes = vorn::platform::EnumerateProcesses();
     // The client's own command line carries the vornapp:// address a web page started it with;
     // a page must not be able to make the client report itself as a remote-control tool.
     const auto self = static_cast<uint32_t>(::getpid());
     std::erase_if(processes, [self](const auto& record) { return record.pid == self; });
-    return IsRemoteControlRunning(processes);
+    return processes;
+}
+
+bool IsRemoteControlRunning() {
+    return IsRemoteControlRunning(OtherProcesses());
 }

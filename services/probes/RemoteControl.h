@@ -37,6 +37,10 @@ bool IsRemoteControlProcess(const vorn::platform::ProcessRecord& record);
 // only narrow what can match; an unreadable process table gives false.
 bool IsRemoteControlRunning();
 
+// Every process of this machine but the client itself, which a page could otherwise make look
+// like anything through the address it starts the client with. Any thread; blocks for the scan.
+std::vector<vorn::platform::ProcessRecord> OtherProcesses();
+
 // The same over a given process list, or over the process table under `procRoot` (tests).
 bool IsRemoteControlRunning(const std::vector<vorn::platform::ProcessRecord>& processes);
 bool IsRemoteControlRunning(const std::filesystem::path& procRoot);

@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <system_error>
@@ -15,6 +16,12 @@
 #include <vector>
 
 namespace vorn {
+
+ProcessScanResult ScanProcesses() {
+    const std::vector<vorn::platform::ProcessRecord> processes = OtherProcesses();
+    const char* display = std::getenv("DISPLAY");
+    return {IsRemoteControlRunning(processes), ProbeEnvironment(display ? display : "", processes)};
+}
 
 // Shared by the scanner and its worker: a worker still stuck in a scan when the scanner goes
 // keeps it alive and finds `stopping` set when it comes back.
@@ -33,7 +40,7 @@ struct RemoteControlScanner::State {
     std::deque<Done> callbacks;
     bool closed = false;
 
-    void Deliver(std::size_t count, bool found) {
+    void Deliver(std::size_t count, const ProcessScanResult& found) {
         for (std::size_t i = 0; i < count && !closed && !callbacks.empty(); ++i) {
             Done done = std::move(callbacks.front());
             callbacks.pop_front();
@@ -50,7 +57,7 @@ struct RemoteControlScanner::State {
             // Everything asked so far is answered by the scan that starts now.
             const std::size_t batch = std::exchange(self->waiting, 0);
             lock.unlock();
-            const bool found = self->scan();
+            ProcessScanResult found = self->scan();
             lock.lock();
             if (self->stopping)
                 break;
@@ -58,7 +65,7 @@ struct RemoteControlScanner::State {
             std::weak_ptr<State> weak = self;
             QMetaObject::invokeMethod(
                 self->context,
-                [weak, batch, found] {
+                [weak, batch, found = std::move(found)] {
                     if (auto state = weak.lock())
                         state->Deliver(batch, found);
                 },
@@ -72,7 +79,7 @@ struct RemoteControlScanner::State {
 RemoteControlScanner::RemoteControlScanner(QObject* context, Scan scan)
     : m_state(std::make_shared<State>()) {
     m_state->context = context;
-    m_state->scan = scan ? std::move(scan) : Scan([] { return IsRemoteControlRunning(); });
+    m_state->scan = scan ? std::move(scan) : Scan(ScanProcesses);
 }
 
 RemoteControlScanner::~RemoteControlScanner() {
@@ -107,11 +114,11 @@ void RemoteControlScanner::Request(Done done) {
     }
     // Without a worker: answer now, still through the event loop so the order holds.
     const std::size_t batch = std::exchange(m_state->waiting, 0);
-    const bool found = m_state->scan();
+    ProcessScanResult found = m_state->scan();
     std::weak_ptr<State> weak = m_state;
     QMetaObject::invokeMethod(
         m_state->context,
-        [weak, batch, found] {
+        [weak, batch, found = std::move(found)] {
             if (auto state = weak.lock())
                 state->Deliver(batch, found);
         },

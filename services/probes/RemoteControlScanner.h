@@ -1,5 +1,7 @@
 #pragma once
 
+#include "services/probes/Environment.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -8,20 +10,31 @@ class QObject;
 
 namespace vorn {
 
-// Runs the remote-control scan on a worker thread, so the thread that asks (the main thread,
-// which is also the engine's UI thread) never waits on the process table: a process whose
-// memory lock is held can block a read of its command line for a long time.
+// What one scan of the process table tells the page.
+struct ProcessScanResult {
+    bool remoteToolRunning = false;  // IsRemoteControlRunning over the list
+    EnvironmentReport environment;   // ProbeEnvironment over the same list
+};
+
+// One scan of this machine's processes, the client itself left out (its command line carries
+// the vornapp:// address a web page started it with), judged for both. Any thread; blocks.
+ProcessScanResult ScanProcesses();
+
+// Runs the process scan (remote-control tools, remote session, screen recorders) on a worker
+// thread, so the thread that asks (the main thread, which is also the engine's UI thread) never
+// waits on the process table: a process whose memory lock is held can block a read of its
+// command line for a long time.
 //
 // Every request gets the answer of a scan that began after the request was made; requests that
 // arrive while a scan runs share the next one. Answers are delivered on the thread of `context`
 // (through its event loop), strictly in request order.
 class RemoteControlScanner {
 public:
-    using Scan = std::function<bool()>;
-    using Done = std::function<void(bool remoteToolRunning)>;
+    using Scan = std::function<ProcessScanResult()>;
+    using Done = std::function<void(const ProcessScanResult& scan)>;
 
     // `context` must outlive the scanner. `scan` runs on the worker (default: the real scan of
-    // every other process, IsRemoteControlRunning()).
+    // every other process, ScanProcesses()).
     explicit RemoteControlScanner(QObject* context, Scan scan = {});
     // Answers not yet delivered are dropped. Waits at most `kExitWait` for a scan under way;
     // a scan stuck longer is left to end with the process.

@@ -117,6 +117,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         query = urllib.parse.parse_qs(parsed.query, keep_blank_values=True)
         with server.lock:
             server.requests.append((self.command, parsed.path, query))
+            server.received.append((self.command, self.path,
+                                    {k.lower(): v for k, v in self.headers.items()}))
         if parsed.path == "/report":
             with server.lock:
                 server.reports.append({k: v[0] for k, v in query.items()})
@@ -168,6 +170,7 @@ class TestServer:
     def __init__(self):
         self.routes = {}
         self.requests = []
+        self.received = []  # (method, request target as sent, headers with lower-case names)
         self.reports = []
         self.commands = []
         self.lock = threading.Lock()
@@ -257,6 +260,11 @@ class TestServer:
     def reports_matching(self, predicate):
         with self.lock:
             return [r for r in self.reports if predicate(r)]
+
+    def received_matching(self, predicate):
+        """(method, target, headers) of the requests whose target satisfies predicate."""
+        with self.lock:
+            return [r for r in self.received if predicate(r[1])]
 
     def paths_requested(self):
         with self.lock:

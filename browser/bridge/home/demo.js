@@ -1,6 +1,7 @@
 // The built-in demo page: a button per native function and a panel for every answer.
-// Answers arrive as calls of OnVCamList, OnIsRemoteLogin, ShowIdCard and ShowError; each is
-// also written to the console ("[vorn-demo] <function> <text>") for the desktop tests.
+// Answers arrive as calls of OnVCamList, OnIsRemoteLogin, OnClientInfo, ShowIdCard and
+// ShowError; each is also written to the console ("[vorn-demo] <function> <text>") for the
+// desktop tests.
 // Page data is only ever shown through textContent, never parsed as HTML.
 (function (global) {
     'use strict';
@@ -79,9 +80,59 @@
         });
     }
 
+    // The X-Vorn-Request-Hash value the client sends with a request of `url`: hex SHA-256 of the
+    // URL without its fragment followed by the client key. Resolves to null for a URL that is
+    // not HTTP(S) (the client signs only those) or without a key or Web Crypto.
+    function requestHash(url, key, subtle) {
+        var absolute = String(url).split('#')[0];
+        if (!/^https?:/i.test(absolute) || !key || !subtle)
+            return Promise.resolve(null);
+        var bytes = new TextEncoder().encode(absolute + key);
+        return subtle.digest('SHA-256', bytes).then(function (digest) {
+            var hex = '';
+            new Uint8Array(digest).forEach(function (b) {
+                hex += (b < 16 ? '0' : '') + b.toString(16);
+            });
+            return hex;
+        });
+    }
+
+    // The client report as [label, value] rows in its own key order, or null when unreadable.
+    var CLIENT_INFO_LABELS = {
+        version: ['版本', 'Version'],
+        platform: ['平台', 'Platform'],
+        lockAvailable: ['可锁定', 'Lock available'],
+        locked: ['已锁定', 'Locked'],
+        displays: ['显示器数量', 'Displays'],
+        virtualMachine: ['虚拟机', 'Virtual machine'],
+        remoteSession: ['远程会话', 'Remote session'],
+        screenCapture: ['录屏/共享程序', 'Screen capture'],
+        requestKey: ['客户端密钥', 'Client key']
+    };
+
+    function parseClientInfo(text) {
+        var parsed;
+        try {
+            parsed = JSON.parse(text);
+        } catch (e) {
+            return null;
+        }
+        if (!parsed || typeof parsed !== 'object' || Array.isArray(parsed))
+            return null;
+        return Object.keys(parsed).map(function (key) {
+            var value = parsed[key];
+            var shown = Array.isArray(value) ? (value.length ? value.join(', ') : '—') :
+                value === '' ? '—' : String(value);
+            var label = CLIENT_INFO_LABELS[key] || [key, key];
+            return { key: key, zh: label[0], en: label[1], value: shown, raw: value };
+        });
+    }
+
     global.VornDemo = {
         parseIdCardText: parseIdCardText,
         parseCameraList: parseCameraList,
+        parseClientInfo: parseClientInfo,
+        requestHash: requestHash,
         photoUrl: photoUrl
     };
 
@@ -166,6 +217,47 @@
             bilingual(state, '未检测到', 'None detected');
         else
             bilingual(state, '无法解析的应答', 'Answer could not be read');
+    };
+
+    global.OnClientInfo = function (text) {
+        logAnswer('OnClientInfo', text);
+        $('client-time').textContent = now();
+        var rows = parseClientInfo(text);
+        var facts = $('client-facts');
+        facts.textContent = '';
+        if (rows === null) {
+            bilingual($('client-empty'), '无法解析的应答', 'Answer could not be read');
+            $('client-empty').hidden = false;
+            return;
+        }
+        $('client-empty').hidden = true;
+        var key = '';
+        rows.forEach(function (row) {
+            var dt = document.createElement('dt');
+            bilingual(dt, row.zh, row.en);
+            var dd = document.createElement('dd');
+            dd.textContent = row.value;
+            if (row.key === 'requestKey') {
+                dd.className = 'mono';
+                key = typeof row.raw === 'string' ? row.raw : '';
+            }
+            facts.appendChild(dt);
+            facts.appendChild(dd);
+        });
+        // This page's own request (its document) carried the header the client signed.
+        var header = $('request-header');
+        var url = String(global.location.href).split('#')[0];
+        requestHash(url, key, global.crypto && global.crypto.subtle).then(function (hash) {
+            if (hash === null) {
+                bilingual(header, '本页不是通过 HTTP(S) 加载的，请求不带签名头。',
+                    'This page was not loaded over HTTP(S): its request carried no header.');
+            } else {
+                header.textContent = 'GET ' + url + '\nX-Vorn-Request-Hash: ' + hash;
+            }
+            try {
+                console.log('[vorn-demo] header ' + (hash === null ? '' : hash));
+            } catch (e) { /* no console */ }
+        });
     };
 
     global.ShowIdCard = function (text) {
@@ -258,6 +350,7 @@
         $('btn-close').addEventListener('click', function () { call('Close', []); });
         $('btn-vcam').addEventListener('click', function () { call('GetVCamList', []); });
         $('btn-remote').addEventListener('click', function () { call('GetIsRemoteLogin', []); });
+        $('btn-clientinfo').addEventListener('click', function () { call('GetClientInfo', []); });
         $('btn-update').addEventListener('click', function () { call('Update', []); });
 
         $('photo-placeholder').hidden = false;

@@ -39,6 +39,18 @@ TEST(AnswersTest, RemoteFlagIsANumber) {
     EXPECT_EQ(RemoteLoginAnswer(false), "OnIsRemoteLogin('{\"isRemoteLogin\":0}');");
 }
 
+TEST(AnswersTest, ClientInfoHasItsKeysInOrder) {
+    EXPECT_EQ(ClientInfoAnswer({"0.1.0", "linux-x11", true, false, 2, "kvm", false, {}, "ab12"}),
+              "OnClientInfo('{\"version\":\"0.1.0\",\"platform\":\"linux-x11\","
+              "\"lockAvailable\":true,\"locked\":false,\"displays\":2,\"virtualMachine\":\"kvm\","
+              "\"remoteSession\":false,\"screenCapture\":[],\"requestKey\":\"ab12\"}');");
+    EXPECT_EQ(
+        ClientInfoAnswer({"1", "linux-wayland", false, true, 1, "", true, {"OBS", "Peek"}, ""}),
+        "OnClientInfo('{\"version\":\"1\",\"platform\":\"linux-wayland\","
+        "\"lockAvailable\":false,\"locked\":true,\"displays\":1,\"virtualMachine\":\"\","
+        "\"remoteSession\":true,\"screenCapture\":[\"OBS\",\"Peek\"],\"requestKey\":\"\"}');");
+}
+
 TEST(AnswersTest, CardTextTakesTheFieldsInTheirOrderWithTheTwoSpaces) {
     IdCardRecord record;
     for (int i = 0; i < IdCardRecord::kFieldCount; ++i)

@@ -10,7 +10,8 @@ const { webcrypto } = require('crypto');
 
 const bridgeSource = fs.readFileSync(process.argv[2], 'utf8');
 const scenario = process.argv[3];
-const NAMES = ['LockApp', 'Init', 'Close', 'ReadCard', 'Update', 'GetVCamList', 'GetIsRemoteLogin'];
+const NAMES = ['LockApp', 'Init', 'Close', 'ReadCard', 'Update', 'GetVCamList', 'GetIsRemoteLogin',
+    'GetClientInfo'];
 
 // A frame: the bridge injected first, then "page" code run in the same context.
 function makeFrame(options = {}) {
@@ -70,7 +71,7 @@ function expectRequests(frame, expectedArgs) {
 }
 
 const scenarios = {
-    // The seven functions are plain data properties of window, return undefined.
+    // The functions are plain data properties of window, return undefined.
     functions() {
         const frame = makeFrame();
         for (const name of NAMES) {
@@ -95,6 +96,7 @@ const scenarios = {
             LockApp(); LockApp('1', '2');
             Init('3'); Init(3); Init(); Init('3', '4'); Init('');
             Close('x'); ReadCard(1); Update('1'); GetVCamList('a', 'b'); GetIsRemoteLogin(true);
+            GetClientInfo('x');
         `);
         expectRequests(frame, [
             ['LockApp', '1'], ['LockApp', '0'], ['LockApp', ''], ['LockApp', ''], ['LockApp', ''],
@@ -102,6 +104,7 @@ const scenarios = {
             ['LockApp'], ['LockApp'],
             ['Init', '3'], ['Init', ''], ['Init'], ['Init'], ['Init', ''],
             ['Close'], ['ReadCard'], ['Update'], ['GetVCamList'], ['GetIsRemoteLogin'],
+            ['GetClientInfo'],
         ]);
     },
 

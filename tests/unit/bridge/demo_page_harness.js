@@ -3,6 +3,8 @@
 //       prints, per script, the parsed card as {key: [UTF-16 units]} or null
 //   node demo_page_harness.js <demo.js> photo
 //       exit code 0 when the photo URLs and camera parsing hold
+//   node demo_page_harness.js <demo.js> clientinfo   < an OnClientInfo script
+//       exit code 0 when the page reads the report and signs URLs as the client does
 'use strict';
 const assert = require('assert');
 const fs = require('fs');
@@ -11,8 +13,8 @@ const vm = require('vm');
 const source = fs.readFileSync(process.argv[2], 'utf8');
 const mode = process.argv[3];
 
-function loadDemo() {
-    const context = vm.createContext({});
+function loadDemo(globals = {}) {
+    const context = vm.createContext(globals);
     vm.runInContext('globalThis.window = globalThis;', context);
     vm.runInContext(source, context, { filename: 'demo.js' });
     return context;
@@ -60,6 +62,33 @@ if (mode === 'cards') {
         console.error(e.stack || String(e));
         process.exit(1);
     }
+} else if (mode === 'clientinfo') {
+    const { createHash, webcrypto } = require('crypto');
+    const context = loadDemo({ TextEncoder });
+    const demo = context.VornDemo;
+    let rows = null;
+    context.OnClientInfo = (text) => { rows = demo.parseClientInfo(text); };
+    vm.runInContext(fs.readFileSync(0, 'utf8'), context);
+    const check = async () => {
+        assert.ok(rows, 'the report is read');
+        // Arrays of the demo's context have another prototype: compared as text.
+        assert.strictEqual(JSON.stringify(rows.map((r) => r.key)), JSON.stringify(['version',
+            'platform', 'lockAvailable', 'locked', 'displays', 'virtualMachine', 'remoteSession',
+            'screenCapture', 'requestKey']));
+        const key = rows[8].raw;
+        assert.strictEqual(rows[7].value, 'OBS, ffmpeg');
+        const url = 'http://127.0.0.1:8080/exam/p?q=1&x=%20y';
+        const expected = createHash('sha256').update(url + key).digest('hex');
+        assert.strictEqual(await demo.requestHash(url + '#part', key, webcrypto.subtle), expected);
+        assert.strictEqual(await demo.requestHash('vorn://home/index.html', key, webcrypto.subtle), null);
+        assert.strictEqual(await demo.requestHash(url, '', webcrypto.subtle), null);
+        assert.strictEqual(demo.parseClientInfo('[1]'), null);
+        assert.strictEqual(demo.parseClientInfo('not json'), null);
+    };
+    check().catch((e) => {
+        console.error(e.stack || String(e));
+        process.exit(1);
+    });
 } else {
     console.error('unknown mode ' + mode);
     process.exit(2);

@@ -148,6 +148,42 @@ TEST(EscapingRoundTripTest, RemoteFlagArrivesAsANumber) {
     EXPECT_EQ(no.toInt(), 0);
 }
 
+TEST(EscapingRoundTripTest, ClientInfoArrivesExactlyWithItsTypes) {
+    std::vector<ClientInfo> infos;
+    QStringList scripts;
+    bool flip = false;
+    for (const QString& text : HostileTexts()) {
+        const std::string value = text.toStdString();
+        flip = !flip;
+        infos.push_back({value, "p" + value, flip, !flip, flip ? 2 : 0, value + "vm", flip,
+                         {value, "OBS"}, "k" + value});
+        scripts << QString::fromStdString(ClientInfoAnswer(infos.back()));
+    }
+    const QJsonArray reports = RunAnswers(scripts);
+    ASSERT_EQ(reports.size(), scripts.size());
+    auto units = [](const std::string& s) { return Units(QString::fromStdString(s)); };
+    for (qsizetype i = 0; i < scripts.size(); ++i) {
+        const ClientInfo& info = infos[size_t(i)];
+        const QJsonObject call = SingleCall(reports[i], "OnClientInfo", scripts[i]);
+        EXPECT_EQ(call["keys"].toArray(),
+                  (QJsonArray{"version", "platform", "lockAvailable", "locked", "displays",
+                              "virtualMachine", "remoteSession", "screenCapture", "requestKey"}));
+        const QJsonObject got = call["info"].toObject();
+        EXPECT_EQ(Units(got["version"]), units(info.version));
+        EXPECT_EQ(Units(got["platform"]), units(info.platform));
+        EXPECT_EQ(got["lockAvailable"], QJsonValue(info.lockAvailable));
+        EXPECT_EQ(got["locked"], QJsonValue(info.locked));
+        EXPECT_EQ(got["displays"], QJsonValue(info.displays));
+        EXPECT_EQ(Units(got["virtualMachine"]), units(info.virtualMachine));
+        EXPECT_EQ(got["remoteSession"], QJsonValue(info.remoteSession));
+        const QJsonArray capture = got["screenCapture"].toArray();
+        ASSERT_EQ(capture.size(), 2);
+        EXPECT_EQ(Units(capture[0]), units(info.screenCapture[0]));
+        EXPECT_EQ(Units(capture[1]), units("OBS"));
+        EXPECT_EQ(Units(got["requestKey"]), units(info.requestKey));
+    }
+}
+
 TEST(EscapingRoundTripTest, CardTextAndErrorTextArriveExactly) {
     const QStringList texts = HostileTexts();
     QStringList scripts;

@@ -84,12 +84,14 @@ TEST(PageRequestTest, TheOtherRequestsMapToTheirActions) {
         EXPECT_CALL(target, PostToWindow(UM_UPDATE, 0));
         EXPECT_CALL(target, PostToWindow(UM_GET_VCAM_LIST, 0));
         EXPECT_CALL(target, PostToWindow(UM_GET_IS_REMOTE_LOGIN, 0));
+        EXPECT_CALL(target, PostToWindow(UM_GET_CLIENT_INFO, 0));
     }
     EXPECT_TRUE(DispatchPageRequest(Request("Close"), target));
     EXPECT_TRUE(DispatchPageRequest(Request("ReadCard"), target));
     EXPECT_TRUE(DispatchPageRequest(Request("Update"), target));
     EXPECT_TRUE(DispatchPageRequest(Request("GetVCamList"), target));
     EXPECT_TRUE(DispatchPageRequest(Request("GetIsRemoteLogin"), target));
+    EXPECT_TRUE(DispatchPageRequest(Request("GetClientInfo"), target));
 }
 
 TEST(PageRequestTest, ArgumentsOfTheOtherRequestsAreIgnored) {

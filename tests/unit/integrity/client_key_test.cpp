@@ -83,7 +83,8 @@ TEST(ClientKey, LinksAreNotFollowedAndAMissingExecutableGivesNoKey) {
 
 TEST(RequestHash, OnlyHttpRequestsWithoutTheirFragment) {
     const std::string key(64, 'a');
-    EXPECT_EQ(vorn::RequestHashFor("http://h/p?q#frag", key), vorn::RequestHash("http://h/p?q", key));
+    EXPECT_EQ(vorn::RequestHashFor("http://h/p?q#frag", key),
+              vorn::RequestHash("http://h/p?q", key));
     EXPECT_EQ(vorn::RequestHashFor("HTTPS://h/", key), vorn::RequestHash("HTTPS://h/", key));
     EXPECT_FALSE(vorn::RequestHashFor("vornbridge://call/?a=1", key));
     EXPECT_FALSE(vorn::RequestHashFor("file:///etc/passwd", key));

@@ -77,14 +77,20 @@ TEST(RemoteControlScanner, AnswersComeFromAFreshScanOnAWorkerInRequestOrder) {
     App();
     QObject context;
     auto gate = std::make_shared<GatedScan>();
-    RemoteControlScanner scanner(&context, [gate] { return (*gate)(); });
+    RemoteControlScanner scanner(&context,
+                                 [gate] { return vorn::ProcessScanResult{(*gate)()}; });
     std::vector<std::pair<char, bool>> answers;
 
-    scanner.Request([&](bool found) { answers.emplace_back('a', found); });
+    auto answer = [&](char name) {
+        return [&answers, name](const vorn::ProcessScanResult& r) {
+            answers.emplace_back(name, r.remoteToolRunning);
+        };
+    };
+    scanner.Request(answer('a'));
     gate->WaitStarted(1);
     // Asked while scan 1 runs: scan 1 began too early for them, so both wait for scan 2.
-    scanner.Request([&](bool found) { answers.emplace_back('b', found); });
-    scanner.Request([&](bool found) { answers.emplace_back('c', found); });
+    scanner.Request(answer('b'));
+    scanner.Request(answer('c'));
     EXPECT_TRUE(answers.empty());  // the asking thread did not wait for the scan
 
     gate->Release();
@@ -107,8 +113,9 @@ TEST(RemoteControlScanner, AStuckScanDelaysDestructionOnlyBoundedAndAnswersNothi
     bool answered = false;
     const auto begin = std::chrono::steady_clock::now();
     {
-        RemoteControlScanner scanner(&context, [gate] { return (*gate)(); });
-        scanner.Request([&](bool) { answered = true; });
+        RemoteControlScanner scanner(&context,
+                                 [gate] { return vorn::ProcessScanResult{(*gate)()}; });
+        scanner.Request([&](const vorn::ProcessScanResult&) { answered = true; });
         gate->WaitStarted(1);
     }
     const auto waited = std::chrono::steady_clock::now() - begin;
