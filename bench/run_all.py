@@ -151,6 +151,15 @@ def bench_probes(ctx):
     return rows
 
 
+def bench_client_key(ctx):
+    m = gbench_medians(ctx.bin("client_key_bench"), ctx.env, ctx.n(5, 1), 600,
+                       ["--benchmark_filter=BM_ClientKey|BM_Sha256sumSameFiles|BM_ProcessScan"])
+    return [Row("client key (executable + skin + Url), once per start",
+                m.get("BM_ClientKey/real_time"), m.get("BM_Sha256sumSameFiles/real_time"),
+                reference="sha256sum of the same files", note="budget 30 ms"),
+            Row("process scan of the client report", m.get("BM_ProcessScan"))]
+
+
 def bench_serving(ctx):
     m = gbench_medians(ctx.bin("serving_bench"), ctx.env, ctx.n(5, 1), 900)
     rows = []
@@ -216,6 +225,7 @@ BENCHMARKS = [
     ("extract", bench_extract),
     ("card", bench_card),
     ("probes", bench_probes),
+    ("client_key", bench_client_key),
     ("serving", bench_serving),
     ("page_fetch", bench_page_fetch),
     ("bridge", bench_bridge),

@@ -1,6 +1,6 @@
 // The client key over the real build (build/vornclient and build/Skin/CEFBrowser), side by side
 // with `sha256sum` hashing the same files, and the environment probes of the client report.
-// Run: build/bench/integrity/client_key_bench (VORN_BUILD_BENCH=ON). The key is computed once
+// Run: build/bench/client_key_bench (VORN_BUILD_BENCH=ON). The key is computed once
 // per start, so its wall time is what a person waits for; the budget is 30 ms.
 
 #include "services/integrity/ClientKey.h"
