@@ -73,6 +73,19 @@ bool NameIn(const std::array<std::string_view, N>& names, std::string_view name)
     return false;
 }
 
+// A server is known by its file name or by argv[0]: xpra starts Xvfb as "Xvfb-for-Xpra-:N".
+template <size_t N>
+bool ProgramIn(const std::array<std::string_view, N>& names,
+               const ProcessRecord& process,
+               const std::vector<std::string_view>& words) {
+    if (NameIn(names, process.fileName))
+        return true;
+    if (words.empty())
+        return false;
+    const size_t slash = words[0].rfind('/');
+    return NameIn(names, slash == std::string_view::npos ? words[0] : words[0].substr(slash + 1));
+}
+
 // The display a command line names with ":N", "-display :N", "-display=:N" or "display=:N".
 std::optional<std::string_view> NamedDisplay(const std::vector<std::string_view>& words) {
     for (size_t i = 1; i < words.size(); ++i) {
@@ -108,21 +121,21 @@ bool IsRemoteDisplay(std::string_view display, const std::vector<ProcessRecord>&
         return true;
     for (const ProcessRecord& process : processes) {
         const std::string_view name = process.fileName;
+        const std::vector<std::string_view> words = Split(process.commandLine);
         if (ours.number.empty()) {
-            if (NameIn(kWaylandScreenServers, name))
+            if (ProgramIn(kWaylandScreenServers, process, words))
                 return true;
             if (name == "weston" && process.commandLine.find("rdp-backend") != std::string::npos)
                 return true;
             continue;
         }
-        if (NameIn(kSessionScreenServers, name))
+        if (ProgramIn(kSessionScreenServers, process, words))
             return true;
-        const std::vector<std::string_view> words = Split(process.commandLine);
         const std::optional<std::string_view> served = NamedDisplay(words);
-        if (NameIn(kRemoteXServers, name) || IsXrdpXorg(process, words)) {
+        if (ProgramIn(kRemoteXServers, process, words) || IsXrdpXorg(process, words)) {
             if (served == ours.number)
                 return true;
-        } else if (NameIn(kDisplayScrapers, name)) {
+        } else if (ProgramIn(kDisplayScrapers, process, words)) {
             // Without a display argument a scraper serves the display of its own environment,
             // which in a desktop session is this one.
             if (!served || *served == ours.number)

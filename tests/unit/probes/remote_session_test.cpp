@@ -41,6 +41,9 @@ TEST(RemoteSession, VncAndRdpXServersOfThisDisplay) {
         ":10", {Process("Xorg", "/usr/lib/xorg/Xorg :10 -auth .Xauthority -config xrdp/xorg.conf "
                                 "-noreset -nolisten tcp")}));
     EXPECT_TRUE(IsRemoteDisplay(":50", {Process("nxagent", "nxagent -D -name NX :50")}));
+    // xpra's X server is an Xvfb known by its argv[0].
+    EXPECT_TRUE(IsRemoteDisplay(
+        ":100", {Process("Xvfb", "Xvfb-for-Xpra-:100 +extension Composite -nolisten tcp :100")}));
     // A plain Xvfb is local to this machine.
     EXPECT_FALSE(IsRemoteDisplay(":99", {Process("Xvfb", "Xvfb :99 -screen 0 1280x1024x24")}));
 }
