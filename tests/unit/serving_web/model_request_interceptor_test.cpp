@@ -102,3 +102,19 @@ TEST_F(ModelRequestInterceptorTest, ReplacedFileKeepsItsFirstContent) {
     Write("late.bin", "late");
     EXPECT_EQ(Fetch("http://cdn.example/models/late.bin"), "late");
 }
+
+TEST_F(ModelRequestInterceptorTest, OnlyTheLoopbackServersOwnUrlsAreLocal) {
+    // Page requests to these are signed; requests to the model server must not be.
+    EXPECT_FALSE(interceptor->IsLocalServerUrl(QUrl("http://127.0.0.1:80/")));  // not started
+    const QUrl served = interceptor->RedirectFor(QUrl("http://cdn.example/models/a+b.bin"));
+    ASSERT_FALSE(served.isEmpty());
+    EXPECT_TRUE(interceptor->IsLocalServerUrl(served));
+    const int port = server.Port();
+    EXPECT_TRUE(interceptor->IsLocalServerUrl(
+        QUrl(QStringLiteral("http://127.0.0.1:%1/other").arg(port))));
+    EXPECT_FALSE(interceptor->IsLocalServerUrl(
+        QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port == 65535 ? 1 : port + 1))));
+    EXPECT_FALSE(interceptor->IsLocalServerUrl(
+        QUrl(QStringLiteral("http://localhost:%1/").arg(port))));
+    EXPECT_FALSE(interceptor->IsLocalServerUrl(QUrl("http://cdn.example/models/a+b.bin")));
+}
