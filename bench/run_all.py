@@ -67,10 +67,13 @@ def gbench_medians(binary, env, repetitions, timeout, extra=()):
     data = json.loads(out)
     medians = {}
     for b in data["benchmarks"]:
+        # "BM_X/500/iterations:1/repeats:100/real_time" -> "BM_X/500"
+        name = "/".join(part for part in b["run_name"].split("/")
+                        if ":" not in part and part != "real_time")
         if b.get("aggregate_name") == "median" or (b.get("run_type") == "iteration" and
-                                                   b["run_name"] not in medians):
+                                                   name not in medians):
             scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b.get("time_unit", "ns")]
-            medians[b["run_name"]] = b["real_time"] * scale  # in ms
+            medians[name] = b["real_time"] * scale  # in ms
     return medians
 
 
@@ -81,7 +84,10 @@ def bench_startup(ctx):
     res = result_line(run([sys.executable, "bench/startup/startup_bench.py", str(ctx.n(10, 3))],
                           ctx.env, 1800))
     return [Row("start-up to the start page's load event", res["startup_client_ms"],
-                res["startup_bare_view_ms"], reference="bare QWebEngineView, same page")]
+                res["startup_bare_view_ms"], reference="bare QWebEngineView, same page"),
+            Row("start-up: CPU time of all processes until the load event",
+                res.get("startup_client_cpu_ms"), res.get("startup_bare_view_cpu_ms"),
+                reference="bare QWebEngineView, same page")]
 
 
 def bench_remote_login_stall(ctx):
@@ -242,10 +248,11 @@ class Context:
         return quick if self.quick else full
 
     def bin(self, name):
-        path = os.path.join(self.build_dir, "bench", name)
-        if not os.path.exists(path):
-            raise RuntimeError(f"{path} was not built")
-        return path
+        for folder in (os.path.join(self.build_dir, "bench"), self.build_dir):
+            path = os.path.join(folder, name)
+            if os.path.exists(path):
+                return path
+        raise RuntimeError(f"{name} was not built in {self.build_dir}")
 
 
 def build(ctx):
