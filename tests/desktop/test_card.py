@@ -147,6 +147,16 @@ class CardReading(unittest.TestCase):
         self.assertEqual(fields["Pic"], os.path.join(client.folder, "idcard.jpg"))
         self.assertFalse(os.path.exists(fields["Pic"]), "the previous candidate's photo is gone")
 
+    def test_closing_does_not_wait_for_a_reader_that_never_answers(self):
+        client, server = self.run_client(description="hang = 1\n")
+        server.run_in_page("ReadCard();")
+        time.sleep(1.5)  # the worker is inside the library call that never returns
+        started = time.monotonic()
+        self.display.run(["wmctrl", "-i", "-c", str(self.window)])
+        self.assertEqual(client.wait_exit(timeout=30), 0)
+        self.assertLess(time.monotonic() - started, 10)
+        self.assertIn("The card library has not returned", client.output())
+
     def test_library_without_dates_leaves_both_empty(self):
         client, server = self.run_client(library="no-dates")
         server.run_in_page("Init();")
