@@ -3,8 +3,10 @@
 #include "platform/UniqueFd.h"
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vorn::platform {
 
@@ -33,6 +35,16 @@ std::optional<std::string> ReadRegularFile(const std::string& path,
                                            std::size_t maxBytes,
                                            LinkPolicy links,
                                            FileReadError* why = nullptr);
+
+// Hands the content of the regular file at `path` to `consume` piece by piece, in order, without
+// holding it all in memory. Any thread. False, with the reason in *why, when the file cannot be
+// opened as a regular file, holds more than `maxBytes` (also when it grows past that while being
+// read) or a read fails; `consume` may then have seen a part of it.
+bool StreamRegularFile(const std::string& path,
+                       std::size_t maxBytes,
+                       LinkPolicy links,
+                       const std::function<void(std::string_view piece)>& consume,
+                       FileReadError* why = nullptr);
 
 // One sentence for a log line: what is wrong with `path` and that it is ignored.
 std::string DescribeFileReadError(FileReadError error, const std::string& path, std::size_t maxBytes);

@@ -91,6 +91,37 @@ std::optional<std::string> ReadRegularFile(const std::string& path,
     return out;
 }
 
+bool StreamRegularFile(const std::string& path,
+                       std::size_t maxBytes,
+                       LinkPolicy links,
+                       const std::function<void(std::string_view piece)>& consume,
+                       FileReadError* why) {
+    UniqueFd fd = OpenRegularFile(path, links, why);
+    if (!fd.valid())
+        return false;
+    std::string buffer(std::size_t{1} << 20, '\0');
+    std::size_t total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            Set(why, FileReadError::Unreadable);
+            return false;
+        }
+        if (n == 0)
+            break;
+        total += static_cast<std::size_t>(n);
+        if (total > maxBytes) {
+            Set(why, FileReadError::TooLarge);
+            return false;
+        }
+        consume(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    }
+    Set(why, FileReadError::None);
+    return true;
+}
+
 std::string DescribeFileReadError(FileReadError error, const std::string& path, std::size_t maxBytes) {
     switch (error) {
     case FileReadError::None:

@@ -1,46 +1,24 @@
 #include "platform/Virtualization.h"
 
-#include "platform/UniqueFd.h"
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform/RegularFile.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
 #endif
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace vorn::platform {
 namespace {
 
-// Firmware and procfs files are a few bytes; anything longer is not what we look for.
-constexpr size_t kMaxFactBytes = 64 * 1024;
+// Firmware files are a few bytes, /proc/cpuinfo some kilobytes per processor; past this it is not
+// what we look for. No link is followed at the last component, so a fixture or a hostile tree
+// cannot point a read elsewhere.
+constexpr size_t kMaxFactBytes = 1 << 20;
 
-// A regular file's (or a procfs/sysfs file's) bytes, bounded; no link is followed at the last
-// component, so a fixture or a hostile tree cannot point a read elsewhere.
 std::optional<std::string> ReadSmallFile(const std::filesystem::path& path) {
-    vorn::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd.valid())
-        return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    std::string out;
-    char buf[4096];
-    while (out.size() < kMaxFactBytes) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n > 0)
-            out.append(buf, static_cast<size_t>(n));
-        else if (n == 0)
-            break;
-        else if (errno != EINTR)
-            return std::nullopt;
-    }
-    return out;
+    return ReadRegularFile(path.string(), kMaxFactBytes, LinkPolicy::Refuse);
 }
 
 std::string FirstLine(const std::optional<std::string>& text) {

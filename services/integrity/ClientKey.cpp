@@ -1,17 +1,11 @@
 #include "services/integrity/ClientKey.h"
 
-#include "platform/UniqueFd.h"
+#include "platform/RegularFile.h"
 
 #include <openssl/evp.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <limits>
 #include <memory>
 #include <vector>
 
@@ -21,7 +15,9 @@ namespace {
 // Bounds for the skin: a skin is a few small documents and images; a folder far beyond these is
 // not a skin, and the key must not take unbounded time at every start.
 constexpr size_t kMaxSkinFiles = 4096;
-constexpr off_t kMaxSkinFileBytes = 16 << 20;
+constexpr size_t kMaxSkinFileBytes = 16 << 20;
+// Far above any build of the client; only bounds what a replaced file can make us read.
+constexpr size_t kMaxExecutableBytes = size_t{1} << 30;
 
 class Sha256 {
 public:
@@ -55,30 +51,23 @@ void Frame(Sha256& hash, std::string_view label, unsigned long long size) {
     hash.Update("\0", 1);
 }
 
-// Hashes one regular file, framed. False when it cannot be opened as a regular file (a link at
-// the last component included) or a read fails; the hash is then unusable.
+// Hashes one regular file, framed: "<label>\0<size>\0<hex SHA-256 of the bytes>", the size
+// counted while reading, so the frame tells what was hashed even if the file changes meanwhile. False when it
+// is not a regular file (a link at the last component included), is larger than `maxBytes` or
+// cannot be read.
 bool HashFile(Sha256& hash, std::string_view label, const std::filesystem::path& path,
-              off_t maxBytes) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    struct stat st {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_size > maxBytes)
+              size_t maxBytes) {
+    Sha256 content;
+    size_t size = 0;
+    const bool read = vorn::platform::StreamRegularFile(
+        path.string(), maxBytes, vorn::platform::LinkPolicy::Refuse, [&](std::string_view piece) {
+            content.Update(piece);
+            size += piece.size();
+        });
+    if (!read)
         return false;
-    // The frame announces the size fstat saw; a file that changes meanwhile gives another key,
-    // never a read past what was announced.
-    Frame(hash, label, static_cast<unsigned long long>(st.st_size));
-    std::vector<char> buffer(1 << 20);
-    off_t left = st.st_size;
-    while (left > 0) {
-        const ssize_t n = ::read(fd.get(), buffer.data(),
-                                 static_cast<size_t>(std::min<off_t>(left, buffer.size())));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        hash.Update(buffer.data(), static_cast<size_t>(n));
-        left -= n;
-    }
+    Frame(hash, label, size);
+    hash.Update(content.HexDigest());
     return true;
 }
 
@@ -105,7 +94,7 @@ std::vector<std::string> SkinFiles(const std::filesystem::path& folder) {
 
 std::optional<std::string> ComputeClientKey(const ClientKeyInputs& inputs) {
     Sha256 hash;
-    if (!HashFile(hash, "exe", inputs.executable, std::numeric_limits<off_t>::max()))
+    if (!HashFile(hash, "exe", inputs.executable, kMaxExecutableBytes))
         return std::nullopt;
     for (const std::string& relative : SkinFiles(inputs.skinFolder)) {
         const std::string label = "skin/" + relative;

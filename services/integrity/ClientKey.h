@@ -17,8 +17,9 @@ struct ClientKeyInputs {
 
 // The client key: lower-case hex SHA-256 over, in this order, the executable, the skin files
 // sorted by their path below the skin folder ('/'-separated, byte order), and the address, each
-// framed as "<label>\0<byte count>\0<bytes>" (labels "exe", "skin/<path>", "url") so that no
-// two different inputs hash alike. Links are not followed and only regular files are read.
+// framed as "<label>\0<byte count>\0" followed by the hex SHA-256 of a file's bytes or by the
+// address itself (labels "exe", "skin/<path>", "url"), so that no two different inputs hash
+// alike. Links are not followed and only regular files are read.
 // Any thread; reads every file once. Nothing when the executable cannot be read.
 std::optional<std::string> ComputeClientKey(const ClientKeyInputs& inputs);
 
