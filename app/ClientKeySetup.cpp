@@ -2,21 +2,24 @@
 
 #include "platform/Logging.h"
 #include "services/CGlobal.h"
-#include "services/integrity/ClientKey.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-std::string ComputeInstalledClientKey() {
-    QElapsedTimer timer;
-    timer.start();
+#include <system_error>
+
+vorn::ClientKeyInputs InstalledClientKeyInputs() {
     CGlobal& global = CGlobal::Instance();
     QString url;
     global.GetConfigString(QStringLiteral("Url"), url);
-    const vorn::ClientKeyInputs inputs{
-        QCoreApplication::applicationFilePath().toStdU16String(),
-        (global.ClientFolder() + QStringLiteral("Skin/CEFBrowser")).toStdU16String(),
-        url.toStdString()};
+    return {QCoreApplication::applicationFilePath().toStdU16String(),
+            (global.ClientFolder() + QStringLiteral("Skin/CEFBrowser")).toStdU16String(),
+            url.toStdString()};
+}
+
+std::string ComputeInstalledClientKey(const vorn::ClientKeyInputs& inputs) {
+    QElapsedTimer timer;
+    timer.start();
     const std::optional<std::string> key = vorn::ComputeClientKey(inputs);
     if (!key) {
         qCWarning(lcApp, "The client's own executable could not be read, so its requests cannot "
@@ -25,4 +28,19 @@ std::string ComputeInstalledClientKey() {
     }
     qCDebug(lcApp) << "client key computed in" << timer.nsecsElapsed() / 1000 << "us";
     return *key;
+}
+
+std::shared_future<std::string> StartInstalledClientKey() {
+    // The inputs are gathered here: settings and paths belong to the main thread.
+    vorn::ClientKeyInputs inputs = InstalledClientKeyInputs();
+    try {
+        return std::async(std::launch::async, [inputs = std::move(inputs)] {
+                   return ComputeInstalledClientKey(inputs);
+               }).share();
+    } catch (const std::system_error& e) {
+        qCDebug(lcApp) << "no worker for the client key (" << e.what() << "); computing it now";
+    }
+    std::promise<std::string> now;
+    now.set_value(ComputeInstalledClientKey(InstalledClientKeyInputs()));
+    return now.get_future().share();
 }

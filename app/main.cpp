@@ -28,7 +28,7 @@ int RegisterProtocol(int argc, char** argv) {
 // Prints the key an exam service lists to accept this release and installation.
 int PrintRequestKey(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const std::string key = ComputeInstalledClientKey();
+    const std::string key = ComputeInstalledClientKey(InstalledClientKeyInputs());
     if (key.empty())
         return 1;
     std::fputs((key + "\n").c_str(), stdout);
@@ -64,12 +64,14 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(VORN_VERSION));
     Q_INIT_RESOURCE(bridge);
 
+    // Hashing the executable overlaps with the rest of start-up; the first request waits for it.
+    const std::shared_future<std::string> clientKey = StartInstalledClientKey();
     SetupSkinResources();
     const bool lockAvailable = vorn::platform::CanEnforceLock();
     if (!lockAvailable)
         qCWarning(lcLock, "In a Wayland session the application lock (keeping the client in "
                           "front and blocking task-switching keys) cannot be enforced.");
-    auto* profile = new CBrowserProfile(lockAvailable, ComputeInstalledClientKey(), &app);
+    auto* profile = new CBrowserProfile(lockAvailable, clientKey, &app);
 
     // Refresh the URL-scheme registration on every start, without waiting for it.
     QProcess::startDetached(QCoreApplication::applicationFilePath(), {QStringLiteral("/createprotocol")});

@@ -77,7 +77,9 @@ QString ReadResource(const QString& path) {
 
 }  // namespace
 
-CBrowserProfile::CBrowserProfile(bool lockAvailable, std::string clientKey, QObject* parent)
+CBrowserProfile::CBrowserProfile(bool lockAvailable,
+                                 std::shared_future<std::string> clientKey,
+                                 QObject* parent)
     : QObject(parent), m_clientKey(std::move(clientKey)) {
     // A named profile: the default one keeps nothing on disk.
     m_profile = new QWebEngineProfile(QStringLiteral("vornclient"), this);

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <future>
 #include <string>
 
 class QWebEngineProfile;
@@ -38,13 +39,17 @@ class CBrowserProfile : public QObject {
     Q_OBJECT
 public:
     // `lockAvailable`: whether the lock can be enforced in this session, told to every page as
-    // a read-only flag. `clientKey`: the key page requests are signed with (empty: unsigned).
-    CBrowserProfile(bool lockAvailable, std::string clientKey, QObject* parent = nullptr);
+    // a read-only flag. `clientKey`: the key page requests are signed with (empty: unsigned),
+    // possibly still being computed.
+    CBrowserProfile(bool lockAvailable,
+                    std::shared_future<std::string> clientKey,
+                    QObject* parent = nullptr);
     ~CBrowserProfile() override;
 
     QWebEngineProfile* Profile() const { return m_profile; }
     CBridgeSchemeHandler* Bridge() const { return m_bridge; }
-    const std::string& ClientKey() const { return m_clientKey; }
+    // Main thread; waits for the key if it is still being computed.
+    const std::string& ClientKey() const { return m_clientKey.get(); }
 
 private:
     void InstallScripts(bool lockAvailable);
@@ -53,5 +58,5 @@ private:
     CBridgeSchemeHandler* m_bridge = nullptr;
     CModelRequestInterceptor* m_models = nullptr;
     CPageRequestInterceptor* m_interceptor = nullptr;
-    std::string m_clientKey;
+    std::shared_future<std::string> m_clientKey;
 };

@@ -6,9 +6,11 @@
 #include <QWebEngineUrlRequestInfo>
 
 CPageRequestInterceptor::CPageRequestInterceptor(CModelRequestInterceptor* models,
-                                                 std::string clientKey,
+                                                 std::shared_future<std::string> clientKey,
                                                  QObject* parent)
-    : QWebEngineUrlRequestInterceptor(parent), m_models(models), m_clientKey(std::move(clientKey)) {}
+    : QWebEngineUrlRequestInterceptor(parent),
+      m_models(models),
+      m_clientKey(std::move(clientKey)) {}
 
 void CPageRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
     m_models->interceptRequest(info);
@@ -18,6 +20,6 @@ void CPageRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
         return;
     const QByteArray url = info.requestUrl().toEncoded();
     if (const auto hash =
-            vorn::RequestHashFor(std::string_view(url.constData(), url.size()), m_clientKey))
+            vorn::RequestHashFor(std::string_view(url.constData(), url.size()), m_clientKey.get()))
         info.setHttpHeader(vorn::kRequestHashHeader, QByteArray::fromStdString(*hash));
 }

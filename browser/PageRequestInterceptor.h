@@ -2,6 +2,7 @@
 
 #include <QWebEngineUrlRequestInterceptor>
 
+#include <future>
 #include <string>
 
 class CModelRequestInterceptor;
@@ -13,9 +14,10 @@ class CModelRequestInterceptor;
 class CPageRequestInterceptor : public QWebEngineUrlRequestInterceptor {
     Q_OBJECT
 public:
-    // `models` must outlive this object; an empty key signs nothing.
+    // `models` must outlive this object; an empty key signs nothing. The first request waits
+    // for the key when it is still being computed.
     CPageRequestInterceptor(CModelRequestInterceptor* models,
-                            std::string clientKey,
+                            std::shared_future<std::string> clientKey,
                             QObject* parent = nullptr);
 
     // Called by the engine on the UI thread for every request.
@@ -23,5 +25,5 @@ public:
 
 private:
     CModelRequestInterceptor* m_models;
-    const std::string m_clientKey;
+    const std::shared_future<std::string> m_clientKey;
 };
