@@ -1,5 +1,6 @@
 #include "app/ClientKeySetup.h"
 #include "app/SkinSetup.h"
+#include "app/core/LogFile.h"
 #include "app/core/StartupRole.h"
 #include "browser/BrowserProfile.h"
 #include "platform/Logging.h"
@@ -42,12 +43,18 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     switch (vorn::DecideStartupRole(arguments)) {
-    case vorn::StartupRole::RegisterProtocol:
-        return RegisterProtocol(argc, argv);
-    case vorn::StartupRole::PrintRequestKey:
-        return PrintRequestKey(argc, argv);
-    case vorn::StartupRole::Main:
-        break;
+        case vorn::StartupRole::RegisterProtocol:
+            return RegisterProtocol(argc, argv);
+        case vorn::StartupRole::PrintRequestKey:
+            return PrintRequestKey(argc, argv);
+        case vorn::StartupRole::PrintVersion:
+            fputs(vorn::VersionText().toLocal8Bit().constData(), stdout);
+            return 0;
+        case vorn::StartupRole::PrintHelp:
+            fputs(vorn::HelpText().toLocal8Bit().constData(), stdout);
+            return 0;
+        case vorn::StartupRole::Main:
+            break;
     }
 
     // A second start leaves silently; the running instance is not disturbed.
@@ -62,6 +69,19 @@ int main(int argc, char** argv) {
     QApplication app(engineArgc, engineArgv);
     QApplication::setApplicationName(QStringLiteral("vornclient"));
     QApplication::setApplicationVersion(QStringLiteral(VORN_VERSION));
+
+    const vorn::ClientPaths& paths = CGlobal::Instance().Paths();
+    const bool stateReady = paths.EnsureStateFolder();
+    // Lives to the end of the process: workers may still log while it exits.
+    vorn::LogFile::Install(new vorn::LogFile(paths.LogFolder()));
+    qCInfo(lcApp, "vornclient %s started; client folder %s, state folder %s (%s)", VORN_VERSION,
+           qPrintable(paths.ClientFolder()), qPrintable(paths.StateFolder()),
+           paths.GetMode() == vorn::ClientPaths::Mode::Installed ? "per user" : "portable");
+    if (!stateReady)
+        qCWarning(lcApp,
+                  "The folder %s cannot be created: card photos, model updates and the log "
+                  "cannot be saved.",
+                  qPrintable(paths.StateFolder()));
     Q_INIT_RESOURCE(bridge);
 
     // Hashing the executable overlaps with the rest of start-up; the first request waits for it.

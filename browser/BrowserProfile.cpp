@@ -83,15 +83,16 @@ CBrowserProfile::CBrowserProfile(bool lockAvailable,
     : QObject(parent), m_clientKey(std::move(clientKey)) {
     // A named profile: the default one keeps nothing on disk.
     m_profile = new QWebEngineProfile(QStringLiteral("vornclient"), this);
-    const QString caches = QDir::tempPath() + QStringLiteral("/caches");
+    // Per user when installed: the temporary folder is shared by every user of the machine.
+    const QString caches = CGlobal::Instance().Paths().EngineCacheFolder();
     m_profile->setCachePath(caches);
     m_profile->setPersistentStoragePath(caches + QStringLiteral("/storage"));
     m_profile->setHttpAcceptLanguage(QStringLiteral("zh-CN"));
 
-    // Model URLs are answered from the model folder beside the executable when the file is there.
+    // Model URLs are answered from the model folder when the file is there.
     namespace deployment = vorn::deployment;
     m_models = new CModelRequestInterceptor(
-        CGlobal::Instance().ClientFolder() + QStringLiteral("models"),
+        CGlobal::Instance().Paths().ModelFolder(),
         vorn::BuildModelUrlPrefixes(deployment::StaticHost().toStdString(),
                                     deployment::HttpResourceHost().toStdString(),
                                     deployment::HttpsResourceHost().toStdString(),

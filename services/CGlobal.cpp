@@ -14,6 +14,11 @@
 namespace {
 
 const QString kConfigSection = QStringLiteral("Config");
+const QString kUserKey = QStringLiteral("ComPort");
+
+bool IsUserSetting(const QString& key) {
+    return key.compare(kUserKey, Qt::CaseInsensitive) == 0;
+}
 
 QString DefaultClientFolder() {
     // Before a QCoreApplication exists (tests) the working folder stands in.
@@ -31,28 +36,30 @@ CGlobal& CGlobal::Instance() {
 }
 
 CGlobal::CGlobal()
-    : m_clientFolder(DefaultClientFolder()), m_card(std::make_unique<CCardReader>()) {}
+    : m_paths(vorn::ClientPaths::Resolve(DefaultClientFolder())),
+      m_card(std::make_unique<CCardReader>()) {}
 
 void CGlobal::SetClientFolder(const QString& folder) {
-    m_clientFolder = folder.endsWith(u'/') ? folder : folder + u'/';
+    m_paths = vorn::ClientPaths::Resolve(folder);
 }
 
 void CGlobal::GetConfigInt(const QString& key, int& value) const {
-    value = vorn::IniFile::ReadInt(m_clientFolder + QStringLiteral("config.ini"), kConfigSection, key,
-                                   value);
+    value = vorn::IniFile::ReadInt(m_paths.SettingsFile(), kConfigSection, key, value);
+    if (IsUserSetting(key) && m_paths.UserSettingsFile() != m_paths.SettingsFile())
+        value = vorn::IniFile::ReadInt(m_paths.UserSettingsFile(), kConfigSection, key, value);
 }
 
 void CGlobal::GetConfigString(const QString& key, QString& value) const {
-    value = vorn::IniFile::ReadString(m_clientFolder + QStringLiteral("config.ini"), kConfigSection,
-                                      key, value, 259);
+    value = vorn::IniFile::ReadString(m_paths.SettingsFile(), kConfigSection, key, value, 259);
 }
 
 bool CGlobal::SetConfigInt(const QString& key, int value) {
-    const bool ok = vorn::IniFile::WriteInt(m_clientFolder + QStringLiteral("config.ini"),
-                                            kConfigSection, key, value);
+    const QString file = IsUserSetting(key) ? m_paths.UserSettingsFile() : m_paths.SettingsFile();
+    const bool ok =
+        m_paths.EnsureStateFolder() && vorn::IniFile::WriteInt(file, kConfigSection, key, value);
     if (!ok)
-        qCWarning(lcSettings, "Could not save %s=%d in %sconfig.ini.", qPrintable(key), value,
-                  qPrintable(m_clientFolder));
+        qCWarning(lcSettings, "Could not save %s=%d in %s.", qPrintable(key), value,
+                  qPrintable(file));
     return ok;
 }
 
@@ -61,7 +68,9 @@ void CGlobal::InitCardReader(QObject* window) {
     m_readTime = 500;
     GetConfigInt(QStringLiteral("ComPort"), m_comPort);
     GetConfigInt(QStringLiteral("ReadTime"), m_readTime);
-    m_card->Init(window, m_clientFolder, m_comPort, m_readTime);
+    // The photo's folder is the state folder, which an installed client may still have to create.
+    m_paths.EnsureStateFolder();
+    m_card->Init(window, m_paths.ClientFolder(), m_comPort, m_readTime, m_paths.PhotoFile());
 }
 
 void CGlobal::StartCardReading(int port, int continuous) {
@@ -73,15 +82,26 @@ void CGlobal::StopCardReading() {
 }
 
 void CGlobal::StartModelUpdate(int localVersion) {
+    if (!m_paths.EnsureStateFolder())
+        qCWarning(lcModels, "The folder %s cannot be created; the model update cannot save files.",
+                  qPrintable(m_paths.StateFolder()));
     if (!m_updater)
-        m_updater = std::make_unique<CModelUpdater>(m_clientFolder,
+        m_updater = std::make_unique<CModelUpdater>(m_paths.StateFolder(),
                                                     vorn::deployment::HttpResourceHost());
     m_updater->Start(localVersion);
 }
 
 void CGlobal::RegisterUrlProtocol() {
-    vorn::platform::RegisterUrlScheme(QStringLiteral("vornapp"),
-                                      QCoreApplication::applicationFilePath());
+    const QString scheme = QStringLiteral("vornapp");
+    // An installed client comes with its desktop entry: the user's default points at it rather
+    // than at an entry of the user's own, which would outlive the package.
+    const QString packaged = QStringLiteral("vornclient.desktop");
+    if (m_paths.GetMode() == vorn::ClientPaths::Mode::Installed &&
+        !vorn::platform::FindSystemDesktopEntry(packaged).isEmpty()) {
+        vorn::platform::SetDefaultUrlSchemeHandler(scheme, packaged);
+        return;
+    }
+    vorn::platform::RegisterUrlScheme(scheme, QCoreApplication::applicationFilePath());
 }
 
 bool CGlobal::InstallLockHook(QWindow* window) {

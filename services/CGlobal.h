@@ -1,5 +1,7 @@
 #pragma once
 
+#include "services/settings/ClientPaths.h"
+
 #include <QString>
 
 #include <memory>
@@ -17,12 +19,16 @@ class CGlobal {
 public:
     static CGlobal& Instance();
 
-    // The client folder (the executable's folder, ending in "/"). Tests point it elsewhere.
-    QString ClientFolder() const { return m_clientFolder; }
+    // The client folder (the executable's folder, ending in "/"). Tests point it elsewhere;
+    // setting it resolves the paths again (portable or per-user state, see vorn::ClientPaths).
+    QString ClientFolder() const { return m_paths.ClientFolder(); }
     void SetClientFolder(const QString& folder);
+    const vorn::ClientPaths& Paths() const { return m_paths; }
 
-    // Settings of "config.ini" in the client folder, section "Config". Reads leave `value` as
-    // it was when the file, section or key is missing; a write creates file and section.
+    // Settings of "config.ini", section "Config": the client folder's file, but ComPort lives
+    // in the user's own file when installed (the client folder's value is then its default).
+    // Reads leave `value` as it was when the file, section or key is missing; a write creates
+    // file and section.
     void GetConfigInt(const QString& key, int& value) const;
     void GetConfigString(const QString& key, QString& value) const;
     bool SetConfigInt(const QString& key, int value);
@@ -38,7 +44,8 @@ public:
     // Model update on its own worker; a request while one runs is ignored (and logged).
     void StartModelUpdate(int localVersion);
 
-    // Writes the desktop entry and the default handler of the vornapp scheme.
+    // Writes the desktop entry and the default handler of the vornapp scheme; an installed
+    // client whose packaged entry is present makes that entry the user's default instead.
     void RegisterUrlProtocol();
 
     // Lock filter (active keyboard grab). The filter itself is provided by the window layer,
@@ -51,7 +58,7 @@ private:
     CGlobal();
     ~CGlobal() = delete;
 
-    QString m_clientFolder;
+    vorn::ClientPaths m_paths;
     int m_comPort = 0;
     int m_readTime = 500;
     std::unique_ptr<CCardReader> m_card;

@@ -9,14 +9,15 @@
 #include <mutex>
 #include <thread>
 
-// Brings the model folder beside the executable up to date from the model CDN host: fetches
+// Brings the model folder (in the client's state folder) up to date from the model CDN host: fetches
 // "modelVer.json", and when its version is newer than the local "ver.ini" downloads the archive
 // and installs it (see vorn::ModelInstaller). A run reports nothing back; its outcome is what it
 // leaves on disk and the lines it writes to the vorn.models logging category.
 class CModelUpdater {
 public:
-    // clientFolder ends in "/" and holds "models/"; versionHost is "host" or "host:port".
-    CModelUpdater(QString clientFolder, QString versionHost, vorn::HttpLimits limits = {});
+    // stateFolder ends in "/" and holds "models/", "models.zip" and the staging folder (the
+    // client folder when portable); versionHost is "host" or "host:port".
+    CModelUpdater(QString stateFolder, QString versionHost, vorn::HttpLimits limits = {});
     // Stops a run under way (transfers end, extraction stops between entries) and waits for it.
     ~CModelUpdater();
 

@@ -35,7 +35,7 @@ CardLibrary::EntryPoints CardLibrary::Load(const QString& folder) {
     platform::FileReadError why = platform::FileReadError::None;
     if (!platform::OpenRegularFile(nativePath, platform::LinkPolicy::Follow, &why).valid()) {
         if (why == platform::FileReadError::Missing)
-            qCDebug(lcCard) << "no card library at" << path;
+            qCInfo(lcCard).noquote() << "no card library at" << path;
         else
             qCWarning(lcCard, "The card library: %s",
                       platform::DescribeFileReadError(why, nativePath, 0).c_str());
@@ -46,7 +46,7 @@ CardLibrary::EntryPoints CardLibrary::Load(const QString& folder) {
     void* handle = dlopen(nativePath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* reason = dlerror();
-        qCDebug(lcCard) << "no card library at" << path << (reason ? reason : "");
+        qCInfo(lcCard).noquote() << "no card library at" << path << (reason ? reason : "");
         return api;
     }
     // Deliberately never dlclose'd: a worker may still be inside the library at exit.
@@ -66,7 +66,7 @@ CardLibrary::EntryPoints CardLibrary::Load(const QString& folder) {
     Resolve(handle, "CVR_GetSAMIDU", api.CVR_GetSAMIDU);
     Resolve(handle, "GetNationCodeU", api.GetNationCodeU);
     Resolve(handle, "GetBMPData", api.GetBMPData);
-    qCDebug(lcCard) << "card library loaded from" << path;
+    qCInfo(lcCard).noquote() << "card library loaded from" << path;
     return api;
 }
 

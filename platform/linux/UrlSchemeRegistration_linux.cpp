@@ -11,18 +11,24 @@
 namespace vorn::platform {
 namespace {
 
-// Exec values are quoted as the desktop entry format requires: inside double quotes the
-// characters " ` $ \ take a backslash, and a literal % is written %%.
+// Exec arguments are quoted only where the desktop entry format requires it (a reserved
+// character): xdg-open's generic mode, used under plain window managers and by browsers, takes
+// the first word of Exec as the program, quotes and all, and cannot start a quoted path. Inside
+// double quotes the characters " ` $ \ take a backslash; a literal % is always written %%.
 QString QuoteExecArgument(const QString& argument) {
+    static const QString kReserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    bool needsQuotes = argument.isEmpty();
+    for (const QChar c : argument)
+        needsQuotes = needsQuotes || kReserved.contains(c);
     QString quoted;
     for (const QChar c : argument) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+        if (needsQuotes && (c == u'"' || c == u'`' || c == u'$' || c == u'\\'))
             quoted += u'\\';
         if (c == u'%')
             quoted += u'%';
         quoted += c;
     }
-    return u'"' + quoted + u'"';
+    return needsQuotes ? u'"' + quoted + u'"' : quoted;
 }
 
 bool WriteFile(const QString& path, const QString& text) {
@@ -88,28 +94,46 @@ QString MimeAppsWithDefault(const QString& existing, const QString& mimeType, co
     return lines.join(u'\n') + u'\n';
 }
 
-bool RegisterUrlScheme(const QString& scheme, const QString& executablePath) {
-    const QString applications =
-        QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+bool SetDefaultUrlSchemeHandler(const QString& scheme, const QString& desktopEntry) {
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    if (applications.isEmpty() || config.isEmpty()) {
-        qCWarning(lcApp, "No user applications or configuration folder; the %s scheme is not registered.",
+    if (config.isEmpty()) {
+        qCWarning(lcApp, "No user configuration folder; the %s scheme is not registered.",
                   qPrintable(scheme));
         return false;
     }
-    const QString entryName = scheme + QStringLiteral(".desktop");
-    bool ok = WriteFile(QDir(applications).filePath(entryName),
-                        DesktopEntryText(scheme, executablePath));
-
     const QString mimeApps = QDir(config).filePath(QStringLiteral("mimeapps.list"));
     QString existing;
     QFile current(mimeApps);
     if (current.open(QIODevice::ReadOnly))
         existing = QString::fromUtf8(current.readAll());
     current.close();
-    ok = WriteFile(mimeApps, MimeAppsWithDefault(existing, QStringLiteral("x-scheme-handler/") + scheme,
-                                                 entryName)) && ok;
-    return ok;
+    return WriteFile(
+        mimeApps,
+        MimeAppsWithDefault(existing, QStringLiteral("x-scheme-handler/") + scheme, desktopEntry));
+}
+
+bool RegisterUrlScheme(const QString& scheme, const QString& executablePath) {
+    const QString applications =
+        QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    if (applications.isEmpty()) {
+        qCWarning(lcApp, "No user applications folder; the %s scheme is not registered.",
+                  qPrintable(scheme));
+        return false;
+    }
+    const QString entryName = scheme + QStringLiteral(".desktop");
+    const bool written =
+        WriteFile(QDir(applications).filePath(entryName), DesktopEntryText(scheme, executablePath));
+    return SetDefaultUrlSchemeHandler(scheme, entryName) && written;
+}
+
+QString FindSystemDesktopEntry(const QString& entryName) {
+    const QString user = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    for (const QString& path :
+         QStandardPaths::locateAll(QStandardPaths::ApplicationsLocation, entryName)) {
+        if (QFileInfo(path).absolutePath() != QDir(user).absolutePath())
+            return path;
+    }
+    return {};
 }
 
 }  // namespace vorn::platform

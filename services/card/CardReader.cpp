@@ -67,12 +67,16 @@ CCardReader::~CCardReader() {
     m_relay.reset();
 }
 
-void CCardReader::Init(QObject* window, const QString& clientFolder, int comPort, int readTime) {
+void CCardReader::Init(QObject* window,
+                       const QString& clientFolder,
+                       int comPort,
+                       int readTime,
+                       const QString& photoPath) {
     if (m_target.load()) {
         qCDebug(lcCard) << "card reader already initialised";
         return;
     }
-    m_clientFolder = clientFolder;
+    m_photoPath = photoPath.isEmpty() ? clientFolder + QStringLiteral("idcard.jpg") : photoPath;
     m_comPort = comPort;
     m_readTime = readTime;
     m_api = CardLibrary::Load(clientFolder);
@@ -262,7 +266,7 @@ int CCardReader::ReadCardContent(IdCardRecord& record, char16_t* errorText) cons
         int length = vorn::CardPhoto::kBufferSize;
         m_api.GetBMPData(data.data(), &length);
         if (vorn::CardPhoto::UsableLength(length)) {
-            const QString path = m_clientFolder + QStringLiteral("idcard.jpg");
+            const QString& path = m_photoPath;
             vorn::CardPhoto::Save(data.data(), length, path);
             // Named even when nothing could be saved: the page then finds no file there.
             CopyText(record.fields[11], reinterpret_cast<const char16_t*>(path.utf16()),

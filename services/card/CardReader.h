@@ -42,9 +42,14 @@ public:
     virtual ~CCardReader();
 
     // Main thread, once: the object that receives the events (lives on this thread), the client
-    // folder (ends in "/"; the library and "idcard.jpg" live there) and the two settings, which
-    // no reading consults. A missing library or entry point is not an error here.
-    void Init(QObject* window, const QString& clientFolder, int comPort, int readTime);
+    // folder (ends in "/"; the library lives there), the two settings, which no reading
+    // consults, and where the photo is saved (empty: "idcard.jpg" in the client folder). A
+    // missing library or entry point is not an error here.
+    void Init(QObject* window,
+              const QString& clientFolder,
+              int comPort,
+              int readTime,
+              const QString& photoPath = {});
 
     // Any thread; return at once. Port 0 searches 1001-1016 then 1-16; 1-16 and 1001-1016 are
     // tried alone; any other port fails. `continuous` 1 repeats cycles until stopped.
@@ -83,7 +88,7 @@ private:
     int ReadCardContent(IdCardRecord& record, char16_t* errorText) const;
 
     vorn::CardLibrary::EntryPoints m_api;
-    QString m_clientFolder;
+    QString m_photoPath;
     int m_comPort = 0;
     int m_readTime = 500;
     std::unique_ptr<vorn::CardEventRelay> m_relay;

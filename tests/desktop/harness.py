@@ -360,3 +360,52 @@ class Client:
         self.stop()
         if not os.environ.get("VORN_KEEP_TEST_FOLDERS"):
             shutil.rmtree(self.root, ignore_errors=True)
+
+
+# Variables by which xdg-open recognises a desktop environment; without them it uses its
+# generic mode, as under plain window managers and in the kiosk session.
+DESKTOP_VARIABLES = ("XDG_CURRENT_DESKTOP", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION",
+                     "KDE_FULL_SESSION", "KDE_SESSION_VERSION", "GNOME_DESKTOP_SESSION_ID",
+                     "MATE_DESKTOP_SESSION_ID", "DESKTOP", "BROWSER")
+
+
+def without_desktop(env):
+    return {k: v for k, v in env.items() if k not in DESKTOP_VARIABLES}
+
+
+def client_processes(exe):
+    """(pid, argv) of every process whose executable is `exe` (links resolved), apart from the
+    short registration runs ("/createprotocol") every start spawns."""
+    real = os.path.realpath(exe)
+    found = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            if os.path.realpath(f"/proc/{pid}/exe") != real:
+                continue
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                argv = [a.decode("utf-8", "replace") for a in f.read().split(b"\0")[:-1]]
+        except OSError:
+            continue
+        if argv[1:2] != ["/createprotocol"]:
+            found.append((int(pid), argv))
+    return found
+
+
+@contextlib.contextmanager
+def opened_link(command, link, env, exe):
+    """Runs an opener (["xdg-open"], ["gio", "open"], ...) on `link` and yields the argv of the
+    client it started; everything it started is ended afterwards."""
+    opener = subprocess.Popen([*command, link], env=env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        started = wait_until(lambda: client_processes(exe), 60, what=f"a client started by {command}")
+        yield started[0][1]
+    finally:
+        for pid, _ in client_processes(exe):
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(opener.pid, signal.SIGKILL)
+        opener.wait(10)

@@ -138,7 +138,7 @@ class Registration(unittest.TestCase):
             self.assertEqual(d.find_windows("^CEFBrowser$"), [])
             entry = os.path.join(client.env["XDG_DATA_HOME"], "applications", "vornapp.desktop")
             with open(entry, encoding="utf-8") as f:
-                self.assertIn(f'Exec="{client.exe}" %u', f.read())
+                self.assertIn(f'Exec={client.exe} %u\n', f.read())
             env_query = subprocess.run(["xdg-mime", "query", "default", "x-scheme-handler/vornapp"],
                                        env=client.env, capture_output=True, text=True)
             self.assertEqual(env_query.stdout.strip(), "vornapp.desktop")

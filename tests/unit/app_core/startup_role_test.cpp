@@ -27,3 +27,10 @@ TEST(StartupRole, EverythingElseStartsTheClient) {
     EXPECT_EQ(DecideStartupRole({"vornclient", "/createprotocol2"}), StartupRole::Main);
     EXPECT_EQ(DecideStartupRole({"vornclient", "createprotocol"}), StartupRole::Main);
 }
+
+TEST(StartupRole, VersionAndHelpOnlyAsFirstArgument) {
+    EXPECT_EQ(DecideStartupRole({"vornclient", "--version"}), StartupRole::PrintVersion);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "--help"}), StartupRole::PrintHelp);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "vornapp://x", "--help"}), StartupRole::Main);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "--HELP"}), StartupRole::Main);
+}

@@ -25,6 +25,18 @@ TEST(DesktopEntry, SpecialCharactersOfThePathAreEscaped) {
     EXPECT_TRUE(text.contains("Exec=\"/a\\\\\"b/\\\\$x/\\\\`y\\\\`/100%%/c\\\\\\\\d\" %u\n")) << text.toStdString();
 }
 
+TEST(DesktopEntry, ExecQuotesOnlyWhenAReservedCharacterNeedsIt) {
+    // Generic xdg-open takes the first word of Exec as the program, quotes and all.
+    EXPECT_TRUE(DesktopEntryText("vornapp", "/usr/lib/vornclient/vornclient")
+                    .contains("\nExec=/usr/lib/vornclient/vornclient %u\n"));
+    EXPECT_TRUE(DesktopEntryText("vornapp", "/srv/100%/vornclient")
+                    .contains("\nExec=/srv/100%%/vornclient %u\n"));
+    EXPECT_TRUE(DesktopEntryText("vornapp", "/home/a~b/vornclient")
+                    .contains("\nExec=\"/home/a~b/vornclient\" %u\n"));
+    EXPECT_TRUE(DesktopEntryText("vornapp", "/home/a(1)/vornclient")
+                    .contains("\nExec=\"/home/a(1)/vornclient\" %u\n"));
+}
+
 TEST(MimeApps, AddsTheDefaultAndKeepsEverythingElse) {
     EXPECT_EQ(MimeAppsWithDefault("", "x-scheme-handler/vornapp", "vornapp.desktop"),
               "[Default Applications]\nx-scheme-handler/vornapp=vornapp.desktop\n");
@@ -62,7 +74,7 @@ TEST(Registration, WritesBothFilesAndXdgMimeAgrees) {
     ASSERT_TRUE(RegisterUrlScheme("vornapp", "/opt/vorn/vornclient"));
     QFile entry(home.path() + "/data/applications/vornapp.desktop");
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(entry.readAll().contains("Exec=\"/opt/vorn/vornclient\" %u"));
+    EXPECT_TRUE(entry.readAll().contains("Exec=/opt/vorn/vornclient %u\n"));
     ASSERT_TRUE(mime.open(QIODevice::ReadOnly));
     const QByteArray list = mime.readAll();
     EXPECT_TRUE(list.contains("text/html=browser.desktop\n"));

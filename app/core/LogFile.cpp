@@ -1,0 +1,174 @@
+#include "app/core/LogFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+
+namespace vorn {
+namespace {
+
+const char* LevelName(QtMsgType type) {
+    switch (type) {
+        case QtDebugMsg:
+            return "debug";
+        case QtInfoMsg:
+            return "info";
+        case QtWarningMsg:
+            return "warning";
+        case QtCriticalMsg:
+            return "critical";
+        case QtFatalMsg:
+            return "fatal";
+    }
+    return "?";
+}
+
+// What the logging rules let through to the terminal, per category name, before the file's
+// filter turned info and warnings on for every category.
+struct TerminalLevels {
+    bool debug = true;
+    bool info = true;
+    bool warning = true;
+    bool critical = true;
+};
+
+std::mutex g_levelsMutex;
+QHash<QByteArray, TerminalLevels> g_terminalLevels;
+QLoggingCategory::CategoryFilter g_previousFilter = nullptr;
+QtMessageHandler g_previousHandler = nullptr;
+LogFile* g_file = nullptr;
+
+void FileFilter(QLoggingCategory* category) {
+    if (g_previousFilter)
+        g_previousFilter(category);
+    {
+        std::lock_guard lock(g_levelsMutex);
+        g_terminalLevels.insert(category->categoryName(),
+                                {category->isDebugEnabled(), category->isInfoEnabled(),
+                                 category->isWarningEnabled(), category->isCriticalEnabled()});
+    }
+    // The client's own categories give their info records; the libraries' (Qt's painting, the
+    // engine's) would drown them, so theirs come from warnings up.
+    if (qstrncmp(category->categoryName(), "vorn.", 5) == 0)
+        category->setEnabled(QtInfoMsg, true);
+    category->setEnabled(QtWarningMsg, true);
+    category->setEnabled(QtCriticalMsg, true);
+}
+
+bool ShownOnTerminal(const char* category, QtMsgType type) {
+    if (!category)
+        return true;
+    std::lock_guard lock(g_levelsMutex);
+    const auto it = g_terminalLevels.constFind(QByteArray(category));
+    if (it == g_terminalLevels.constEnd())
+        return true;
+    switch (type) {
+        case QtDebugMsg:
+            return it->debug;
+        case QtInfoMsg:
+            return it->info;
+        case QtWarningMsg:
+            return it->warning;
+        case QtCriticalMsg:
+            return it->critical;
+        case QtFatalMsg:
+            return true;
+    }
+    return true;
+}
+
+void Handler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    // A record logged while the file itself is being written (Qt warning about the file)
+    // goes to the terminal only, instead of waiting for the file's own lock.
+    static thread_local bool writing = false;
+    const bool own = context.category && qstrncmp(context.category, "vorn.", 5) == 0;
+    if ((type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg ||
+         (type == QtInfoMsg && own)) &&
+        g_file && !writing) {
+        writing = true;
+        g_file->Write(context.category, type, text);
+        writing = false;
+    }
+    if (g_previousHandler && ShownOnTerminal(context.category, type))
+        g_previousHandler(type, context, text);
+}
+
+}  // namespace
+
+LogFile::LogFile(QString folder, Clock now) : m_folder(std::move(folder)), m_now(std::move(now)) {}
+
+QString LogFile::FileFor(QDate day) const {
+    return QDir(m_folder).filePath(
+        QStringLiteral("vornclient-%1.log").arg(day.toString(Qt::ISODate)));
+}
+
+bool LogFile::OpenFor(QDate day) {
+    m_file.close();
+    m_day = day;
+    m_full = false;
+    if (!QDir().mkpath(m_folder))
+        return false;
+    RemoveOldFiles(day);
+    const QString path = FileFor(day);
+    if (QFileInfo(path).isSymLink())
+        return false;
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return false;
+    m_file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    return true;
+}
+
+void LogFile::RemoveOldFiles(QDate today) const {
+    static const QRegularExpression name(
+        QStringLiteral("^vornclient-(\\d{4}-\\d{2}-\\d{2})\\.log$"));
+    const QDate oldestKept = today.addDays(-(kDaysKept - 1));
+    const QFileInfoList entries = QDir(m_folder).entryInfoList(QDir::Files | QDir::System);
+    for (const QFileInfo& entry : entries) {
+        const QRegularExpressionMatch match = name.match(entry.fileName());
+        if (!match.hasMatch())
+            continue;
+        const QDate day = QDate::fromString(match.captured(1), Qt::ISODate);
+        if (day.isValid() && day < oldestKept)
+            QFile::remove(entry.filePath());
+    }
+}
+
+bool LogFile::Write(const char* category, QtMsgType type, const QString& text) {
+    const QDateTime now = m_now();
+    QString oneLine = text;
+    oneLine.replace(u'\r', QStringLiteral("\\r")).replace(u'\n', QStringLiteral("\\n"));
+    const QByteArray line =
+        QStringLiteral("%1 %2 %3: %4\n")
+            .arg(now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs),
+                 QString::fromUtf8(category ? category : "default"),
+                 QString::fromLatin1(LevelName(type)), oneLine)
+            .toUtf8();
+    std::lock_guard lock(m_mutex);
+    if (now.date() != m_day || !m_file.isOpen()) {
+        if (!OpenFor(now.date()))
+            return false;
+    }
+    if (m_full)
+        return false;
+    if (m_file.size() + line.size() > kMaxFileBytes) {
+        m_full = true;
+        m_file.write("-- the day's log is full; further records are dropped until tomorrow\n");
+        m_file.flush();
+        return false;
+    }
+    // Flushed per record: the last lines before a crash are the ones a support person needs.
+    const bool ok = m_file.write(line) == line.size();
+    m_file.flush();
+    return ok;
+}
+
+void LogFile::Install(LogFile* file) {
+    g_file = file;
+    g_previousHandler = qInstallMessageHandler(&Handler);
+    g_previousFilter = QLoggingCategory::installFilter(&FileFilter);
+}
+
+}  // namespace vorn
