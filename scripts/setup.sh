@@ -16,6 +16,8 @@ packages=(
     procps
     # tests: the reference for the client's virtual-machine report (systemd-detect-virt)
     systemd
+    # the Debian package and its tests: package tools, lintian, the openers of vornapp: links
+    dpkg-dev file lintian libglib2.0-bin
 )
 
 missing=()

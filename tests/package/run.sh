@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The Debian package as an exam centre gets it: built by the project's build into build/,
+# checked by lintian (no errors), then installed, used by an unprivileged user, and removed by
+# test_package.py. Needs root (apt-get); changes the machine only while it runs.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+[ "$(id -u)" -eq 0 ] || { echo "tests/package/run.sh installs a package: run it as root" >&2; exit 1; }
+
+rm -f build/vornclient_*.deb
+(cd build && cpack -G DEB >/dev/null)
+deb=$(ls build/vornclient_*.deb)
+echo "package: $deb"
+dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+lintian --fail-on error --no-tag-display-limit "$deb"
+
+cd tests/package
+VORN_PACKAGE="$OLDPWD/$deb" VORN_BUILD_DIR="$OLDPWD/build" VORN_SOURCE_DIR="$OLDPWD" PYTHONDONTWRITEBYTECODE=1 \
+    python3 -m unittest -v test_package
