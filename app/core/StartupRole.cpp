@@ -23,13 +23,16 @@ QString VersionText() {
 
 QString HelpText() {
     return QStringLiteral(
-        "Usage: vornclient [vornapp:<address> | /createprotocol | --version | --help]\n"
+        "Usage: vornclient [vornapp:<address> | /createprotocol | --request-key | --version |\n"
+        "                   --help]\n"
         "\n"
         "Without an argument, or with a vornapp: link as a web page hands it over, the exam\n"
         "client starts (a second start while one runs leaves at once).\n"
         "\n"
         "  /createprotocol  register the client as the handler of vornapp: links for this user\n"
         "                   and exit (every start of the client also does this)\n"
+        "  --request-key    print this installation's client key (signs the page's requests)\n"
+        "                   and exit\n"
         "  --version        print the version and exit\n"
         "  --help           print this text and exit\n");
 }
