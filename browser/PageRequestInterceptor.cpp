@@ -1,7 +1,10 @@
 #include "browser/PageRequestInterceptor.h"
 
 #include "models/serving/web/CModelRequestInterceptor.h"
+#include "platform/Logging.h"
 #include "services/integrity/ClientKey.h"
+
+#include <QElapsedTimer>
 
 #include <QWebEngineUrlRequestInfo>
 
@@ -18,6 +21,14 @@ void CPageRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
     // loopback URL, which is ours too.
     if (info.changed() || m_models->IsLocalServerUrl(info.requestUrl()))
         return;
+    if (!m_keyWaitedFor) {
+        m_keyWaitedFor = true;
+        QElapsedTimer waited;
+        waited.start();
+        m_clientKey.wait();
+        qCDebug(lcBrowser) << "first page request waited" << waited.nsecsElapsed() / 1000
+                           << "us for the client key";
+    }
     const QByteArray url = info.requestUrl().toEncoded();
     if (const auto hash =
             vorn::RequestHashFor(std::string_view(url.constData(), url.size()), m_clientKey.get()))

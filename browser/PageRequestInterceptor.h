@@ -26,4 +26,5 @@ public:
 private:
     CModelRequestInterceptor* m_models;
     const std::shared_future<std::string> m_clientKey;
+    bool m_keyWaitedFor = false;
 };
