@@ -6,6 +6,7 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -36,16 +37,53 @@ struct RemoteControlScanner::State {
     bool stopping = false;
     bool workerRunning = false;
 
-    // Thread of `context` only.
-    std::deque<Done> callbacks;
+    // Thread of `context` only. The front `resolved` requests have their scan's result and
+    // wait to be answered; at most kAnswersPerTurn of them are answered per pass of the event
+    // loop, so a burst of answers (each one a script sent to the page) never holds the thread
+    // for long in one piece.
+    struct Pending {
+        Done done;
+        ProcessScanResult result;
+    };
+    std::deque<Pending> pending;
+    std::size_t resolved = 0;
+    bool draining = false;
     bool closed = false;
 
-    void Deliver(std::size_t count, const ProcessScanResult& found) {
-        for (std::size_t i = 0; i < count && !closed && !callbacks.empty(); ++i) {
-            Done done = std::move(callbacks.front());
-            callbacks.pop_front();
-            done(found);
+    static constexpr std::size_t kAnswersPerTurn = 4;
+
+    void Resolve(const std::shared_ptr<State>& self, std::size_t count,
+                 const ProcessScanResult& found) {
+        const std::size_t end = std::min(resolved + count, pending.size());
+        for (std::size_t i = resolved; i < end; ++i)
+            pending[i].result = found;
+        resolved = end;
+        ScheduleDrain(self);
+    }
+
+    void ScheduleDrain(const std::shared_ptr<State>& self) {
+        if (draining || resolved == 0 || closed)
+            return;
+        draining = true;
+        std::weak_ptr<State> weak = self;
+        QMetaObject::invokeMethod(
+            context,
+            [weak] {
+                if (auto state = weak.lock())
+                    state->Drain(state);
+            },
+            Qt::QueuedConnection);
+    }
+
+    void Drain(const std::shared_ptr<State>& self) {
+        draining = false;
+        for (std::size_t i = 0; i < kAnswersPerTurn && resolved > 0 && !closed; ++i) {
+            Pending next = std::move(pending.front());
+            pending.pop_front();
+            --resolved;
+            next.done(next.result);
         }
+        ScheduleDrain(self);
     }
 
     static void Run(const std::shared_ptr<State>& self) {
@@ -67,7 +105,7 @@ struct RemoteControlScanner::State {
                 self->context,
                 [weak, batch, found = std::move(found)] {
                     if (auto state = weak.lock())
-                        state->Deliver(batch, found);
+                        state->Resolve(state, batch, found);
                 },
                 Qt::QueuedConnection);
         }
@@ -84,7 +122,8 @@ RemoteControlScanner::RemoteControlScanner(QObject* context, Scan scan)
 
 RemoteControlScanner::~RemoteControlScanner() {
     m_state->closed = true;
-    m_state->callbacks.clear();
+    m_state->pending.clear();
+    m_state->resolved = 0;
     std::unique_lock lock(m_state->mutex);
     m_state->stopping = true;
     m_state->wake.notify_all();
@@ -95,7 +134,7 @@ RemoteControlScanner::~RemoteControlScanner() {
 }
 
 void RemoteControlScanner::Request(Done done) {
-    m_state->callbacks.push_back(std::move(done));
+    m_state->pending.push_back({std::move(done), {}});
     std::lock_guard lock(m_state->mutex);
     ++m_state->waiting;
     if (!m_state->workerRunning) {
@@ -112,17 +151,9 @@ void RemoteControlScanner::Request(Done done) {
         m_state->wake.notify_one();
         return;
     }
-    // Without a worker: answer now, still through the event loop so the order holds.
+    // Without a worker: scan now; the answer still goes out through the event loop, in order.
     const std::size_t batch = std::exchange(m_state->waiting, 0);
-    ProcessScanResult found = m_state->scan();
-    std::weak_ptr<State> weak = m_state;
-    QMetaObject::invokeMethod(
-        m_state->context,
-        [weak, batch, found = std::move(found)] {
-            if (auto state = weak.lock())
-                state->Deliver(batch, found);
-        },
-        Qt::QueuedConnection);
+    m_state->Resolve(m_state, batch, m_state->scan());
 }
 
 }  // namespace vorn

@@ -27,7 +27,8 @@ ProcessScanResult ScanProcesses();
 //
 // Every request gets the answer of a scan that began after the request was made; requests that
 // arrive while a scan runs share the next one. Answers are delivered on the thread of `context`
-// (through its event loop), strictly in request order.
+// (through its event loop), strictly in request order, a few per pass of the loop, so that a
+// burst of answers never holds that thread in one piece.
 class RemoteControlScanner {
 public:
     using Scan = std::function<ProcessScanResult()>;

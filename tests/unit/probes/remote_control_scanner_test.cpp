@@ -106,6 +106,31 @@ TEST(RemoteControlScanner, AnswersComeFromAFreshScanOnAWorkerInRequestOrder) {
         EXPECT_NE(id, std::this_thread::get_id());
 }
 
+// Each answer becomes a script sent to the page; a burst of them must not hold the thread in
+// one piece, so they go out a few per pass of the event loop, still in order.
+TEST(RemoteControlScanner, ABurstIsAnsweredAFewAtATimeInOrder) {
+    App();
+    QObject context;
+    RemoteControlScanner scanner(&context, [] { return vorn::ProcessScanResult{true}; });
+    std::vector<int> order;
+    for (int i = 0; i < 20; ++i)
+        scanner.Request([&order, i](const vorn::ProcessScanResult&) { order.push_back(i); });
+    std::vector<std::size_t> perPass;
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (order.size() < 20 && std::chrono::steady_clock::now() < end) {
+        const std::size_t before = order.size();
+        QCoreApplication::processEvents();
+        if (order.size() > before)
+            perPass.push_back(order.size() - before);
+    }
+    ASSERT_EQ(order.size(), 20u);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(order[i], i);
+    EXPECT_GE(perPass.size(), 5u);
+    for (std::size_t n : perPass)
+        EXPECT_LE(n, 4u);
+}
+
 TEST(RemoteControlScanner, AStuckScanDelaysDestructionOnlyBoundedAndAnswersNothingAfter) {
     App();
     QObject context;
