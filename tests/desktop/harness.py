@@ -409,3 +409,20 @@ def opened_link(command, link, env, exe):
         with contextlib.suppress(ProcessLookupError):
             os.killpg(opener.pid, signal.SIGKILL)
         opener.wait(10)
+
+
+def snapshot(folder):
+    """Every path below `folder` with its size and modification time: equal snapshots mean
+    nothing was written there."""
+    found = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            st = os.lstat(path)
+            found[path] = (st.st_size, st.st_mtime_ns)
+    return found
+
+
+def read_text(path):
+    with open(path, encoding="utf-8", errors="replace") as f:
+        return f.read()

@@ -6,22 +6,8 @@ import datetime
 import os
 import unittest
 
-from harness import Client, Display, TestServer, wait_until
+from harness import Client, Display, TestServer, read_text as read, snapshot
 from test_card import PAGE, parse_card
-
-
-def snapshot(folder):
-    found = {}
-    for root, dirs, files in os.walk(folder):
-        for name in dirs + files:
-            st = os.lstat(os.path.join(root, name))
-            found[os.path.join(root, name)] = (st.st_size, st.st_mtime_ns)
-    return found
-
-
-def read(path):
-    with open(path, encoding="utf-8", errors="replace") as f:
-        return f.read()
 
 
 class InstalledFolder(unittest.TestCase):

@@ -3,8 +3,9 @@
 # checked by lintian (no errors), then installed, used by an unprivileged user, and removed by
 # test_package.py. Needs root (apt-get); changes the machine only while it runs.
 set -euo pipefail
+# Installing a package and adding a test user need root, as the setup script's apt-get does.
+[ "$(id -u)" -eq 0 ] || exec sudo "$(readlink -f "$0")" "$@"
 cd "$(dirname "$0")/../.."
-[ "$(id -u)" -eq 0 ] || { echo "tests/package/run.sh installs a package: run it as root" >&2; exit 1; }
 
 rm -f build/vornclient_*.deb
 (cd build && cpack -G DEB >/dev/null)

@@ -18,7 +18,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "desktop"))
 from harness import (Display, TestServer, client_processes, opened_link,  # noqa: E402
-                     wait_until, without_desktop)
+                     read_text as read, snapshot, wait_until, without_desktop)
 
 PACKAGE = os.environ["VORN_PACKAGE"]
 CLIENT_FOLDER = "/usr/lib/vornclient"
@@ -31,22 +31,6 @@ def apt(*args):
     env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
     subprocess.run(["apt-get", "-y", "-o", "DPkg::Lock::Timeout=600", *args], env=env, check=True,
                    stdout=subprocess.DEVNULL)
-
-
-def snapshot(folder):
-    """Every path below `folder` with its size and modification time."""
-    found = {}
-    for root, dirs, files in os.walk(folder):
-        for name in dirs + files:
-            path = os.path.join(root, name)
-            st = os.lstat(path)
-            found[path] = (st.st_size, st.st_mtime_ns)
-    return found
-
-
-def read(path):
-    with open(path, encoding="utf-8", errors="replace") as f:
-        return f.read()
 
 
 def make_zip(files):
