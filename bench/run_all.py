@@ -20,6 +20,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -61,10 +62,18 @@ def result_line(output):
 
 
 def gbench_medians(binary, env, repetitions, timeout, extra=()):
-    """Median real time of each Google Benchmark of `binary`, in its own time unit, by name."""
-    out = run([binary, "--benchmark_format=json", f"--benchmark_repetitions={repetitions}",
-               "--benchmark_report_aggregates_only=true", *extra], env, timeout)
-    data = json.loads(out)
+    """Median real time of each Google Benchmark of `binary`, in ms, by name. The JSON goes to a
+    file: a benchmark's helper (a reference server) may print on the same standard output."""
+    fd, out_path = tempfile.mkstemp(prefix="vorn-gbench-", suffix=".json")
+    os.close(fd)
+    try:
+        run([binary, f"--benchmark_out={out_path}", "--benchmark_out_format=json",
+             f"--benchmark_repetitions={repetitions}", "--benchmark_report_aggregates_only=true",
+             *extra], env, timeout)
+        with open(out_path) as f:
+            data = json.load(f)
+    finally:
+        os.unlink(out_path)
     medians = {}
     for b in data["benchmarks"]:
         # "BM_X/500/iterations:1/repeats:100/real_time" -> "BM_X/500"
