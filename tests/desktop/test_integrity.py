@@ -59,7 +59,8 @@ class SignedRequestsAndClientInfo(unittest.TestCase):
                   "frame:(window===top?'main':'sub')})}")
         m.add_page("/signed", (
             "<!doctype html><html><head><meta charset='utf-8'><script>" + m.report_snippet() +
-            answer + "</script></head><body><h1>signed</h1>"
+            "report({event:'early',frame:'main',fn:typeof GetClientInfo});" + answer +
+            "</script></head><body><h1>signed</h1>"
             f"<iframe src='{o.origin}/frame'></iframe><img src='/img.png?i=1'>"
             "<script>fetch('/fetched?f=1').then(function(r){report({event:'fetched'})});"
             "var x=new XMLHttpRequest();x.open('GET','/xhr?x=%20a~b',true);"
@@ -67,6 +68,7 @@ class SignedRequestsAndClientInfo(unittest.TestCase):
             "</script></body></html>"))
         o.add_page("/frame", (
             "<!doctype html><html><head><script>" + m.report_snippet() + answer +
+            "report({event:'early',frame:'sub',fn:typeof GetClientInfo});"
             "report({event:'frame'})</script></head><body>frame<script>" + o.control_snippet() +
             "</script></body></html>"))
         m.add_page("/img.png", b"\x89PNG\r\n\x1a\n", "image/png")
@@ -143,6 +145,11 @@ class SignedRequestsAndClientInfo(unittest.TestCase):
         self.assertNotIn(HEADER, received[0][2])
 
     def test_4_client_info_from_a_cross_origin_frame(self):
+        # Present in both frames before the page's own scripts ran.
+        for frame in ("main", "sub"):
+            early = self.main.wait_for_report(
+                lambda r, f=frame: r.get("event") == "early" and r["frame"] == f)
+            self.assertEqual(early["fn"], "function", frame)
         info = self.client_info(self.other)
         self.assertRegex(info["version"], r"^\d+\.\d+\.\d+$")
         self.assertEqual(info["platform"], "linux-x11")
