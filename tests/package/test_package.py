@@ -122,7 +122,7 @@ def tearDownModule():
 
 
 class InstalledPackage(unittest.TestCase):
-    def test_1_files_and_informational_forms(self):
+    def test_0_files_and_informational_forms(self):
         files = subprocess.run(["dpkg", "-L", "vornclient"], capture_output=True, text=True,
                                check=True).stdout.split()
         for path in (EXE, CLIENT_FOLDER + "/Skin/CEFBrowser/main.xml", "/usr/bin/vornclient",
@@ -142,6 +142,23 @@ class InstalledPackage(unittest.TestCase):
         # The desktop cache names the packaged entry for the scheme (refreshed by a trigger).
         self.assertIn("x-scheme-handler/vornapp=vornclient.desktop",
                       read("/usr/share/applications/mimeinfo.cache"))
+
+    def test_1_an_unwritable_client_folder_counts_as_installed(self):
+        # The unit test of this rule skips as root (root may write any folder); here it runs as
+        # the candidate, from a copy any user can reach.
+        folder = tempfile.mkdtemp(prefix="vorn-unit-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        os.chmod(folder, 0o755)
+        test = shutil.copy(os.path.join(os.environ["VORN_BUILD_DIR"], "tests", "client_paths_test"),
+                           folder)
+        with Display(window_manager=False) as d:
+            candidate = Candidate(d)
+            self.addCleanup(candidate.close)
+            result = candidate.run([test, "--gtest_filter=Folders.AFolderTheUserCannotWriteIsInstalled"],
+                                   timeout=60)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertIn("[  PASSED  ] 1 test.", result.stdout)
+        self.assertNotIn("SKIPPED", result.stdout)
 
     def test_2_a_candidate_runs_the_demo_and_their_files_stay_theirs(self):
         before = snapshot(CLIENT_FOLDER)
