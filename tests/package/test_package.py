@@ -236,7 +236,12 @@ class InstalledPackage(unittest.TestCase):
         with Display(window_manager=False) as d:
             candidate = Candidate(d)
             self.addCleanup(candidate.close)
-            session = candidate.start(["/usr/lib/vornclient/kiosk-session"])
+            log = os.path.join(candidate.state, "logs",
+                               f"vornclient-{datetime.date.today().isoformat()}.log")
+            logged_before = len(read(log)) if os.path.exists(log) else 0
+            # As a login manager might leave it on a distribution whose default is Wayland.
+            session = candidate.start(["/usr/lib/vornclient/kiosk-session"], env={
+                "WAYLAND_DISPLAY": "wayland-0", "XDG_SESSION_TYPE": "wayland"})
             try:
                 window = d.wait_for_window(timeout=90)
                 wait_until(lambda: "_NET_WM_STATE_MAXIMIZED_VERT" in d.net_wm_state(window), 20,
@@ -245,6 +250,9 @@ class InstalledPackage(unittest.TestCase):
                 # Only the client's window is managed.
                 listed = [l for l in d.run(["wmctrl", "-l"]).stdout.splitlines() if l.strip()]
                 self.assertEqual(len(listed), 1, listed)
+                logged = read(log)[logged_before:]
+                self.assertIn(" vorn.app info: vornclient ", logged)
+                self.assertNotIn("cannot be enforced", logged)
                 d.run(["wmctrl", "-c", "CEFBrowser"])
                 self.assertEqual(session.wait(30), 0)
                 self.assertNotEqual(d.run(["wmctrl", "-m"], check=False).returncode, 0,
