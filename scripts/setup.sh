@@ -17,7 +17,7 @@ packages=(
     # tests: the reference for the client's virtual-machine report (systemd-detect-virt)
     systemd
     # the Debian package and its tests: package tools, lintian, the openers of vornapp: links
-    dpkg-dev file lintian libglib2.0-bin
+    dpkg-dev file lintian libglib2.0-bin dbus-daemon
 )
 
 missing=()

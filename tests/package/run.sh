@@ -12,7 +12,7 @@ rm -f build/vornclient_*.deb
 deb=$(ls build/vornclient_*.deb)
 echo "package: $deb"
 dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
-lintian --fail-on error --no-tag-display-limit "$deb"
+lintian --fail-on error --tag-display-limit 0 "$deb"
 
 cd tests/package
 VORN_PACKAGE="$OLDPWD/$deb" VORN_BUILD_DIR="$OLDPWD/build" VORN_SOURCE_DIR="$OLDPWD" PYTHONDONTWRITEBYTECODE=1 \
