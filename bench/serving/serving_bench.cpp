@@ -1,8 +1,8 @@
-// A page fetching a 50 MB model file: through the client's loopback model server (from the
-// file cache), against the same file from plain loopback HTTP servers that read it from disk.
-// Reports throughput per server and the peak resident memory (VmHWM) of this process, which
-// holds the cache and the model server, before and after serving.
-#include "models/serving/ModelFileCache.h"
+// A page fetching a 50 MB model file: through the client's loopback model server, against the
+// same file from plain loopback HTTP servers that read it from disk. Reports throughput per
+// server and the peak resident memory (VmHWM) of this process, which runs the model server,
+// before and after serving.
+#include "models/serving/ModelFolder.h"
 #include "models/serving/ModelServer.h"
 
 #include <benchmark/benchmark.h>
@@ -33,7 +33,6 @@ constexpr size_t kFileSize = 50u * 1024 * 1024;
 const char* kName = "face/model-shard.bin";
 
 fs::path g_folder;
-vorn::ModelFileCache g_cache;
 std::unique_ptr<vorn::ModelServer> g_server;
 pid_t g_python = 0;
 int g_pythonPort = 0;
@@ -133,8 +132,8 @@ bool SetUp() {
     }
     g_hwmBeforeMb = VmHwmMb();
 
-    g_server = std::make_unique<vorn::ModelServer>(g_cache);
-    if (!g_cache.Load(g_folder, kName) || !g_server->Start())
+    g_server = std::make_unique<vorn::ModelServer>(vorn::ModelFolder(g_folder));
+    if (!g_server->Start())
         return false;
 
     g_pythonPort = FreePort();

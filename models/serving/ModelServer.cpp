@@ -1,17 +1,31 @@
 #include "models/serving/ModelServer.h"
 
-#include "models/serving/ModelFileCache.h"
 #include "models/serving/ModelUrl.h"
 #include "platform/Logging.h"
 
 #include <httplib.h>
 
 #include <algorithm>
-#include <chrono>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
 #include <random>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vorn {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // 128 bits from the system's entropy source, so a page cannot guess another run's URLs.
 std::string RandomToken() {
@@ -27,49 +41,378 @@ std::string RandomToken() {
 }
 
 constexpr size_t kChunk = 256 * 1024;
+// Line and headers of one request; the engine's are a few hundred bytes.
+constexpr size_t kMaxRequestHead = 16 * 1024;
+// Queued requests without the token; more are dropped rather than queued.
+constexpr size_t kMaxOtherQueue = 64;
+// How often a blocked send looks whether the server is stopping.
+constexpr int kStopCheckMs = 100;
+
+int MillisUntil(Clock::time_point when) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, 60'000));
+}
+
+bool HeadComplete(const std::string& data) {
+    return data.find("\r\n\r\n") != std::string::npos || data.find("\n\n") != std::string::npos;
+}
+
+// A connection between requests: the bytes already read that belong to its next request.
+struct Connection {
+    UniqueFd fd;
+    std::string buffered;
+    Clock::time_point deadline;
+    bool started = false;  // some of the next request has arrived
+};
+
+void ShutDown(Connection& c) {
+    ::shutdown(c.fd.get(), SHUT_RDWR);
+}
+
+// The socket as httplib reads and writes a request: reads start with what the gathering thread
+// already read and end at the request's deadline; writes wait for a reader at most sendStall.
+class ConnectionStream : public httplib::Stream {
+public:
+    ConnectionStream(Connection& c,
+                     Clock::time_point readDeadline,
+                     std::chrono::milliseconds sendStall,
+                     const std::atomic<bool>& stopping)
+        : m_fd(c.fd.get()),
+          m_buffer(std::move(c.buffered)),
+          m_readDeadline(readDeadline),
+          m_sendStall(sendStall),
+          m_stopping(stopping) {}
+
+    bool is_readable() const override {
+        pollfd p{m_fd, POLLIN, 0};
+        return m_pos < m_buffer.size() || ::poll(&p, 1, 0) > 0;
+    }
+    bool is_writable() const override { return WaitFor(POLLOUT, Clock::now() + m_sendStall); }
+
+    ssize_t read(char* ptr, size_t size) override {
+        if (m_pos == m_buffer.size()) {
+            m_buffer.clear();
+            m_pos = 0;
+            if (!WaitFor(POLLIN, m_readDeadline))
+                return -1;
+            char block[4096];
+            const ssize_t n = ::recv(m_fd, block, sizeof block, MSG_DONTWAIT);
+            if (n <= 0)
+                return n == 0 ? 0 : -1;
+            m_buffer.assign(block, static_cast<size_t>(n));
+        }
+        const size_t n = std::min(size, m_buffer.size() - m_pos);
+        std::copy_n(m_buffer.data() + m_pos, n, ptr);
+        m_pos += n;
+        return static_cast<ssize_t>(n);
+    }
+
+    ssize_t write(const char* ptr, size_t size) override {
+        size_t sent = 0;
+        while (sent < size) {
+            const ssize_t n = ::send(m_fd, ptr + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                sent += static_cast<size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && errno == EAGAIN) {
+                if (!WaitFor(POLLOUT, Clock::now() + m_sendStall))
+                    return -1;
+            } else {
+                return -1;
+            }
+        }
+        return static_cast<ssize_t>(sent);
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+        Address(::getpeername, ip, port);
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override {
+        Address(::getsockname, ip, port);
+    }
+    socket_t socket() const override { return m_fd; }
+
+    // Bytes read past the request just served: the start of the next one.
+    std::string Leftover() const { return m_buffer.substr(m_pos); }
+
+private:
+    bool WaitFor(short events, Clock::time_point deadline) const {
+        for (;;) {
+            if (m_stopping.load())
+                return false;
+            pollfd p{m_fd, events, 0};
+            const int left = MillisUntil(deadline);
+            const int r = ::poll(&p, 1, std::min(left, kStopCheckMs));
+            if (r > 0)
+                return (p.revents & (events | POLLHUP | POLLERR)) != 0;
+            if (r < 0 && errno != EINTR)
+                return false;
+            if (r == 0 && left <= kStopCheckMs)
+                return false;
+        }
+    }
+
+    template <typename Query>
+    void Address(Query query, std::string& ip, int& port) const {
+        sockaddr_in addr{};
+        socklen_t len = sizeof addr;
+        char text[INET_ADDRSTRLEN] = {};
+        if (query(m_fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0 &&
+            ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text)) {
+            ip = text;
+            port = ntohs(addr.sin_port);
+        }
+    }
+
+    int m_fd;
+    std::string m_buffer;
+    size_t m_pos = 0;
+    Clock::time_point m_readDeadline;
+    std::chrono::milliseconds m_sendStall;
+    const std::atomic<bool>& m_stopping;
+};
+
+// httplib's request parsing, routing and response writing, driven one request at a time by our
+// own threads instead of its accept loop and one-thread-per-connection pool.
+class Router : public httplib::Server {
+public:
+    bool ServeOne(httplib::Stream& stream, bool& closeAfter) {
+        return process_request(stream, false, closeAfter, nullptr);
+    }
+    // httplib streams a response body only while its listening socket is set; it never uses it
+    // otherwise, as its own accept loop is not run. Clearing it cuts off every body under way.
+    void SetListening(int fd) { svr_sock_ = fd; }
+};
+
+struct Queue {
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::deque<Connection> items;
+};
 
 }  // namespace
 
-ModelServer::ModelServer(ModelFileCache& cache) : m_cache(cache), m_token(RandomToken()) {}
+struct ModelServer::Running {
+    Running(const ModelServer& owner) : server(owner) {}
+
+    const ModelServer& server;
+    UniqueFd listenFd;
+    UniqueFd wakeFd;
+    std::atomic<bool> stopping{false};
+    Router router;
+    Queue pageQueue;
+    Queue otherQueue;
+    std::mutex returnedMutex;
+    std::vector<Connection> returned;
+    std::thread gatherer;
+    std::vector<std::thread> workers;
+
+    void Wake() {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wakeFd.get(), &one, sizeof one);
+    }
+
+    // Hands a connection whose request has fully arrived to the workers for its kind.
+    void Dispatch(Connection c) {
+        const std::string tokenPath = " /" + server.m_token + "/";
+        const size_t lineEnd = c.buffered.find('\n');
+        const size_t space = c.buffered.find(' ');
+        const bool page = space != std::string::npos && space < lineEnd &&
+                          c.buffered.compare(space, tokenPath.size(), tokenPath) == 0;
+        Queue& queue = page ? pageQueue : otherQueue;
+        {
+            std::lock_guard lock(queue.mutex);
+            if (!page && queue.items.size() >= kMaxOtherQueue) {
+                ShutDown(c);
+                return;
+            }
+            queue.items.push_back(std::move(c));
+        }
+        queue.ready.notify_one();
+    }
+
+    void Gather() {
+        const Limits& limits = server.m_limits;
+        std::vector<Connection> waiting;
+        std::vector<pollfd> polls;
+        while (!stopping.load()) {
+            {
+                std::lock_guard lock(returnedMutex);
+                for (Connection& c : returned)
+                    waiting.push_back(std::move(c));
+                returned.clear();
+            }
+            // Keep-alive connections may come back with the next request already read.
+            const Clock::time_point now = Clock::now();
+            for (size_t i = 0; i < waiting.size();) {
+                if (HeadComplete(waiting[i].buffered)) {
+                    Dispatch(std::move(waiting[i]));
+                    waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+                } else if (waiting[i].deadline <= now) {
+                    waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+                } else {
+                    ++i;
+                }
+            }
+            Clock::time_point next = now + limits.idleTimeout;
+            polls.assign({{wakeFd.get(), POLLIN, 0}, {listenFd.get(), POLLIN, 0}});
+            for (const Connection& c : waiting) {
+                polls.push_back({c.fd.get(), POLLIN, 0});
+                next = std::min(next, c.deadline);
+            }
+            const int r = ::poll(polls.data(), polls.size(), MillisUntil(next) + 1);
+            if (r < 0 && errno != EINTR) {
+                qCWarning(lcModels)
+                    << "The local model server stopped waiting for requests:" << strerror(errno);
+                break;
+            }
+            if (r <= 0)
+                continue;
+            if (polls[0].revents) {
+                uint64_t count;
+                [[maybe_unused]] const ssize_t n = ::read(wakeFd.get(), &count, sizeof count);
+            }
+            for (size_t i = 0; i < waiting.size(); ++i) {
+                if (polls[i + 2].revents)
+                    ReadSome(waiting[i]);
+            }
+            if (polls[1].revents)
+                Accept(waiting);
+        }
+        waiting.clear();
+    }
+
+    // Reads what has arrived of a waiting connection's request. A connection that closed, failed
+    // or sent more than a request head may hold is given a past deadline and so dropped.
+    void ReadSome(Connection& c) {
+        char block[4096];
+        const size_t room = kMaxRequestHead - std::min(kMaxRequestHead, c.buffered.size());
+        const ssize_t n = ::recv(c.fd.get(), block, std::min(room, sizeof block), MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        if (n <= 0 || (room == 0)) {
+            c.deadline = Clock::time_point::min();
+            return;
+        }
+        c.buffered.append(block, static_cast<size_t>(n));
+        if (!c.started) {
+            c.started = true;
+            c.deadline = Clock::now() + server.m_limits.requestDeadline;
+        }
+        if (!HeadComplete(c.buffered) && c.buffered.size() >= kMaxRequestHead)
+            c.deadline = Clock::time_point::min();
+    }
+
+    void Accept(std::vector<Connection>& waiting) {
+        for (;;) {
+            const int fd =
+                ::accept4(listenFd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0)
+                return;  // EAGAIN, or out of descriptors: the rest wait in the backlog
+            if (waiting.size() >= server.m_limits.maxWaiting) {
+                // The oldest unfinished request goes first: the engine's requests arrive whole.
+                auto oldest = std::min_element(waiting.begin(), waiting.end(),
+                                               [](const Connection& a, const Connection& b) {
+                                                   return a.deadline < b.deadline;
+                                               });
+                waiting.erase(oldest);
+            }
+            waiting.push_back({UniqueFd(fd), {}, Clock::now() + server.m_limits.idleTimeout});
+        }
+    }
+
+    void Work(Queue& queue) {
+        for (;;) {
+            Connection c;
+            {
+                std::unique_lock lock(queue.mutex);
+                queue.ready.wait(lock, [&] { return stopping.load() || !queue.items.empty(); });
+                if (stopping.load())
+                    return;
+                c = std::move(queue.items.front());
+                queue.items.pop_front();
+            }
+            const Limits& limits = server.m_limits;
+            ConnectionStream stream(c, Clock::now() + limits.requestDeadline, limits.sendStall,
+                                    stopping);
+            bool closeAfter = false;
+            if (!router.ServeOne(stream, closeAfter) || closeAfter || stopping.load())
+                continue;  // the descriptor closes with c
+            c.buffered = stream.Leftover();
+            c.started = !c.buffered.empty();
+            c.deadline = Clock::now() + (c.started ? limits.requestDeadline : limits.idleTimeout);
+            {
+                std::lock_guard lock(returnedMutex);
+                returned.push_back(std::move(c));
+            }
+            Wake();
+        }
+    }
+};
+
+ModelServer::ModelServer(ModelFolder folder) : ModelServer(std::move(folder), Limits{}) {}
+
+ModelServer::ModelServer(ModelFolder folder, Limits limits)
+    : m_folder(std::move(folder)), m_limits(limits), m_token(RandomToken()) {}
 
 ModelServer::~ModelServer() {
     Stop();
 }
 
 std::string ModelServer::UrlFor(const std::string& name) const {
-    return "http://127.0.0.1:" + std::to_string(m_port) + "/" + m_token + "/" +
+    return "http://127.0.0.1:" + std::to_string(m_port.load()) + "/" + m_token + "/" +
            EncodeModelName(name);
 }
 
-void ModelServer::Route() {
-    const std::string root = "/" + m_token + "/";
-    m_server->Get(".*", [this, root](const httplib::Request& req, httplib::Response& res) {
+namespace {
+
+void Route(httplib::Server& router, const ModelFolder& folder, const std::string& token) {
+    const std::string root = "/" + token + "/";
+    router.set_payload_max_length(64 * 1024);
+    router.Get(".*", [&folder, root](const httplib::Request& req, httplib::Response& res) {
         res.set_header("Access-Control-Allow-Origin", "*");
-        // The bytes are in this process's memory already; a second copy in the engine's disk
-        // cache would only cost time (measured: 50 MB fetches took twice as long).
+        // Served from the disk on every request, so the engine's disk cache would only copy it.
         res.set_header("Cache-Control", "no-store");
-        // The path arrives percent-decoded; names are matched byte for byte as the cache has them.
+        // The path arrives percent-decoded; names are matched byte for byte as on disk.
         if (req.path.compare(0, root.size(), root) != 0) {
             res.status = 404;
             return;
         }
         const std::string name = req.path.substr(root.size());
-        ModelFileCache::Buffer data = IsSafeModelName(name) ? m_cache.Find(name) : nullptr;
-        if (!data) {
-            qCDebug(lcModels) << "loopback request for an uncached name refused:" << name.c_str();
+        std::optional<ModelFile> opened = folder.Open(name);
+        if (!opened) {
+            qCDebug(lcModels) << "loopback request for a name that is not a model file:"
+                              << name.c_str();
             res.status = 404;
             return;
         }
-        const char* mime = MimeTypeForModelName(name);
-        if (data->empty()) {
+        const std::string mime = MimeTypeForModelName(name);
+        const uint64_t size = opened->size;
+        if (size == 0) {
             res.set_content(std::string(), mime);
             return;
         }
-        // The provider holds its own reference, so the bytes stay alive while they stream.
+        auto file = std::make_shared<ModelFile>(std::move(*opened));
+        auto buffer = std::make_shared<std::vector<char>>();
+        // Pieces are read as they are sent: memory stays at one piece per response whatever
+        // the file's size, and a file that shrinks underneath ends the response early.
         res.set_content_provider(
-            data->size(), mime, [data](size_t offset, size_t length, httplib::DataSink& sink) {
-                const size_t n = std::min({length, kChunk, data->size() - offset});
-                return sink.write(data->data() + offset, n);
+            static_cast<size_t>(size), mime,
+            [file, buffer, size](size_t offset, size_t length, httplib::DataSink& sink) {
+                if (offset >= size)
+                    return false;
+                const size_t want = std::min<uint64_t>({length, kChunk, size - offset});
+                buffer->resize(kChunk);
+                ssize_t n;
+                do {
+                    n = ::pread(file->fd.get(), buffer->data(), want, static_cast<off_t>(offset));
+                } while (n < 0 && errno == EINTR);
+                if (n <= 0) {
+                    qCDebug(lcModels) << "model file ended or failed while being served";
+                    return false;
+                }
+                return sink.write(buffer->data(), static_cast<size_t>(n));
             });
     });
     auto refuse = [](const httplib::Request&, httplib::Response& res) {
@@ -77,43 +420,63 @@ void ModelServer::Route() {
         res.set_header("Allow", "GET, HEAD");
         res.status = 405;
     };
-    m_server->Post(".*", refuse);
-    m_server->Put(".*", refuse);
-    m_server->Patch(".*", refuse);
-    m_server->Delete(".*", refuse);
-    m_server->Options(".*", refuse);
+    router.Post(".*", refuse);
+    router.Put(".*", refuse);
+    router.Patch(".*", refuse);
+    router.Delete(".*", refuse);
+    router.Options(".*", refuse);
 }
 
+}  // namespace
+
 bool ModelServer::Start() {
-    if (m_port > 0)
+    if (m_running)
         return true;
-    m_server = std::make_unique<httplib::Server>();
-    Route();
-    const int port = m_server->bind_to_any_port("127.0.0.1");
-    if (port <= 0) {
+    auto running = std::make_unique<Running>(*this);
+    running->listenFd = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    running->wakeFd = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (!running->listenFd.valid() || !running->wakeFd.valid() ||
+        ::bind(running->listenFd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(running->listenFd.get(), SOMAXCONN) != 0 ||
+        ::getsockname(running->listenFd.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         qCWarning(lcModels) << "The local model server could not open a port on 127.0.0.1; model "
                                "files will be loaded from the network.";
-        m_server.reset();
         return false;
     }
-    m_port = port;
-    m_thread = std::thread([server = m_server.get()] { server->listen_after_bind(); });
-    // A stop() that comes before the listening loop has started would be lost and Stop() would
-    // then wait forever, so Start returns only once the loop runs.
-    for (int i = 0; i < 5000 && !m_server->is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    qCDebug(lcModels) << "local model server listening on port" << m_port;
+    Route(running->router, m_folder, m_token);
+    running->router.SetListening(running->listenFd.get());
+    Running* r = running.get();
+    r->gatherer = std::thread([r] { r->Gather(); });
+    for (int i = 0; i < m_limits.pageWorkers; ++i)
+        r->workers.emplace_back([r] { r->Work(r->pageQueue); });
+    for (int i = 0; i < m_limits.otherWorkers; ++i)
+        r->workers.emplace_back([r] { r->Work(r->otherQueue); });
+    m_running = std::move(running);
+    m_port = ntohs(addr.sin_port);
+    qCDebug(lcModels) << "local model server listening on port" << m_port.load();
     return true;
 }
 
 void ModelServer::Stop() {
-    if (!m_server)
+    if (!m_running)
         return;
-    m_server->stop();
-    if (m_thread.joinable())
-        m_thread.join();
-    m_server.reset();
+    Running& r = *m_running;
+    r.stopping = true;
+    r.router.SetListening(-1);
+    r.Wake();
+    for (Queue* queue : {&r.pageQueue, &r.otherQueue}) {
+        std::lock_guard lock(queue->mutex);
+        queue->ready.notify_all();
+    }
+    r.gatherer.join();
+    for (std::thread& worker : r.workers)
+        worker.join();
     m_port = 0;
+    m_running.reset();
 }
 
 }  // namespace vorn

@@ -2,6 +2,8 @@
 
 #include "platform/PathSegments.h"
 
+#include <QMimeDatabase>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -103,44 +105,41 @@ std::string EncodeModelName(std::string_view name) {
     return out;
 }
 
-const char* MimeTypeForModelName(std::string_view name) {
-    static constexpr std::array<std::pair<std::string_view, const char*>, 22> kTypes = {{
+std::string MimeTypeForModelName(std::string_view name) {
+    // Where the web's name for a type differs from the desktop's, or the desktop has none, the
+    // page's own loads use the web's (WebAssembly streaming compilation, module scripts and
+    // fonts check it); every other extension is looked up as the engine would on this system.
+    static constexpr std::array<std::pair<std::string_view, const char*>, 9> kWebTypes = {{
         {"bin", "application/octet-stream"},
-        {"css", "text/css"},
-        {"gif", "image/gif"},
-        {"htm", "text/html"},
-        {"html", "text/html"},
-        {"jpeg", "image/jpeg"},
-        {"jpg", "image/jpeg"},
         {"js", "text/javascript"},
-        {"json", "application/json"},
         {"mjs", "text/javascript"},
-        {"mp3", "audio/mpeg"},
-        {"mp4", "video/mp4"},
         {"onnx", "application/octet-stream"},
-        {"png", "image/png"},
-        {"svg", "image/svg+xml"},
+        {"otf", "font/otf"},
         {"tflite", "application/octet-stream"},
-        {"txt", "text/plain"},
         {"wasm", "application/wasm"},
         {"wav", "audio/wav"},
-        {"webp", "image/webp"},
         {"xml", "text/xml"},
-        {"zip", "application/zip"},
     }};
     const size_t slash = name.rfind('/');
     const std::string_view file = slash == std::string_view::npos ? name : name.substr(slash + 1);
     const size_t dot = file.rfind('.');
-    if (dot == std::string_view::npos)
+    if (dot == std::string_view::npos || dot + 1 == file.size())
         return "text/html";
     std::string ext(file.substr(dot + 1));
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    for (const auto& [known, type] : kTypes) {
+    for (const auto& [known, type] : kWebTypes) {
         if (known == ext)
             return type;
     }
-    return "text/html";
+    // By the extension alone: the contents are never read to decide.
+    static const QMimeDatabase database;
+    const QMimeType type = database.mimeTypeForFile(
+        QString::fromUtf8(file.data(), static_cast<qsizetype>(file.size())),
+        QMimeDatabase::MatchExtension);
+    if (!type.isValid() || type.isDefault())
+        return "text/html";
+    return type.name().toStdString();
 }
 
 }  // namespace vorn

@@ -6,7 +6,7 @@
 #include <vector>
 
 // Pure functions that decide which engine requests the client answers from its model folder.
-// All of them are safe on any thread and keep no state.
+// All of them are safe on any thread and keep no state of their own.
 namespace vorn {
 
 // The six model URL prefixes, in their fixed order, from the four host roles. A host may carry
@@ -33,7 +33,9 @@ std::optional<std::string> MatchModelUrl(std::string_view url,
 // Percent-encodes a name for a URL path; "/" and unreserved characters stay as they are.
 std::string EncodeModelName(std::string_view name);
 
-// MIME type from the name's extension (case-insensitive); "text/html" when unknown.
-const char* MimeTypeForModelName(std::string_view name);
+// MIME type from the name's extension (case-insensitive): the web's type where the web names
+// one differently, else the system's MIME database (shared-mime-info); "text/html" when neither
+// knows the extension. Reads no file.
+std::string MimeTypeForModelName(std::string_view name);
 
 }  // namespace vorn

@@ -5,16 +5,21 @@ and the page's Update() brings the folder up to date from the exam service."""
 import io
 import json
 import os
+import socket
+import threading
 import time
 import unittest
+import urllib.parse
 import zipfile
 
 from harness import Client, Display, TestServer, wait_until
 
 
-def fetch_script(url, tag):
-    return (f"fetch({json.dumps(url)}).then(function(r){{return r.text().then(function(t){{"
-            f"report({{event:'fetched',tag:{json.dumps(tag)},status:r.status,body:t}})}})}})"
+def fetch_script(url, tag, headers=None):
+    return (f"fetch({json.dumps(url)},{{headers:{json.dumps(headers or {})}}})"
+            f".then(function(r){{return r.text().then(function(t){{"
+            f"report({{event:'fetched',tag:{json.dumps(tag)},status:r.status,body:t,url:r.url,"
+            f"type:r.headers.get('content-type')}})}})}})"
             f".catch(function(e){{report({{event:'fetched',tag:{json.dumps(tag)},status:-1,"
             f"body:String(e)}})}});")
 
@@ -48,7 +53,16 @@ class LocalServing(unittest.TestCase):
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(data)
+        outside = os.path.join(cls.client.root, "outside")
+        os.makedirs(outside, exist_ok=True)
+        with open(os.path.join(outside, "o.json"), "w") as f:
+            f.write("outside the model folder")
+        os.symlink("/etc/hostname", os.path.join(models, "host.json"))
+        os.symlink(outside, os.path.join(models, "linked"))
+        with open(os.path.join(models, "huge.bin"), "wb") as f:
+            f.truncate(200 << 30)  # sparse: larger than the machine's memory, no disk used
         s.routes["/models/missing.json"] = (200, "from the network", "application/json")
+        s.routes["/models/host.json"] = (200, "host from the network", "application/json")
         s.routes["/secret.json"] = (200, "secret from the network", "application/json")
         cls.client.start()
         cls.client.wait_for_window()
@@ -60,10 +74,10 @@ class LocalServing(unittest.TestCase):
         cls.server.__exit__()
         cls.display.__exit__()
 
-    def fetch(self, path, tag):
-        self.server.run_in_page(fetch_script(self.server.origin + path, tag))
+    def fetch(self, path, tag, headers=None, timeout=30):
+        self.server.run_in_page(fetch_script(self.server.origin + path, tag, headers))
         return self.server.wait_for_report(
-            lambda r: r.get("event") == "fetched" and r["tag"] == tag)
+            lambda r: r.get("event") == "fetched" and r["tag"] == tag, timeout=timeout)
 
     def assert_local(self, path, body, tag):
         before = len(self.server.requests)
@@ -91,11 +105,66 @@ class LocalServing(unittest.TestCase):
         self.assertTrue(any(p.startswith("/models/") and "secret" in p
                             for p in self.server.paths_requested()))
 
-    def test_a_file_replaced_after_serving_keeps_its_first_content(self):
+    def test_a_file_replaced_after_serving_is_served_with_its_new_content(self):
         self.assert_local("/models/replaced.json", "first", "replaced-1")
-        with open(os.path.join(self.client.folder, "models", "replaced.json"), "wb") as f:
+        models = os.path.join(self.client.folder, "models")
+        with open(os.path.join(models, "replaced.json.part"), "wb") as f:
             f.write(b"second")
-        self.assert_local("/models/replaced.json?again", "first", "replaced-2")
+        os.replace(os.path.join(models, "replaced.json.part"), os.path.join(models, "replaced.json"))
+        self.assert_local("/models/replaced.json?again", "second", "replaced-2")
+
+    def test_links_in_the_model_folder_are_not_followed(self):
+        result = self.fetch("/models/host.json", "link-to-file")
+        self.assertEqual((result["status"], result["body"]), ("200", "host from the network"))
+        result = self.fetch("/models/linked/o.json", "linked-folder")
+        self.assertNotEqual(result["body"], "outside the model folder")
+        self.assertIn("/models/linked/o.json", self.server.paths_requested())
+
+    def test_a_model_larger_than_memory_is_served_without_stopping_the_client(self):
+        result = self.fetch("/models/huge.bin", "huge-range", headers={"Range": "bytes=0-15"})
+        self.assertEqual((result["status"], result["body"]), ("206", "\0" * 16))
+        self.assertIsNone(self.client.proc.poll(), "the client stopped")
+        self.assert_local("/models/face/model.json?after-huge", '{"face":1}', "after-huge")
+
+    def test_model_files_carry_the_systems_mime_types(self):
+        models = os.path.join(self.client.folder, "models")
+        for name in ("f.woff2", "f.ttf", "i.ico", "i.avif", "v.webm"):
+            with open(os.path.join(models, name), "wb") as f:
+                f.write(b"x")
+        types = {name: self.fetch("/models/" + name, "type-" + name)["type"]
+                 for name in ("f.woff2", "f.ttf", "i.ico", "i.avif", "v.webm")}
+        self.assertEqual(types, {"f.woff2": "font/woff2", "f.ttf": "font/ttf",
+                                 "i.ico": "image/vnd.microsoft.icon", "i.avif": "image/avif",
+                                 "v.webm": "video/webm"})
+
+    def test_idle_local_connections_do_not_hold_up_model_requests(self):
+        served = urllib.parse.urlsplit(self.fetch("/models/face/model.json?port", "port")["url"])
+        self.assertEqual(served.hostname, "127.0.0.1")
+        sockets = [socket.create_connection(("127.0.0.1", served.port)) for _ in range(64)]
+        stop = threading.Event()
+
+        def drip():
+            request = b"GET /" + b"x" * 4096
+            for i in range(len(request)):
+                for s in sockets[:32]:  # half send a byte now and then, half send nothing
+                    try:
+                        s.send(request[i:i + 1])
+                    except OSError:
+                        pass
+                if stop.wait(0.2):
+                    return
+        dripper = threading.Thread(target=drip, daemon=True)
+        dripper.start()
+        try:
+            started = time.monotonic()
+            for i in range(5):
+                self.assert_local(f"/models/deep/er/x.json?drip{i}", "deep", f"drip-{i}")
+            self.assertLess(time.monotonic() - started, 20)
+        finally:
+            stop.set()
+            dripper.join()
+            for s in sockets:
+                s.close()
 
 
 def read_text(path):

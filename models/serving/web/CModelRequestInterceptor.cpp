@@ -9,22 +9,15 @@ CModelRequestInterceptor::CModelRequestInterceptor(QString modelFolder,
                                                    std::vector<std::string> prefixes,
                                                    QObject* parent)
     : QWebEngineUrlRequestInterceptor(parent),
-      m_modelFolder(modelFolder.toStdU16String()),
       m_prefixes(std::move(prefixes)),
-      m_cache(vorn::ModelFileCache::Process()),
-      m_ownServer(std::make_unique<vorn::ModelServer>(m_cache)),
+      m_ownServer(std::make_unique<vorn::ModelServer>(
+          vorn::ModelFolder(std::filesystem::path(modelFolder.toStdU16String())))),
       m_server(*m_ownServer) {}
 
-CModelRequestInterceptor::CModelRequestInterceptor(QString modelFolder,
-                                                   std::vector<std::string> prefixes,
-                                                   vorn::ModelFileCache& cache,
+CModelRequestInterceptor::CModelRequestInterceptor(std::vector<std::string> prefixes,
                                                    vorn::ModelServer& server,
                                                    QObject* parent)
-    : QWebEngineUrlRequestInterceptor(parent),
-      m_modelFolder(modelFolder.toStdU16String()),
-      m_prefixes(std::move(prefixes)),
-      m_cache(cache),
-      m_server(server) {}
+    : QWebEngineUrlRequestInterceptor(parent), m_prefixes(std::move(prefixes)), m_server(server) {}
 
 CModelRequestInterceptor::~CModelRequestInterceptor() = default;
 
@@ -34,8 +27,10 @@ QUrl CModelRequestInterceptor::RedirectFor(const QUrl& url) {
         vorn::MatchModelUrl(std::string_view(encoded.constData(), encoded.size()), m_prefixes);
     if (!name)
         return {};
+    // The engine calls this on its UI thread, so only the name is looked up here (a path walk
+    // and a status read in the kernel's caches); the server's threads open and read the file.
     // A missing file is not an error: the request goes on to the network as it was.
-    if (!m_cache.Load(m_modelFolder, *name))
+    if (!m_server.Folder().Has(*name))
         return {};
     {
         std::lock_guard lock(m_startMutex);

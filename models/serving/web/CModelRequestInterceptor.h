@@ -1,6 +1,5 @@
 #pragma once
 
-#include "models/serving/ModelFileCache.h"
 #include "models/serving/ModelServer.h"
 
 #include <QUrl>
@@ -12,21 +11,19 @@
 #include <vector>
 
 // Answers the page's model URLs from the model folder: a GET whose URL begins with one of the
-// model prefixes and names a file below the model folder is loaded into the process-wide cache
-// and redirected to the loopback model server; every other request goes on to the network
-// untouched. Install on the profile with QWebEngineProfile::setUrlRequestInterceptor.
+// model prefixes and names a regular file below the model folder is redirected to the loopback
+// model server, which reads the file on its own threads; every other request goes on to the
+// network untouched. Install on the profile with QWebEngineProfile::setUrlRequestInterceptor.
 class CModelRequestInterceptor : public QWebEngineUrlRequestInterceptor {
     Q_OBJECT
 public:
-    // prefixes as vorn::BuildModelUrlPrefixes makes them. Uses the process-wide cache and a
-    // server of its own, started at the first model request.
+    // prefixes as vorn::BuildModelUrlPrefixes makes them. Uses a server of its own, started at
+    // the first model request.
     CModelRequestInterceptor(QString modelFolder,
                              std::vector<std::string> prefixes,
                              QObject* parent = nullptr);
-    // As above with a given cache and server (both must outlive the interceptor); for tests.
-    CModelRequestInterceptor(QString modelFolder,
-                             std::vector<std::string> prefixes,
-                             vorn::ModelFileCache& cache,
+    // As above with a given server (it must outlive the interceptor); for tests.
+    CModelRequestInterceptor(std::vector<std::string> prefixes,
                              vorn::ModelServer& server,
                              QObject* parent = nullptr);
     ~CModelRequestInterceptor() override;
@@ -35,8 +32,8 @@ public:
     void interceptRequest(QWebEngineUrlRequestInfo& info) override;
 
     // Any thread. Where a GET of url is redirected: the loopback URL of the file, or an empty
-    // URL when the request goes to the network (no prefix, refused name, file missing, server
-    // not running). Reads the file into the cache on its first use.
+    // URL when the request goes to the network (no prefix, refused name, no such regular file,
+    // server not running). Looks the name up in the folder but reads nothing of the file.
     QUrl RedirectFor(const QUrl& url);
 
     // Any thread. Whether url is on the loopback model server (where redirected model requests
@@ -44,9 +41,7 @@ public:
     bool IsLocalServerUrl(const QUrl& url) const;
 
 private:
-    const std::filesystem::path m_modelFolder;
     const std::vector<std::string> m_prefixes;
-    vorn::ModelFileCache& m_cache;
     std::unique_ptr<vorn::ModelServer> m_ownServer;
     vorn::ModelServer& m_server;
     std::mutex m_startMutex;

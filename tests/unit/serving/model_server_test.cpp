@@ -1,13 +1,19 @@
-#include "models/serving/ModelFileCache.h"
 #include "models/serving/ModelServer.h"
 #include "models/serving/ModelUrl.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace vorn;
 namespace fs = std::filesystem;
@@ -20,12 +26,13 @@ protected:
         std::string templ = (fs::temp_directory_path() / "vorn-serve-XXXXXX").string();
         ASSERT_NE(mkdtemp(templ.data()), nullptr);
         folder = templ;
-        ASSERT_TRUE(server.Start());
-        ASSERT_GT(server.Port(), 0);
-        client = std::make_unique<httplib::Client>("127.0.0.1", server.Port());
+        server.emplace(ModelFolder(folder), Limits());
+        ASSERT_TRUE(server->Start());
+        ASSERT_GT(server->Port(), 0);
+        client = std::make_unique<httplib::Client>("127.0.0.1", server->Port());
     }
     void TearDown() override {
-        server.Stop();
+        server->Stop();
         fs::remove_all(folder);
     }
 
@@ -33,15 +40,15 @@ protected:
         fs::path p = folder / fs::path(std::u8string(name.begin(), name.end()));
         fs::create_directories(p.parent_path());
         std::ofstream(p, std::ios::binary | std::ios::trunc) << data;
-        ASSERT_TRUE(cache.Load(folder, name));
     }
     std::string PathFor(const std::string& name) {
-        return "/" + server.Token() + "/" + EncodeModelName(name);
+        return "/" + server->Token() + "/" + EncodeModelName(name);
     }
 
+    virtual ModelServer::Limits Limits() const { return {}; }
+
     fs::path folder;
-    ModelFileCache cache;
-    ModelServer server{cache};
+    std::optional<ModelServer> server;
     std::unique_ptr<httplib::Client> client;
 };
 
@@ -71,8 +78,8 @@ TEST_F(ModelServerTest, ServesCachedFilesWithTypeLengthAndCors) {
     EXPECT_EQ(res->body, R"({"a":1})");
     EXPECT_EQ(res->get_header_value("Content-Encoding"), "");
 
-    EXPECT_EQ(server.UrlFor("face/model.json"),
-              "http://127.0.0.1:" + std::to_string(server.Port()) + PathFor("face/model.json"));
+    EXPECT_EQ(server->UrlFor("face/model.json"),
+              "http://127.0.0.1:" + std::to_string(server->Port()) + PathFor("face/model.json"));
 }
 
 TEST_F(ModelServerTest, ZeroLengthAndLargeFiles) {
@@ -123,19 +130,22 @@ TEST_F(ModelServerTest, OtherMethodsAre405) {
     }
 }
 
-TEST_F(ModelServerTest, TokenRequiredAndOnlyCachedNamesServed) {
+TEST_F(ModelServerTest, TokenRequiredAndOnlyRegularFilesBelowTheFolderServed) {
     Put("a.json", "{}");
-    // On disk below the model folder, but never asked for through the interceptor.
-    std::ofstream(folder / "notcached.json") << "{}";
+    fs::create_symlink(folder / "a.json", folder / "link.json");
+    fs::create_symlink("/etc/passwd", folder / "pw");
+    fs::create_directories(folder / "dir.json");
     const std::vector<std::string> refused = {
         "/a.json",
-        "/" + std::string(server.Token().size(), '0') + "/a.json",
-        "/" + server.Token() + "x/a.json",
-        "/" + server.Token() + "/notcached.json",
-        "/" + server.Token() + "/",
-        "/" + server.Token(),
-        "/" + server.Token() + "/x/../a.json",
-        "/" + server.Token() + "/%2E%2E/a.json",
+        "/" + std::string(server->Token().size(), '0') + "/a.json",
+        "/" + server->Token() + "x/a.json",
+        "/" + server->Token() + "/link.json",
+        "/" + server->Token() + "/pw",
+        "/" + server->Token() + "/dir.json",
+        "/" + server->Token() + "/",
+        "/" + server->Token(),
+        "/" + server->Token() + "/x/../a.json",
+        "/" + server->Token() + "/%2E%2E/a.json",
         "/",
     };
     for (const std::string& path : refused) {
@@ -144,19 +154,185 @@ TEST_F(ModelServerTest, TokenRequiredAndOnlyCachedNamesServed) {
         EXPECT_EQ(res->status, 404) << path;
         EXPECT_TRUE(res->body.empty() || res->body.find("{}") == std::string::npos) << path;
     }
-    EXPECT_EQ(server.Token().size(), 32u);
-    ModelServer other(cache);
-    EXPECT_NE(other.Token(), server.Token());
+    EXPECT_EQ(server->Token().size(), 32u);
+    ModelServer other{ModelFolder(folder)};
+    EXPECT_NE(other.Token(), server->Token());
 }
 
 TEST_F(ModelServerTest, StopsAndRestarts) {
     Put("a.json", "{}");
-    server.Stop();
-    EXPECT_FALSE(server.IsRunning());
-    server.Stop();
-    ASSERT_TRUE(server.Start());
-    httplib::Client again("127.0.0.1", server.Port());
+    server->Stop();
+    EXPECT_FALSE(server->IsRunning());
+    server->Stop();
+    ASSERT_TRUE(server->Start());
+    httplib::Client again("127.0.0.1", server->Port());
     auto res = again.Get(PathFor("a.json").c_str());
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
+}
+
+namespace {
+
+long VmRssKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return 0;
+}
+
+// Fetches path and keeps only the byte count and a checksum, so the test holds no copy itself.
+struct Drained {
+    int status = -1;
+    size_t bytes = 0;
+    uint64_t sum = 0;
+};
+Drained Drain(httplib::Client& client, const std::string& path) {
+    Drained d;
+    auto res = client.Get(path.c_str(), [&](const char* data, size_t n) {
+        d.bytes += n;
+        for (size_t i = 0; i < n; ++i)
+            d.sum = d.sum * 31 + static_cast<unsigned char>(data[i]);
+        return true;
+    });
+    if (res)
+        d.status = res->status;
+    return d;
+}
+
+}  // namespace
+
+TEST_F(ModelServerTest, ReplacedFileIsServedWithItsNewContent) {
+    Put("face/model.json", R"({"v":1})");
+    EXPECT_EQ(client->Get(PathFor("face/model.json").c_str())->body, R"({"v":1})");
+    // As an install replaces it: renamed over the old name.
+    Put("face/model.json.part", R"({"v":2,"longer":true})");
+    fs::rename(folder / "face/model.json.part", folder / "face/model.json");
+    EXPECT_EQ(client->Get(PathFor("face/model.json").c_str())->body, R"({"v":2,"longer":true})");
+}
+
+TEST_F(ModelServerTest, ServingKeepsNoCopyOfTheFiles) {
+    constexpr size_t kSize = 24u << 20;
+    std::string data(kSize, '\0');
+    for (size_t i = 0; i < kSize; ++i)
+        data[i] = static_cast<char>(i * 7 + (i >> 16));
+    for (int i = 0; i < 4; ++i)
+        Put("shard" + std::to_string(i) + ".bin", data);
+    uint64_t expected = 0;
+    for (unsigned char c : data)
+        expected = expected * 31 + c;
+    data = std::string();
+    data.shrink_to_fit();
+
+    const long before = VmRssKb();
+    for (int i = 0; i < 4; ++i) {
+        const Drained d = Drain(*client, PathFor("shard" + std::to_string(i) + ".bin"));
+        EXPECT_EQ(d.status, 200);
+        EXPECT_EQ(d.bytes, kSize);
+        EXPECT_EQ(d.sum, expected);
+    }
+    // 96 MB went out; what stays resident is a few pieces of it, not the files.
+    EXPECT_LT(VmRssKb() - before, 16 * 1024);
+}
+
+TEST_F(ModelServerTest, FileLargerThanMemoryIsServedInPieces) {
+    const uint64_t size = 200ull << 30;  // 200 GiB, sparse
+    Put("huge.bin", "");
+    ASSERT_EQ(truncate((folder / "huge.bin").c_str(), static_cast<off_t>(size)), 0);
+    auto head = client->Head(PathFor("huge.bin").c_str());
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, 200);
+    EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(size));
+    auto tail = client->Get(PathFor("huge.bin").c_str(),
+                            {{"Range", "bytes=" + std::to_string(size - 100) + "-"}});
+    ASSERT_TRUE(tail);
+    EXPECT_EQ(tail->status, 206);
+    EXPECT_EQ(tail->body, std::string(100, '\0'));
+    // A reader that gives up early ends its response; the server carries on.
+    size_t got = 0;
+    auto cut = client->Get(PathFor("huge.bin").c_str(), [&](const char*, size_t n) {
+        got += n;
+        return got < (8u << 20);
+    });
+    EXPECT_FALSE(cut);
+    Put("small.json", "{}");
+    EXPECT_EQ(client->Get(PathFor("small.json").c_str())->body, "{}");
+}
+
+namespace {
+
+int Connect(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+class SlowConnectionsTest : public ModelServerTest {
+protected:
+    ModelServer::Limits Limits() const override {
+        ModelServer::Limits limits;
+        limits.requestDeadline = std::chrono::milliseconds(1500);
+        return limits;
+    }
+};
+
+}  // namespace
+
+TEST_F(SlowConnectionsTest, DawdlingConnectionsDoNotHoldUpThePage) {
+    Put("m.bin", std::string(1 << 20, 'm'));
+    // 32 connections that send a request a byte at a time and never finish it, 32 that send
+    // nothing, and 32 complete requests without the token.
+    std::vector<int> dripping, idle;
+    for (int i = 0; i < 32; ++i) {
+        dripping.push_back(Connect(server->Port()));
+        idle.push_back(Connect(server->Port()));
+        ASSERT_GE(dripping.back(), 0);
+        ASSERT_GE(idle.back(), 0);
+    }
+    std::atomic<bool> done{false};
+    std::atomic<int> cut{0};
+    std::thread drip([&] {
+        const std::string request = "GET /" + server->Token() + "/m.bin HTTP/1.1\r\nX-Pad: ";
+        for (size_t i = 0; !done.load(); ++i) {
+            for (int fd : dripping) {
+                const char byte = i < request.size() ? request[i] : 'x';
+                if (send(fd, &byte, 1, MSG_NOSIGNAL) != 1 && i > 0)
+                    ++cut;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    std::vector<std::unique_ptr<httplib::Client>> strangers;
+    for (int i = 0; i < 32; ++i) {
+        strangers.push_back(std::make_unique<httplib::Client>("127.0.0.1", server->Port()));
+        EXPECT_EQ(strangers.back()->Get("/elsewhere")->status, 404);
+    }
+    // The page's requests are answered at once; without the fix they waited behind the drip.
+    client->set_connection_timeout(std::chrono::seconds(1));
+    client->set_read_timeout(std::chrono::seconds(1));
+    for (int i = 0; i < 10; ++i) {
+        auto res = client->Get(PathFor("m.bin").c_str());
+        ASSERT_TRUE(res) << "request " << i;
+        EXPECT_EQ(res->body.size(), 1u << 20);
+    }
+    // Unfinished requests are closed at their deadline.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    done = true;
+    drip.join();
+    for (int fd : dripping) {
+        char byte;
+        EXPECT_EQ(recv(fd, &byte, 1, MSG_DONTWAIT), 0) << "still open";
+        close(fd);
+    }
+    for (int fd : idle)
+        close(fd);
 }

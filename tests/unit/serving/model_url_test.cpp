@@ -98,16 +98,27 @@ TEST(ModelUrlEncode, RoundTripsThroughDecoderForAllBytes) {
     EXPECT_EQ(DecodeModelName(encoded), name);
 }
 
-TEST(ModelUrlMime, ByExtensionWithHtmlFallback) {
-    EXPECT_STREQ(MimeTypeForModelName("a/model.json"), "application/json");
-    EXPECT_STREQ(MimeTypeForModelName("shard1.BIN"), "application/octet-stream");
-    EXPECT_STREQ(MimeTypeForModelName("x.wasm"), "application/wasm");
-    EXPECT_STREQ(MimeTypeForModelName("x.js"), "text/javascript");
-    EXPECT_STREQ(MimeTypeForModelName("p.PNG"), "image/png");
-    EXPECT_STREQ(MimeTypeForModelName("p.jpg"), "image/jpeg");
-    EXPECT_STREQ(MimeTypeForModelName("readme.txt"), "text/plain");
-    EXPECT_STREQ(MimeTypeForModelName("noext"), "text/html");
-    EXPECT_STREQ(MimeTypeForModelName("v1.2/noext"), "text/html");
-    EXPECT_STREQ(MimeTypeForModelName("x.unknown"), "text/html");
-    EXPECT_STREQ(MimeTypeForModelName("trailingdot."), "text/html");
+TEST(ModelUrlMime, WebTypesThenTheSystemDatabaseWithHtmlFallback) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a/model.json", "application/json"},
+        {"shard1.BIN", "application/octet-stream"},
+        {"x.wasm", "application/wasm"},
+        {"x.js", "text/javascript"},
+        {"p.PNG", "image/png"},
+        {"p.jpg", "image/jpeg"},
+        {"readme.txt", "text/plain"},
+        // Known to the system's database, unknown to a short table.
+        {"fonts/a.woff2", "font/woff2"},
+        {"fonts/a.ttf", "font/ttf"},
+        {"fonts/a.otf", "font/otf"},
+        {"favicon.ico", "image/vnd.microsoft.icon"},
+        {"i.avif", "image/avif"},
+        {"clip.webm", "video/webm"},
+        {"noext", "text/html"},
+        {"v1.2/noext", "text/html"},
+        {"x.unknown", "text/html"},
+        {"trailingdot.", "text/html"},
+    };
+    for (const auto& [name, type] : cases)
+        EXPECT_EQ(MimeTypeForModelName(name), type) << name;
 }

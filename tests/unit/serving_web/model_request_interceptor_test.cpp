@@ -25,14 +25,14 @@ protected:
         Write("\xE6\xA8\xA1\xE5\x9E\x8B.bin", "utf8");
         Write("empty.bin", "");
         std::ofstream(root / "secret.txt") << "outside";
+        server.emplace(vorn::ModelFolder(folder));
         interceptor = std::make_unique<CModelRequestInterceptor>(
-            QString::fromStdString(folder.string()),
             vorn::BuildModelUrlPrefixes("static.example", "cdn.example", "res.example",
                                         "exam.example:8080"),
-            cache, server);
+            *server);
     }
     void TearDown() override {
-        server.Stop();
+        server->Stop();
         fs::remove_all(root);
     }
 
@@ -48,8 +48,8 @@ protected:
         if (target.isEmpty())
             return std::nullopt;
         EXPECT_EQ(target.host(), "127.0.0.1");
-        EXPECT_EQ(target.port(), server.Port());
-        httplib::Client client("127.0.0.1", server.Port());
+        EXPECT_EQ(target.port(), server->Port());
+        httplib::Client client("127.0.0.1", server->Port());
         auto res = client.Get(
             target.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority).toStdString().c_str());
         if (!res || res->status != 200)
@@ -58,8 +58,7 @@ protected:
     }
 
     fs::path root, folder;
-    vorn::ModelFileCache cache;
-    vorn::ModelServer server{cache};
+    std::optional<vorn::ModelServer> server;
     std::unique_ptr<CModelRequestInterceptor> interceptor;
 };
 
@@ -67,10 +66,10 @@ protected:
 
 TEST_F(ModelRequestInterceptorTest, ModelUrlsAreAnsweredFromTheFolder) {
     EXPECT_FALSE(Fetch("http://static.example/other/face/model.json"));
-    EXPECT_FALSE(server.IsRunning());  // started only by the first local answer
+    EXPECT_FALSE(server->IsRunning());  // started only by the first local answer
 
     EXPECT_EQ(Fetch("https://static.example/models/face/model.json?v=3"), R"({"face":1})");
-    EXPECT_TRUE(server.IsRunning());
+    EXPECT_TRUE(server->IsRunning());
     EXPECT_EQ(Fetch("http://static.example/models/face/model.json#x"), R"({"face":1})");
     EXPECT_EQ(Fetch("http://cdn.example/models/a%2Bb.bin"), "plus");
     EXPECT_EQ(Fetch("https://res.example/models/a+b.bin"), "space");
@@ -82,7 +81,6 @@ TEST_F(ModelRequestInterceptorTest, ModelUrlsAreAnsweredFromTheFolder) {
 
 TEST_F(ModelRequestInterceptorTest, OtherRequestsGoToTheNetwork) {
     EXPECT_FALSE(Fetch("http://cdn.example/models/missing.bin"));
-    EXPECT_FALSE(cache.Find("missing.bin"));
     EXPECT_FALSE(Fetch("http://cdn.example/models/../secret.txt"));
     EXPECT_FALSE(Fetch("http://cdn.example/models/%2E%2E/secret.txt"));
     EXPECT_FALSE(Fetch("http://cdn.example/models/face"));  // a folder
@@ -90,13 +88,19 @@ TEST_F(ModelRequestInterceptorTest, OtherRequestsGoToTheNetwork) {
     EXPECT_FALSE(Fetch("https://cdn.example/models/a+b.bin"));       // https is not that host's
     EXPECT_FALSE(Fetch("http://exam.example/test/models/a+b.bin"));  // wrong port
     EXPECT_FALSE(Fetch("http://elsewhere.example/models/a+b.bin"));
-    EXPECT_EQ(cache.Count(), 0u);
+    // Links are not followed: neither one to a file outside nor a linked folder.
+    fs::create_symlink(root / "secret.txt", folder / "pw");
+    fs::create_symlink(root, folder / "up");
+    EXPECT_FALSE(Fetch("http://cdn.example/models/pw"));
+    EXPECT_FALSE(Fetch("http://cdn.example/models/up/secret.txt"));
+    EXPECT_FALSE(server->IsRunning());
 }
 
-TEST_F(ModelRequestInterceptorTest, ReplacedFileKeepsItsFirstContent) {
+TEST_F(ModelRequestInterceptorTest, ReplacedFileIsServedWithItsNewContent) {
     EXPECT_EQ(Fetch("http://cdn.example/models/face/model.json"), R"({"face":1})");
-    Write("face/model.json", R"({"face":2})");
-    EXPECT_EQ(Fetch("http://cdn.example/models/face/model.json?v=4"), R"({"face":1})");
+    Write("face/model.json.part", R"({"face":2})");
+    fs::rename(folder / "face/model.json.part", folder / "face/model.json");
+    EXPECT_EQ(Fetch("http://cdn.example/models/face/model.json?v=4"), R"({"face":2})");
     // A missing file that appears later is found then.
     EXPECT_FALSE(Fetch("http://cdn.example/models/late.bin"));
     Write("late.bin", "late");
