@@ -9,8 +9,9 @@ packages=(
     libminizip-dev zlib1g-dev libjsoncpp-dev libcurl4-openssl-dev libcpp-httplib-dev
     libx11-dev libxcb1-dev libxcb-keysyms1-dev libxcb-randr0-dev libssl-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    # run: fonts for the Chinese texts of the skin and the pages, the desktop integration
-    fonts-wqy-microhei xdg-utils desktop-file-utils
+    # run: fonts for the Chinese texts of the skin and the pages, the desktop integration, the MIME
+    # database that gives model files their types
+    fonts-wqy-microhei xdg-utils desktop-file-utils shared-mime-info
     # tests: virtual display, window manager, input and window-state tools, a JavaScript engine
     xvfb xauth openbox xdotool wmctrl x11-utils xclip imagemagick python3 nodejs unzip zip openssl
     procps

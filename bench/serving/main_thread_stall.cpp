@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineUrlRequestInfo>
 #include <QWebEngineView>
 
 #include <httplib.h>
@@ -63,13 +64,25 @@ private:
     qint64 m_largest = 0;
 };
 
+class TracingInterceptor : public CModelRequestInterceptor {
+public:
+    using CModelRequestInterceptor::CModelRequestInterceptor;
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override {
+        if (qEnvironmentVariableIsSet("STALL_TRACE"))
+            std::fprintf(stderr, "request %s\n", info.requestUrl().toEncoded().constData());
+        CModelRequestInterceptor::interceptRequest(info);
+    }
+};
+
 class Page : public QWebEnginePage {
 public:
     using QWebEnginePage::QWebEnginePage;
     std::function<void(const QString&)> onConsole;
 
 protected:
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int,
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel,
+                                  const QString& message,
+                                  int,
                                   const QString&) override {
         if (onConsole)
             onConsole(message);
@@ -121,11 +134,10 @@ int main(int argc, char** argv) {
     vorn::engine::PrepareEnvironment();
     int engineArgc = 1;
     QApplication app(engineArgc, argv);
-    QWebEngineProfile profile(QStringLiteral("vorn-stall-bench"));
-    profile.setHttpCacheType(QWebEngineProfile::NoCache);
-    profile.setUrlRequestInterceptor(new CModelRequestInterceptor(
-        QString::fromStdString((root / "models").string()),
-        vorn::BuildModelUrlPrefixes(host, host, host, host), &profile));
+    QWebEngineProfile profile;  // off the record: nothing carries over from an earlier run
+    profile.setUrlRequestInterceptor(
+        new TracingInterceptor(QString::fromStdString((root / "models").string()),
+                               vorn::BuildModelUrlPrefixes(host, host, host, host), &profile));
     Page page(&profile);
     QWebEngineView view;
     view.setPage(&page);
@@ -154,6 +166,8 @@ int main(int argc, char** argv) {
         });
     };
     page.onConsole = [&](const QString& message) {
+        if (qEnvironmentVariableIsSet("STALL_TRACE"))
+            std::fprintf(stderr, "console %s\n", qPrintable(message));
         if (message.startsWith(QStringLiteral("FAILED"))) {
             std::fprintf(stderr, "main_thread_stall: %s\n", qPrintable(message));
             app.exit(1);
@@ -175,13 +189,17 @@ int main(int argc, char** argv) {
     };
     QObject::connect(&page, &QWebEnginePage::loadFinished, [&](bool ok) {
         if (!ok) {
+            std::fprintf(stderr, "main_thread_stall: the page did not load\n");
             app.exit(1);
             return;
         }
         QTimer::singleShot(1000, next);  // let the first paint settle
     });
     page.load(QUrl(QString::fromStdString("http://" + host + "/")));
-    QTimer::singleShot(120'000, &app, [&] { app.exit(1); });
+    QTimer::singleShot(120'000, &app, [&] {
+        std::fprintf(stderr, "main_thread_stall: no answer after two minutes\n");
+        app.exit(1);
+    });
     const int rc = app.exec();
 
     site.stop();

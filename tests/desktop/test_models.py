@@ -137,6 +137,16 @@ class LocalServing(unittest.TestCase):
                                  "i.ico": "image/vnd.microsoft.icon", "i.avif": "image/avif",
                                  "v.webm": "video/webm"})
 
+    def test_urls_with_nul_bytes_end_at_once(self):
+        # The engine refuses a URL whose path holds %00 before any request is made (fetch
+        # rejects); in a query it is sent as it is, and a model URL is still answered locally.
+        for path in ("/models/face/model%00.json", "/secret%00.json"):
+            started = time.monotonic()
+            result = self.fetch(path, "nul-" + path, timeout=10)
+            self.assertEqual(result["status"], "-1", path)
+            self.assertLess(time.monotonic() - started, 10)
+        self.assert_local("/models/face/model.json?x=%00", '{"face":1}', "nul-query")
+
     def test_idle_local_connections_do_not_hold_up_model_requests(self):
         served = urllib.parse.urlsplit(self.fetch("/models/face/model.json?port", "port")["url"])
         self.assertEqual(served.hostname, "127.0.0.1")

@@ -336,3 +336,27 @@ TEST_F(SlowConnectionsTest, DawdlingConnectionsDoNotHoldUpThePage) {
     for (int fd : idle)
         close(fd);
 }
+
+TEST_F(ModelServerTest, RequestsWithNulBytesAreAnsweredAtOnce) {
+    Put("a.bin", "a");
+    client->set_read_timeout(std::chrono::seconds(2));
+    auto res = client->Get((PathFor("a.bin") + "%00").c_str());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 404);
+    res = client->Get((PathFor("a.bin") + "?x=%00").c_str());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "a");
+    // A raw NUL in the request line.
+    const int fd = Connect(server->Port());
+    ASSERT_GE(fd, 0);
+    const std::string request = "GET /" + server->Token() + std::string("/a.bin\0x", 8) +
+                                " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ASSERT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    timeval wait{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char answer[64] = {};
+    ASSERT_GT(recv(fd, answer, sizeof answer - 1, 0), 12);
+    EXPECT_EQ(std::string(answer, 12), "HTTP/1.1 400");
+    close(fd);
+}
