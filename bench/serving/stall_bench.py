@@ -4,7 +4,7 @@ and the longest time the client's request interceptor held it (see main_thread_s
 on a virtual display. Run by hand (build with
 -DVORN_BUILD_BENCH=ON):
 
-    python3 bench/serving/stall_bench.py [--runs N] [--rounds R] [--reference OTHER_PROBE]
+    python3 bench/serving/stall_bench.py [--runs N] [--rounds R] [--reference OTHER_PROBE] [R]
 
 Each run starts the probe afresh (R fetches of files never fetched before, median of R); the
 medians over N runs are printed. --reference alternates runs with another build of the same
@@ -37,7 +37,10 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--reference")
+    parser.add_argument("rounds_given", nargs="?", type=int, help="same as --rounds")
     args = parser.parse_args()
+    if args.rounds_given:
+        args.rounds = args.rounds_given
     probes = {"this build": os.path.join(BUILD_DIR, "bench", "main_thread_stall")}
     if args.reference:
         probes["reference"] = args.reference

@@ -113,7 +113,7 @@ TEST_F(ModelRequestInterceptorTest, OnlyTheLoopbackServersOwnUrlsAreLocal) {
     const QUrl served = interceptor->RedirectFor(QUrl("http://cdn.example/models/a+b.bin"));
     ASSERT_FALSE(served.isEmpty());
     EXPECT_TRUE(interceptor->IsLocalServerUrl(served));
-    const int port = server.Port();
+    const int port = server->Port();
     EXPECT_TRUE(interceptor->IsLocalServerUrl(
         QUrl(QStringLiteral("http://127.0.0.1:%1/other").arg(port))));
     EXPECT_FALSE(interceptor->IsLocalServerUrl(
