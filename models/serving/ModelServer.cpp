@@ -304,20 +304,31 @@ struct ModelServer::Running {
             c.deadline = Clock::time_point::min();
     }
 
+    // The engine's requests arrive whole, so the connection nearest its deadline is never one
+    // of the page's requests under way.
+    static void DropNearestDeadline(std::vector<Connection>& waiting) {
+        waiting.erase(std::min_element(
+            waiting.begin(), waiting.end(),
+            [](const Connection& a, const Connection& b) { return a.deadline < b.deadline; }));
+    }
+
     void Accept(std::vector<Connection>& waiting) {
         for (;;) {
             const int fd =
                 ::accept4(listenFd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (fd < 0)
-                return;  // EAGAIN, or out of descriptors: the rest wait in the backlog
-            if (waiting.size() >= server.m_limits.maxWaiting) {
-                // The oldest unfinished request goes first: the engine's requests arrive whole.
-                auto oldest = std::min_element(waiting.begin(), waiting.end(),
-                                               [](const Connection& a, const Connection& b) {
-                                                   return a.deadline < b.deadline;
-                                               });
-                waiting.erase(oldest);
+            if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+                // The listening socket stays readable, so without freeing a descriptor (or a
+                // pause) the loop would spin until one is closed elsewhere.
+                if (!waiting.empty())
+                    DropNearestDeadline(waiting);
+                else
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                return;
             }
+            if (fd < 0)
+                return;  // nothing more to accept now
+            if (waiting.size() >= server.m_limits.maxWaiting)
+                DropNearestDeadline(waiting);
             waiting.push_back({UniqueFd(fd), {}, Clock::now() + server.m_limits.idleTimeout});
         }
     }
