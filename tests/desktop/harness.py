@@ -1,6 +1,7 @@
 """Runs the real client the way a person would see it: a virtual X display (Xvfb), optionally a
-window manager (openbox), a loopback HTTP server for the test pages, and xdotool/xprop/wmctrl to
-act on and look at windows. Standard library only."""
+window manager (openbox unless VORN_TEST_WM names another: openbox, kwin, xfwm4, marco), a loopback
+HTTP server for the test pages, and xdotool/xprop/wmctrl to act on and look at windows. Standard
+library only."""
 
 import contextlib
 import http.server
@@ -19,6 +20,28 @@ BUILD_DIR = os.environ.get("VORN_BUILD_DIR", os.path.join(os.path.dirname(__file
 SOURCE_DIR = os.environ.get("VORN_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "../.."))
 ARTIFACTS = os.path.join(BUILD_DIR, "test-artifacts")
 
+# How each window manager starts on a bare Xvfb. Xfwm4 and Marco need a session bus; KWin and
+# Marco run without their compositors (Xvfb has no GL worth the cost).
+WINDOW_MANAGERS = {
+    "openbox": ["openbox", "--sm-disable"],
+    "kwin": ["kwin_x11", "--replace"],
+    "xfwm4": ["dbus-run-session", "xfwm4", "--compositor=off"],
+    "marco": ["dbus-run-session", "marco", "--replace", "--no-composite"],
+}
+WM_ENV = {"kwin": {"KWIN_COMPOSE": "N", "QT_QPA_PLATFORM": "xcb"}}
+
+
+# Set for the extra runs of a suite under the other window managers: classes that do not depend on
+# the window manager (no manager, no display) run once, in the default run.
+EXTRA_WM_RUN = bool(os.environ.get("VORN_EXTRA_WM_RUN"))
+
+
+def window_manager_name():
+    name = os.environ.get("VORN_TEST_WM", "openbox")
+    if name not in WINDOW_MANAGERS:
+        raise RuntimeError(f"VORN_TEST_WM={name!r}: expected one of {', '.join(WINDOW_MANAGERS)}")
+    return name
+
 
 def wait_until(predicate, timeout=20.0, interval=0.05, what="condition"):
     deadline = time.monotonic() + timeout
@@ -32,13 +55,16 @@ def wait_until(predicate, timeout=20.0, interval=0.05, what="condition"):
 
 
 class Display:
-    """An Xvfb server, with openbox on top unless window_manager is False."""
+    """An Xvfb server, with a window manager on top (window_manager_name()) unless window_manager
+    is False."""
 
     def __init__(self, window_manager=True, size="1280x1024x24"):
         self.window_manager = window_manager
+        self.wm_name = window_manager_name() if window_manager else None
         self.size = size
         self.xvfb = None
         self.wm = None
+        self.panel = None
         self.env = None
 
     def __enter__(self):
@@ -54,23 +80,68 @@ class Display:
         self.env = dict(os.environ, DISPLAY=":" + number)
         self.env.pop("WAYLAND_DISPLAY", None)
         if self.window_manager:
-            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            wait_until(lambda: self.run(["wmctrl", "-m"], check=False).returncode == 0,
-                       what="openbox")
-            # Openbox announces itself a moment before it manages new windows: a map request
-            # sent right away was seen to get lost now and then.
-            time.sleep(0.3)
+            # A session of its own, so that the session bus started with it ends with it.
+            self.wm = subprocess.Popen(WINDOW_MANAGERS[self.wm_name],
+                                       env=dict(self.env, **WM_ENV.get(self.wm_name, {})),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                       start_new_session=True)
+            wait_until(lambda: self.run(["wmctrl", "-m"], check=False).returncode == 0, 30,
+                       what=self.wm_name)
+            # Window managers announce themselves a moment before they manage new windows: a
+            # map request sent right away was seen to get lost now and then.
+            time.sleep(0.3 if self.wm_name == "openbox" else 1.0)
         return self
 
     def __exit__(self, *exc):
-        for proc in (self.wm, self.xvfb):
-            if proc and proc.poll() is None:
-                proc.terminate()
+        # The panel and the window manager run in sessions of their own (a session bus with it).
+        for proc, group in ((self.panel, True), (self.wm, True), (self.xvfb, False)):
+            if not proc or proc.poll() is not None:
+                continue
+            for sig in (signal.SIGTERM, signal.SIGKILL):
+                with contextlib.suppress(ProcessLookupError):
+                    if group:
+                        os.killpg(proc.pid, sig)
+                    else:
+                        proc.send_signal(sig)
                 try:
                     proc.wait(5)
+                    break
                 except subprocess.TimeoutExpired:
-                    proc.kill()
+                    continue
+
+    def start_panel(self, height=30):
+        """A tint2 panel along the bottom edge that reserves its strip of the screen (a dock, as
+        desktop panels are). Returns the panel's window id once it is shown."""
+        config = os.path.join(tempfile.mkdtemp(prefix="vorn-tint2-"), "tint2rc")
+        with open(config, "w") as f:
+            f.write("panel_items = T\npanel_position = bottom center horizontal\n"
+                    f"panel_size = 100% {height}\npanel_layer = top\nwm_menu = 1\n"
+                    "strut_policy = follow_size\npanel_dock = 0\nautohide = 0\n"
+                    "taskbar_mode = single_desktop\n")
+        self.panel = subprocess.Popen(["tint2", "-c", config], env=self.env,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                      start_new_session=True)
+        return wait_until(lambda: (self.find_windows("^tint2$") or [None])[0], 20,
+                          what="the tint2 panel")
+
+    def screen_size(self):
+        width, height = self.size.split("x")[:2]
+        return int(width), int(height)
+
+    def stacking(self):
+        """The window manager's stacking list, bottom to top."""
+        out = self.run(["xprop", "-root", "_NET_CLIENT_LIST_STACKING"], check=False).stdout
+        return [int(w, 16) for w in out.split("#", 1)[1].replace(",", " ").split()] \
+            if "#" in out else []
+
+    def close_request(self, window):
+        """What a person does to close the active window. KWin binds Alt+F4 through its
+        shortcut daemon, which a bare X server lacks: there the window manager's own close
+        request (what Alt+F4 would send) stands in."""
+        if self.wm_name == "kwin":
+            self.run(["wmctrl", "-i", "-c", str(window)])
+        else:
+            self.xdotool("key", "alt+F4")
 
     def run(self, args, check=True, timeout=20):
         return subprocess.run(args, env=self.env, capture_output=True, text=True, check=check,
