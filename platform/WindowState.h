@@ -18,7 +18,24 @@ void SetTopmost(QWidget* window, bool on);
 // manager, when the keyboard focus is in it.
 bool IsForeground(QWidget* window);
 
-// Brings a minimised window back, maximised, without activating it or taking the focus.
-void ShowMaximizedNoActivate(QWidget* window);
+// Asks the window manager to show the window over the whole screen it is on, panels and docks
+// included, or to take it back to the state underneath (maximised stays maximised), without
+// moving the focus. Without a window manager nothing covers anything, and nothing is done.
+void SetFullScreen(QWidget* window, bool on);
+
+// Brings a minimised window back, maximised (and covering the whole screen, panels included, when
+// `wholeScreen`), without activating it or taking the focus.
+void ShowMaximizedNoActivate(QWidget* window, bool wholeScreen = false);
+
+// Keeps a locked window at the top of the stacking order. GuardStacking(window, true) starts
+// following the window manager's stacking changes for it, false stops. KeepOnTop, called on the
+// lock's periodic tick, returns without asking the display server anything unless the stacking
+// changed or a retry is due; when another program's window is above, it asks the window manager
+// to restack this window to the top, and when the manager keeps its active window above every
+// inactive one (an active fullscreen window), it asks for this window to become the active one.
+// Windows that no window manager stacks (override-redirect menus, notifications) and that are
+// shown above are named in the log once each. Other windows' own states are never touched.
+void GuardStacking(QWidget* window, bool on);
+void KeepOnTop(QWidget* window);
 
 }  // namespace vorn::platform

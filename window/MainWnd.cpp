@@ -26,7 +26,9 @@
 
 namespace {
 
-// The window's periodic timer: 20 ms, the period within which a locked window comes back.
+// The window's periodic timer: 20 ms, the period within which a locked window comes back. It has
+// work only while the lock flag is set, so it runs only then: an idle unlocked client wakes for
+// nothing.
 constexpr int kTimerPeriodMs = 20;
 // After the first unlock the top 30 pixels drag the window (the skin's own caption is 32).
 const QRect kUnlockedCaption(0, 0, 0, 30);
@@ -82,8 +84,6 @@ void CMainWnd::InitWindow() {
     // Loading starts from the start address; a LoadURL right after creation would only repeat it.
     m_browser->CreateBrowser(m_profile->Profile(), this, this);
     m_profile->Bridge()->SetTarget(m_browser->GetHandler());
-
-    m_timerId = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
 }
 
 void CMainWnd::OnClick(QWidget* sender) {
@@ -109,23 +109,29 @@ void CMainWnd::OnCaptionDoubleClick() {
 
 void CMainWnd::SysCommand(int command) {
     switch (command) {
-    case SC_CLOSE:
-        if (m_lockFlag != 1)
-            close();
-        return;
-    case SC_RESTORE:
-        if (m_lockFlag == 1)
+        case SC_CLOSE:
+            if (m_lockFlag != 1)
+                close();
             return;
-        showNormal();
-        return;
-    case SC_MINIMIZE:
-        showMinimized();
-        return;
-    case SC_MAXIMIZE:
-        showMaximized();
-        return;
-    default:
-        return;
+        case SC_RESTORE:
+            if (m_lockFlag == 1)
+                return;
+            showNormal();
+            return;
+        case SC_MINIMIZE:
+            showMinimized();
+            return;
+        case SC_MAXIMIZE:
+            if (!isMaximized() && !isFullScreen())
+                showMaximized();
+            // Locked, maximised means the whole screen: panels and docks go under the window too.
+            // The maximised state stays underneath, so that leaving the whole screen (unlock)
+            // lands on it.
+            if (m_lockFlag == 1 || isFullScreen())
+                vorn::platform::SetFullScreen(this, m_lockFlag == 1);
+            return;
+        default:
+            return;
     }
 }
 
@@ -252,31 +258,47 @@ void CMainWnd::Lock() {
     m_lockFlag = 1;
     if (!vorn::platform::CanEnforceLock() && !m_lockWarningGiven) {
         m_lockWarningGiven = true;
-        qCWarning(lcLock, "The exam page asked for the application lock, but this session (Wayland) "
-                          "does not let the client keep other windows and shortcuts away: the lock "
-                          "is NOT enforced.");
+        qCWarning(lcLock,
+                  "The exam page asked for the application lock, but this session (Wayland) "
+                  "does not let the client keep other windows and shortcuts away: the lock "
+                  "is NOT enforced.");
     }
     // A grab refused now (window not viewable yet, another client's grab) is retried every tick.
     if (!CGlobal::Instance().InstallLockHook(windowHandle()))
         qCDebug(lcLock) << "keyboard not taken yet for the lock; retrying";
-    if (!isMaximized())
-        SysCommand(SC_MAXIMIZE);
+    SysCommand(SC_MAXIMIZE);
     SetControlVisible(QStringLiteral("appbar"), false);
     SetCaptionRect(QRect());
     vorn::platform::SetTopmost(this, true);
+    vorn::platform::GuardStacking(this, true);
+    UpdateTimer();
 }
 
 void CMainWnd::Unlock(quint32 flag) {
     m_lockFlag = flag;
     CGlobal::Instance().RemoveLockHook();
+    vorn::platform::GuardStacking(this, false);
+    // Back from the whole screen to the maximised state underneath.
+    if (isFullScreen())
+        SysCommand(SC_MAXIMIZE);
     SetControlVisible(QStringLiteral("appbar"), true);
     SetCaptionRect(kUnlockedCaption);
     vorn::platform::SetTopmost(this, false);
+    UpdateTimer();
+}
+
+void CMainWnd::UpdateTimer() {
+    if (m_lockFlag != 0 && m_timerId == 0) {
+        m_timerId = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
+    } else if (m_lockFlag == 0 && m_timerId != 0) {
+        killTimer(m_timerId);
+        m_timerId = 0;
+    }
 }
 
 void CMainWnd::KeepInFront() {
     if (isMinimized())
-        vorn::platform::ShowMaximizedNoActivate(this);
+        vorn::platform::ShowMaximizedNoActivate(this, m_lockFlag == 1);
     vorn::platform::SetTopmost(this, true);
 }
 
@@ -295,17 +317,23 @@ void CMainWnd::changeEvent(QEvent* event) {
     WindowImplBase::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange)
         return;
-    const bool maximized = isMaximized();
+    // Some managers (openbox) drop the maximised state from a fullscreen window: for the title
+    // bar, the whole screen counts as maximised.
+    const bool maximized = isMaximized() || isFullScreen();
     if (maximized != m_wasMaximized) {
         m_wasMaximized = maximized;
         OnMaximizedChanged(maximized);
     }
-    if (m_lockFlag == 1 && !maximized) {
-        // Whoever minimised or restored the window, a locked window comes back maximised at once
-        // (the timer would do it within one period anyway).
+    if (m_lockFlag == 1 && !isFullScreen()) {
+        // Whoever minimised, restored or un-fullscreened the window, a locked window comes back
+        // over the whole screen at once (the timer would do it within one period anyway).
         QTimer::singleShot(0, this, [this] {
-            if (m_lockFlag == 1 && !isMaximized())
-                vorn::platform::ShowMaximizedNoActivate(this);
+            if (m_lockFlag != 1)
+                return;
+            if (isMinimized())
+                vorn::platform::ShowMaximizedNoActivate(this, true);
+            else if (!isFullScreen())
+                SysCommand(SC_MAXIMIZE);
         });
     }
 }
@@ -330,6 +358,8 @@ void CMainWnd::timerEvent(QTimerEvent* event) {
         m_keyboard->Reassert();
     if (!vorn::platform::IsForeground(this))
         KeepInFront();
+    if (m_lockFlag == 1 && !isMinimized())
+        vorn::platform::KeepOnTop(this);
 }
 
 void CMainWnd::SetControlVisible(const QString& name, bool visible) {

@@ -2,7 +2,11 @@
 """Lock benchmark, run by hand on an idle machine (Xvfb + openbox, both started here):
 
   VORN_BUILD_DIR=<build> python3 bench/lock/lock_bench.py [--seconds 30] [--minimise 50]
+      [--reference <another vornclient>] [--builtin-seconds 60] [--wm openbox|kwin|xfwm4|marco]
 
+0. Idle CPU of the client's main process, unlocked, on the built-in page, over --builtin-seconds:
+   this build and, with --reference, another build of the client (e.g. one from before a change)
+   started side by side on the same display and measured over the same interval.
 1. Idle CPU of the client over --seconds, for: unlocked; locked with the client active; locked with
    another window active (the 20 ms timer then re-asserts the window on every tick). Measured from
    /proc/<pid>/stat (utime + stime) for the client process and, separately, for its QtWebEngine
@@ -16,8 +20,10 @@
 import argparse
 import json
 import os
+import shutil
 import statistics
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -78,12 +84,59 @@ def idle_page(server):
             "{report({event:'load'})})</script></body></html>")
 
 
-def bench_client(display, args, results):
+def client_folder(exe):
+    """A client folder holding `exe` with the build's skin and card simulator beside it."""
+    folder = os.path.join(tempfile.mkdtemp(prefix="vorn-bench-"), "client")
+    os.makedirs(folder)
+    shutil.copy2(exe, os.path.join(folder, "vornclient"))
+    sim = os.path.join(harness.BUILD_DIR, "libtermb.so")
+    if os.path.exists(sim):
+        shutil.copy2(sim, folder)
+    shutil.copytree(os.path.join(harness.BUILD_DIR, "Skin"), os.path.join(folder, "Skin"))
+    return folder
+
+
+def bench_builtin_side_by_side(display, args, results):
+    """Unlocked, built-in page: this build and the reference run at once, measured together."""
+    exes = {"this build": os.path.join(harness.BUILD_DIR, "vornclient")}
+    if args.reference:
+        exes["reference"] = os.path.abspath(args.reference)
+    clients = {}
+    try:
+        for label, exe in exes.items():
+            clients[label] = harness.Client(display, folder=client_folder(exe), log_rules="")
+            clients[label].start()
+        for client in clients.values():
+            client.wait_for_window()
+        time.sleep(10)  # let the engine and the built-in page settle
+        pids = {label: client.proc.pid for label, client in clients.items()}
+        before = {label: cpu_ticks(pid) for label, pid in pids.items()}
+        t0 = time.monotonic()
+        time.sleep(args.builtin_seconds)
+        elapsed = time.monotonic() - t0
+        figures = {}
+        for label, pid in pids.items():
+            figures[label] = 100.0 * (cpu_ticks(pid) - before[label]) / TICKS / elapsed
+            print(f"built-in page, unlocked, {label:10s} main {figures[label]:6.3f} % of a core",
+                  flush=True)
+        results["builtin_unlocked_main_pct"] = {k: round(v, 3) for k, v in figures.items()}
+        if "reference" in figures and figures["reference"] > 0:
+            ratio = figures["this build"] / figures["reference"]
+            results["builtin_unlocked_ratio"] = round(ratio, 3)
+            print(f"built-in page, unlocked, this build / reference {ratio:.2f}", flush=True)
+    finally:
+        for client in clients.values():
+            client.stop()
+            shutil.rmtree(os.path.dirname(client.folder), ignore_errors=True)
+
+
+def bench_client(display, args, results, exe=None, key="client"):
     logger = KeyLogger(display)
     with harness.TestServer() as server:
         server.add_page("/idle", idle_page(server))
+        folder = client_folder(exe) if exe else None
         client = harness.Client(display, config=f"[Config]\nUrl={server.origin}/idle\n",
-                                log_rules="")
+                                log_rules="", folder=folder)
         client.start()
         try:
             window = client.wait_for_window()
@@ -94,16 +147,16 @@ def bench_client(display, args, results):
 
             def run(label):
                 main, rest = measure_cpu(pid, args.seconds, helpers)
-                results["client"][label] = {"main_pct": round(main, 3),
-                                            "helpers_pct": round(rest, 3)}
-                print(f"client {label:28s} main {main:6.3f} %   engine helpers {rest:6.3f} %",
+                results[key][label] = {"main_pct": round(main, 3), "helpers_pct": round(rest, 3)}
+                print(f"{key} {label:28s} main {main:6.3f} %   engine helpers {rest:6.3f} %",
                       flush=True)
 
             display.xdotool("windowactivate", "--sync", str(window))
             run("unlocked")
             server.run_in_page("LockApp('1')")
             harness.wait_until(
-                lambda: "_NET_WM_STATE_ABOVE" in display.net_wm_state(window), 10, what="lock")
+                lambda: {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_FULLSCREEN"}
+                & display.net_wm_state(window), 10, what="lock")
             display.xdotool("windowactivate", "--sync", str(window))
             run("locked, client active")
             logger.focus()
@@ -117,13 +170,15 @@ def bench_client(display, args, results):
                 reactions.append(reaction)
                 time.sleep(0.1)
             spy.close()
-            results["client"]["minimise_to_maximised_ms"] = summary(times)
-            results["client"]["hidden_to_maximised_ms"] = summary(reactions)
-            print("client minimise -> maximised ms", summary(times))
-            print("client hidden   -> maximised ms", summary(reactions), flush=True)
+            results[key]["minimise_to_maximised_ms"] = summary(times)
+            results[key]["hidden_to_maximised_ms"] = summary(reactions)
+            print(f"{key} minimise -> maximised ms", summary(times))
+            print(f"{key} hidden   -> maximised ms", summary(reactions), flush=True)
         finally:
             client.stop()
             logger.close()
+            if folder:
+                shutil.rmtree(os.path.dirname(folder), ignore_errors=True)
 
 
 def bench_probe(display, args, results):
@@ -158,11 +213,23 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seconds", type=float, default=30)
     parser.add_argument("--minimise", type=int, default=50)
+    parser.add_argument("--reference", help="another vornclient executable, measured the same way")
+    parser.add_argument("--builtin-seconds", type=float, default=60)
+    parser.add_argument("--wm", help="window manager (as VORN_TEST_WM); default openbox")
+    parser.add_argument("--only", choices=["builtin", "lock"], help="run one part only")
     args = parser.parse_args()
-    results = {"seconds": args.seconds, "client": {}, "probe": {}}
+    if args.wm:
+        os.environ["VORN_TEST_WM"] = args.wm
+    results = {"seconds": args.seconds, "client": {}, "reference": {}, "probe": {}}
     with harness.Display(window_manager=True) as display:
-        bench_probe(display, args, results)
-        bench_client(display, args, results)
+        results["window_manager"] = display.wm_name
+        if args.only != "lock":
+            bench_builtin_side_by_side(display, args, results)
+        if args.only != "builtin":
+            bench_probe(display, args, results)
+            bench_client(display, args, results)
+            if args.reference:
+                bench_client(display, args, results, exe=args.reference, key="reference")
     out = os.path.join(harness.BUILD_DIR, "bench-lock.json")
     with open(out, "w") as f:
         json.dump(results, f, indent=2)

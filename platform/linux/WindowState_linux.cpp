@@ -9,12 +9,15 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vorn::platform {
@@ -24,8 +27,15 @@ namespace {
 constexpr std::uint32_t kStateRemove = 0;
 constexpr std::uint32_t kStateAdd = 1;
 constexpr std::uint32_t kSourceApplication = 1;
+// Restack and activation requests on the lock's behalf come from the user's side of the desktop
+// (as a pager's would); managers apply focus-stealing rules to applications' requests only.
+constexpr std::uint32_t kSourcePager = 2;
 constexpr std::uint32_t kNormalState = 1;
 constexpr int kMaxTreeDepth = 32;
+// Restack requests sent for one set of windows above before the next step is taken.
+constexpr int kRestackTries = 2;
+// A request the window manager ignored changes nothing it would report; look again after this.
+constexpr std::chrono::milliseconds kRecheckAfter(150);
 
 xcb_connection_t* Connection() {
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
@@ -115,6 +125,45 @@ bool IsSelfOrAncestor(xcb_connection_t* c, xcb_window_t ancestor, xcb_window_t w
     return false;
 }
 
+// The child of the root that holds `window`: the window manager's frame, or the window itself.
+xcb_window_t TopLevelOf(xcb_connection_t* c, xcb_window_t window) {
+    for (int depth = 0; depth < kMaxTreeDepth && window != XCB_NONE; ++depth) {
+        auto* reply = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+        if (!reply)
+            return XCB_NONE;
+        const bool atRoot = reply->parent == reply->root || reply->parent == XCB_NONE;
+        const xcb_window_t parent = reply->parent;
+        std::free(reply);
+        if (atRoot)
+            return window;
+        window = parent;
+    }
+    return XCB_NONE;
+}
+
+// A window's title and class for the log: "title" (class), whatever of them it has.
+std::string Describe(xcb_connection_t* c, xcb_window_t window) {
+    auto text = [&](xcb_atom_t property, xcb_atom_t type) {
+        auto* reply = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, window, property, type, 0, 64), nullptr);
+        std::string out;
+        if (reply && reply->format == 8)
+            out.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                       static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+        std::free(reply);
+        return out;
+    };
+    std::string title = text(Atom(c, "_NET_WM_NAME"), Atom(c, "UTF8_STRING"));
+    if (title.empty())
+        title = text(XCB_ATOM_WM_NAME, XCB_ATOM_STRING);
+    std::string klass = text(XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
+    // WM_CLASS is instance NUL class; the class names the program.
+    if (const auto nul = klass.find('\0'); nul != std::string::npos)
+        klass = klass.substr(nul + 1);
+    std::erase(klass, '\0');
+    return "\"" + title + "\" (" + (klass.empty() ? std::string("no class") : klass) + ")";
+}
+
 // The root-window properties the lock asks about fifty times a second while locked (who is active,
 // is there a window manager) are read once and then again only after the server reports a change,
 // so that an idle locked client makes no round trips to the server.
@@ -185,20 +234,76 @@ public:
         return it->second;
     }
 
+    // Whether the window manager announces _NET_RESTACK_WINDOW; asked only while something is
+    // above a locked window.
+    bool SupportsRestack() {
+        if (!m_supportedKnown) {
+            const auto atoms =
+                Property32(m_conn, m_root, Atom(m_conn, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
+            const xcb_atom_t restack = Atom(m_conn, "_NET_RESTACK_WINDOW");
+            m_restackSupported =
+                atoms && std::find(atoms->begin(), atoms->end(), restack) != atoms->end();
+            m_supportedKnown = true;
+        }
+        return m_restackSupported;
+    }
+
+    // True once after each change of the window manager's stacking list.
+    bool TakeStackingChange() { return std::exchange(m_stackingChanged, false); }
+
+    // Override-redirect windows mapped since the last call (seen only while following maps).
+    std::vector<xcb_window_t> TakeOverrideMaps() { return std::exchange(m_overrideMaps, {}); }
+
+    // Map notifications of every top-level window, for the override-redirect ones that no window
+    // manager stacks; wanted only while a window is locked.
+    void FollowMaps(bool on) {
+        if (on == m_followMaps)
+            return;
+        m_followMaps = on;
+        auto* attributes = xcb_get_window_attributes_reply(
+            m_conn, xcb_get_window_attributes(m_conn, m_root), nullptr);
+        std::uint32_t mask = attributes ? attributes->your_event_mask : 0;
+        std::free(attributes);
+        if (on) {
+            m_addedSubstructure = !(mask & XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+            mask |= XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        } else if (m_addedSubstructure) {
+            mask &= ~std::uint32_t(XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+        }
+        xcb_change_window_attributes(m_conn, m_root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(m_conn);
+        m_overrideMaps.clear();
+    }
+
+    void AssumeAbove(xcb_window_t xid, bool above) { m_aboveAnswers[xid] = above; }
+
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
         if (eventType != "xcb_generic_event_t")
             return false;
         auto* event = static_cast<xcb_generic_event_t*>(message);
-        if ((event->response_type & ~0x80) != XCB_PROPERTY_NOTIFY)
+        const auto type = event->response_type & ~0x80;
+        if (type == XCB_MAP_NOTIFY) {
+            auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event);
+            if (m_followMaps && map->event == m_root && map->override_redirect)
+                m_overrideMaps.push_back(map->window);
+            return false;
+        }
+        if (type != XCB_PROPERTY_NOTIFY)
             return false;
         auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
         if (property->atom == m_stateAtom)
             m_aboveAnswers.erase(property->window);
         if (property->window == m_root) {
-            if (property->atom == m_activeAtom)
+            if (property->atom == m_activeAtom) {
                 m_activeKnown = false;
-            else if (property->atom == m_checkAtom)
+            } else if (property->atom == m_stackingAtom) {
+                m_stackingChanged = true;
+            } else if (property->atom == m_checkAtom) {
                 m_wmKnown = false;
+                m_supportedKnown = false;
+            } else if (property->atom == m_supportedAtom) {
+                m_supportedKnown = false;
+            }
         }
         return false;
     }
@@ -210,7 +315,9 @@ private:
           m_activeAtom(Atom(c, "_NET_ACTIVE_WINDOW")),
           m_checkAtom(Atom(c, "_NET_SUPPORTING_WM_CHECK")),
           m_stateAtom(Atom(c, "_NET_WM_STATE")),
-          m_aboveAtom(Atom(c, "_NET_WM_STATE_ABOVE")) {
+          m_aboveAtom(Atom(c, "_NET_WM_STATE_ABOVE")),
+          m_stackingAtom(Atom(c, "_NET_CLIENT_LIST_STACKING")),
+          m_supportedAtom(Atom(c, "_NET_SUPPORTED")) {
         // Event masks are per client: add property changes to whatever Qt selected on the root.
         auto* attributes =
             xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, m_root), nullptr);
@@ -229,6 +336,14 @@ private:
     xcb_atom_t m_checkAtom;
     xcb_atom_t m_stateAtom;
     xcb_atom_t m_aboveAtom;
+    xcb_atom_t m_stackingAtom;
+    xcb_atom_t m_supportedAtom;
+    bool m_stackingChanged = true;
+    bool m_supportedKnown = false;
+    bool m_restackSupported = false;
+    bool m_followMaps = false;
+    bool m_addedSubstructure = false;
+    std::vector<xcb_window_t> m_overrideMaps;
     bool m_wmKnown = false;
     bool m_wm = false;
     bool m_activeKnown = false;
@@ -236,6 +351,84 @@ private:
     std::map<xcb_window_t, bool> m_frameAnswers;
     std::map<xcb_window_t, bool> m_aboveAnswers;
 };
+
+// What the stacking guard of the one locked window remembers between ticks.
+struct StackGuard {
+    xcb_window_t xid = XCB_NONE;
+    // Other programs' windows found above at the last look, and what was done about them.
+    std::vector<xcb_window_t> above;
+    int restacks = 0;
+    bool activated = false;
+    bool relayered = false;
+    std::optional<std::chrono::steady_clock::time_point> recheckAt;
+    // Windows already named in the log.
+    std::set<xcb_window_t> named;
+};
+
+StackGuard& Guard() {
+    static StackGuard guard;
+    return guard;
+}
+
+// Windows this connection created (the client's own dialogs and pop-ups) may stand above it.
+bool IsOwnWindow(xcb_connection_t* c, xcb_window_t window) {
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    return (window & ~setup->resource_id_mask) == setup->resource_id_base;
+}
+
+// Names, once each, the override-redirect windows among `candidates` that are shown above the
+// guarded window's top-level window (its frame).
+void NameUnstackedAbove(xcb_connection_t* c,
+                        StackGuard& guard,
+                        const std::vector<xcb_window_t>& candidates) {
+    std::vector<xcb_window_t> unnamed;
+    for (xcb_window_t w : candidates) {
+        if (!guard.named.count(w) && !IsOwnWindow(c, w))
+            unnamed.push_back(w);
+    }
+    if (unnamed.empty())
+        return;
+    const xcb_window_t top = TopLevelOf(c, guard.xid);
+    auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, RootOf(c)), nullptr);
+    if (!tree || top == XCB_NONE) {
+        std::free(tree);
+        return;
+    }
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    const int count = xcb_query_tree_children_length(tree);
+    // Children come bottom to top.
+    const auto ownAt = std::find(children, children + count, top);
+    std::vector<xcb_window_t> above(ownAt == children + count ? children + count : ownAt + 1,
+                                    children + count);
+    std::free(tree);
+    for (xcb_window_t w : unnamed) {
+        if (std::find(above.begin(), above.end(), w) == above.end())
+            continue;
+        auto* attributes =
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
+        const bool shown = attributes && attributes->override_redirect &&
+                           attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        if (!shown)
+            continue;
+        guard.named.insert(w);
+        qCInfo(lcLock,
+               "Window 0x%x %s is shown above the locked client; no window manager "
+               "stacks it, so the client cannot cover it.",
+               w, Describe(c, w).c_str());
+    }
+}
+
+// The root's children, bottom to top.
+std::vector<xcb_window_t> RootChildren(xcb_connection_t* c) {
+    auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, RootOf(c)), nullptr);
+    if (!tree)
+        return {};
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    std::vector<xcb_window_t> out(children, children + xcb_query_tree_children_length(tree));
+    std::free(tree);
+    return out;
+}
 
 }  // namespace
 
@@ -272,6 +465,9 @@ void SetTopmost(QWidget* window, bool on) {
             return;
         SendToWindowManager(c, watch.Root(), xid, netState,
                             {on ? kStateAdd : kStateRemove, above, 0, kSourceApplication});
+        // Taken as granted until the window's state changes: some managers (Xfwm4) do not show
+        // "above" beside "fullscreen", and the request would otherwise go out on every tick.
+        watch.AssumeAbove(xid, on);
     } else {
         // Nobody manages the stacking: keep the state property truthful and raise the window
         // ourselves, which is all "above" can mean without a window manager.
@@ -287,6 +483,20 @@ void SetTopmost(QWidget* window, bool on) {
             xcb_configure_window(c, xid, XCB_CONFIG_WINDOW_STACK_MODE, &stackMode);
         }
     }
+    xcb_flush(c);
+}
+
+void SetFullScreen(QWidget* window, bool on) {
+    xcb_connection_t* c = Connection();
+    const xcb_window_t xid = XidOf(window);
+    if (!c || xid == XCB_NONE)
+        return;
+    RootWatch& watch = RootWatch::Of(c);
+    if (!watch.HasWindowManager())
+        return;
+    SendToWindowManager(c, watch.Root(), xid, Atom(c, "_NET_WM_STATE"),
+                        {on ? kStateAdd : kStateRemove, Atom(c, "_NET_WM_STATE_FULLSCREEN"), 0,
+                         kSourceApplication});
     xcb_flush(c);
 }
 
@@ -309,7 +519,7 @@ bool IsForeground(QWidget* window) {
     return IsSelfOrAncestor(c, xid, focused);
 }
 
-void ShowMaximizedNoActivate(QWidget* window) {
+void ShowMaximizedNoActivate(QWidget* window, bool wholeScreen) {
     xcb_connection_t* c = Connection();
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
@@ -325,10 +535,143 @@ void ShowMaximizedNoActivate(QWidget* window) {
         SendToWindowManager(c, root, xid, Atom(c, "_NET_WM_STATE"),
                             {kStateAdd, Atom(c, "_NET_WM_STATE_MAXIMIZED_VERT"),
                              Atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ"), kSourceApplication});
+        if (wholeScreen)
+            SendToWindowManager(
+                c, root, xid, Atom(c, "_NET_WM_STATE"),
+                {kStateAdd, Atom(c, "_NET_WM_STATE_FULLSCREEN"), 0, kSourceApplication});
     }
     xcb_map_window(c, xid);
     xcb_flush(c);
     qCDebug(lcLock) << "window" << xid << "brought back maximised";
+}
+
+}  // namespace vorn::platform
+
+namespace vorn::platform {
+
+void GuardStacking(QWidget* window, bool on) {
+    xcb_connection_t* c = Connection();
+    const xcb_window_t xid = XidOf(window);
+    if (!c || xid == XCB_NONE)
+        return;
+    RootWatch& watch = RootWatch::Of(c);
+    StackGuard& guard = Guard();
+    if (!on) {
+        if (guard.xid == xid) {
+            guard = StackGuard();
+            watch.FollowMaps(false);
+        }
+        return;
+    }
+    if (guard.xid == xid)
+        return;
+    const std::set<xcb_window_t> named = std::move(guard.named);
+    guard = StackGuard();
+    guard.xid = xid;
+    guard.named = named;
+    watch.FollowMaps(true);
+    // Look at once; whatever was already above before the lock counts as a change.
+    guard.recheckAt = std::chrono::steady_clock::now();
+    NameUnstackedAbove(c, guard, RootChildren(c));
+}
+
+void KeepOnTop(QWidget* window) {
+    xcb_connection_t* c = Connection();
+    const xcb_window_t xid = XidOf(window);
+    StackGuard& guard = Guard();
+    if (!c || xid == XCB_NONE || guard.xid != xid)
+        return;
+    RootWatch& watch = RootWatch::Of(c);
+    if (auto maps = watch.TakeOverrideMaps(); !maps.empty())
+        NameUnstackedAbove(c, guard, maps);
+    const auto now = std::chrono::steady_clock::now();
+    const bool recheck = guard.recheckAt && now >= *guard.recheckAt;
+    if (!watch.TakeStackingChange() && !recheck)
+        return;
+    guard.recheckAt.reset();
+
+    // Bottom to top; managed windows only.
+    const auto stacking =
+        Property32(c, watch.Root(), Atom(c, "_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
+    if (!stacking)
+        return;
+    const auto own = std::find(stacking->begin(), stacking->end(), xid);
+    if (own == stacking->end())
+        return;
+    std::vector<xcb_window_t> above;
+    for (auto it = own + 1; it != stacking->end(); ++it) {
+        if (!IsOwnWindow(c, *it))
+            above.push_back(*it);
+    }
+    if (above.empty()) {
+        guard.above.clear();
+        guard.restacks = 0;
+        guard.activated = false;
+        guard.relayered = false;
+        return;
+    }
+    if (above != guard.above) {
+        guard.above = above;
+        guard.restacks = 0;
+        guard.activated = false;
+        guard.relayered = false;
+    }
+    const xcb_window_t root = watch.Root();
+    if (guard.restacks < kRestackTries) {
+        ++guard.restacks;
+        if (watch.SupportsRestack()) {
+            SendToWindowManager(c, root, xid, Atom(c, "_NET_RESTACK_WINDOW"),
+                                {kSourcePager, XCB_NONE, XCB_STACK_MODE_ABOVE});
+        } else {
+            // Managers without the request honour a client's own raise (a configure request).
+            const std::uint32_t stackMode = XCB_STACK_MODE_ABOVE;
+            xcb_configure_window(c, xid, XCB_CONFIG_WINDOW_STACK_MODE, &stackMode);
+        }
+        xcb_flush(c);
+        qCDebug(lcLock) << "restack requested," << above.size() << "window(s) above";
+        guard.recheckAt = now + kRecheckAfter;
+        return;
+    }
+    const auto active = watch.ActiveWindow();
+    const bool activeAbove =
+        active && std::find(above.begin(), above.end(), *active) != above.end();
+    if (activeAbove && !guard.activated) {
+        // The manager keeps its active window in a band above every inactive one (an active
+        // fullscreen window): no restack reaches past it, only being the active window does.
+        // The lock's keyboard grab already holds every key, so no typed key changes hands.
+        guard.activated = true;
+        SendToWindowManager(c, root, xid, Atom(c, "_NET_ACTIVE_WINDOW"),
+                            {kSourcePager, XCB_CURRENT_TIME, *active});
+        xcb_flush(c);
+        if (guard.named.insert(*active).second)
+            qCInfo(lcLock,
+                   "Window 0x%x %s stayed above the locked client as the active window; "
+                   "the client asked to become the active window.",
+                   *active, Describe(c, *active).c_str());
+        guard.recheckAt = now + kRecheckAfter;
+        return;
+    }
+    if (!guard.relayered) {
+        // Some managers (Xfwm4) answer a raise by activating the window, which moves an active
+        // fullscreen window into a band below the "above" one; taking "above" off and putting
+        // it back moves the window into that band again, at its top.
+        guard.relayered = true;
+        const xcb_atom_t netState = Atom(c, "_NET_WM_STATE");
+        const xcb_atom_t aboveAtom = Atom(c, "_NET_WM_STATE_ABOVE");
+        SendToWindowManager(c, root, xid, netState, {kStateRemove, aboveAtom, 0, kSourcePager});
+        SendToWindowManager(c, root, xid, netState, {kStateAdd, aboveAtom, 0, kSourcePager});
+        xcb_flush(c);
+        qCDebug(lcLock) << "above state re-asserted," << above.size() << "window(s) above";
+        guard.recheckAt = now + kRecheckAfter;
+        return;
+    }
+    for (xcb_window_t w : above) {
+        if (guard.named.insert(w).second)
+            qCInfo(lcLock,
+                   "Window 0x%x %s stays above the locked client; the window manager did "
+                   "not restack the client over it.",
+                   w, Describe(c, w).c_str());
+    }
 }
 
 }  // namespace vorn::platform

@@ -189,7 +189,7 @@ class StateSpy:
 
     def time_back_from_minimize(self, display, window, timeout=5.0):
         """Minimises the window with xdotool and returns the seconds until its state shows it
-        maximised and no longer hidden."""
+        maximised (or fullscreen) and no longer hidden."""
         return self.minimise_and_wait(display, window, timeout)[0]
 
     def minimise_and_wait(self, display, window, timeout=5.0):
@@ -208,9 +208,12 @@ class StateSpy:
             atoms = self.atoms(line)
             seen["changes"] += 1
             seen["hidden"] = seen["hidden"] or "_NET_WM_STATE_HIDDEN" in atoms
+            # Maximised or, as a locked client is, over the whole screen (some managers then
+            # drop the maximised state from the property).
             return ((seen["hidden"] or seen["changes"] >= 2)
                     and "_NET_WM_STATE_HIDDEN" not in atoms
-                    and {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"} <= atoms)
+                    and ({"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"} <= atoms
+                         or "_NET_WM_STATE_FULLSCREEN" in atoms))
         _, (t_back, _) = self.lines.wait(back, timeout, start_index,
                                          what="the window to come back")
         return t_back - t0, t_back - t_hidden
@@ -219,6 +222,12 @@ class StateSpy:
         self.proc.kill()
         self.proc.wait(5)
         self.proc.stdout.close()
+
+
+def on_top(display, window):
+    """Whether `window` is the top of the window manager's stacking list."""
+    stacking = display.stacking()
+    return bool(stacking) and stacking[-1] == window
 
 
 def active_window(display):

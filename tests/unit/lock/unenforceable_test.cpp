@@ -62,7 +62,10 @@ TEST_F(Unenforceable, WindowStateReportsNothingAndChangesNothing) {
     window.show();
     const QRect before = window.geometry();
     vorn::platform::SetTopmost(&window, true);
-    vorn::platform::ShowMaximizedNoActivate(&window);
+    vorn::platform::ShowMaximizedNoActivate(&window, true);
+    vorn::platform::GuardStacking(&window, true);
+    vorn::platform::KeepOnTop(&window);
+    vorn::platform::GuardStacking(&window, false);
     // Never claims the window is in front: the keep-in-front step must not be skipped on a lie.
     EXPECT_FALSE(vorn::platform::IsForeground(&window));
     EXPECT_EQ(window.geometry(), before);
