@@ -109,29 +109,29 @@ void CMainWnd::OnCaptionDoubleClick() {
 
 void CMainWnd::SysCommand(int command) {
     switch (command) {
-        case SC_CLOSE:
-            if (m_lockFlag != 1)
-                close();
+    case SC_CLOSE:
+        if (m_lockFlag != 1)
+            close();
+        return;
+    case SC_RESTORE:
+        if (m_lockFlag == 1)
             return;
-        case SC_RESTORE:
-            if (m_lockFlag == 1)
-                return;
-            showNormal();
-            return;
-        case SC_MINIMIZE:
-            showMinimized();
-            return;
-        case SC_MAXIMIZE:
-            if (!isMaximized() && !isFullScreen())
-                showMaximized();
-            // Locked, maximised means the whole screen: panels and docks go under the window too.
-            // The maximised state stays underneath, so that leaving the whole screen (unlock)
-            // lands on it.
-            if (m_lockFlag == 1 || isFullScreen())
-                vorn::platform::SetFullScreen(this, m_lockFlag == 1);
-            return;
-        default:
-            return;
+        showNormal();
+        return;
+    case SC_MINIMIZE:
+        showMinimized();
+        return;
+    case SC_MAXIMIZE:
+        if (!isMaximized() && !isFullScreen())
+            showMaximized();
+        // Locked, maximised means the whole screen: panels and docks go under the window too.
+        // The maximised state stays underneath, so that leaving the whole screen (unlock)
+        // lands on it.
+        if (m_lockFlag == 1 || isFullScreen())
+            vorn::platform::SetFullScreen(this, m_lockFlag == 1);
+        return;
+    default:
+        return;
     }
 }
 
