@@ -23,12 +23,7 @@ class CMainWnd : public vorn::ui::WindowImplBase, public ICefBrowserHandler {
     Q_OBJECT
 public:
     // System commands, with the values the title bar and the lock speak in.
-    enum SysCommand : int {
-        SC_MINIMIZE = 0xF020,
-        SC_MAXIMIZE = 0xF030,
-        SC_CLOSE = 0xF060,
-        SC_RESTORE = 0xF120
-    };
+    enum SysCommand : int { SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120 };
 
     explicit CMainWnd(CBrowserProfile* profile);
     ~CMainWnd() override;
