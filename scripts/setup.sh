@@ -21,7 +21,7 @@ packages=(
     dpkg-dev file lintian libglib2.0-bin dbus-daemon
     # the lock's tests under the window managers of the common desktops (KWin, Xfwm4, Marco; the
     # last two on a session bus, Marco with its settings schemas) and a desktop panel
-    kwin-x11 xfwm4 marco mate-settings-daemon-common dbus-daemon tint2
+    kwin-x11 xfwm4 marco mate-settings-daemon-common tint2
 )
 
 missing=()

@@ -127,8 +127,13 @@ void CMainWnd::SysCommand(int command) {
         // Locked, maximised means the whole screen: panels and docks go under the window too.
         // The maximised state stays underneath, so that leaving the whole screen (unlock)
         // lands on it.
-        if (m_lockFlag == 1 || isFullScreen())
-            vorn::platform::SetFullScreen(this, m_lockFlag == 1);
+        if (m_lockFlag == 1) {
+            vorn::platform::SetFullScreen(this, true);
+        } else if (isFullScreen()) {
+            vorn::platform::SetFullScreen(this, false);
+            // Marco does not bring back the maximised state it had before the whole screen.
+            vorn::platform::ShowMaximizedNoActivate(this, false);
+        }
         return;
     default:
         return;
