@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <sys/stat.h>
@@ -38,6 +39,17 @@ std::string ToDiskPath(std::u16string_view name) {
 
 }  // namespace
 
+// Everything extraction needs to know of one entry, read once.
+struct EntryRecord {
+    uint32_t result = ZR_OK;  // what ArchiveGetItem gives
+    ArchiveItem item;
+    EntryData data;
+    uint64_t headerStart = 0;
+    bool located = false;  // headerStart and data.start are known
+    bool encrypted = false;
+    uint16_t method = 0;  // as the central directory names it
+};
+
 struct ArchiveHandleImpl {
     ArchiveSource source;
     unzFile zip = nullptr;
@@ -47,16 +59,19 @@ struct ArchiveHandleImpl {
     std::string base;                     // absolute, UTF-8, as the system names it
     std::u16string baseUnits;             // the same ending in "/", for the path length limit
     std::unique_ptr<char[]> writeBuffer;  // allocated at the first extraction
+    std::vector<uint8_t> centralExtra;    // allocated at the first entry read
 
     // Reader position: the entry minizip stands on, and the first entry known to be
     // unreachable (the archive never changes, so neither does that).
     int current = -1;
     int firstUnreachable = INT_MAX;
 
-    // The last item returned, with what extraction needs of its central record.
+    // Every entry, once ArchiveSurveyEntries has read them; shared by duplicated handles.
+    std::shared_ptr<const std::vector<EntryRecord>> table;
+
+    // The last entry returned.
     int cachedIndex = -1;
-    ArchiveItem cached;
-    unz_file_info64 cachedInfo{};
+    EntryRecord cached;
 };
 
 namespace {
@@ -123,35 +138,128 @@ uint32_t Position(ArchiveHandleImpl* h, int index) {
     return ZR_OK;
 }
 
-uint32_t LoadItem(ArchiveHandleImpl* h, int index) {
-    if (index == h->cachedIndex)
-        return ZR_OK;
-    h->cachedIndex = -1;
-    if (const uint32_t rc = Position(h, index); rc != ZR_OK)
-        return rc;
+uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint64_t Le64(const uint8_t* p) {
+    return uint64_t(Le32(p)) | uint64_t(Le32(p + 4)) << 32;
+}
+
+// The zip64 block of a central extra field carries, in this order and each only when its
+// 32-bit field holds 0xFFFFFFFF, the uncompressed size, the compressed size and the local
+// header's offset. The system's minizip compares those fields against a 64-bit all-ones value
+// and so never reads them; this reads them. The offset cannot be told apart from minizip's
+// fields, so it is taken when the block still holds eight bytes after the sizes.
+void ApplyZip64(const uint8_t* extra, size_t size, ZPOS64_T* usize, ZPOS64_T* csize,
+                std::optional<uint64_t>* offset) {
+    constexpr uint64_t kMax32 = 0xFFFFFFFF;
+    for (size_t at = 0; at + 4 <= size;) {
+        const uint16_t id = Le16(extra + at);
+        const size_t length = std::min<size_t>(Le16(extra + at + 2), size - at - 4);
+        const uint8_t* data = extra + at + 4;
+        if (id == 0x0001) {
+            size_t used = 0;
+            if (*usize == kMax32 && used + 8 <= length) {
+                *usize = Le64(data + used);
+                used += 8;
+            }
+            if (*csize == kMax32 && used + 8 <= length) {
+                *csize = Le64(data + used);
+                used += 8;
+            }
+            if (used + 8 <= length)
+                *offset = Le64(data + used);
+            return;
+        }
+        at += 4 + length;
+    }
+}
+
+// The local header at `offset`, checked against the central record as minizip checks it, for
+// entries whose offset only the zip64 block gives.
+uint32_t ReadLocalHeader(ArchiveHandleImpl* h, uint64_t offset, const unz_file_info64& info,
+                         EntryRecord* r, std::vector<uint8_t>* extra) {
+    uint8_t header[30];
+    if (h->source.ReadAt(offset, header, sizeof header) != long(sizeof header) ||
+        Le32(header) != 0x04034B50 || Le16(header + 8) != info.compression_method ||
+        Le16(header + 26) != info.size_filename ||
+        (!(Le16(header + 6) & 8) && Le32(header + 14) != static_cast<uint32_t>(info.crc)))
+        return ZR_CORRUPT;
+    extra->resize(Le16(header + 28));
+    if (!extra->empty() &&
+        h->source.ReadAt(offset + 30 + info.size_filename, extra->data(), extra->size()) !=
+            static_cast<long>(extra->size()))
+        return ZR_NOTFOUND_EXTRA;
+    r->headerStart = offset;
+    r->data.start = offset + 30 + info.size_filename + extra->size();
+    r->located = true;
+    return ZR_OK;
+}
+
+// Reads entry `index` through minizip into *r; r->result tells how far it got.
+void ReadRecord(ArchiveHandleImpl* h, int index, EntryRecord* r) {
+    *r = EntryRecord{};
+    r->result = Position(h, index);
+    if (r->result != ZR_OK)
+        return;
 
     unz_file_info64 info{};
     char name[kMaxName];
-    if (unzGetCurrentFileInfo64(h->zip, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK)
-        return ZR_UNREACHABLE;
-    if (info.size_filename >= kMaxName)
-        return ZR_TOO_LONG;
+    if (h->centralExtra.empty())
+        h->centralExtra.resize(0x10000);
+    if (unzGetCurrentFileInfo64(h->zip, &info, name, sizeof name, h->centralExtra.data(),
+                                h->centralExtra.size(), nullptr, 0) != UNZ_OK) {
+        r->result = ZR_UNREACHABLE;
+        return;
+    }
+    r->method = static_cast<uint16_t>(info.compression_method);
+    r->encrypted = info.flag & 1;
+    std::optional<uint64_t> zip64Offset;
+    ApplyZip64(h->centralExtra.data(), std::min<size_t>(info.size_file_extra, 0x10000),
+               &info.uncompressed_size, &info.compressed_size, &zip64Offset);
+    r->data.compressedSize = info.compressed_size;
+    r->data.uncompressedSize = info.uncompressed_size;
+    r->data.crc = static_cast<uint32_t>(info.crc);
+    r->data.dosDate = static_cast<uint32_t>(info.dosDate);
+    r->data.flag = static_cast<uint16_t>(info.flag);
+    r->data.method = r->method;
+    if (info.size_filename >= kMaxName) {
+        r->result = ZR_TOO_LONG;
+        return;
+    }
 
     // minizip lets other methods through its header check; only stored and deflate are read.
-    if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
-        return ZR_CORRUPT;
-    if (unzOpenCurrentFile2(h->zip, nullptr, nullptr, 1) != UNZ_OK)
-        return ZR_CORRUPT;
-    std::vector<uint8_t> extra(
-        static_cast<size_t>(std::max(0, unzGetLocalExtrafield(h->zip, nullptr, 0))));
-    const int extraRead =
-        extra.empty() ? 0 : unzGetLocalExtrafield(h->zip, extra.data(), unsigned(extra.size()));
-    unzCloseCurrentFile(h->zip);
-    if (extraRead != static_cast<int>(extra.size()))
-        return ZR_NOTFOUND_EXTRA;
+    if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) {
+        r->result = ZR_CORRUPT;
+        return;
+    }
+    std::vector<uint8_t> extra;
+    if (unzOpenCurrentFile2(h->zip, nullptr, nullptr, 1) == UNZ_OK) {
+        extra.resize(static_cast<size_t>(std::max(0, unzGetLocalExtrafield(h->zip, nullptr, 0))));
+        const int extraRead =
+            extra.empty() ? 0 : unzGetLocalExtrafield(h->zip, extra.data(), unsigned(extra.size()));
+        r->data.start = unzGetCurrentFileZStreamPos64(h->zip);
+        unzCloseCurrentFile(h->zip);
+        if (extraRead != static_cast<int>(extra.size())) {
+            r->result = ZR_NOTFOUND_EXTRA;
+            return;
+        }
+        r->headerStart = r->data.start - 30 - info.size_filename - extra.size();
+        r->located = true;
+    } else if (!zip64Offset) {
+        r->result = ZR_CORRUPT;
+        return;
+    } else if (const uint32_t rc = ReadLocalHeader(h, *zip64Offset, info, r, &extra);
+               rc != ZR_OK) {
+        r->result = rc;
+        return;
+    }
 
     std::u16string decoded = DecodeUtf8(std::string_view(name, info.size_filename));
-    ArchiveItem item;
+    ArchiveItem& item = r->item;
     item.index = index;
     item.attributes = DecodeAttributes(static_cast<uint32_t>(info.external_fa),
                                        static_cast<uint32_t>(info.version));
@@ -162,7 +270,8 @@ uint32_t LoadItem(ArchiveHandleImpl* h, int index) {
     if (const uint32_t rc = CheckRelativeName(item.name); rc != ZR_OK) {
         qCInfo(lcModels) << "archive: refusing entry" << index
                          << "(its name climbs out or holds control characters)";
-        return rc;
+        r->result = rc;
+        return;
     }
 
     EntryTimes times;
@@ -175,11 +284,17 @@ uint32_t LoadItem(ArchiveHandleImpl* h, int index) {
     item.compressedSize = static_cast<int32_t>(std::min<ZPOS64_T>(info.compressed_size, INT32_MAX));
     item.uncompressedSize =
         static_cast<int32_t>(std::min<ZPOS64_T>(info.uncompressed_size, INT32_MAX));
+}
 
-    h->cached = std::move(item);
-    h->cachedInfo = info;
-    h->cachedIndex = index;
-    return ZR_OK;
+uint32_t LoadItem(ArchiveHandleImpl* h, int index) {
+    if (index != h->cachedIndex) {
+        if (h->table)
+            h->cached = (*h->table)[static_cast<size_t>(index)];
+        else
+            ReadRecord(h, index, &h->cached);
+        h->cachedIndex = index;
+    }
+    return h->cached.result;
 }
 
 // Streams the positioned, cached entry to `sink` in 16 KiB blocks up to its recorded size,
@@ -187,8 +302,8 @@ uint32_t LoadItem(ArchiveHandleImpl* h, int index) {
 template <typename Sink>
 uint32_t CopyData(ArchiveHandleImpl* h, char* buffer, Sink&& sink) {
     EntryReader reader;
-    if (const uint32_t rc =
-            reader.Open(h->zip, h->cachedInfo, h->hasPassword ? &h->password : nullptr);
+    if (const uint32_t rc = reader.Open(&h->source, h->cached.data,
+                                        h->hasPassword ? &h->password : nullptr);
         rc != ZR_OK)
         return rc;
     auto* bytes = reinterpret_cast<uint8_t*>(buffer);
@@ -250,7 +365,7 @@ uint32_t ArchiveGetItem(ArchiveHandle h, int index, ArchiveItem* item) {
     }
     const uint32_t rc = LoadItem(h, index);
     if (rc == ZR_OK)
-        *item = h->cached;
+        *item = h->cached.item;
     return rc;
 }
 
@@ -262,7 +377,7 @@ uint32_t ArchiveExtractItem(ArchiveHandle h, int index, const std::u16string& ta
     // that name their own targets expect; its data then counts as unreadable.
     if (loaded != ZR_OK && loaded != ZR_CORRUPT && loaded != ZR_NOTFOUND_EXTRA)
         return loaded;
-    const ArchiveItem item = loaded == ZR_OK ? h->cached : ArchiveItem{};
+    const ArchiveItem item = loaded == ZR_OK ? h->cached.item : ArchiveItem{};
 
     const bool isDirectory = item.attributes & kDirectory;
     const size_t split = targetName.find_last_of(u"\\/");
@@ -317,13 +432,13 @@ uint32_t ArchiveReadItem(ArchiveHandle h, int index, std::string* bytes) {
         return ZR_ARGS;
     if (const uint32_t rc = LoadItem(h, index); rc != ZR_OK)
         return rc;
-    if (h->cached.attributes & kDirectory)
+    if (h->cached.item.attributes & kDirectory)
         return ZR_OK;
-    if (h->cachedInfo.uncompressed_size > kMaxReadItem)
+    if (h->cached.data.uncompressedSize > kMaxReadItem)
         return ZR_TOO_LARGE;
     // The recorded size is the archive's claim; memory grows with the data actually read.
     bytes->reserve(
-        static_cast<size_t>(std::min<uint64_t>(h->cachedInfo.uncompressed_size, 1 << 20)));
+        static_cast<size_t>(std::min<uint64_t>(h->cached.data.uncompressedSize, 1 << 20)));
     char buffer[kBufferSize];
     const uint32_t result = CopyData(h, buffer, [bytes](const char* p, size_t n) {
         bytes->append(p, n);
@@ -337,7 +452,8 @@ uint32_t ArchiveReadItem(ArchiveHandle h, int index, std::string* bytes) {
 uint32_t ArchiveClose(ArchiveHandle h) {
     if (!h)
         return ZR_ARGS;
-    unzClose(h->zip);
+    if (h->zip)
+        unzClose(h->zip);
     delete h;
     return ZR_OK;
 }
@@ -347,4 +463,72 @@ void CreateFolderPath(const std::filesystem::path* base, const std::u16string& r
     const bool absolute = !base && IsAbsoluteName(relative);
     UniqueFd folder;
     OpenFolder(base ? &baseText : nullptr, ToDiskPath(relative), absolute, folder.out());
+}
+
+uint32_t ArchiveSurveyEntries(ArchiveHandle h, ArchiveSurvey* survey) {
+    if (!survey)
+        return ZR_ARGS;
+    *survey = ArchiveSurvey{};
+    if (!h)
+        return ZR_ARGS;
+    if (!h->table) {
+        auto table = std::make_shared<std::vector<EntryRecord>>(static_cast<size_t>(h->count));
+        for (int i = 0; i < h->count; ++i)
+            ReadRecord(h, i, &(*table)[static_cast<size_t>(i)]);
+        h->table = std::move(table);
+        h->cachedIndex = -1;
+    }
+    // Each entry's local header and data must be its own: entries that share or overlap their
+    // bytes let a small archive claim any amount of content.
+    struct Span {
+        uint64_t begin, end;
+        int index;
+    };
+    std::vector<Span> spans;
+    spans.reserve(h->table->size());
+    survey->entries.reserve(h->table->size());
+    for (const EntryRecord& r : *h->table) {
+        ArchiveEntrySummary summary;
+        summary.result = r.result;
+        summary.method = r.method;
+        summary.encrypted = r.encrypted;
+        summary.uncompressedSize = r.data.uncompressedSize;
+        if (r.result == ZR_OK) {
+            summary.item = r.item;
+            if (!(r.item.attributes & kDirectory))
+                survey->unpackedBytes += r.data.uncompressedSize;
+        }
+        if (r.located) {
+            const uint64_t end = r.data.start + std::min<uint64_t>(r.data.compressedSize,
+                                                                   UINT64_MAX - r.data.start);
+            spans.push_back({r.headerStart, end, static_cast<int>(survey->entries.size())});
+        }
+        survey->entries.push_back(std::move(summary));
+    }
+    std::sort(spans.begin(), spans.end(),
+              [](const Span& a, const Span& b) { return a.begin < b.begin; });
+    for (size_t i = 1; i < spans.size(); ++i) {
+        if (spans[i].begin < spans[i - 1].end) {
+            survey->overlapping = std::max(spans[i].index, spans[i - 1].index);
+            qCDebug(lcModels) << "archive: entries" << spans[i - 1].index << "and"
+                                << spans[i].index << "overlap; the archive is refused";
+            return ZR_OVERLAP;
+        }
+    }
+    return ZR_OK;
+}
+
+ArchiveHandle ArchiveDuplicate(ArchiveHandle h) {
+    if (!h || !h->table)
+        return nullptr;
+    auto copy = std::make_unique<ArchiveHandleImpl>();
+    if (!copy->source.ShareOf(h->source))
+        return nullptr;
+    copy->count = h->count;
+    copy->hasPassword = h->hasPassword;
+    copy->password = h->password;
+    copy->base = h->base;
+    copy->baseUnits = h->baseUnits;
+    copy->table = h->table;
+    return copy.release();
 }

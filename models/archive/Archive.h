@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // The zip archive layer: open an archive (file or memory), list its entries, extract one entry
 // to a file below a base folder, close. Entry names are always sanitised; nothing an archive
@@ -40,7 +41,10 @@ enum ArchiveResult : uint32_t {
     ZR_UNREACHABLE = 0x40000,  // the central record of this or an earlier entry is unreadable
     ZR_LINK = 0x50000,         // a symbolic link stands where a folder or the file would go
     ZR_TOO_LARGE = 0x60000,    // ArchiveReadItem: the entry is larger than it will hold in memory
-    ZR_FLATE = 0x5000000,      // decompression failed or the data ended before the entry's end
+    ZR_OVERLAP = 0x70000,      // ArchiveSurveyEntries: two entries share or overlap their bytes
+    ZR_FLATE = 0x5000000,      // decompression failed, the data ended before the entry's end
+                               // or holds more than it records, or a stored entry's two sizes
+                               // differ
     ZR_CRC = 0x6000000,        // all data read, but its CRC-32 differs from the recorded one
 };
 
@@ -77,6 +81,31 @@ uint32_t ArchiveExtractItem(ArchiveHandle handle, int index, const std::u16strin
 // Reads entry `index` whole into *bytes (replaced; empty for a directory entry). Entries above
 // 256 MiB give ZR_TOO_LARGE. Returns ZR_OK or the failure code; *bytes is then empty.
 uint32_t ArchiveReadItem(ArchiveHandle handle, int index, std::string* bytes);
+
+// What ArchiveSurveyEntries learns of one entry.
+struct ArchiveEntrySummary {
+    uint32_t result = ZR_OK;        // what ArchiveGetItem gives for it
+    ArchiveItem item;               // filled when result is ZR_OK
+    uint16_t method = 0;            // compression method the central directory names
+    bool encrypted = false;
+    uint64_t uncompressedSize = 0;  // as recorded (zip64 sizes read), not clamped
+};
+
+struct ArchiveSurvey {
+    std::vector<ArchiveEntrySummary> entries;  // in index order
+    uint64_t unpackedBytes = 0;  // recorded sizes of the file entries that can be got
+    int overlapping = -1;        // an entry whose header or data overlaps another's, or -1
+};
+
+// Reads every entry's central record and local header once (the handle keeps them, so later
+// gets and extractions read no headers again) and checks that no two entries share bytes.
+// Returns ZR_OK, ZR_OVERLAP (survey filled all the same), or ZR_ARGS for a null handle.
+uint32_t ArchiveSurveyEntries(ArchiveHandle handle, ArchiveSurvey* survey);
+
+// A second handle on the surveyed archive of `handle`, with the same base folder and password
+// and its own read position, for another thread. Null when `handle` is null or not surveyed,
+// or no descriptor is left. Each handle is closed on its own.
+ArchiveHandle ArchiveDuplicate(ArchiveHandle handle);
 
 // Releases everything the handle holds. Returns ZR_OK, or ZR_ARGS for a null handle.
 uint32_t ArchiveClose(ArchiveHandle handle);

@@ -10,6 +10,10 @@
 
 namespace vorn::archive {
 
+namespace {
+constexpr size_t kWindow = 64 * 1024;
+}
+
 ArchiveSource::~ArchiveSource() {
     if (m_fd >= 0)
         ::close(m_fd);
@@ -35,6 +39,44 @@ bool ArchiveSource::OpenMemory(const void* data, size_t size) {
     m_data = static_cast<const uint8_t*>(data);
     m_size = size;
     return true;
+}
+
+bool ArchiveSource::ShareOf(const ArchiveSource& other) {
+    if (other.m_data)
+        return OpenMemory(other.m_data, other.m_size);
+    if (other.m_fd < 0)
+        return false;
+    // pread leaves the shared file offset alone, so both may read at the same time.
+    m_fd = ::fcntl(other.m_fd, F_DUPFD_CLOEXEC, 0);
+    m_size = other.m_size;
+    return m_fd >= 0;
+}
+
+long ArchiveSource::ReadFile(uint64_t offset, void* into, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(m_fd, static_cast<char*>(into) + done, size - done,
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<long>(done);
+}
+
+long ArchiveSource::ReadAt(uint64_t offset, void* into, size_t size) {
+    if (offset >= m_size || size == 0)
+        return 0;
+    size = static_cast<size_t>(std::min<uint64_t>(size, m_size - offset));
+    if (m_data) {
+        std::memcpy(into, m_data + offset, size);
+        return static_cast<long>(size);
+    }
+    return ReadFile(offset, into, size);
 }
 
 zlib_filefunc64_def ArchiveSource::Functions() {
@@ -63,26 +105,36 @@ uLong ArchiveSource::Read(voidpf, voidpf stream, void* buf, uLong size) {
     auto* self = static_cast<ArchiveSource*>(stream);
     if (self->m_pos >= self->m_size || size == 0)
         return 0;
-    const uint64_t wanted = std::min<uint64_t>(size, self->m_size - self->m_pos);
-    if (self->m_data) {
-        std::memcpy(buf, self->m_data + self->m_pos, wanted);
-        self->m_pos += wanted;
-        return static_cast<uLong>(wanted);
-    }
-    uint64_t done = 0;
-    while (done < wanted) {
-        const ssize_t n = ::pread(self->m_fd, static_cast<char*>(buf) + done, wanted - done,
-                                  static_cast<off_t>(self->m_pos + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            self->m_failed = n < 0;
-            break;
+    const size_t wanted =
+        static_cast<size_t>(std::min<uint64_t>(size, self->m_size - self->m_pos));
+    if (self->m_data || wanted >= kWindow / 2) {
+        const long n = self->ReadAt(self->m_pos, buf, wanted);
+        if (n < 0) {
+            self->m_failed = true;
+            return 0;
         }
-        done += static_cast<uint64_t>(n);
+        self->m_pos += static_cast<uint64_t>(n);
+        return static_cast<uLong>(n);
     }
-    self->m_pos += done;
-    return static_cast<uLong>(done);
+    const bool inWindow = self->m_pos >= self->m_windowStart &&
+                          self->m_pos + wanted <= self->m_windowStart + self->m_windowSize;
+    if (!inWindow) {
+        if (!self->m_window)
+            self->m_window = std::make_unique<uint8_t[]>(kWindow);
+        const long n = self->ReadFile(self->m_pos, self->m_window.get(), kWindow);
+        if (n < 0) {
+            self->m_windowSize = 0;
+            self->m_failed = true;
+            return 0;
+        }
+        self->m_windowStart = self->m_pos;
+        self->m_windowSize = static_cast<size_t>(n);
+    }
+    const size_t available = static_cast<size_t>(
+        std::min<uint64_t>(wanted, self->m_windowStart + self->m_windowSize - self->m_pos));
+    std::memcpy(buf, self->m_window.get() + (self->m_pos - self->m_windowStart), available);
+    self->m_pos += available;
+    return static_cast<uLong>(available);
 }
 
 uLong ArchiveSource::Write(voidpf, voidpf, const void*, uLong) {
@@ -95,11 +147,14 @@ ZPOS64_T ArchiveSource::Tell(voidpf, voidpf stream) {
 
 long ArchiveSource::Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     auto* self = static_cast<ArchiveSource*>(stream);
+    // minizip steps back within a record by a relative seek of a wrapped-around unsigned
+    // count: relative offsets are two's complement. Offsets from a damaged directory can
+    // point anywhere; past the end reads simply come up short, but before the start is refused.
     uint64_t base = 0;
     switch (origin) {
         case ZLIB_FILEFUNC_SEEK_SET:
-            base = 0;
-            break;
+            self->m_pos = offset;
+            return 0;
         case ZLIB_FILEFUNC_SEEK_CUR:
             base = self->m_pos;
             break;
@@ -109,11 +164,11 @@ long ArchiveSource::Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
         default:
             return -1;
     }
-    // Offsets from a damaged directory can point anywhere; past the end reads simply come up
-    // short, but wrapping around must not happen.
-    if (offset > UINT64_MAX - base)
+    const auto delta = static_cast<int64_t>(offset);
+    if (delta < 0 ? uint64_t(0) - static_cast<uint64_t>(delta) > base
+                  : static_cast<uint64_t>(delta) > UINT64_MAX - base)
         return -1;
-    self->m_pos = base + offset;
+    self->m_pos = base + static_cast<uint64_t>(delta);
     return 0;
 }
 

@@ -2,12 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <ioapi.h>
 
-// The bytes of an archive as minizip reads them: a file opened read-only (others may read and
-// write it too) or a caller's memory block. Used by one thread at a time.
+// The bytes of an archive as minizip and the entry reader read them: a file opened read-only
+// (others may read and write it too) or a caller's memory block. Used by one thread at a time;
+// two sources opened with ShareOf read the same file independently.
 namespace vorn::archive {
 
 class ArchiveSource {
@@ -21,6 +23,14 @@ public:
     bool OpenFile(const std::string& path);
     // Reads from `data` (kept alive by the caller). False for null or empty data.
     bool OpenMemory(const void* data, size_t size);
+    // Reads what `other` reads, through a descriptor of its own. False when none can be had.
+    bool ShareOf(const ArchiveSource& other);
+
+    uint64_t Size() const { return m_size; }
+
+    // Up to `size` bytes at `offset`, independent of minizip's position; the count read (short
+    // at the end of the archive), or -1 on a read error.
+    long ReadAt(uint64_t offset, void* into, size_t size);
 
     // minizip's callbacks; pass this object as the "path" argument of unzOpen2_64.
     zlib_filefunc64_def Functions();
@@ -34,11 +44,18 @@ private:
     static int Close(voidpf opaque, voidpf stream);
     static int Error(voidpf opaque, voidpf stream);
 
+    long ReadFile(uint64_t offset, void* into, size_t size);
+
     int m_fd = -1;
     const uint8_t* m_data = nullptr;
     uint64_t m_size = 0;
     uint64_t m_pos = 0;
     bool m_failed = false;
+    // minizip reads headers a few bytes at a time; a window of the file turns those reads into
+    // copies instead of one system call each.
+    std::unique_ptr<uint8_t[]> m_window;
+    uint64_t m_windowStart = 0;
+    size_t m_windowSize = 0;
 };
 
 }  // namespace vorn::archive

@@ -1,6 +1,7 @@
 #include "models/archive/EntryReader.h"
 
 #include "models/archive/Archive.h"
+#include "models/archive/ArchiveSource.h"
 
 #include <algorithm>
 
@@ -8,36 +9,45 @@ namespace vorn::archive {
 
 namespace {
 constexpr size_t kInputSize = 0x4000;
+constexpr uint64_t kCipherHeader = 12;
 }
 
 EntryReader::~EntryReader() {
     Close();
 }
 
-uint32_t EntryReader::Open(unzFile zip, const unz_file_info64& info, const std::string* password) {
+uint32_t EntryReader::Open(ArchiveSource* source, const EntryData& data,
+                           const std::string* password) {
     Close();
-    const bool encrypted = info.flag & 1;
+    const bool encrypted = data.flag & 1;
     if (encrypted && !password)
         return ZR_PASSWORD;
-    if (unzOpenCurrentFile2(zip, nullptr, nullptr, 1) != UNZ_OK)
-        return ZR_FLATE;
-    m_zip = zip;
+    m_source = source;
+    m_next = data.start;
+    m_rawRemaining = data.compressedSize;
     m_failed = false;
     m_inputEnded = false;
-    m_remaining = info.uncompressed_size;
-    m_expectedCrc = static_cast<uint32_t>(info.crc);
+    m_streamEnded = false;
+    m_remaining = data.uncompressedSize;
+    m_expectedCrc = data.crc;
     m_crc = 0;
-    m_deflate = info.compression_method == Z_DEFLATED;
+    m_deflate = data.method == Z_DEFLATED;
+    // A stored entry's data is its content: two different sizes cannot both be true.
+    if (!m_deflate &&
+        data.compressedSize != data.uncompressedSize + (encrypted ? kCipherHeader : 0)) {
+        Close();
+        return ZR_FLATE;
+    }
     if (encrypted) {
-        uint8_t header[12];
+        uint8_t header[kCipherHeader];
         m_cipher.emplace(*password);
         if (FetchRaw(header, sizeof header) != static_cast<long>(sizeof header)) {
             Close();
             return ZR_FLATE;
         }
         // FetchRaw decrypted nothing yet: the cipher is applied to the header here.
-        const auto check = static_cast<uint8_t>((info.flag & 8) ? (info.dosDate >> 8) & 0xFF
-                                                                : (info.crc >> 24) & 0xFF);
+        const auto check = static_cast<uint8_t>((data.flag & 8) ? (data.dosDate >> 8) & 0xFF
+                                                                : (data.crc >> 24) & 0xFF);
         if (!m_cipher->OpenHeader(header, check)) {
             Close();
             return ZR_PASSWORD;
@@ -55,22 +65,21 @@ uint32_t EntryReader::Open(unzFile zip, const unz_file_info64& info, const std::
     return ZR_OK;
 }
 
-// Raw stored bytes, as many as minizip has up to `size`, without decryption.
+// Raw stored bytes, as many as the entry still has up to `size`, without decryption.
 long EntryReader::FetchRaw(uint8_t* into, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const int n = unzReadCurrentFile(m_zip, into + done, static_cast<unsigned>(size - done));
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
+    size = static_cast<size_t>(std::min<uint64_t>(size, m_rawRemaining));
+    if (size == 0)
+        return 0;
+    const long n = m_source->ReadAt(m_next, into, size);
+    if (n > 0) {
+        m_next += static_cast<uint64_t>(n);
+        m_rawRemaining -= static_cast<uint64_t>(n);
     }
-    return static_cast<long>(done);
+    return n;
 }
 
 long EntryReader::Read(uint8_t* out, size_t size) {
-    if (!m_zip || m_failed)
+    if (!m_source || m_failed)
         return -1;
     if (m_remaining == 0)
         return 0;
@@ -83,7 +92,7 @@ long EntryReader::Read(uint8_t* out, size_t size) {
     } else {
         m_stream.next_out = out;
         m_stream.avail_out = static_cast<uInt>(size);
-        while (m_stream.avail_out > 0) {
+        while (m_stream.avail_out > 0 && !m_streamEnded) {
             if (m_stream.avail_in == 0 && !m_inputEnded) {
                 const long got = FetchRaw(m_input.get(), kInputSize);
                 if (got < 0) {
@@ -99,8 +108,10 @@ long EntryReader::Read(uint8_t* out, size_t size) {
             }
             const uInt before = m_stream.avail_out;
             const int rc = inflate(&m_stream, Z_NO_FLUSH);
-            if (rc == Z_STREAM_END)
+            if (rc == Z_STREAM_END) {
+                m_streamEnded = true;
                 break;
+            }
             // Z_BUF_ERROR only means "no progress possible": input exhausted.
             if (rc != Z_OK && rc != Z_BUF_ERROR) {
                 m_failed = true;
@@ -120,14 +131,42 @@ long EntryReader::Read(uint8_t* out, size_t size) {
     return produced;
 }
 
+// After the recorded size was delivered: true when the deflate stream holds more data (the
+// recorded size understates the content) or never comes to its end.
+bool EntryReader::InflatesFurther() {
+    uint8_t probe[64];
+    while (!m_streamEnded) {
+        if (m_stream.avail_in == 0 && !m_inputEnded) {
+            const long got = FetchRaw(m_input.get(), kInputSize);
+            if (got <= 0)
+                m_inputEnded = true;
+            else if (m_cipher)
+                m_cipher->Decrypt(m_input.get(), static_cast<size_t>(got));
+            m_stream.next_in = m_input.get();
+            m_stream.avail_in = static_cast<uInt>(got > 0 ? got : 0);
+        }
+        m_stream.next_out = probe;
+        m_stream.avail_out = sizeof probe;
+        const int rc = inflate(&m_stream, Z_NO_FLUSH);
+        if (m_stream.avail_out != sizeof probe)
+            return true;
+        if (rc == Z_STREAM_END)
+            m_streamEnded = true;
+        else if ((rc != Z_OK && rc != Z_BUF_ERROR) || (m_stream.avail_in == 0 && m_inputEnded))
+            return true;
+    }
+    return false;
+}
+
 uint32_t EntryReader::Close() {
-    if (!m_zip)
+    if (!m_source)
         return ZR_FLATE;
-    const uint32_t result = (m_failed || m_remaining != 0) ? ZR_FLATE
-                            : m_crc != m_expectedCrc       ? ZR_CRC
-                                                           : ZR_OK;
-    unzCloseCurrentFile(m_zip);
-    m_zip = nullptr;
+    uint32_t result = (m_failed || m_remaining != 0) ? ZR_FLATE
+                      : m_crc != m_expectedCrc       ? ZR_CRC
+                                                     : ZR_OK;
+    if (result == ZR_OK && m_deflate && InflatesFurther())
+        result = ZR_FLATE;
+    m_source = nullptr;
     if (m_inflating)
         inflateEnd(&m_stream);
     m_inflating = false;

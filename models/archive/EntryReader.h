@@ -6,15 +6,28 @@
 #include <optional>
 #include <string>
 
-#include <unzip.h>
+#include <zlib.h>
 
 #include "models/archive/ZipCipher.h"
 
-// Streams the data of one entry: minizip delivers the stored bytes (raw), this class decrypts
-// them when the entry is encrypted, inflates deflated ones, and checks the length and CRC-32
-// against the central record. Holds a 16 KiB input buffer while the entry is open. Used by
-// the one thread that owns the archive handle.
+// Streams the data of one entry straight from the archive's bytes: decrypts them when the
+// entry is encrypted, inflates deflated ones, and checks that they give exactly the recorded
+// size and CRC-32. Holds a 16 KiB input buffer while the entry is open. Used by the one thread
+// that owns the archive handle.
 namespace vorn::archive {
+
+class ArchiveSource;
+
+// Where an entry's data lies and what the central directory says of it (zip64 sizes applied).
+struct EntryData {
+    uint64_t start = 0;  // first byte after the local header
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;
+    uint32_t crc = 0;
+    uint32_t dosDate = 0;
+    uint16_t flag = 0;
+    uint16_t method = 0;  // 0 stored or 8 deflate
+};
 
 class EntryReader {
 public:
@@ -23,27 +36,32 @@ public:
     EntryReader(const EntryReader&) = delete;
     EntryReader& operator=(const EntryReader&) = delete;
 
-    // Opens the current entry of `zip` (described by `info`, method stored or deflate).
-    // `password` is null when the archive was opened without one. Returns ZR_OK,
-    // ZR_PASSWORD (encrypted and missing or wrong) or ZR_FLATE.
-    uint32_t Open(unzFile zip, const unz_file_info64& info, const std::string* password);
+    // `password` is null when the archive was opened without one. Returns ZR_OK, ZR_PASSWORD
+    // (encrypted and missing or wrong) or ZR_FLATE (unreadable, or a stored entry whose two
+    // sizes differ).
+    uint32_t Open(ArchiveSource* source, const EntryData& data, const std::string* password);
 
     // Fills `out` with up to `size` bytes. Returns the count (> 0), 0 once the recorded size
     // has been delivered, or -1 when the data is damaged or ends early (then ZR_FLATE).
     long Read(uint8_t* out, size_t size);
 
-    // ZR_OK when everything was delivered and the CRC-32 matches, ZR_CRC when it does not,
-    // ZR_FLATE when the end was never reached. Closes the entry.
+    // ZR_OK when everything was delivered, the CRC-32 matches and a deflated entry ends right
+    // there; ZR_CRC when the CRC differs; ZR_FLATE when the end was never reached or the data
+    // inflates to more than the recorded size. Closes the entry.
     uint32_t Close();
 
 private:
     long FetchRaw(uint8_t* into, size_t size);
+    bool InflatesFurther();
 
-    unzFile m_zip = nullptr;
+    ArchiveSource* m_source = nullptr;
+    uint64_t m_next = 0;          // archive offset of the next raw byte
+    uint64_t m_rawRemaining = 0;  // raw bytes of the entry not yet fetched
     std::optional<ZipCipher> m_cipher;
     bool m_deflate = false;
     bool m_inflating = false;  // the z_stream is initialised
     bool m_inputEnded = false;
+    bool m_streamEnded = false;
     bool m_failed = false;
     z_stream m_stream{};
     std::unique_ptr<uint8_t[]> m_input;

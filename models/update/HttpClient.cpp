@@ -4,9 +4,15 @@
 
 #include <curl/curl.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <memory>
 #include <mutex>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace vorn {
 namespace {
@@ -34,18 +40,61 @@ size_t WriteText(char* ptr, size_t size, size_t count, void* user) {
     return n;
 }
 
+struct FileSink {
+    int fd = -1;
+    uint64_t written = 0;
+    uint64_t maxBytes = 0;
+    bool tooLarge = false;
+    bool writeFailed = false;
+};
+
 size_t WriteFile(char* ptr, size_t size, size_t count, void* user) {
-    return std::fwrite(ptr, size, count, static_cast<std::FILE*>(user)) * size;
+    auto* sink = static_cast<FileSink*>(user);
+    const size_t n = size * count;
+    if (n > sink->maxBytes - sink->written) {
+        sink->tooLarge = true;
+        return 0;  // stops the transfer
+    }
+    for (size_t done = 0; done < n;) {
+        const ssize_t w = ::write(sink->fd, ptr + done, n - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            sink->writeFailed = true;
+            return 0;
+        }
+        done += static_cast<size_t>(w);
+    }
+    sink->written += n;
+    return n;
 }
 
-int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    const auto* abort = static_cast<const std::atomic<bool>*>(user);
-    return abort && abort->load() ? 1 : 0;
+// What the progress callback watches: shutdown, and for the archive its average speed.
+struct Watch {
+    const std::atomic<bool>* abort = nullptr;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    long minAverage = 0;  // bytes per second; 0: not watched
+    long graceSeconds = 0;
+    bool tooSlow = false;
+};
+
+int Progress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
+    auto* watch = static_cast<Watch*>(user);
+    if (watch->abort && watch->abort->load())
+        return 1;
+    if (watch->minAverage > 0) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - watch->start).count();
+        if (seconds > double(watch->graceSeconds) &&
+            double(now) < double(watch->minAverage) * seconds) {
+            watch->tooSlow = true;
+            return 1;
+        }
+    }
+    return 0;
 }
 
-CurlHandle NewHandle(const std::string& url,
-                     const HttpLimits& limits,
-                     const std::atomic<bool>* abort) {
+CurlHandle NewHandle(const std::string& url, const HttpLimits& limits, Watch* watch) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     CurlHandle curl(curl_easy_init());
@@ -66,7 +115,7 @@ CurlHandle NewHandle(const std::string& url,
     // The progress callback is how a shutdown stops a transfer that is still running.
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Progress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(abort));
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, watch);
     return curl;
 }
 
@@ -76,7 +125,9 @@ HttpClient::HttpClient(HttpLimits limits, const std::atomic<bool>* abort)
     : m_limits(limits), m_abort(abort) {}
 
 std::optional<std::string> HttpClient::FetchText(const std::string& url, size_t maxBytes) {
-    CurlHandle curl = NewHandle(url, m_limits, m_abort);
+    Watch watch;
+    watch.abort = m_abort;
+    CurlHandle curl = NewHandle(url, m_limits, &watch);
     if (!curl)
         return std::nullopt;
     TextSink sink;
@@ -97,24 +148,46 @@ std::optional<std::string> HttpClient::FetchText(const std::string& url, size_t 
     return std::move(sink.data);
 }
 
-bool HttpClient::DownloadToFile(const std::string& url, const std::filesystem::path& path) {
-    CurlHandle curl = NewHandle(url, m_limits, m_abort);
+bool HttpClient::DownloadToFile(const std::string& url,
+                                const std::filesystem::path& path,
+                                uint64_t maxBytes) {
+    Watch watch;
+    watch.abort = m_abort;
+    watch.minAverage = m_limits.minAverageBytesPerSecond;
+    watch.graceSeconds = m_limits.averageGraceSeconds;
+    CurlHandle curl = NewHandle(url, m_limits, &watch);
     if (!curl)
         return false;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        qCDebug(lcModels) << "cannot create" << path.c_str();
+    // unlink removes a link itself; O_EXCL | O_NOFOLLOW then refuses whatever appears there in
+    // between instead of writing through it.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        qCWarning(lcModels) << "cannot remove the old download file" << path.c_str() << ":"
+                            << strerror(errno);
         return false;
     }
+    FileSink sink;
+    sink.maxBytes = maxBytes;
+    sink.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (sink.fd < 0) {
+        qCWarning(lcModels) << "cannot create the download file" << path.c_str() << ":"
+                            << strerror(errno);
+        return false;
+    }
+    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, m_limits.downloadTimeoutSeconds);
+    curl_easy_setopt(curl.get(), CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(std::min<uint64_t>(maxBytes, INT64_MAX)));
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &WriteFile);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, file);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
     const CURLcode rc = curl_easy_perform(curl.get());
-    const bool closed = std::fclose(file) == 0;
+    const bool closed = ::close(sink.fd) == 0;
     if (rc != CURLE_OK || !closed) {
-        qCDebug(lcModels) << "download of" << url.c_str() << "failed:"
-                          << (rc != CURLE_OK ? curl_easy_strerror(rc) : "cannot write the file");
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
+        const char* why = sink.tooLarge || rc == CURLE_FILESIZE_EXCEEDED
+                              ? "the archive is larger than the size limit"
+                          : watch.tooSlow ? "the transfer stayed below its minimum average speed"
+                          : rc != CURLE_OK && !sink.writeFailed ? curl_easy_strerror(rc)
+                                                                : "cannot write the file";
+        qCWarning(lcModels) << "download of" << url.c_str() << "failed:" << why;
+        ::unlink(path.c_str());
         return false;
     }
     return true;

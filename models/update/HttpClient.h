@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -9,13 +10,19 @@ namespace vorn {
 
 // Plain-HTTP(S) transfers of the model update through libcurl, on the calling (worker) thread.
 // Only http and https are followed, also across redirects; TLS certificates are verified. A
-// status of 400 or more is a failure. A dead server cannot hold a transfer forever: connecting
-// is bounded, and a transfer slower than the low-speed limit for the given time is dropped.
+// status of 400 or more is a failure. A dead or trickling server cannot hold a transfer forever:
+// connecting is bounded, a transfer slower than the low-speed limit for the given time is
+// dropped, and so is a download whose average speed stays below its floor or that outlasts its
+// deadline.
 struct HttpLimits {
     long connectTimeoutSeconds = 15;
     long lowSpeedBytesPerSecond = 64;
     long lowSpeedSeconds = 30;
-    long textTimeoutSeconds = 60;  // whole-transfer bound for the small version document
+    long textTimeoutSeconds = 60;        // whole-transfer bound for the small version document
+    long downloadTimeoutSeconds = 3600;  // whole-transfer bound for the archive
+    // After the grace period, a download averaging less than this since its start is dropped.
+    long minAverageBytesPerSecond = 4096;
+    long averageGraceSeconds = 60;
 };
 
 class HttpClient {
@@ -28,9 +35,13 @@ public:
     // maxBytes bytes (the rest is not fetched). Nothing on any failure.
     std::optional<std::string> FetchText(const std::string& url, size_t maxBytes);
 
-    // Writes the body to path (created or truncated). On failure returns false and removes
-    // whatever was written, so no error page or partial body stays behind as the file.
-    bool DownloadToFile(const std::string& url, const std::filesystem::path& path);
+    // Writes the body to a new file at path. Whatever stands at path is removed first (a link
+    // itself, never what it points to) and the file is created exclusively without following a
+    // link, so nothing planted there is ever written through. A body longer than maxBytes is a
+    // failure. On failure returns false and removes whatever was written, so no error page or
+    // partial body stays behind as the file.
+    bool DownloadToFile(const std::string& url, const std::filesystem::path& path,
+                        uint64_t maxBytes);
 
 private:
     HttpLimits m_limits;

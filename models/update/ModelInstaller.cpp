@@ -5,7 +5,12 @@
 
 #include <QString>
 
+#include <algorithm>
+#include <map>
+#include <thread>
 #include <vector>
+
+#include <sys/statvfs.h>
 
 namespace fs = std::filesystem;
 
@@ -13,9 +18,14 @@ namespace vorn {
 namespace {
 
 constexpr char kVersionFile[] = "ver.ini";
+constexpr unsigned kMaxThreads = 8;
 
 QString Show(const fs::path& path) {
     return QString::fromStdString(path.string());
+}
+
+QString Show(const std::u16string& name) {
+    return QString::fromStdU16String(name);
 }
 
 // Read-only folders from an archive would otherwise stop their contents from being removed.
@@ -36,37 +46,11 @@ bool RemoveTree(const fs::path& root) {
     return !ec;
 }
 
-// Makes every folder of `relative` below `base` exist as a real folder. A symbolic link or a
-// file standing in the way is a failure: following a link could carry the files elsewhere.
-bool EnsureRealFolders(const fs::path& base, const fs::path& relative) {
-    fs::path current = base;
-    for (const fs::path& part : relative) {
-        current /= part;
-        std::error_code ec;
-        const fs::file_status status = fs::symlink_status(current, ec);
-        if (fs::is_directory(status))
-            continue;
-        if (fs::exists(status) || !fs::create_directory(current, ec) || ec) {
-            qCDebug(lcModels) << "cannot make folder" << Show(current);
-            return false;
-        }
-    }
-    return true;
-}
-
-// True when every folder of `relative` below `base` is a real folder or still missing.
-bool CanHoldFolder(const fs::path& base, const fs::path& relative) {
-    fs::path current = base;
-    for (const fs::path& part : relative) {
-        current /= part;
-        std::error_code ec;
-        const fs::file_status status = fs::symlink_status(current, ec);
-        if (!fs::exists(status))
-            return true;
-        if (!fs::is_directory(status))
-            return false;
-    }
-    return true;
+std::optional<uint64_t> SystemFreeSpace(const fs::path& folder) {
+    struct statvfs st {};
+    if (::statvfs(folder.c_str(), &st) != 0)
+        return std::nullopt;
+    return uint64_t(st.f_bavail) * uint64_t(st.f_frsize);
 }
 
 // Each file arrives whole: a rename within one file system, else a copy beside the target
@@ -77,8 +61,8 @@ bool MoveFile(const fs::path& from, const fs::path& to) {
     if (!ec)
         return true;
     if (ec != std::errc::cross_device_link) {
-        qCDebug(lcModels) << "cannot move" << Show(from) << "to" << Show(to) << ":"
-                          << ec.message().c_str();
+        qCWarning(lcModels) << "cannot move" << Show(from) << "to" << Show(to) << ":"
+                            << ec.message().c_str();
         return false;
     }
     fs::path part = to;
@@ -96,16 +80,116 @@ bool MoveFile(const fs::path& from, const fs::path& to) {
     return true;
 }
 
-bool IsUsableEntryName(const std::u16string& name) {
-    if (name.empty() || name.front() == u'/' || name.front() == u'\\')
-        return false;
-    return !(name.size() >= 2 && name[1] == u':');
+// The children of a staging folder, listed before anything below it moves.
+std::vector<fs::directory_entry> Children(const fs::path& folder, std::error_code& ec) {
+    std::vector<fs::directory_entry> children;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+        children.push_back(*it);
+    return children;
 }
+
+// A conflict (a file or link of the model folder where a folder goes, a folder where a file
+// goes) found before anything moves, so the usual failure leaves the model folder as it was.
+bool CanReceive(const fs::path& staging, const fs::path& models) {
+    std::error_code ec;
+    for (const fs::directory_entry& child : Children(staging, ec)) {
+        const fs::path target = models / child.path().filename();
+        const fs::file_status status = fs::symlink_status(target, ec);
+        const bool folder = child.is_directory(ec) && !child.is_symlink(ec);
+        if (!fs::exists(status))
+            continue;
+        if (folder ? !fs::is_directory(status) || !CanReceive(child.path(), target)
+                   : fs::is_directory(status)) {
+            qCWarning(lcModels) << "a file, folder or link of the model folder is in the way of"
+                                << Show(target);
+            return false;
+        }
+    }
+    return !ec;
+}
+
+// Moves what `staging` holds into `models`: a folder the model folder lacks goes over in one
+// rename, one it has is merged file by file. `skip` (at the top only) stays behind.
+bool MoveTree(const fs::path& staging, const fs::path& models, const fs::path& skip) {
+    std::error_code ec;
+    const std::vector<fs::directory_entry> children = Children(staging, ec);
+    if (ec) {
+        qCWarning(lcModels) << "cannot list" << Show(staging) << ":" << ec.message().c_str();
+        return false;
+    }
+    for (const fs::directory_entry& child : children) {
+        if (!skip.empty() && child.path() == skip)
+            continue;
+        const fs::path target = models / child.path().filename();
+        if (!child.is_directory(ec) || child.is_symlink(ec)) {
+            if (!MoveFile(child.path(), target))
+                return false;
+            continue;
+        }
+        if (!fs::exists(fs::symlink_status(target, ec))) {
+            fs::rename(child.path(), target, ec);
+            if (!ec)
+                continue;
+            if (ec != std::errc::cross_device_link || !fs::create_directory(target, ec)) {
+                qCWarning(lcModels) << "cannot move the folder" << Show(target);
+                return false;
+            }
+        }
+        if (!MoveTree(child.path(), target, {}))
+            return false;
+    }
+    return true;
+}
+
+// A name kept for comparing entries: "/" separators, no empty or "." steps.
+std::u16string Key(const std::u16string& name) {
+    std::u16string key;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of(u"\\/", start);
+        if (end == std::u16string::npos)
+            end = name.size();
+        const std::u16string_view step(name.data() + start, end - start);
+        if (!step.empty() && step != u".") {
+            if (!key.empty())
+                key.push_back(u'/');
+            key.append(step);
+        }
+        start = end + 1;
+    }
+    return key;
+}
+
+// Why a name that the archive layer accepted still cannot be installed, or null.
+const char* RefusedName(const ArchiveItem& item) {
+    const std::u16string& name = item.name;
+    if (name.empty() || name.front() == u'/' || name.front() == u'\\' ||
+        (name.size() >= 2 && name[1] == u':'))
+        return "it is empty or absolute";
+    if (item.attributes & 0x10)
+        return nullptr;
+    const size_t last = name.find_last_of(u"\\/");
+    const std::u16string_view file =
+        last == std::u16string::npos ? std::u16string_view(name)
+                                     : std::u16string_view(name).substr(last + 1);
+    if (file.empty() || file == u".")
+        return "it names no file";
+    return nullptr;
+}
+
+struct Planned {
+    int index = 0;
+    uint64_t size = 0;
+    std::u16string name;
+};
 
 }  // namespace
 
-ModelInstaller::ModelInstaller(fs::path modelFolder, fs::path stagingFolder)
-    : m_models(std::move(modelFolder)), m_staging(std::move(stagingFolder)) {}
+ModelInstaller::ModelInstaller(fs::path modelFolder, fs::path stagingFolder, InstallLimits limits)
+    : m_models(std::move(modelFolder)),
+      m_staging(std::move(stagingFolder)),
+      m_limits(std::move(limits)) {}
 
 bool ModelInstaller::CleanStaging() const {
     if (!fs::exists(fs::symlink_status(m_staging)))
@@ -116,12 +200,12 @@ bool ModelInstaller::CleanStaging() const {
 
 bool ModelInstaller::Install(const fs::path& archive, const std::atomic<bool>* abort) const {
     if (!CleanStaging()) {
-        qCDebug(lcModels) << "cannot clear the staging folder" << Show(m_staging);
+        qCWarning(lcModels) << "cannot clear the staging folder" << Show(m_staging);
         return false;
     }
     std::error_code ec;
     if (!fs::create_directory(m_staging, ec) || ec) {
-        qCDebug(lcModels) << "cannot create the staging folder" << Show(m_staging);
+        qCWarning(lcModels) << "cannot create the staging folder" << Show(m_staging);
         return false;
     }
     bool ok = ExtractToStaging(archive, abort);
@@ -135,33 +219,143 @@ bool ModelInstaller::ExtractToStaging(const fs::path& archive,
                                       const std::atomic<bool>* abort) const {
     ArchiveHandle handle = ArchiveOpenFile(archive.u16string(), nullptr, m_staging);
     if (!handle) {
-        qCDebug(lcModels) << "extraction: cannot open" << Show(archive) << "as a zip archive";
+        qCWarning(lcModels) << "model archive" << Show(archive) << "is not a zip archive";
         return false;
     }
-    ArchiveItem item;
-    ArchiveGetItem(handle, -1, &item);
-    const int count = item.index;
-    bool ok = true;
-    for (int i = 0; i < count && ok; ++i) {
-        if (abort && abort->load()) {
-            ok = false;
-            break;
+    std::vector<ArchiveHandle> handles{handle};
+    struct CloseAll {
+        std::vector<ArchiveHandle>& handles;
+        ~CloseAll() {
+            for (ArchiveHandle h : handles)
+                ArchiveClose(h);
         }
-        uint32_t rc = ArchiveGetItem(handle, i, &item);
-        if (rc == ZR_OK && !IsUsableEntryName(item.name))
-            rc = ZR_ARGS;
-        if (rc == ZR_OK)
-            rc = ArchiveExtractItem(handle, i, item.name);
-        if (rc != ZR_OK) {
-            qCDebug(lcModels) << "extraction: entry" << i << QString::fromStdU16String(item.name)
-                              << "failed with code" << Qt::hex << rc;
-            ok = false;
+    } closeAll{handles};
+
+    ArchiveSurvey survey;
+    if (ArchiveSurveyEntries(handle, &survey) != ZR_OK) {
+        qCWarning(lcModels) << "model archive refused: its entries overlap (entry"
+                            << survey.overlapping << ")";
+        return false;
+    }
+
+    // Decide every entry before anything is written. A later entry of the same name replaces
+    // an earlier one, as extracting them in order would.
+    std::vector<Planned> folders, files;
+    std::map<std::u16string, size_t> fileByKey;
+    int skipped = 0;
+    for (size_t i = 0; i < survey.entries.size(); ++i) {
+        const ArchiveEntrySummary& e = survey.entries[i];
+        const char* refusal = nullptr;
+        if (e.result == ZR_UNSAFE_NAME || e.result == ZR_TOO_LONG)
+            refusal = "its name is unsafe or too long";
+        else if (e.result == ZR_CORRUPT && e.method != 0 && e.method != 8)
+            refusal = "it is compressed with an unsupported method";
+        else if (e.result != ZR_OK) {
+            qCWarning(lcModels) << "model archive refused: entry" << i << "is damaged (code"
+                                << Qt::hex << e.result << Qt::dec << ")";
+            return false;
+        } else if (e.encrypted)
+            refusal = "it is encrypted";
+        else
+            refusal = RefusedName(e.item);
+        if (refusal) {
+            qCWarning(lcModels) << "model archive: entry" << i << Show(e.item.name)
+                                << "left out because" << refusal;
+            ++skipped;
+            continue;
+        }
+        Planned p{static_cast<int>(i), e.uncompressedSize, e.item.name};
+        if (e.item.attributes & 0x10) {
+            folders.push_back(std::move(p));
+            continue;
+        }
+        const auto [at, fresh] = fileByKey.emplace(Key(p.name), files.size());
+        if (fresh) {
+            files.push_back(std::move(p));
+        } else {
+            files[at->second] = std::move(p);
         }
     }
-    ArchiveClose(handle);
-    if (ok)
-        qCDebug(lcModels) << "extraction: all" << count << "entries extracted to staging";
-    return ok;
+
+    uint64_t total = 0;
+    for (const Planned& p : files)
+        total += p.size;
+    if (total > m_limits.maxUnpackedBytes) {
+        qCWarning(lcModels) << "model archive refused: it unpacks to" << total
+                            << "bytes, more than the limit of" << m_limits.maxUnpackedBytes;
+        return false;
+    }
+    const std::optional<uint64_t> available =
+        m_limits.freeSpace ? m_limits.freeSpace(m_staging) : SystemFreeSpace(m_staging);
+    if (available && (*available < m_limits.freeSpaceMargin ||
+                      total > *available - m_limits.freeSpaceMargin)) {
+        qCWarning(lcModels) << "model archive refused: it unpacks to" << total << "bytes and"
+                            << *available << "bytes are free; at least"
+                            << m_limits.freeSpaceMargin << "must stay free";
+        return false;
+    }
+
+    // Folders first (cheap, and shared by the files); then the files, largest first so that
+    // the threads finish together.
+    for (const Planned& p : folders) {
+        if (const uint32_t rc = ArchiveExtractItem(handle, p.index, p.name); rc != ZR_OK) {
+            qCWarning(lcModels) << "extraction: folder" << Show(p.name) << "failed with code"
+                                << Qt::hex << rc;
+            return false;
+        }
+    }
+    std::stable_sort(files.begin(), files.end(),
+                     [](const Planned& a, const Planned& b) { return a.size > b.size; });
+    unsigned threads = m_limits.threads ? m_limits.threads : std::thread::hardware_concurrency();
+    threads = std::clamp<unsigned>(threads, 1, kMaxThreads);
+    threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(files.size(), 1)));
+    while (handles.size() < threads) {
+        ArchiveHandle more = ArchiveDuplicate(handle);
+        if (!more)
+            break;
+        handles.push_back(more);
+    }
+
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::atomic<int> skippedLate{0};
+    auto work = [&](ArchiveHandle h) {
+        for (;;) {
+            if (failed.load(std::memory_order_relaxed) || (abort && abort->load()))
+                return;
+            const size_t i = next.fetch_add(1, std::memory_order_relaxed);
+            if (i >= files.size())
+                return;
+            const Planned& p = files[i];
+            const uint32_t rc = ArchiveExtractItem(h, p.index, p.name);
+            if (rc == ZR_OK)
+                continue;
+            // Only the staging folder's own, longer path can make a name too long here.
+            if (rc == ZR_TOO_LONG) {
+                qCWarning(lcModels) << "model archive: entry" << p.index << Show(p.name)
+                                    << "left out because its path is too long";
+                skippedLate.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            qCWarning(lcModels) << "extraction: entry" << p.index << Show(p.name)
+                                << "failed with code" << Qt::hex << rc;
+            failed = true;
+        }
+    };
+    std::vector<std::thread> workers;
+    for (size_t t = 1; t < handles.size(); ++t)
+        workers.emplace_back(work, handles[t]);
+    work(handle);
+    for (std::thread& w : workers)
+        w.join();
+    if (abort && abort->load())
+        return false;
+    if (failed)
+        return false;
+    qCDebug(lcModels) << "extraction:" << files.size() + folders.size() - skippedLate
+                      << "entries extracted to staging on" << handles.size() << "threads,"
+                      << skipped + skippedLate << "left out";
+    return true;
 }
 
 bool ModelInstaller::MoveStagingIntoModels() const {
@@ -169,59 +363,22 @@ bool ModelInstaller::MoveStagingIntoModels() const {
     if (!fs::is_directory(m_models, ec)) {
         fs::create_directories(m_models, ec);
         if (!fs::is_directory(m_models, ec)) {
-            qCDebug(lcModels) << "cannot create the model folder" << Show(m_models);
+            qCWarning(lcModels) << "cannot create the model folder" << Show(m_models);
             return false;
         }
     }
-    // Collect first: moving while iterating would change what the iterator walks.
-    std::vector<fs::path> folders;
-    std::vector<fs::path> files;
-    for (auto it = fs::recursive_directory_iterator(m_staging, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const fs::path relative = it->path().lexically_relative(m_staging);
-        if (it->is_directory(ec) && !it->is_symlink(ec))
-            folders.push_back(relative);
-        else
-            files.push_back(relative);
-    }
-    if (ec) {
-        qCDebug(lcModels) << "cannot list the staging folder:" << ec.message().c_str();
+    if (!CanReceive(m_staging, m_models))
+        return false;
+    const fs::path versionFile = m_staging / kVersionFile;
+    const fs::file_status version = fs::symlink_status(versionFile, ec);
+    const bool hasVersionFile = fs::is_regular_file(version);
+    if (!MoveTree(m_staging, m_models, hasVersionFile ? versionFile : fs::path())) {
+        qCWarning(lcModels) << "install stopped; the model folder keeps its old version file";
         return false;
     }
-    // Conflicts (a file where a folder goes, a link on the way) are found before anything moves,
-    // so the usual failure leaves the model folder exactly as it was.
-    for (const fs::path& folder : folders) {
-        if (!CanHoldFolder(m_models, folder))
-            return false;
-    }
-    for (const fs::path& file : files) {
-        if (!CanHoldFolder(m_models, file.parent_path()) ||
-            fs::is_directory(fs::symlink_status(m_models / file, ec))) {
-            qCDebug(lcModels) << "a folder or link of the model folder is in the way of"
-                              << Show(file);
-            return false;
-        }
-    }
-    const fs::path versionFile(kVersionFile);
-    bool hasVersionFile = false;
-    for (const fs::path& folder : folders) {
-        if (!EnsureRealFolders(m_models, folder))
-            return false;
-    }
-    for (const fs::path& file : files) {
-        if (file == versionFile) {
-            hasVersionFile = true;
-            continue;
-        }
-        if (!EnsureRealFolders(m_models, file.parent_path()) ||
-            !MoveFile(m_staging / file, m_models / file)) {
-            qCDebug(lcModels) << "install stopped; the model folder keeps its old version file";
-            return false;
-        }
-    }
-    if (hasVersionFile && !MoveFile(m_staging / versionFile, m_models / versionFile))
+    if (hasVersionFile && !MoveFile(versionFile, m_models / kVersionFile))
         return false;
-    qCDebug(lcModels) << "installed" << files.size() << "files into" << Show(m_models);
+    qCDebug(lcModels) << "installed into" << Show(m_models);
     return true;
 }
 

@@ -28,10 +28,17 @@ bool HasControlCharacters(const std::string& text) {
 
 }  // namespace
 
-CModelUpdater::CModelUpdater(QString clientFolder, QString versionHost, vorn::HttpLimits limits)
-    : m_clientFolder(std::move(clientFolder)),
+CModelUpdater::CModelUpdater(QString stateFolder,
+                             QString versionHost,
+                             vorn::HttpLimits limits,
+                             vorn::InstallLimits install,
+                             QString settingsFile)
+    : m_clientFolder(std::move(stateFolder)),
       m_versionHost(std::move(versionHost)),
-      m_limits(limits) {}
+      m_limits(limits),
+      m_install(std::move(install)),
+      m_settingsFile(settingsFile.isEmpty() ? m_clientFolder + QStringLiteral("config.ini")
+                                            : std::move(settingsFile)) {}
 
 CModelUpdater::~CModelUpdater() {
     m_abort = true;
@@ -78,7 +85,12 @@ void CModelUpdater::Run(int localVersion) {
     const fs::path archive = client / "models.zip";
     fs::path download = archive;
     download += "_temp";
-    vorn::ModelInstaller installer(models, client / "models.staging");
+    vorn::InstallLimits install = m_install;
+    const int limitMB = vorn::IniFile::ReadInt(m_settingsFile, QStringLiteral("Config"),
+                                               QStringLiteral("ModelLimitMB"), 0);
+    if (limitMB > 0)
+        install.maxUnpackedBytes = uint64_t(limitMB) << 20;
+    vorn::ModelInstaller installer(models, client / "models.staging", install);
 
     // A run killed during extraction leaves its staging folder behind.
     installer.CleanStaging();
@@ -95,12 +107,13 @@ void CModelUpdater::Run(int localVersion) {
     vorn::HttpClient http(m_limits, &m_abort);
     const std::optional<std::string> text = http.FetchText(versionUrl, kMaxVersionDocument);
     if (!text) {
-        qCInfo(lcModels) << "model update: version document unavailable from" << versionUrl.c_str();
+        qCWarning(lcModels) << "model update: version document unavailable from"
+                            << versionUrl.c_str();
         return;
     }
     const std::optional<vorn::VersionDocument> doc = vorn::ParseVersionDocument(*text);
     if (!doc) {
-        qCInfo(lcModels) << "model update: version document unreadable; nothing done";
+        qCWarning(lcModels) << "model update: version document unreadable; nothing done";
         return;
     }
     if (doc->modelVer <= localVersion || doc->downloadUrl.empty()) {
@@ -111,21 +124,22 @@ void CModelUpdater::Run(int localVersion) {
         return;
     }
     if (HasControlCharacters(doc->downloadUrl)) {
-        qCInfo(lcModels) << "model update: download address contains control characters; refused";
+        qCWarning(lcModels)
+            << "model update: download address contains control characters; refused";
         return;
     }
     qCInfo(lcModels) << "model update: version" << localVersion << "->" << doc->modelVer << "from"
                      << doc->downloadUrl.c_str();
-    if (!http.DownloadToFile(doc->downloadUrl, download)) {
-        qCInfo(lcModels) << "model update: download failed; model folder unchanged";
+    if (!http.DownloadToFile(doc->downloadUrl, download, install.maxUnpackedBytes)) {
+        qCWarning(lcModels) << "model update: download failed; model folder unchanged";
         return;
     }
     std::error_code ec;
     fs::rename(download, archive, ec);
     if (ec) {
         // Extracting whatever older archive sits there would install the wrong version.
-        qCInfo(lcModels) << "model update: cannot move the download into place:"
-                         << ec.message().c_str();
+        qCWarning(lcModels) << "model update: cannot move the download into place:"
+                            << ec.message().c_str();
         fs::remove(download, ec);
         return;
     }
@@ -133,6 +147,7 @@ void CModelUpdater::Run(int localVersion) {
     if (installer.Install(archive, &m_abort))
         qCInfo(lcModels) << "model update: version" << doc->modelVer << "installed";
     else
-        qCInfo(lcModels) << "model update: installation failed; the model folder keeps version"
-                         << localVersion;
+        qCWarning(lcModels)
+            << "model update: installation failed; the model folder keeps version"
+            << localVersion;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "models/update/HttpClient.h"
+#include "models/update/ModelInstaller.h"
 
 #include <QString>
 
@@ -12,12 +13,22 @@
 // Brings the model folder (in the client's state folder) up to date from the model CDN host: fetches
 // "modelVer.json", and when its version is newer than the local "ver.ini" downloads the archive
 // and installs it (see vorn::ModelInstaller). A run reports nothing back; its outcome is what it
-// leaves on disk and the lines it writes to the vorn.models logging category.
+// leaves on disk and the lines it writes to the vorn.models logging category (failures as
+// warnings).
+//
+// The archive may neither download nor unpack to more than the size limit, "ModelLimitMB" of
+// the [Config] section of the settings file (read at each run; missing, zero or negative: the
+// limit of `install`, 8 GiB by default).
 class CModelUpdater {
 public:
     // stateFolder ends in "/" and holds "models/", "models.zip" and the staging folder (the
-    // client folder when portable); versionHost is "host" or "host:port".
-    CModelUpdater(QString stateFolder, QString versionHost, vorn::HttpLimits limits = {});
+    // client folder when portable); versionHost is "host" or "host:port". settingsFile is the
+    // config.ini that holds the size limit (empty: the one in stateFolder).
+    CModelUpdater(QString stateFolder,
+                  QString versionHost,
+                  vorn::HttpLimits limits = {},
+                  vorn::InstallLimits install = {},
+                  QString settingsFile = {});
     // Stops a run under way (transfers end, extraction stops between entries) and waits for it.
     ~CModelUpdater();
 
@@ -38,6 +49,8 @@ private:
     const QString m_clientFolder;
     const QString m_versionHost;
     const vorn::HttpLimits m_limits;
+    const vorn::InstallLimits m_install;
+    const QString m_settingsFile;
     std::atomic<bool> m_abort{false};
     std::mutex m_mutex;
     std::condition_variable m_idle;

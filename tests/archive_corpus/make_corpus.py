@@ -2,16 +2,20 @@
 """Writes a corpus of hostile, damaged and ordinary zip archives for the archive layer's tests
 and as the fuzzer's seeds, plus manifest.txt with what extracting each must give.
 
-Usage: make_corpus.py OUTDIR [--escape-dir DIR]
+Usage: make_corpus.py OUTDIR [--escape-dir DIR] [--only NAME]
+
+--only writes that one archive (and a manifest of it) and nothing else.
 
 DIR is a folder outside the extraction base that absolute entry names point into; the test
 checks that it stays empty. Extraction is expected to run with a base folder path of 10 to 50
 characters (the long-name cases are chosen so their outcome does not depend on it otherwise).
 
 Manifest lines (paths and contents hex-encoded UTF-8/bytes):
-  archive NAME OPEN COUNT        OPEN 1/0: whether the archive opens at all
+  archive NAME OPEN COUNT SURVEY OPEN 1/0: whether the archive opens at all; SURVEY: result code
+                                 (hex) of surveying its entries
   entry GET EXTRACT              result codes (hex) of getting entry i and extracting it
-                                 under the name the layer gave it, in index order
+                                 under the name the layer gave it, in index order; EXTRACT
+                                 "-": the entry is not extracted (it would be too large)
   dir PATH                       a folder that must exist below the base
   file PATH CONTENT MODE MTIME   a regular file (MODE rw or ro, MTIME seconds or -)
   end
@@ -26,6 +30,8 @@ import zlib
 
 OK, NOFILE, CORRUPT, PASSWORD = 0, 0x200, 0x700, 0x1000
 UNSAFE, TOO_LONG, UNREACHABLE, FLATE, CRC = 0x20000, 0x30000, 0x40000, 0x5000000, 0x6000000
+OVERLAP, ARGS = 0x70000, 0x10000
+SKIP = None  # not extracted
 
 UNIX, DOS = 0x031E, 0x0014
 FILE_MODE, DIR_MODE, LINK_MODE = 0o100644 << 16, (0o40755 << 16) | 0x10, 0o120777 << 16
@@ -37,13 +43,17 @@ class E:
 
     def __init__(self, name, data=b"", method=8, made_by=UNIX, external=FILE_MODE,
                  local_extra=b"", password=None, crc=None, local_method=None, raw=None,
-                 sizes=None, offset=None):
+                 sizes=None, offset=None, zip64=False, zip64_offset=False, local_offset=None):
         self.name = name.encode("utf-8") if isinstance(name, str) else name
         self.data = data.encode() if isinstance(data, str) else data
         self.method, self.made_by, self.external = method, made_by, external
         self.local_extra, self.password = local_extra, password
         self.crc, self.local_method, self.raw = crc, local_method, raw
         self.sizes, self.offset = sizes, offset
+        # zip64: both sizes as 0xFFFFFFFF in both headers and in zip64 blocks; zip64_offset:
+        # the central offset too. local_offset: where the central record says the local header
+        # is, when that differs from where it was written (entries sharing bytes).
+        self.zip64, self.zip64_offset, self.local_offset = zip64, zip64_offset, local_offset
 
 
 def d(name):
@@ -94,13 +104,27 @@ def build(entries, count=None, cut_central=None):
         csize, usize = e.sizes if e.sizes else (len(body), len(e.data))
         offset = len(out) if e.offset is None else e.offset
         lm = e.method if e.local_method is None else e.local_method
-        out += struct.pack("<IHHHIIIIHH", 0x04034B50, 20, flags, lm, DOS_TIME, crc, csize, usize,
-                           len(e.name), len(e.local_extra))
-        out += e.name + e.local_extra + body
-        central += struct.pack("<IHHHHIIIIHHHHHII", 0x02014B50, e.made_by, 20, flags, e.method,
-                               DOS_TIME, crc, csize, usize, len(e.name), 0, 0, 0, 0, e.external,
-                               offset)
-        central += e.name
+        local_extra, central_extra = e.local_extra, b""
+        lcsize, lusize, ccsize, cusize, coffset = csize, usize, csize, usize, offset
+        if e.zip64:
+            local_extra = struct.pack("<HHQQ", 1, 16, usize, csize) + local_extra
+            lcsize = lusize = ccsize = cusize = 0xFFFFFFFF
+            fields = struct.pack("<QQ", usize, csize)
+            if e.zip64_offset:
+                fields += struct.pack("<Q", offset)
+                coffset = 0xFFFFFFFF
+            central_extra = struct.pack("<HH", 1, len(fields)) + fields
+        if e.local_offset is None:
+            out += struct.pack("<IHHHIIIIHH", 0x04034B50, 45 if e.zip64 else 20, flags, lm,
+                               DOS_TIME, crc, lcsize, lusize, len(e.name), len(local_extra))
+            out += e.name + local_extra + body
+        else:
+            coffset = e.local_offset
+        central += struct.pack("<IHHHHIIIIHHHHHII", 0x02014B50, e.made_by,
+                               45 if e.zip64 else 20, flags, e.method, DOS_TIME, crc, ccsize,
+                               cusize, len(e.name), len(central_extra), 0, 0, 0, e.external,
+                               coffset)
+        central += e.name + central_extra
     n = len(entries) if count is None else count
     at = len(out)
     out += central
@@ -135,8 +159,9 @@ def cases(escape):
     big = pattern(120000)
     c = []  # (file, bytes, opens, count, [(get, extract)], [landed])
 
-    def add(name, data, results, landed, opens=True, count=None):
-        c.append((name, data, opens, len(results) if count is None else count, results, landed))
+    def add(name, data, results, landed, opens=True, count=None, survey=OK):
+        c.append((name, data, opens, len(results) if count is None else count, results, landed,
+                  survey if opens else ARGS))
 
     good = E("good.txt", "good")
     add("dotdot_slash.zip", build([E("../evil.txt", "x"), good]),
@@ -227,8 +252,8 @@ def cases(escape):
         [(OK, CRC)], [f("short.bin", big[:10])])
     # minizip takes an end record at offset 0 for "not found": an empty archive does not open.
     add("empty_archive.zip", build([]), [], [], opens=False, count=0)
-    c.append(("not_a_zip.zip", b"This is plain text, not an archive.\n" * 20, False, 0, [], []))
-    c.append(("zero_bytes.zip", b"", False, 0, [], []))
+    add("not_a_zip.zip", b"This is plain text, not an archive.\n" * 20, [], [], opens=False)
+    add("zero_bytes.zip", b"", [], [], opens=False)
     add("readonly_entry.zip", build([E("ro.txt", "read only", external=0o100444 << 16),
                                      E("dosro.txt", "dos", made_by=DOS, external=0x21)]),
         [(OK, OK), (OK, OK)], [f("ro.txt", "read only", "ro"), f("dosro.txt", "dos", "ro")])
@@ -252,7 +277,74 @@ def cases(escape):
     many = [E("many/%03d.json" % i, '{"i":%d}' % i) for i in range(300)]
     add("many_entries.zip", build(many), [(OK, OK)] * 300,
         [folder("many")] + [f("many/%03d.json" % i, '{"i":%d}' % i) for i in range(300)])
+    # zip64: as Python writes it when told to (zip64 local headers), as Info-ZIP's zip -fz
+    # writes it, and with the central offset in the zip64 block too.
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, content in (("p/weights.bin", big[:50000]), ("ver.ini", "[Config]\nVer=8\n")):
+            with z.open(name, "w", force_zip64=True) as fh:
+                fh.write(content.encode() if isinstance(content, str) else content)
+    add("zip64_python.zip", buf.getvalue(), [(OK, OK)] * 2,
+        [folder("p"), f("p/weights.bin", big[:50000]), f("ver.ini", "[Config]\nVer=8\n")])
+    add("zip64_infozip.zip", infozip_fz({"a.txt": b"hello\n", "d/b.bin": big[:70000]}),
+        [(OK, OK)] * 3, [f("a.txt", "hello\n"), folder("d"), f("d/b.bin", big[:70000])])
+    add("zip64_offset.zip", build([E("one.txt", "1", zip64=True, zip64_offset=True),
+                                   E("two.bin", big[:5000], method=0, zip64=True,
+                                     zip64_offset=True)]),
+        [(OK, OK)] * 2, [f("one.txt", "1"), f("two.bin", big[:5000])])
+    # Entries sharing bytes: central records pointing at one local entry, and a stored entry
+    # whose data holds a whole second entry. The layer reads each; the survey refuses both.
+    shared = [E("big.bin", big)] + [E("bi%d.bin" % i, big, local_offset=0) for i in range(3)]
+    add("overlap_shared_local.zip", build(shared), [(OK, OK)] * 4,
+        [f("big.bin", big)] + [f("bi%d.bin" % i, big) for i in range(3)], survey=OVERLAP)
+    inner = E("inner.txt", "inner", method=0)
+    inner_local = build([inner])[:30 + len("inner.txt") + len("inner")]
+    add("overlap_quoted.zip",
+        build([E("outer.bin", inner_local, method=0),
+               E("inner.txt", "inner", method=0, local_offset=30 + len("outer.bin"))]),
+        [(OK, OK)] * 2, [f("outer.bin", inner_local), f("inner.txt", "inner")], survey=OVERLAP)
+    # Recorded sizes that the data does not give.
+    add("stored_sizes_differ.zip", build([E("st.bin", "stored!", method=0, sizes=(7, 12)), good]),
+        [(OK, FLATE), (OK, OK)], [f("st.bin", b""), f("good.txt", "good")])
+    add("inflates_past_size.zip",
+        build([E("pre.bin", big[:10], raw=deflate(big[:1000]),
+                 sizes=(len(deflate(big[:1000])), 10))]),
+        [(OK, FLATE)], [f("pre.bin", big[:10])])
+    # 1 GiB of zeros in about 1 MB: readable, never extracted here.
+    add("bomb_1gib.zip", bomb(1 << 30), [(OK, SKIP)], [])
     return c
+
+
+def infozip_fz(files):
+    """An archive written by Info-ZIP's zip with -fz (zip64 records forced)."""
+    import shutil
+    import subprocess
+    import tempfile
+    if not shutil.which("zip"):
+        sys.exit("make_corpus.py needs Info-ZIP's zip (Debian package zip)")
+    with tempfile.TemporaryDirectory() as tmp:
+        for name, content in files.items():
+            os.makedirs(os.path.join(tmp, os.path.dirname(name)), exist_ok=True)
+            with open(os.path.join(tmp, name), "wb") as fh:
+                fh.write(content)
+        out = os.path.join(tmp, "out.zip")
+        tops = sorted({name.split("/")[0] for name in files})
+        subprocess.run(["zip", "-q", "-r", "-fz", "-X", out] + tops, cwd=tmp, check=True)
+        with open(out, "rb") as fh:
+            return fh.read()
+
+
+def bomb(size):
+    """One deflated entry of `size` zero bytes, built from one repeated flushed block."""
+    chunk = 1 << 20
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    block = c.compress(bytes(chunk)) + c.flush(zlib.Z_FULL_FLUSH)
+    body = block * (size // chunk) + zlib.compressobj(9, zlib.DEFLATED, -15).flush()
+    crc = 0
+    zeros = bytes(chunk)
+    for _ in range(size // chunk):
+        crc = zlib.crc32(zeros, crc)
+    return build([E("zeros.bin", b"", raw=body, crc=crc, sizes=(len(body), size))])
 
 
 def main():
@@ -263,13 +355,16 @@ def main():
     escape = "/tmp/vorn_archive_escape"
     if "--escape-dir" in args:
         escape = args[args.index("--escape-dir") + 1]
+    only = args[args.index("--only") + 1] if "--only" in args else None
     os.makedirs(out, exist_ok=True)
     lines = []
-    for name, data, opens, count, results, landed in cases(escape):
+    for name, data, opens, count, results, landed, survey in cases(escape):
+        if only and name != only:
+            continue
         with open(os.path.join(out, name), "wb") as fh:
             fh.write(data)
-        lines.append("archive %s %d %d" % (name, 1 if opens else 0, count))
-        lines += ["entry %x %x" % r for r in results]
+        lines.append("archive %s %d %d %x" % (name, 1 if opens else 0, count, survey))
+        lines += ["entry %x %s" % (g, "-" if x is None else "%x" % x) for g, x in results]
         for item in landed:
             if item[0] == "dir":
                 lines.append("dir %s" % item[1].encode().hex())

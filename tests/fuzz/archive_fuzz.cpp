@@ -80,6 +80,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     ArchiveGetItem(h, count > 0 ? 0 : -1, &item);  // stepping back after the last
     ArchiveClose(h);
+
+    // The installer's way: one survey, then a duplicated handle reads from its table.
+    ArchiveHandle surveyed = ArchiveOpenMemory(data, size, password, base);
+    ArchiveSurvey survey;
+    ArchiveSurveyEntries(surveyed, &survey);
+    ArchiveHandle twin = ArchiveDuplicate(surveyed);
+    for (size_t i = 0; i < survey.entries.size() && i < 2000; i += 2) {
+        if (survey.entries[i].result == ZR_OK)
+            ArchiveExtractItem(twin, int(i), u"twin/" + survey.entries[i].item.name);
+    }
+    ArchiveClose(twin);
+    ArchiveClose(surveyed);
     CheckAndClear(base);
     return 0;
 }

@@ -4,6 +4,8 @@
 #include <httplib.h>
 #include <minizip/zip.h>
 
+#include <QtGlobal>
+
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <sys/mount.h>
 #include <mutex>
 #include <thread>
 
@@ -53,6 +57,60 @@ std::string BuildZip(const std::vector<Entry>& entries) {
     unlink(path);
     return bytes;
 }
+
+// One archive of the hostile corpus (tests/archive_corpus/make_corpus.py).
+std::string CorpusArchive(const std::string& name) {
+    const char* source = std::getenv("VORN_SOURCE_DIR");
+    if (!source)
+        return {};
+    char dir[] = "/tmp/vorn-corpus-XXXXXX";
+    if (!mkdtemp(dir))
+        return {};
+    const std::string command = std::string("python3 '") + source +
+                                "/tests/archive_corpus/make_corpus.py' '" + dir + "' --only " + name;
+    std::string bytes;
+    if (std::system(command.c_str()) == 0) {
+        std::ifstream in(std::string(dir) + "/" + name, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    fs::remove_all(dir);
+    return bytes;
+}
+
+// The warnings of the vorn.models category while it lives (from any thread).
+class Warnings {
+public:
+    Warnings() {
+        s_self = this;
+        m_previous = qInstallMessageHandler(&Handle);
+    }
+    ~Warnings() {
+        qInstallMessageHandler(m_previous);
+        s_self = nullptr;
+    }
+    // How many warnings so far contain `text`.
+    int Count(const std::string& text) {
+        std::lock_guard lock(m_mutex);
+        int n = 0;
+        for (const std::string& line : m_lines)
+            n += line.find(text) != std::string::npos;
+        return n;
+    }
+
+private:
+    static void Handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (type == QtWarningMsg && s_self && std::string(context.category) == "vorn.models") {
+            std::lock_guard lock(s_self->m_mutex);
+            s_self->m_lines.push_back(text.toStdString());
+        }
+        if (s_self && s_self->m_previous)
+            s_self->m_previous(type, context, text);
+    }
+    static inline Warnings* s_self = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
 
 using Snapshot = std::map<std::string, std::string>;
 
@@ -108,6 +166,18 @@ protected:
             }
             res.status = status;
             res.set_content(doc, "application/json");
+        });
+        // 100 bytes a second, for ever (until the client gives up).
+        server.Get("/trickle.zip", [this](const httplib::Request&, httplib::Response& res) {
+            {
+                std::lock_guard lock(mutex);
+                ++archiveRequests;
+            }
+            res.set_content_provider(
+                size_t(1) << 30, "application/zip", [](size_t, size_t, httplib::DataSink& sink) {
+                    std::this_thread::sleep_for(100ms);
+                    return sink.write("PK--------", 10);
+                });
         });
         server.Get("/models.zip", [this](const httplib::Request&, httplib::Response& res) {
             std::string body;
@@ -169,8 +239,11 @@ protected:
         gateCv.notify_all();
     }
 
-    void RunUpdate(int localVersion = -1, vorn::HttpLimits limits = {}) {
-        CModelUpdater updater(QString::fromStdString(client.string() + "/"), host, limits);
+    void RunUpdate(int localVersion = -1,
+                   vorn::HttpLimits limits = {},
+                   vorn::InstallLimits install = {}) {
+        CModelUpdater updater(QString::fromStdString(client.string() + "/"), host, limits,
+                              install);
         ASSERT_TRUE(updater.Start(localVersion));
         updater.WaitForIdle();
     }
@@ -487,4 +560,180 @@ TEST_F(ModelUpdaterTest, KilledDuringExtractionLeavesModelsUnchangedAndNextRunRe
     EXPECT_EQ(after["keep.txt"], "not in any archive");
     EXPECT_EQ(after.size(), before.size() + 1 + 240);
     EXPECT_TRUE(after["shards/s239.bin"] == block);
+}
+
+TEST_F(ModelUpdaterTest, RefusedEntriesAreLeftOutAndTheRestInstalls) {
+    std::vector<Entry> entries = Version6();
+    entries.insert(entries.begin(), Entry{"../climb.bin", "x"});
+    entries.insert(entries.begin() + 2, Entry{".", "x"});
+    entries.push_back({"bz.bin", "BZh91AY&SY", true});
+    entries.push_back({std::string(300, 'n'), "x"});
+    archive = BuildZip(entries);
+    // minizip writes no other method: bz.bin becomes a bzip2 entry (12) in both its headers.
+    for (size_t at = archive.find("bz.bin"); at != std::string::npos;
+         at = archive.find("bz.bin", at + 1)) {
+        if (at >= 30 && archive.compare(at - 30, 4, "PK\3\4") == 0)
+            archive[at - 30 + 8] = 12;
+        if (at >= 46 && archive.compare(at - 46, 4, "PK\1\2") == 0)
+            archive[at - 46 + 10] = 12;
+    }
+    ServeVersion(6);
+    Warnings warnings;
+    RunUpdate();
+    EXPECT_TRUE(Take(models) == Version6Snapshot());
+    EXPECT_FALSE(fs::exists(client / "climb.bin"));
+    EXPECT_EQ(warnings.Count("left out"), 4);
+    RunUpdate();  // the new ver.ini holds: nothing is fetched again
+    EXPECT_EQ(archiveRequests, 1);
+}
+
+TEST_F(ModelUpdaterTest, LaterEntryOfTheSameNameWins) {
+    archive = BuildZip({{"dup.bin", "first"}, {"dup.bin", "second"}, {"./dup.bin", "third"},
+                        {"ver.ini", VerIni(6)}});
+    ServeVersion(6);
+    RunUpdate();
+    EXPECT_EQ(Take(models)["dup.bin"], "third");
+    EXPECT_EQ(Take(models)["ver.ini"], VerIni(6));
+}
+
+TEST_F(ModelUpdaterTest, OverlappingEntriesAreRefused) {
+    archive = CorpusArchive("overlap_shared_local.zip");
+    ASSERT_FALSE(archive.empty());
+    ServeVersion(6);
+    Warnings warnings;
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 1);
+    ExpectUnchanged();
+    EXPECT_EQ(warnings.Count("overlap"), 1);
+}
+
+TEST_F(ModelUpdaterTest, Zip64ArchivesInstall) {
+    archive = CorpusArchive("zip64_infozip.zip");
+    ServeVersion(6);
+    RunUpdate();
+    Snapshot after = Take(models);
+    EXPECT_EQ(after["a.txt"], "hello\n");
+    EXPECT_EQ(after["d/b.bin"].size(), 70000u);
+
+    archive = CorpusArchive("zip64_python.zip");  // ships Ver=8
+    ServeVersion(8);
+    RunUpdate();
+    after = Take(models);
+    EXPECT_EQ(after["ver.ini"], "[Config]\nVer=8\n");
+    EXPECT_EQ(after["p/weights.bin"].size(), 50000u);
+}
+
+TEST_F(ModelUpdaterTest, SizeLimitRefusesABombBeforeWritingAndCapsTheDownload) {
+    Write(client / "config.ini", "[Config]\nModelLimitMB=512\n");
+    archive = CorpusArchive("bomb_1gib.zip");  // 1 MB that unpacks to 1 GiB
+    ASSERT_GT(archive.size(), 1000000u);
+    ServeVersion(6);
+    Warnings warnings;
+    RunUpdate();
+    ExpectUnchanged();
+    EXPECT_EQ(warnings.Count("unpacks to 1073741824 bytes, more than the limit"), 1);
+
+    // 2 MB of data that does not compress, against a 1 MB limit: the download itself stops.
+    Write(client / "config.ini", "[Config]\nModelLimitMB=1\n");
+    fs::remove(client / "models.zip");
+    std::string noise(2 << 20, '\0');
+    uint32_t x = 1;
+    for (char& c : noise) {
+        x = x * 1664525u + 1013904223u;
+        c = char(x >> 24);
+    }
+    archive = BuildZip({{"noise.bin", noise, true}, {"ver.ini", VerIni(6)}});
+    RunUpdate();
+    ExpectUnchanged();
+    EXPECT_FALSE(fs::exists(client / "models.zip"));
+    EXPECT_EQ(warnings.Count("larger than the size limit"), 1);
+}
+
+TEST_F(ModelUpdaterTest, FreeSpaceMarginIsKept) {
+    archive = BuildZip(Version6());  // about 100 kB unpacked
+    ServeVersion(6);
+    vorn::InstallLimits install;
+    install.freeSpaceMargin = 1 << 20;
+    fs::path probed;
+    install.freeSpace = [&probed](const fs::path& folder) {
+        probed = folder;
+        return std::optional<uint64_t>((1 << 20) + 50000);
+    };
+    Warnings warnings;
+    RunUpdate(-1, {}, install);
+    ExpectUnchanged();
+    EXPECT_EQ(warnings.Count("must stay free"), 1);
+    EXPECT_EQ(probed.parent_path(), client);
+
+    install.freeSpace = [](const fs::path&) { return std::optional<uint64_t>((1 << 20) + 200000); };
+    RunUpdate(-1, {}, install);
+    EXPECT_TRUE(Take(models) == Version6Snapshot());
+}
+
+// The same against the system's own figure, on a 4 MiB file system (needs the right to mount).
+TEST_F(ModelUpdaterTest, FreeSpaceOfARealSmallFileSystem) {
+    const fs::path small = client / "small";
+    fs::create_directories(small);
+    if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << strerror(errno) << ")";
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{small};
+    client = small;
+    models = small / "models";
+    fs::create_directories(models);
+    Write(models / "ver.ini", VerIni(5));
+    before = Take(models);
+    vorn::InstallLimits install;
+    install.freeSpaceMargin = 1 << 20;
+    // 3 MiB that compresses to little: it fits the file system but not with the margin.
+    archive = BuildZip({{"big.bin", std::string(3 << 20, 'z')}, {"ver.ini", VerIni(6)}});
+    ServeVersion(6);
+    Warnings warnings;
+    RunUpdate(-1, {}, install);
+    ExpectUnchanged();
+    EXPECT_EQ(warnings.Count("must stay free"), 1);
+    archive = BuildZip(Version6());
+    RunUpdate(-1, {}, install);
+    EXPECT_EQ(Take(models)["ver.ini"], VerIni(6));
+    client = small.parent_path();  // for TearDown
+}
+
+TEST_F(ModelUpdaterTest, TricklingDownloadEndsAndTheNextUpdateRuns) {
+    Serve(R"({"modelVer": 6, "downloadUrl": "http://127.0.0.1:)" + std::to_string(port) +
+          "/trickle.zip\"}");
+    vorn::HttpLimits limits;
+    limits.minAverageBytesPerSecond = 1000;
+    limits.averageGraceSeconds = 1;
+    Warnings warnings;
+    RunUpdate(-1, limits);
+    EXPECT_EQ(archiveRequests, 1);
+    ExpectUnchanged();
+    EXPECT_EQ(warnings.Count("minimum average speed"), 1);
+
+    archive = BuildZip(Version6());
+    ServeVersion(6);
+    RunUpdate(-1, limits);
+    EXPECT_TRUE(Take(models) == Version6Snapshot());
+}
+
+TEST_F(ModelUpdaterTest, LinkPlantedAtTheDownloadFileIsNeverWrittenThrough) {
+    const fs::path victim = client / "victim.txt";
+    Write(victim, "precious");
+    fs::create_symlink(victim, client / "models.zip_temp");
+    archive = BuildZip(Version6());
+    archiveStatus = 500;  // a failing download must not empty it either
+    ServeVersion(6);
+    RunUpdate();
+    std::ifstream first(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(first), {}), "precious");
+
+    fs::remove(client / "models.zip_temp");
+    fs::create_symlink(victim, client / "models.zip_temp");
+    archiveStatus = 200;
+    RunUpdate();
+    std::ifstream second(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(second), {}), "precious");
+    EXPECT_TRUE(Take(models) == Version6Snapshot());
 }
