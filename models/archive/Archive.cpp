@@ -13,8 +13,10 @@
 #include <climits>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unzip.h>
@@ -39,6 +41,52 @@ std::string ToDiskPath(std::u16string_view name) {
 
 }  // namespace
 
+// Folders below the base that a handle has opened, kept so that the files of one folder do not
+// walk the path again; relative "/"-separated path to descriptor.
+class FolderCache {
+public:
+    FolderCache() = default;
+    FolderCache(const FolderCache&) = delete;
+    FolderCache& operator=(const FolderCache&) = delete;
+    ~FolderCache() { Clear(); }
+
+    uint32_t Open(const std::string& base, const std::string& folder, int* fd) {
+        if (m_base < 0) {
+            // The base is made when missing (its parent must exist), as OpenFolder does.
+            if (::mkdir(base.c_str(), 0777) != 0 && errno != EEXIST)
+                qCDebug(lcModels) << "archive: cannot create base folder" << base.c_str();
+            m_base = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (m_base < 0)
+                return ZR_NOFILE;
+        }
+        if (const auto it = m_folders.find(folder); it != m_folders.end()) {
+            *fd = it->second;
+            return ZR_OK;
+        }
+        const uint32_t rc = OpenFolderAt(m_base, folder, fd);
+        if (rc != ZR_OK)
+            return rc;
+        if (m_folders.size() >= kMaxFolders) {
+            for (const auto& [name, open] : m_folders)
+                ::close(open);
+            m_folders.clear();
+        }
+        m_folders.emplace(folder, *fd);
+        return ZR_OK;
+    }
+
+private:
+    static constexpr size_t kMaxFolders = 256;
+    void Clear() {
+        for (const auto& [name, fd] : m_folders)
+            ::close(fd);
+        if (m_base >= 0)
+            ::close(m_base);
+    }
+    int m_base = -1;
+    std::unordered_map<std::string, int> m_folders;
+};
+
 // Everything extraction needs to know of one entry, read once.
 struct EntryRecord {
     uint32_t result = ZR_OK;  // what ArchiveGetItem gives
@@ -60,6 +108,7 @@ struct ArchiveHandleImpl {
     std::u16string baseUnits;             // the same ending in "/", for the path length limit
     std::unique_ptr<char[]> writeBuffer;  // allocated at the first extraction
     std::vector<uint8_t> centralExtra;    // allocated at the first entry read
+    FolderCache folders;                  // below the base, for relative targets
 
     // Reader position: the entry minizip stands on, and the first entry known to be
     // unreachable (the archive never changes, so neither does that).
@@ -396,13 +445,18 @@ uint32_t ArchiveExtractItem(ArchiveHandle h, int index, const std::u16string& ta
     if ((absolute ? 0 : h->baseUnits.size()) + targetName.size() >= kMaxName)
         return ZR_TOO_LONG;
 
-    UniqueFd folder;
-    const uint32_t opened = OpenFolder(&h->base, ToDiskPath(folderPart), absolute, folder.out());
+    UniqueFd absoluteFolder;
+    int folder = -1;
+    const uint32_t opened =
+        absolute ? OpenFolder(&h->base, ToDiskPath(folderPart), true, absoluteFolder.out())
+                 : h->folders.Open(h->base, ToDiskPath(folderPart), &folder);
+    if (absolute)
+        folder = absoluteFolder.get();
     if (isDirectory || opened != ZR_OK)
         return opened;
 
     UniqueFd file;
-    if (const uint32_t rc = CreateFileAt(folder.get(), ToDiskPath(filePart),
+    if (const uint32_t rc = CreateFileAt(folder, ToDiskPath(filePart),
                                          item.attributes & kReadOnly, file.out());
         rc != ZR_OK)
         return rc;

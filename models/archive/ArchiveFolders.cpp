@@ -44,27 +44,8 @@ uint32_t OpenStep(int dirFd, const std::string& step, bool followLinks, int* nex
 }
 
 
-}  // namespace
-
-uint32_t OpenFolder(const std::string* base, std::string_view folder, bool absolute, int* fd) {
-    *fd = -1;
-    // Refused before anything is made, so a climbing path leaves no half of itself behind.
-    if (!absolute && HasParentSegment(folder))
-        return ZR_UNSAFE_NAME;
-    int current = -1;
-    bool followLinks = absolute;
-    if (absolute && !folder.empty() && folder[0] == '/') {
-        current = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } else if (!absolute && base) {
-        if (::mkdir(base->c_str(), 0777) != 0 && errno != EEXIST)
-            qCDebug(lcModels) << "archive: cannot create base folder" << base->c_str();
-        current = ::open(base->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } else {
-        current = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
-    if (current < 0)
-        return ZR_NOFILE;
-
+// Walks `folder` step by step from `current` (owned, closed here), creating missing steps.
+uint32_t Walk(int current, std::string_view folder, bool followLinks, int* fd) {
     size_t start = 0;
     while (start < folder.size()) {
         size_t end = folder.find('/', start);
@@ -85,27 +66,68 @@ uint32_t OpenFolder(const std::string* base, std::string_view folder, bool absol
     return ZR_OK;
 }
 
+}  // namespace
+
+uint32_t OpenFolder(const std::string* base, std::string_view folder, bool absolute, int* fd) {
+    *fd = -1;
+    // Refused before anything is made, so a climbing path leaves no half of itself behind.
+    if (!absolute && HasParentSegment(folder))
+        return ZR_UNSAFE_NAME;
+    int current = -1;
+    if (absolute && !folder.empty() && folder[0] == '/') {
+        current = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } else if (!absolute && base) {
+        if (::mkdir(base->c_str(), 0777) != 0 && errno != EEXIST)
+            qCDebug(lcModels) << "archive: cannot create base folder" << base->c_str();
+        current = ::open(base->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } else {
+        current = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (current < 0)
+        return ZR_NOFILE;
+    return Walk(current, folder, absolute, fd);
+}
+
+uint32_t OpenFolderAt(int baseFd, std::string_view folder, int* fd) {
+    *fd = -1;
+    if (HasParentSegment(folder))
+        return ZR_UNSAFE_NAME;
+    const int current = ::fcntl(baseFd, F_DUPFD_CLOEXEC, 0);
+    if (current < 0)
+        return ZR_NOFILE;
+    return Walk(current, folder, false, fd);
+}
+
 uint32_t CreateFileAt(int dirFd, const std::string& name, bool readOnly, int* fd) {
     *fd = -1;
     if (name.empty() || name == "." || name == "..")
         return ZR_NOFILE;
-    struct stat st {};
-    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISLNK(st.st_mode)) {
-            qCInfo(lcModels) << "archive: refusing to write through the link" << name.c_str();
-            return ZR_LINK;
-        }
-        // Root may write to a file without write bits; a read-only file is kept all the same.
-        if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0)
-            return ZR_NOFILE;
-    }
     // O_NONBLOCK: a FIFO slipped in after the check must not block the extraction.
-    const int out =
-        ::openat(dirFd, name.c_str(),
-                 O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (out < 0)
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    struct stat st {};
+    // Usually nothing is there yet: one exclusive create, which cannot meet a link or a FIFO.
+    int out = ::openat(dirFd, name.c_str(), kFlags | O_EXCL, 0666);
+    if (out < 0 && errno != EEXIST)
         return errno == ELOOP ? ZR_LINK : ZR_NOFILE;
-    if (::fstat(out, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (out < 0) {
+        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISLNK(st.st_mode)) {
+                qCInfo(lcModels) << "archive: refusing to write through the link" << name.c_str();
+                return ZR_LINK;
+            }
+            // Root may write to a file without write bits; a read-only file is kept all the
+            // same.
+            if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0)
+                return ZR_NOFILE;
+        }
+        out = ::openat(dirFd, name.c_str(), kFlags | O_TRUNC, 0666);
+        if (out < 0)
+            return errno == ELOOP ? ZR_LINK : ZR_NOFILE;
+        if (::fstat(out, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(out);
+            return ZR_NOFILE;
+        }
+    } else if (readOnly && ::fstat(out, &st) != 0) {
         ::close(out);
         return ZR_NOFILE;
     }

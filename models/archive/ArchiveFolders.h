@@ -18,6 +18,9 @@ namespace vorn::archive {
 // On success *fd is an O_DIRECTORY descriptor; otherwise ZR_NOFILE, ZR_LINK or ZR_UNSAFE_NAME.
 uint32_t OpenFolder(const std::string* base, std::string_view folder, bool absolute, int* fd);
 
+// As OpenFolder below a base folder, from an open descriptor of that base (not taken over).
+uint32_t OpenFolderAt(int baseFd, std::string_view folder, int* fd);
+
 // Creates or truncates the regular file `name` in the folder `dirFd` for writing, never
 // through a link. A read-only or non-regular file in the way gives ZR_NOFILE and stays as it
 // is; a link gives ZR_LINK. `readOnly` removes the write bits right away (the returned

@@ -11,7 +11,7 @@
 namespace vorn::archive {
 
 namespace {
-constexpr size_t kWindow = 64 * 1024;
+constexpr size_t kWindow = 16 * 1024;
 }
 
 ArchiveSource::~ArchiveSource() {
@@ -116,23 +116,29 @@ uLong ArchiveSource::Read(voidpf, voidpf stream, void* buf, uLong size) {
         self->m_pos += static_cast<uint64_t>(n);
         return static_cast<uLong>(n);
     }
-    const bool inWindow = self->m_pos >= self->m_windowStart &&
-                          self->m_pos + wanted <= self->m_windowStart + self->m_windowSize;
-    if (!inWindow) {
-        if (!self->m_window)
-            self->m_window = std::make_unique<uint8_t[]>(kWindow);
-        const long n = self->ReadFile(self->m_pos, self->m_window.get(), kWindow);
+    Window* window = nullptr;
+    for (Window& w : self->m_windows) {
+        if (self->m_pos >= w.start && self->m_pos + wanted <= w.start + w.size)
+            window = &w;
+    }
+    if (!window) {
+        window = self->m_windows[0].used <= self->m_windows[1].used ? &self->m_windows[0]
+                                                                    : &self->m_windows[1];
+        if (!window->bytes)
+            window->bytes = std::make_unique<uint8_t[]>(kWindow);
+        const long n = self->ReadFile(self->m_pos, window->bytes.get(), kWindow);
         if (n < 0) {
-            self->m_windowSize = 0;
+            window->size = 0;
             self->m_failed = true;
             return 0;
         }
-        self->m_windowStart = self->m_pos;
-        self->m_windowSize = static_cast<size_t>(n);
+        window->start = self->m_pos;
+        window->size = static_cast<size_t>(n);
     }
+    window->used = ++self->m_uses;
     const size_t available = static_cast<size_t>(
-        std::min<uint64_t>(wanted, self->m_windowStart + self->m_windowSize - self->m_pos));
-    std::memcpy(buf, self->m_window.get() + (self->m_pos - self->m_windowStart), available);
+        std::min<uint64_t>(wanted, window->start + window->size - self->m_pos));
+    std::memcpy(buf, window->bytes.get() + (self->m_pos - window->start), available);
     self->m_pos += available;
     return static_cast<uLong>(available);
 }

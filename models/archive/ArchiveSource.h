@@ -51,11 +51,17 @@ private:
     uint64_t m_size = 0;
     uint64_t m_pos = 0;
     bool m_failed = false;
-    // minizip reads headers a few bytes at a time; a window of the file turns those reads into
-    // copies instead of one system call each.
-    std::unique_ptr<uint8_t[]> m_window;
-    uint64_t m_windowStart = 0;
-    size_t m_windowSize = 0;
+    // minizip reads headers a few bytes at a time, alternating between the central directory
+    // and the local headers; two windows of the file turn those reads into copies instead of
+    // one system call each.
+    struct Window {
+        std::unique_ptr<uint8_t[]> bytes;
+        uint64_t start = 0;
+        size_t size = 0;
+        uint64_t used = 0;  // for replacing the least recently used
+    };
+    Window m_windows[2];
+    uint64_t m_uses = 0;
 };
 
 }  // namespace vorn::archive

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 
 namespace vorn::archive {
 
@@ -38,10 +40,28 @@ int64_t DosTimeToFileTime(uint32_t dosDateTime) {
         return 0;
     const std::tm asked = tm;
     // glibc's mktime guards its time-zone state with an internal lock that ThreadSanitizer
-    // cannot see; this lock (taken once per entry) makes the ordering visible to it.
+    // cannot see; this lock (taken once per entry) makes the ordering visible to it. Entries of
+    // an archive mostly share their time, and each mktime looks at the zone file again: the
+    // last answer is kept for as long as TZ names the same zone.
     static std::mutex zoneLock;
+    static uint32_t lastDos = 0;
+    static std::string lastZone;
+    static std::time_t lastTime = 0;
+    static std::tm lastTm{};
+    const char* zoneEnv = std::getenv("TZ");
+    const std::string zone = zoneEnv ? std::string("=") + zoneEnv : std::string();
     std::unique_lock lock(zoneLock);
-    const std::time_t t = std::mktime(&tm);
+    std::time_t t;
+    if (lastDos == dosDateTime && dosDateTime != 0 && lastZone == zone) {
+        t = lastTime;
+        tm = lastTm;
+    } else {
+        t = std::mktime(&tm);
+        lastDos = dosDateTime;
+        lastZone = zone;
+        lastTime = t;
+        lastTm = tm;
+    }
     lock.unlock();
     // mktime quietly moves 30 February to 2 March; the stored date did not exist.
     if (t == std::time_t(-1) || tm.tm_mday != asked.tm_mday || tm.tm_mon != asked.tm_mon ||

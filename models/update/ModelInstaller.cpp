@@ -10,6 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 namespace fs = std::filesystem;
@@ -32,6 +35,9 @@ QString Show(const std::u16string& name) {
 bool RemoveTree(const fs::path& root) {
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(root, ec)))
+        return true;
+    fs::remove_all(root, ec);
+    if (!ec)
         return true;
     if (fs::is_directory(fs::symlink_status(root, ec))) {
         fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
@@ -80,12 +86,30 @@ bool MoveFile(const fs::path& from, const fs::path& to) {
     return true;
 }
 
-// The children of a staging folder, listed before anything below it moves.
-std::vector<fs::directory_entry> Children(const fs::path& folder, std::error_code& ec) {
-    std::vector<fs::directory_entry> children;
-    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
-         it.increment(ec))
-        children.push_back(*it);
+// What a folder holds, by name, with each child's type as its directory entry gives it (no
+// stat per child; a link is a link). Listed before anything in it moves.
+std::map<std::string, fs::file_type> List(const fs::path& folder, std::error_code& ec) {
+    std::map<std::string, fs::file_type> children;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        ec = std::error_code(errno, std::generic_category());
+        return children;
+    }
+    while (const dirent* d = ::readdir(dir)) {
+        const std::string_view name = d->d_name;
+        if (name == "." || name == "..")
+            continue;
+        fs::file_type type = d->d_type == DT_DIR   ? fs::file_type::directory
+                             : d->d_type == DT_REG ? fs::file_type::regular
+                             : d->d_type == DT_LNK ? fs::file_type::symlink
+                                                   : fs::file_type::unknown;
+        struct stat st {};
+        if (d->d_type == DT_UNKNOWN && ::fstatat(::dirfd(dir), d->d_name, &st,
+                                                 AT_SYMLINK_NOFOLLOW) == 0)
+            type = S_ISDIR(st.st_mode) ? fs::file_type::directory : fs::file_type::regular;
+        children.emplace(name, type);
+    }
+    ::closedir(dir);
     return children;
 }
 
@@ -93,50 +117,55 @@ std::vector<fs::directory_entry> Children(const fs::path& folder, std::error_cod
 // goes) found before anything moves, so the usual failure leaves the model folder as it was.
 bool CanReceive(const fs::path& staging, const fs::path& models) {
     std::error_code ec;
-    for (const fs::directory_entry& child : Children(staging, ec)) {
-        const fs::path target = models / child.path().filename();
-        const fs::file_status status = fs::symlink_status(target, ec);
-        const bool folder = child.is_directory(ec) && !child.is_symlink(ec);
-        if (!fs::exists(status))
+    const auto incoming = List(staging, ec);
+    const auto present = List(models, ec);
+    if (ec)
+        return false;
+    for (const auto& [name, type] : incoming) {
+        const auto there = present.find(name);
+        if (there == present.end())
             continue;
-        if (folder ? !fs::is_directory(status) || !CanReceive(child.path(), target)
-                   : fs::is_directory(status)) {
+        const bool folder = type == fs::file_type::directory;
+        const bool folderThere = there->second == fs::file_type::directory;
+        if (folder ? !folderThere || !CanReceive(staging / name, models / name) : folderThere) {
             qCWarning(lcModels) << "a file, folder or link of the model folder is in the way of"
-                                << Show(target);
+                                << Show(models / name);
             return false;
         }
     }
-    return !ec;
+    return true;
 }
 
 // Moves what `staging` holds into `models`: a folder the model folder lacks goes over in one
 // rename, one it has is merged file by file. `skip` (at the top only) stays behind.
-bool MoveTree(const fs::path& staging, const fs::path& models, const fs::path& skip) {
+bool MoveTree(const fs::path& staging, const fs::path& models, const std::string& skip) {
     std::error_code ec;
-    const std::vector<fs::directory_entry> children = Children(staging, ec);
+    const auto incoming = List(staging, ec);
+    const auto present = List(models, ec);
     if (ec) {
-        qCWarning(lcModels) << "cannot list" << Show(staging) << ":" << ec.message().c_str();
+        qCWarning(lcModels) << "cannot list" << Show(staging) << "or" << Show(models) << ":"
+                            << ec.message().c_str();
         return false;
     }
-    for (const fs::directory_entry& child : children) {
-        if (!skip.empty() && child.path() == skip)
+    for (const auto& [name, type] : incoming) {
+        if (name == skip)
             continue;
-        const fs::path target = models / child.path().filename();
-        if (!child.is_directory(ec) || child.is_symlink(ec)) {
-            if (!MoveFile(child.path(), target))
+        const fs::path from = staging / name, to = models / name;
+        if (type != fs::file_type::directory) {
+            if (!MoveFile(from, to))
                 return false;
             continue;
         }
-        if (!fs::exists(fs::symlink_status(target, ec))) {
-            fs::rename(child.path(), target, ec);
+        if (present.find(name) == present.end()) {
+            fs::rename(from, to, ec);
             if (!ec)
                 continue;
-            if (ec != std::errc::cross_device_link || !fs::create_directory(target, ec)) {
-                qCWarning(lcModels) << "cannot move the folder" << Show(target);
+            if (ec != std::errc::cross_device_link || !fs::create_directory(to, ec)) {
+                qCWarning(lcModels) << "cannot move the folder" << Show(to);
                 return false;
             }
         }
-        if (!MoveTree(child.path(), target, {}))
+        if (!MoveTree(from, to, {}))
             return false;
     }
     return true;
@@ -372,7 +401,7 @@ bool ModelInstaller::MoveStagingIntoModels() const {
     const fs::path versionFile = m_staging / kVersionFile;
     const fs::file_status version = fs::symlink_status(versionFile, ec);
     const bool hasVersionFile = fs::is_regular_file(version);
-    if (!MoveTree(m_staging, m_models, hasVersionFile ? versionFile : fs::path())) {
+    if (!MoveTree(m_staging, m_models, hasVersionFile ? kVersionFile : "")) {
         qCWarning(lcModels) << "install stopped; the model folder keeps its old version file";
         return false;
     }
