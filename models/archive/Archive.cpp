@@ -76,7 +76,7 @@ public:
     }
 
 private:
-    static constexpr size_t kMaxFolders = 256;
+    static constexpr size_t kMaxFolders = 64;  // descriptors are not plentiful
     void Clear() {
         for (const auto& [name, fd] : m_folders)
             ::close(fd);
@@ -337,7 +337,10 @@ void ReadRecord(ArchiveHandleImpl* h, int index, EntryRecord* r) {
 
 uint32_t LoadItem(ArchiveHandleImpl* h, int index) {
     if (index != h->cachedIndex) {
-        if (h->table)
+        if (h->table && static_cast<size_t>(index) >= h->table->size()) {
+            h->cached = EntryRecord{};
+            h->cached.result = ZR_UNREACHABLE;
+        } else if (h->table)
             h->cached = (*h->table)[static_cast<size_t>(index)];
         else
             ReadRecord(h, index, &h->cached);
@@ -525,10 +528,14 @@ uint32_t ArchiveSurveyEntries(ArchiveHandle h, ArchiveSurvey* survey) {
     *survey = ArchiveSurvey{};
     if (!h)
         return ZR_ARGS;
+    // Every central record takes at least 46 bytes: a count beyond what the archive could hold
+    // is not believed (nor given memory); the survey then reports the rest as unreachable.
+    const size_t believable = static_cast<size_t>(
+        std::min<uint64_t>(static_cast<uint64_t>(h->count), h->source.Size() / 46 + 1));
     if (!h->table) {
-        auto table = std::make_shared<std::vector<EntryRecord>>(static_cast<size_t>(h->count));
-        for (int i = 0; i < h->count; ++i)
-            ReadRecord(h, i, &(*table)[static_cast<size_t>(i)]);
+        auto table = std::make_shared<std::vector<EntryRecord>>(believable);
+        for (size_t i = 0; i < believable; ++i)
+            ReadRecord(h, static_cast<int>(i), &(*table)[i]);
         h->table = std::move(table);
         h->cachedIndex = -1;
     }
@@ -569,7 +576,7 @@ uint32_t ArchiveSurveyEntries(ArchiveHandle h, ArchiveSurvey* survey) {
             return ZR_OVERLAP;
         }
     }
-    return ZR_OK;
+    return believable < static_cast<size_t>(h->count) ? ZR_UNREACHABLE : ZR_OK;
 }
 
 ArchiveHandle ArchiveDuplicate(ArchiveHandle h) {

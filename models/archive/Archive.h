@@ -99,7 +99,9 @@ struct ArchiveSurvey {
 
 // Reads every entry's central record and local header once (the handle keeps them, so later
 // gets and extractions read no headers again) and checks that no two entries share bytes.
-// Returns ZR_OK, ZR_OVERLAP (survey filled all the same), or ZR_ARGS for a null handle.
+// Returns ZR_OK; ZR_OVERLAP (survey filled all the same); ZR_UNREACHABLE when the archive
+// claims more entries than its size can hold (only those it can are listed); ZR_ARGS for a
+// null handle.
 uint32_t ArchiveSurveyEntries(ArchiveHandle handle, ArchiveSurvey* survey);
 
 // A second handle on the surveyed archive of `handle`, with the same base folder and password

@@ -261,9 +261,12 @@ bool ModelInstaller::ExtractToStaging(const fs::path& archive,
     } closeAll{handles};
 
     ArchiveSurvey survey;
-    if (ArchiveSurveyEntries(handle, &survey) != ZR_OK) {
+    if (const uint32_t rc = ArchiveSurveyEntries(handle, &survey); rc == ZR_OVERLAP) {
         qCWarning(lcModels) << "model archive refused: its entries overlap (entry"
                             << survey.overlapping << ")";
+        return false;
+    } else if (rc != ZR_OK) {
+        qCWarning(lcModels) << "model archive refused: its directory is damaged";
         return false;
     }
 
