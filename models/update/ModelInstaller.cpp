@@ -228,6 +228,7 @@ bool ModelInstaller::CleanStaging() const {
 }
 
 bool ModelInstaller::Install(const fs::path& archive, const std::atomic<bool>* abort) const {
+    qCDebug(lcModels) << "installing" << Show(archive);
     if (!CleanStaging()) {
         qCWarning(lcModels) << "cannot clear the staging folder" << Show(m_staging);
         return false;
@@ -241,6 +242,7 @@ bool ModelInstaller::Install(const fs::path& archive, const std::atomic<bool>* a
     if (ok)
         ok = MoveStagingIntoModels();
     RemoveTree(m_staging);
+    qCDebug(lcModels) << "staging folder removed";
     return ok;
 }
 
@@ -327,6 +329,8 @@ bool ModelInstaller::ExtractToStaging(const fs::path& archive,
         return false;
     }
 
+    qCDebug(lcModels) << "extraction: planned" << files.size() << "files and" << folders.size()
+                      << "folders," << total << "bytes";
     // Folders first (cheap, and shared by the files); then the files, largest first so that
     // the threads finish together.
     for (const Planned& p : folders) {
