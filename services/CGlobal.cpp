@@ -86,8 +86,9 @@ void CGlobal::StartModelUpdate(int localVersion) {
         qCWarning(lcModels, "The folder %s cannot be created; the model update cannot save files.",
                   qPrintable(m_paths.StateFolder()));
     if (!m_updater)
-        m_updater = std::make_unique<CModelUpdater>(m_paths.StateFolder(),
-                                                    vorn::deployment::HttpResourceHost());
+        m_updater = std::make_unique<CModelUpdater>(
+            m_paths.StateFolder(), vorn::deployment::HttpResourceHost(), vorn::HttpLimits{},
+            vorn::InstallLimits{}, m_paths.SettingsFile());
     m_updater->Start(localVersion);
 }
 
