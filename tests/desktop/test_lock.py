@@ -9,13 +9,16 @@ import signal
 import time
 import unittest
 
-from harness import EXTRA_WM_RUN, Client, Display, TestServer, wait_until
+from harness import EXTRA_WM_RUN, Client, Display, TestServer, known_fault_under, wait_until
 from lockhelpers import LOCK_TABLE, KeyLogger, StateSpy, active_window, on_top, send_keys
 
 MAXIMIZED = {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"}
 ABOVE = "_NET_WM_STATE_ABOVE"
 FULLSCREEN = "_NET_WM_STATE_FULLSCREEN"
 HIDDEN = "_NET_WM_STATE_HIDDEN"
+XFWM4_ACTIVATES_RESTORED = (
+    "Xfwm4 makes a window brought back from minimised the active one, so the other window loses "
+    "the foreground")
 NOT_WM_DEPENDENT = "does not depend on the window manager: runs in the default run only"
 REFUSED_LINE = "Alt+Tab is already taken by another program"
 
@@ -108,6 +111,7 @@ class LockedClient(unittest.TestCase):
         self.assertEqual(active_window(self.display), self.logger.window)
         self.assertIsNone(self.client.proc.poll())
 
+    @known_fault_under("xfwm4", XFWM4_ACTIVATES_RESTORED)
     def test_2_minimised_window_comes_back_maximised_without_the_focus(self):
         spy = StateSpy(self.display, self.window)
         self.addCleanup(spy.close)

@@ -112,6 +112,8 @@ class WithWindowManager(unittest.TestCase):
         self.assertEqual(active_window(self.display), self.logger.window)
         self.assertIsNone(self.probe.proc.poll())
 
+    @harness.known_fault_under("xfwm4", "Xfwm4 makes a window brought back from minimised the "
+                               "active one, so the other window loses the foreground")
     def test_minimised_locked_window_comes_back_without_taking_the_focus(self):
         spy = StateSpy(self.display, self.probe.window)
         self.addCleanup(spy.close)
@@ -153,8 +155,10 @@ class WithWindowManager(unittest.TestCase):
         time.sleep(0.3)
         self.assertIsNone(self.probe.proc.poll())
         self.probe.command("unlock")
+        # The window manager applies the request when it gets to it.
+        harness.wait_until(lambda: "_NET_WM_STATE_ABOVE" not in self.display.net_wm_state(
+            self.probe.window), 5, what="not above")
         atoms = self.display.net_wm_state(self.probe.window)
-        self.assertNotIn("_NET_WM_STATE_ABOVE", atoms)
         self.assertIn("_NET_WM_STATE_MAXIMIZED_VERT", atoms)
         self.display.xdotool("windowactivate", "--sync", str(self.probe.window))
         self.display.close_request(self.probe.window)
