@@ -107,9 +107,9 @@ class Display:
     def __exit__(self, *exc):
         # The panel and the window manager run in sessions of their own (a session bus with it).
         for proc, group in ((self.panel, True), (self.wm, True), (self.xvfb, False)):
-            if not proc or proc.poll() is not None:
+            if not proc:
                 continue
-            for sig in (signal.SIGTERM, signal.SIGKILL):
+            for sig in (signal.SIGTERM, signal.SIGKILL) if proc.poll() is None else ():
                 with contextlib.suppress(ProcessLookupError):
                     if group:
                         os.killpg(proc.pid, sig)
@@ -120,6 +120,10 @@ class Display:
                     break
                 except subprocess.TimeoutExpired:
                     continue
+            if group:
+                # A member that ignores SIGTERM (xfwm4 under dbus-run-session) outlives the leader.
+                with contextlib.suppress(ProcessLookupError):
+                    os.killpg(proc.pid, signal.SIGKILL)
 
     def start_panel(self, height=30):
         """A tint2 panel along the bottom edge that reserves its strip of the screen (a dock, as
