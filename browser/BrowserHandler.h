@@ -2,13 +2,16 @@
 
 #include "browser/bridge/BridgeTarget.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWebEnginePage>
 
+#include <cstdint>
 #include <string>
 
 class CCefBrowserUI;
 class ICefBrowserHandler;
+class QTimer;
 class QWebEngineLoadingInfo;
 
 // The client's page: the kiosk's browser policy (no context menu, pop-ups into the same page,
@@ -33,11 +36,26 @@ public:
     // Stops the page for good; called when the main window goes away.
     void CloseBrowser(bool force);
 
+    // Loads `url`. Main thread.
+    void Load(const QUrl& url);
+    // Loads the start address as config.ini gives it (see StartUrlFromSetting); text that names
+    // no address shows the error page and says so in the log.
+    void LoadStartAddress(const QString& text);
+    // Reloads what the candidate sees; on the error page that is the address that failed.
+    void ReloadPage();
+
     // IBridgeTarget: what the page's requests turn into.
     void PostToWindow(int message, qintptr wParam) override;
     void SetConfigInt(const QString& key, int value) override;
     void StartCardReading(int port, int continuous) override;
     void StopCardReading() override;
+
+    // Card answers belong to the site that asked: readings started from now on carry this
+    // token, which changes when the main frame shows a document of another origin.
+    std::uint64_t CardRequester() const { return m_cardRequester; }
+    bool AcceptsCardAnswer(std::uint64_t requester) const { return requester == m_cardRequester; }
+    // The scheme, host and port that decide whether two main-frame addresses share an origin.
+    static QString OriginOf(const QUrl& url);
 
     // The text of the error page shown for a failed load (values HTML-escaped).
     static QString ErrorPageHtml(const QUrl& url, const QString& errorText, int errorCode);
@@ -51,9 +69,32 @@ protected:
 
 private:
     void OnLoadingChanged(const QWebEngineLoadingInfo& info);
+    void OnUrlChanged(const QUrl& url);
+    void OnRenderProcessTerminated(RenderProcessTerminationStatus status, int exitCode);
+    void ShowErrorPage(const QUrl& url, const QString& errorText, int errorCode);
+    static QString ErrorPageHtml(const QString& address, const QString& reloadAddress,
+                                 const QString& errorText, int errorCode);
+    void ScheduleRetry();
+    void Retry();
+    bool IsLocked() const;
+    void SetRecoveredScript(const QString& reason, int exitCode);
+    void RemoveRecoveredScript();
 
     CCefBrowserUI* m_control = nullptr;
     ICefBrowserHandler* m_callback = nullptr;
     QPointer<QObject> m_window;
     bool m_closed = false;
+    QString m_origin;
+    std::uint64_t m_cardRequester = 1;
+
+    // Recovery: the last main-frame address the page showed (never our error page), the
+    // address whose error page shows now (empty otherwise) and the retries made for it.
+    QUrl m_committedUrl;
+    QUrl m_failedUrl;
+    int m_retryAttempt = 0;
+    QTimer* m_retryTimer = nullptr;
+    // Set from a renderer's death until the page renders again.
+    bool m_recovering = false;
+    QElapsedTimer m_sinceRecovery;
+    bool m_recoveredScript = false;
 };

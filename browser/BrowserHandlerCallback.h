@@ -15,4 +15,6 @@ public:
     }
     virtual void OnAddressChange(const QUrl& url) { Q_UNUSED(url); }
     virtual void OnTitleChange(const QString& title) { Q_UNUSED(title); }
+    // Whether the candidate is locked in: failed loads of the network then retry by themselves.
+    virtual bool IsLocked() const { return false; }
 };

@@ -13,10 +13,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QWebEngineDownloadRequest>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineUrlScheme>
+#include <QWebEngineView>
 
 namespace vorn::engine {
 
@@ -109,7 +111,14 @@ CBrowserProfile::CBrowserProfile(bool lockAvailable,
             [](QWebEngineDownloadRequest* download) {
                 const QString suggested =
                     QDir(download->downloadDirectory()).filePath(download->downloadFileName());
-                const QString target = QFileDialog::getSaveFileName(nullptr, QString(), suggested);
+                // The dialog belongs to the page's window: transient for it, so the window
+                // manager keeps it above a locked, always-on-top window instead of hiding a
+                // modal dialog that would swallow every click and key of the exam.
+                QWidget* owner = nullptr;
+                if (QWebEnginePage* page = download->page())
+                    if (QWebEngineView* view = QWebEngineView::forPage(page))
+                        owner = view->window();
+                const QString target = QFileDialog::getSaveFileName(owner, QString(), suggested);
                 if (target.isEmpty()) {
                     download->cancel();
                     return;

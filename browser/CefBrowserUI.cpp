@@ -3,6 +3,7 @@
 #include "browser/BrowserHandler.h"
 #include "platform/Logging.h"
 
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWebEngineView>
 
@@ -10,6 +11,21 @@ CCefBrowserUI::CCefBrowserUI(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}) {
+        // The page's view holds the focus; the key reaches us once the page has not taken it
+        // as an editing command.
+        auto* shortcut = new QShortcut(key, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (m_handler)
+                m_handler->ReloadPage();
+        });
+        m_reloadKeys.append(shortcut);
+    }
+}
+
+void CCefBrowserUI::SetReloadKeysEnabled(bool enabled) {
+    for (QShortcut* shortcut : m_reloadKeys)
+        shortcut->setEnabled(enabled);
 }
 
 CCefBrowserUI::~CCefBrowserUI() {
@@ -35,13 +51,13 @@ bool CCefBrowserUI::CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler
     m_view->setPage(m_handler);
     layout()->addWidget(m_view);
     qCDebug(lcBrowser) << "creating browser at" << m_startUrl;
-    m_handler->setUrl(QUrl(m_startUrl));
+    m_handler->LoadStartAddress(m_startUrl);
     return true;
 }
 
 void CCefBrowserUI::LoadURL(const QString& url) {
     if (m_handler)
-        m_handler->setUrl(QUrl(url));
+        m_handler->Load(QUrl(url));
 }
 
 void CCefBrowserUI::CloseBrowser() {

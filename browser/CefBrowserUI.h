@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QList>
 #include <QPointer>
 #include <QWebEngineView>
 #include <QWidget>
 
 class CBrowserHandler;
 class ICefBrowserHandler;
+class QShortcut;
 class QWebEngineProfile;
 
 
@@ -29,6 +31,9 @@ public:
     bool CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window, QObject* messageTarget);
 
     void LoadURL(const QString& url);
+    // F5 and Ctrl+R reload the page (also while locked: the lock passes them on). Off when the
+    // exam service wants no reload key.
+    void SetReloadKeysEnabled(bool enabled);
     QWebEngineView* GetBrowser() const { return m_view; }
     CBrowserHandler* GetHandler() const { return m_handler; }
     void CloseBrowser();
@@ -37,4 +42,5 @@ private:
     QString m_startUrl;
     QPointer<QWebEngineView> m_view;
     QPointer<CBrowserHandler> m_handler;
+    QList<QShortcut*> m_reloadKeys;
 };

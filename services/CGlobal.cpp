@@ -73,8 +73,8 @@ void CGlobal::InitCardReader(QObject* window) {
     m_card->Init(window, m_paths.ClientFolder(), m_comPort, m_readTime, m_paths.PhotoFile());
 }
 
-void CGlobal::StartCardReading(int port, int continuous) {
-    m_card->StartCardReading(port, continuous);
+void CGlobal::StartCardReading(int port, int continuous, std::uint64_t requester) {
+    m_card->StartCardReading(port, continuous, requester);
 }
 
 void CGlobal::StopCardReading() {

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 class QObject;
@@ -36,7 +37,7 @@ public:
     // Card reader. Init on the main thread with the window that receives UM_CARD_* events;
     // Start/Stop from any thread, they return at once.
     void InitCardReader(QObject* window);
-    void StartCardReading(int port, int continuous);
+    void StartCardReading(int port, int continuous, std::uint64_t requester = 0);
     void StopCardReading();
     int ComPortSetting() const { return m_comPort; }
     int ReadTimeSetting() const { return m_readTime; }

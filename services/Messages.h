@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 // Requests and worker results reach the main window as posted events whose types carry the
@@ -56,8 +57,13 @@ public:
         : CMessageEvent(UM_CARD_RESULT, 0), m_error(std::move(error)) {}
     const IdCardRecord* Record() const { return m_record.get(); }
     const CardErrorText* Error() const { return m_error.get(); }
+    // Who asked for the reading that produced this result: the token its start request carried
+    // (0 when none). Lets the receiver drop answers meant for a page that is gone.
+    std::uint64_t Requester() const { return m_requester; }
+    void SetRequester(std::uint64_t requester) { m_requester = requester; }
 
 private:
+    std::uint64_t m_requester = 0;
     std::unique_ptr<IdCardRecord> m_record;
     std::unique_ptr<CardErrorText> m_error;
 };

@@ -83,6 +83,9 @@ void CMainWnd::InitWindow() {
     m_browser->SetUrl(startUrl);
     // Loading starts from the start address; a LoadURL right after creation would only repeat it.
     m_browser->CreateBrowser(m_profile->Profile(), this, this);
+    int allowReload = 1;
+    global.GetConfigInt(QStringLiteral("AllowReload"), allowReload);
+    m_browser->SetReloadKeysEnabled(allowReload != 0);
     m_profile->Bridge()->SetTarget(m_browser->GetHandler());
 }
 
@@ -99,7 +102,9 @@ void CMainWnd::OnClick(QWidget* sender) {
     } else if (sender == m_restoreButton) {
         SysCommand(SC_RESTORE);
     } else if (sender->objectName().toLower() == QLatin1String("readbtn")) {
-        CGlobal::Instance().StartCardReading(0, 0);
+        // The answer goes to the page shown now, and to no later site.
+        CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr;
+        CGlobal::Instance().StartCardReading(0, 0, page ? page->CardRequester() : 0);
     }
 }
 
@@ -239,6 +244,10 @@ ClientInfo CMainWnd::GatherClientInfo() const {
 void CMainWnd::AnswerCardResult(const CCardResultEvent& result) {
     if (!m_browser || !m_browser->GetHandler())
         return;
+    if (!page->AcceptsCardAnswer(result.Requester())) {
+        qCDebug(lcCard) << "card answer for a page of another origin dropped";
+        return;
+    }
     if (result.WParam() == 1 && result.Record())
         m_answers.Send(vorn::IdCardAnswer(*result.Record()));
     else if (result.WParam() != 1 && result.Error())

@@ -32,7 +32,7 @@ public:
     // are refused while locked.
     void SysCommand(int command);
 
-    bool IsLocked() const { return m_lockFlag == 1; }
+    bool IsLocked() const override { return m_lockFlag == 1; }
     CCefBrowserUI* Browser() const { return m_browser; }
 
     // ICefBrowserHandler: pop-ups open in this same browser.

@@ -13,100 +13,215 @@
 (function () {
     'use strict';
 
-    var global = window;
     var apply = Reflect.apply;
     var defineProperty = Object.defineProperty;
-    var XHR = global.XMLHttpRequest;
-    var xhrOpen = XHR && XHR.prototype.open;
-    var xhrSend = XHR && XHR.prototype.send;
-    var encode = global.encodeURIComponent;
-    var stringify = JSON.stringify;
-    var pageConsole = global.console;
-    var consoleDebug = pageConsole && pageConsole.debug;
+    var getOwnPropertyDescriptor = Object.getOwnPropertyDescriptor;
+    var NAMES = ['LockApp', 'Init', 'Close', 'ReadCard', 'Update', 'GetVCamList',
+        'GetIsRemoteLogin', 'GetClientInfo'];
 
+    // Puts the functions on one window and returns nothing; `global` is this frame's window or
+    // a same-origin child window created by script (see watchChildFrames).
+    function install(global) {
+        var XHR = global.XMLHttpRequest;
+        var xhrOpen = XHR && XHR.prototype.open;
+        var xhrSend = XHR && XHR.prototype.send;
+        var encode = global.encodeURIComponent;
+        var stringify = JSON.stringify;
+        var pageConsole = global.console;
+        var consoleDebug = pageConsole && pageConsole.debug;
+
+        function debug(text) {
+            try {
+                if (typeof consoleDebug === 'function')
+                    apply(consoleDebug, pageConsole, ['[vorn-bridge] ' + text]);
+            } catch (e) {
+                // Diagnostics must never disturb the page.
+            }
+        }
+
+        function makeDocumentToken() {
+            var hex = '0123456789abcdef';
+            var token = '';
+            var i;
+            try {
+                var bytes = new Uint8Array(8);
+                global.crypto.getRandomValues(bytes);
+                for (i = 0; i < 8; i++)
+                    token += hex.charAt(bytes[i] >> 4) + hex.charAt(bytes[i] & 15);
+                return token;
+            } catch (e) {
+                // No Web Crypto (should not happen in a page): a token that is still per document.
+                token = '';
+                for (i = 0; i < 16; i++)
+                    token += hex.charAt(Math.floor(Math.random() * 16));
+                return token;
+            }
+        }
+
+        var documentToken = makeDocumentToken();
+        var sequence = 0;
+
+        function send(args) {
+            sequence += 1;
+            // Each string is serialised on its own: JSON.stringify of a primitive string consults
+            // no toJSON, whereas an array would look one up on the page's Array.prototype.
+            var json = '[' + apply(stringify, JSON, [args[0]]);
+            if (args.length > 1)
+                json += ',' + apply(stringify, JSON, [args[1]]);
+            json += ']';
+            debug('request ' + sequence + ': ' + json);
+            var url = 'vornbridge://call/?d=' + documentToken + '&s=' + sequence + '&a=' +
+                apply(encode, global, [json]);
+            var request = new XHR();
+            apply(xhrOpen, request, ['GET', url, true]);
+            apply(xhrSend, request, []);
+        }
+
+        // Only these two take an argument; the others send their name alone.
+        var takesArgument = { LockApp: true, Init: true };
+
+        function makeBridgeFunction(name) {
+            var withArgument = takesArgument[name] === true;
+            return function () {
+                try {
+                    var args;
+                    if (withArgument && arguments.length === 1) {
+                        var value = arguments[0];
+                        args = [name, typeof value === 'string' ? value : ''];
+                    } else {
+                        args = [name];
+                    }
+                    send(args);
+                } catch (e) {
+                    debug(name + ' failed: ' + e);
+                }
+                return undefined;
+            };
+        }
+
+        var names = NAMES;
+        for (var i = 0; i < names.length; i++) {
+            if (typeof global[names[i]] === 'function' && global !== window)
+                continue;  // a child window that has them already keeps its own
+            try {
+                // Plain data properties, as the page would create by assignment: a page that
+                // assigns its own function replaces the native one for that page.
+                defineProperty(global, names[i], {
+                    value: makeBridgeFunction(names[i]),
+                    writable: true,
+                    enumerable: true,
+                    configurable: true
+                });
+            } catch (e) {
+                debug('cannot define ' + names[i] + ': ' + e);
+            }
+        }
+        watchChildFrames(global);
+    }
+
+    // A frame created by script (no src, or about:blank) gets no injected script before the
+    // page's next statement runs, yet pages call the functions in it at once. Whenever the
+    // page reaches such a window through its element, or the element is added to the document,
+    // the functions are put there. Cross-origin windows cannot be touched and are left alone.
+    function bindChild(win) {
+        try {
+            if (!win || win === window || typeof win.LockApp === 'function')
+                return;
+            void win.document;  // throws for a window of another origin
+        } catch (e) {
+            return;
+        }
+        try {
+            if (!('__vornLockAvailable' in win) && '__vornLockAvailable' in window) {
+                defineProperty(win, '__vornLockAvailable', {
+                    value: window.__vornLockAvailable, writable: false, enumerable: false,
+                    configurable: false
+                });
+            }
+            install(win);
+        } catch (e) {
+            // The page goes on without the functions in that frame, as before.
+        }
+    }
+
+    function watchChildFrames(global) {
+        var kinds = ['HTMLIFrameElement', 'HTMLFrameElement'];
+        for (var k = 0; k < kinds.length; k++) {
+            var kind = global[kinds[k]];
+            if (typeof kind !== 'function' || !kind.prototype)
+                continue;
+            hookGetter(kind.prototype, 'contentWindow', function (value) { bindChild(value); });
+            hookGetter(kind.prototype, 'contentDocument', function (value) {
+                bindChild(value && value.defaultView);
+            });
+        }
+        try {
+            var Observer = global.MutationObserver;
+            var doc = global.document;
+            if (typeof Observer !== 'function' || !doc)
+                return;
+            // Frames reached only through window.frames are bound when they join the document,
+            // before any timer or event of the page runs.
+            new Observer(function (records) {
+                for (var r = 0; r < records.length; r++) {
+                    var added = records[r].addedNodes;
+                    for (var n = 0; n < added.length; n++)
+                        bindFramesIn(added[n]);
+                }
+            }).observe(doc, { childList: true, subtree: true });
+        } catch (e) {
+            debug('cannot watch frames: ' + e);
+        }
+    }
+
+    function bindFramesIn(node) {
+        try {
+            if (!node || node.nodeType !== 1)
+                return;
+            var tag = node.tagName;
+            if (tag === 'IFRAME' || tag === 'FRAME')
+                bindChild(node.contentWindow);
+            if (node.firstElementChild) {
+                var frames = node.querySelectorAll('iframe,frame');
+                for (var f = 0; f < frames.length; f++)
+                    bindChild(frames[f].contentWindow);
+            }
+        } catch (e) {
+            // An element the page made strange: nothing to bind.
+        }
+    }
+
+    function hookGetter(proto, name, after) {
+        try {
+            var original = getOwnPropertyDescriptor(proto, name);
+            if (!original || typeof original.get !== 'function' || !original.configurable)
+                return;
+            var get = original.get;
+            defineProperty(proto, name, {
+                get: function () {
+                    var value = apply(get, this, []);
+                    after(value);
+                    return value;
+                },
+                set: original.set,
+                enumerable: original.enumerable,
+                configurable: true
+            });
+        } catch (e) {
+            debug('cannot watch ' + name + ': ' + e);
+        }
+    }
+
+    // debug of the top level, for the helpers above
     function debug(text) {
         try {
-            if (typeof consoleDebug === 'function')
-                apply(consoleDebug, pageConsole, ['[vorn-bridge] ' + text]);
+            var c = window.console;
+            if (c && typeof c.debug === 'function')
+                apply(c.debug, c, ['[vorn-bridge] ' + text]);
         } catch (e) {
             // Diagnostics must never disturb the page.
         }
     }
 
-    function makeDocumentToken() {
-        var hex = '0123456789abcdef';
-        var token = '';
-        var i;
-        try {
-            var bytes = new Uint8Array(8);
-            global.crypto.getRandomValues(bytes);
-            for (i = 0; i < 8; i++)
-                token += hex.charAt(bytes[i] >> 4) + hex.charAt(bytes[i] & 15);
-            return token;
-        } catch (e) {
-            // No Web Crypto (should not happen in a page): a token that is still per document.
-            token = '';
-            for (i = 0; i < 16; i++)
-                token += hex.charAt(Math.floor(Math.random() * 16));
-            return token;
-        }
-    }
-
-    var documentToken = makeDocumentToken();
-    var sequence = 0;
-
-    function send(args) {
-        sequence += 1;
-        // Each string is serialised on its own: JSON.stringify of a primitive string consults
-        // no toJSON, whereas an array would look one up on the page's Array.prototype.
-        var json = '[' + apply(stringify, JSON, [args[0]]);
-        if (args.length > 1)
-            json += ',' + apply(stringify, JSON, [args[1]]);
-        json += ']';
-        debug('request ' + sequence + ': ' + json);
-        var url = 'vornbridge://call/?d=' + documentToken + '&s=' + sequence + '&a=' +
-            apply(encode, global, [json]);
-        var request = new XHR();
-        apply(xhrOpen, request, ['GET', url, true]);
-        apply(xhrSend, request, []);
-    }
-
-    // Only these two take an argument; the others send their name alone.
-    var takesArgument = { LockApp: true, Init: true };
-
-    function makeBridgeFunction(name) {
-        var withArgument = takesArgument[name] === true;
-        return function () {
-            try {
-                var args;
-                if (withArgument && arguments.length === 1) {
-                    var value = arguments[0];
-                    args = [name, typeof value === 'string' ? value : ''];
-                } else {
-                    args = [name];
-                }
-                send(args);
-            } catch (e) {
-                debug(name + ' failed: ' + e);
-            }
-            return undefined;
-        };
-    }
-
-    var names = ['LockApp', 'Init', 'Close', 'ReadCard', 'Update', 'GetVCamList',
-        'GetIsRemoteLogin', 'GetClientInfo'];
-    for (var i = 0; i < names.length; i++) {
-        try {
-            // Plain data properties, as the page would create by assignment: a page that
-            // assigns its own function replaces the native one for that page.
-            defineProperty(global, names[i], {
-                value: makeBridgeFunction(names[i]),
-                writable: true,
-                enumerable: true,
-                configurable: true
-            });
-        } catch (e) {
-            debug('cannot define ' + names[i] + ': ' + e);
-        }
-    }
+    install(window);
 })();

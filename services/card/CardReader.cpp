@@ -94,8 +94,8 @@ void CCardReader::SetCyclePause(std::chrono::milliseconds pause) {
     m_pause = pause;
 }
 
-void CCardReader::StartCardReading(int port, int continuous) {
-    const Request request{port, continuous ? 1 : 0};
+void CCardReader::StartCardReading(int port, int continuous, std::uint64_t requester) {
+    const Request request{port, continuous ? 1 : 0, requester};
     std::lock_guard lock(m_mutex);
     int idle = 0;
     if (!m_reading.compare_exchange_strong(idle, 1)) {
@@ -205,7 +205,9 @@ void CCardReader::RunCycle(const Request& request) {
             auto record = std::make_unique<IdCardRecord>();
             std::array<char16_t, IdCardRecord::kFieldUnits> contentError{};
             if (ReadCardContent(*record, contentError.data())) {
-                post(new CCardResultEvent(std::move(record)));
+                auto* result = new CCardResultEvent(std::move(record));
+                result->SetRequester(request.requester);
+                post(result);
                 m_api.CVR_CloseComm();
             } else {
                 failure = kReadFailed;
@@ -218,7 +220,9 @@ void CCardReader::RunCycle(const Request& request) {
         auto text = std::make_unique<CardErrorText>();
         text->fill(u'\0');
         CopyText(text->data(), failure, std::char_traits<char16_t>::length(failure) + 1);
-        post(new CCardResultEvent(std::move(text)));
+        auto* result = new CCardResultEvent(std::move(text));
+        result->SetRequester(request.requester);
+        post(result);
     }
     post(new CMessageEvent(UM_CARD_BUSY, 0, request.continuous));
 }

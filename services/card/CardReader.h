@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -52,8 +53,9 @@ public:
               const QString& photoPath = {});
 
     // Any thread; return at once. Port 0 searches 1001-1016 then 1-16; 1-16 and 1001-1016 are
-    // tried alone; any other port fails. `continuous` 1 repeats cycles until stopped.
-    void StartCardReading(int port, int continuous);
+    // tried alone; any other port fails. `continuous` 1 repeats cycles until stopped. Every
+    // result of this reading carries `requester` (CCardResultEvent::Requester).
+    void StartCardReading(int port, int continuous, std::uint64_t requester = 0);
     void StopCardReading();
 
     // Any thread: whether the reading flag is set.
@@ -80,6 +82,7 @@ private:
     struct Request {
         int port = 0;
         int continuous = 0;
+        std::uint64_t requester = 0;
     };
 
     void RunCardReading(Request request);

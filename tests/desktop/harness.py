@@ -254,14 +254,14 @@ class TestServer:
     """A loopback HTTP server: routes map a path to (status, body, content type) or a callable;
     GET /report?k=v records a report from the page."""
 
-    def __init__(self):
+    def __init__(self, port=0):
         self.routes = {}
         self.requests = []
         self.received = []  # (method, request target as sent, headers with lower-case names)
         self.reports = []
         self.commands = []
         self.lock = threading.Lock()
-        self.httpd = _Server(("127.0.0.1", 0), _Handler)
+        self.httpd = _Server(("127.0.0.1", port), _Handler)
         self.httpd.owner = self
         self.port = self.httpd.server_address[1]
         self.routes["/cmd"] = self._next_command
@@ -416,6 +416,21 @@ class Client:
                 raise RuntimeError(f"client exited with {self.proc.returncode}:\n{self.output()}")
             return (self.display.find_windows("^CEFBrowser$") or [None])[0]
         return wait_until(ours, timeout, what="the client's window")
+
+    def renderer_pids(self):
+        """The engine's renderer processes of this client (its session, see start)."""
+        pids = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open(f"/proc/{entry}/cmdline", "rb") as f:
+                    args = f.read().split(b"\0")
+                if os.getsid(int(entry)) == self.proc.pid and b"--type=renderer" in args:
+                    pids.append(int(entry))
+            except (OSError, ProcessLookupError):
+                continue
+        return pids
 
     def output(self):
         with open(self.log_path, encoding="utf-8", errors="replace") as f:

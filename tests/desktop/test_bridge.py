@@ -1,5 +1,5 @@
 """The page bridge as the exam page sees it: the seven functions in every frame (cross-origin
-iframes included) before the page's scripts, answers in the main frame in call order, the
+iframes and frames created by script included) before the page's scripts, answers in the main frame in call order, the
 remote-control and camera answers, and page scripts that replace a function."""
 
 import json
@@ -116,6 +116,21 @@ class Bridge(unittest.TestCase):
             shutil.rmtree(folder)
         self.main.run_in_page("GetIsRemoteLogin();")
         self.assertEqual(self.answers_after(2, start)[1]["text"], '{"isRemoteLogin":0}')
+
+    def test_4b_frames_created_by_script_have_the_functions_at_once(self):
+        start = len(self.main.reports_matching(lambda r: r.get("event") == "answer"))
+        names = ",".join(f"'{n}'" for n in FUNCTIONS)
+        self.main.run_in_page(
+            "var kinds=[];['', 'about:blank'].forEach(function(src){"
+            "var f=document.createElement('iframe');if(src)f.src=src;document.body.appendChild(f);"
+            f"var w=f.contentWindow;kinds.push([{names}].map(function(n){{return typeof w[n]}}).join(','));"
+            "});report({event:'scripted',kinds:kinds.join('|')});"
+            "document.body.lastChild.contentWindow.GetVCamList();")
+        report = self.main.wait_for_report(lambda r: r.get("event") == "scripted")
+        self.assertEqual(report["kinds"], ALL_FUNCTIONS + "|" + ALL_FUNCTIONS)
+        # A call from such a frame is answered in the main frame like any other.
+        answer = self.answers_after(1, start)[0]
+        self.assertEqual((answer["kind"], answer["frame"]), ("OnVCamList", "main"))
 
     def test_5_page_replacement_stays_and_navigation_binds_again(self):
         self.main.run_in_page("window.Update=function(){report({event:'replaced'})};Update();")

@@ -111,6 +111,27 @@ class CardReading(unittest.TestCase):
         self.wait_results(server, settled + 1)
         server.run_in_page("Close();")
 
+    def test_card_answers_stay_with_the_site_that_asked(self):
+        client, server = self.run_client()
+        other = TestServer().__enter__()
+        self.addCleanup(other.__exit__)
+        # The same page under another path of the same origin, and under another origin; both
+        # report to the test server, marked with where they are.
+        marked = PAGE.replace("report({event:", "report({at_path:location.pathname,event:")
+        server.add_page("/again", marked % server.control_snippet())
+        other.add_page("/card", marked % server.report_snippet())
+        server.run_in_page("ReadCard();")
+        self.wait_results(server, 1)
+        server.run_in_page(f"location.href='{server.origin}/again'")
+        # Within the exam service's own pages the continuous reading goes on.
+        wait_until(lambda: any(r.get("at_path") == "/again" for r in self.results(server)), 20,
+                   what="a card answer on the second page of the same site")
+        server.run_in_page(f"location.href='{other.origin}/card'")
+        wait_until(lambda: "/card" in other.paths_requested(), 20, what="the other site's page")
+        time.sleep(3.5)  # several cycles of a reading that went on
+        leaked = [r for r in self.results(server) if r.get("at_path") == "/card"]
+        self.assertEqual(leaked, [])
+
     def test_no_reader_library(self):
         client, server = self.run_client(library=None)
         server.run_in_page("Init();")

@@ -129,6 +129,30 @@ class ErrorPage(unittest.TestCase):
                 self.assertNotIn("/r.js", s.paths_requested())
 
 
+class StartAddress(unittest.TestCase):
+    def test_an_address_without_scheme_loads_as_typed(self):
+        with Display() as d, TestServer() as s:
+            s.add_page("/p", page(s, "<script>report({event:'up',href:location.href})</script>"))
+            with Client(d, config=f"[Config]\nUrl=127.0.0.1:{s.port}/p\n") as client:
+                client.wait_for_window()
+                report = s.wait_for_report(lambda r: r.get("event") == "up", timeout=60)
+                self.assertEqual(report["href"], f"{s.origin}/p")
+
+    def test_text_that_names_no_address_gives_the_error_page_and_a_log_line(self):
+        with Display() as d:
+            with Client(d, config="[Config]\nUrl=exam school\n") as client:
+                window = client.wait_for_window()
+                time.sleep(4)
+                d.xdotool("windowactivate", "--sync", str(window), check=False)
+                d.xdotool("mousemove", "400", "400", "click", "1")
+                d.xdotool("key", "ctrl+a", "ctrl+c")
+                text = wait_until(lambda: d.run(["xclip", "-o", "-selection", "clipboard"],
+                                                check=False).stdout, 10, what="clipboard")
+                self.assertIn("Failed to load URL exam school with error net::ERR_INVALID_URL "
+                              "(-300).", text)
+                self.assertIn('The start address "exam school" in config.ini', client.output())
+
+
 class Registration(unittest.TestCase):
     def test_createprotocol_writes_the_desktop_entry_and_exits_without_a_window(self):
         with Display() as d:

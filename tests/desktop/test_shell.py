@@ -168,44 +168,67 @@ class ExternalProtocols(unittest.TestCase):
 
 
 class Downloads(unittest.TestCase):
+    def save_through_the_dialog(self, lock):
+        """Starts a download of paper-7.bin, checks the dialog proposes that name, saves through
+        it by keyboard and returns (display, client window, dialog window)."""
+        d = Display().__enter__()
+        self.addCleanup(d.__exit__)
+        s = TestServer().__enter__()
+        self.addCleanup(s.__exit__)
+        s.add_page("/p", ready_page(s))
+
+        def attachment(handler, parsed, query):
+            body = b"exam material"
+            handler.send_response(200)
+            handler.send_header("Content-Type", "application/octet-stream")
+            handler.send_header("Content-Disposition", "attachment; filename=\"paper-7.bin\"")
+            handler.send_header("Content-Length", str(len(body)))
+            handler.end_headers()
+            handler.wfile.write(body)
+            return None
+
+        s.routes["/paper"] = attachment
+        client = Client(d, config=f"[Config]\nUrl={s.origin}/p\n").start()
+        self.addCleanup(client.stop)
+        window = client.wait_for_window()
+        s.wait_for_report(lambda r: r.get("event") == "ready", timeout=60)
+        if lock:
+            s.run_in_page("LockApp('1')")
+            wait_until(lambda: "_NET_WM_STATE_ABOVE" in d.net_wm_state(window), 10,
+                       what="the locked window above")
+        before = set(d.find_windows(""))
+        s.run_in_page(f"location.href='{s.origin}/paper'")
+
+        def dialogs():
+            return [w for w in d.find_windows("") if w not in before and
+                    d.run(["xdotool", "getwindowname", str(w)], check=False).stdout.strip()
+                    not in ("", "CEFBrowser")]
+        dialog = wait_until(dialogs, 20, what="the save dialog")[0]
+        target = os.path.join(client.home, "saved.bin")
+        # The file name field has the focus and holds the suggested name.
+        time.sleep(0.5)
+        d.xdotool("key", "ctrl+a", "ctrl+c")
+        proposed = wait_until(lambda: d.run(["xclip", "-o", "-selection", "clipboard"],
+                                            check=False).stdout, 10, what="the name")
+        self.assertTrue(proposed.strip().endswith("paper-7.bin"), proposed)
+        stacking = d.run(["xprop", "-root", "_NET_CLIENT_LIST_STACKING"], check=False).stdout
+        order = [int(w, 16) for w in stacking.split("#", 1)[1].replace(",", " ").split()]
+        d.xdotool("key", "ctrl+a")
+        d.xdotool("type", target)
+        d.xdotool("key", "Return")
+        wait_until(lambda: os.path.exists(target) and read_bytes(target) == b"exam material", 20,
+                   what="the saved download")
+        return d, window, dialog, order
+
     def test_a_download_asks_where_to_save_with_the_suggested_name(self):
-        with Display() as d, TestServer() as s:
-            s.add_page("/p", ready_page(s))
+        self.save_through_the_dialog(lock=False)
 
-            def attachment(handler, parsed, query):
-                body = b"exam material"
-                handler.send_response(200)
-                handler.send_header("Content-Type", "application/octet-stream")
-                handler.send_header("Content-Disposition", "attachment; filename=\"paper-7.bin\"")
-                handler.send_header("Content-Length", str(len(body)))
-                handler.end_headers()
-                handler.wfile.write(body)
-                return None
-
-            s.routes["/paper"] = attachment
-            with Client(d, config=f"[Config]\nUrl={s.origin}/p\n") as client:
-                client.wait_for_window()
-                s.wait_for_report(lambda r: r.get("event") == "ready", timeout=60)
-                before = set(d.find_windows(""))
-                s.run_in_page(f"location.href='{s.origin}/paper'")
-                def dialogs():
-                    names = [d.run(["xdotool", "getwindowname", str(w)], check=False).stdout.strip()
-                             for w in d.find_windows("") if w not in before]
-                    return [n for n in names if n and n != "CEFBrowser"]
-                wait_until(dialogs, 20, what="the save dialog")
-                target = os.path.join(client.home, "saved.bin")
-                # The file name field has the focus and holds the suggested name.
-                time.sleep(0.5)
-                d.xdotool("key", "ctrl+a", "ctrl+c")
-                proposed = wait_until(lambda: d.run(["xclip", "-o", "-selection", "clipboard"],
-                                                    check=False).stdout, 10, what="the name")
-                self.assertTrue(proposed.strip().endswith("paper-7.bin"), proposed)
-                d.xdotool("key", "ctrl+a")
-                d.xdotool("type", target)
-                d.xdotool("key", "Return")
-                wait_until(lambda: os.path.exists(target) and
-                           read_bytes(target) == b"exam material", 20,
-                           what="the saved download")
+    def test_the_save_dialog_belongs_to_the_locked_window_and_stays_above_it(self):
+        d, window, dialog, order = self.save_through_the_dialog(lock=True)
+        self.assertIn(f"window id # 0x{window:x}", d.prop(dialog, "WM_TRANSIENT_FOR").lower())
+        # Stacking order is bottom to top: the dialog was above the locked window when the keys
+        # that saved the file were typed.
+        self.assertGreater(order.index(dialog), order.index(window), order)
 
 
 if __name__ == "__main__":

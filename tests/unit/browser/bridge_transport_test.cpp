@@ -115,7 +115,21 @@ TEST(BrowserPolicy, ErrorPageEscapesTheUrl) {
     EXPECT_FALSE(html.contains("<script>"));
     EXPECT_FALSE(html.contains("<b>"));
     EXPECT_TRUE(html.startsWith("<html><body><h2>Failed to load URL "));
-    EXPECT_TRUE(html.endsWith(" (-102).</h2></body></html>"));
+    EXPECT_TRUE(html.contains(" (-102).</h2><button "));
+    // The Reload button carries the address as an attribute, escaped like the heading.
+    EXPECT_TRUE(html.endsWith(">重新加载 Reload</button></body></html>"));
+    EXPECT_EQ(html.count("<h2>"), 1);
+}
+
+TEST(BrowserPolicy, OriginsOfMainFrameAddresses) {
+    EXPECT_EQ(CBrowserHandler::OriginOf(QUrl("http://Exam.cn/a?x")),
+              CBrowserHandler::OriginOf(QUrl("http://exam.cn:80/b#y")));
+    EXPECT_NE(CBrowserHandler::OriginOf(QUrl("http://exam.cn/")),
+              CBrowserHandler::OriginOf(QUrl("https://exam.cn/")));
+    EXPECT_NE(CBrowserHandler::OriginOf(QUrl("http://exam.cn/")),
+              CBrowserHandler::OriginOf(QUrl("http://exam.cn:8080/")));
+    EXPECT_NE(CBrowserHandler::OriginOf(QUrl("http://exam.cn/")),
+              CBrowserHandler::OriginOf(QUrl("http://other.cn/")));
 }
 
 TEST(BrowserPolicy, OnlyThreeExternalSchemes) {
