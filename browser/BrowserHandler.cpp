@@ -17,6 +17,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
+#include <QWebEngineView>
 
 namespace {
 
@@ -171,6 +172,7 @@ void CBrowserHandler::LoadStartAddress(const QString& text) {
     if (m_closed)
         return;
     m_failedUrl.clear();
+    m_loadingErrorPage = true;
     setHtml(ErrorPageHtml(text.trimmed(), QString(), QStringLiteral("net::ERR_INVALID_URL"),
                           kErrInvalidUrl));
 }
@@ -272,8 +274,11 @@ void CBrowserHandler::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel lev
 void CBrowserHandler::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
     if (m_closed)
         return;
-    // Our own error page comes as data; it neither fails over itself nor counts as the page.
-    const bool ownErrorPage = info.url().scheme() == QLatin1String("data");
+    // Our own error page starts as data and finishes under the failed address; it neither fails
+    // over itself nor counts as the page.
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+        m_loadingErrorPage = info.url().scheme() == QLatin1String("data");
+    const bool ownErrorPage = m_loadingErrorPage;
     switch (info.status()) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
         if (!ownErrorPage && info.url() != m_failedUrl) {
@@ -289,7 +294,12 @@ void CBrowserHandler::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
         m_failedUrl.clear();
         m_retryTimer->stop();
         m_retryAttempt = 0;
-        m_recovering = false;
+        if (m_recovering) {
+            m_recovering = false;
+            // The dead renderer took the view's keyboard focus with it; the candidate types on.
+            if (QWebEngineView* view = QWebEngineView::forPage(this))
+                view->setFocus(Qt::OtherFocusReason);
+        }
         // The first document after a recovery has been told; later ones are not.
         RemoveRecoveredScript();
         return;
@@ -318,6 +328,9 @@ void CBrowserHandler::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
 
 void CBrowserHandler::ShowErrorPage(const QUrl& url, const QString& errorText, int errorCode) {
     m_failedUrl = url;
+    // Set here too: the engine does not report the start of a load begun while it is still
+    // reporting the end of the failed one.
+    m_loadingErrorPage = true;
     setHtml(ErrorPageHtml(url, errorText, errorCode), url);
 }
 
@@ -345,6 +358,11 @@ void CBrowserHandler::OnRenderProcessTerminated(RenderProcessTerminationStatus s
                                                 int exitCode) {
     if (m_closed || status == NormalTerminationStatus)
         return;
+    if (m_reloadPending) {
+        // The same death told twice, before our reload began.
+        qCDebug(lcBrowser) << "renderer end reported again; reload already under way";
+        return;
+    }
     const char* reason = TerminationReason(status);
     const QUrl target = !m_failedUrl.isEmpty() ? m_failedUrl
                         : !m_committedUrl.isEmpty() ? m_committedUrl
@@ -360,7 +378,14 @@ void CBrowserHandler::OnRenderProcessTerminated(RenderProcessTerminationStatus s
     if (!again) {
         m_failedUrl.clear();
         m_retryTimer->stop();
-        setUrl(target);
+        // Not from within the engine's own report of the death: it is still taking the dead
+        // process apart, and a load begun now was seen to be reported dead a second time.
+        m_reloadPending = true;
+        QTimer::singleShot(0, this, [this, target] {
+            m_reloadPending = false;
+            if (!m_closed)
+                setUrl(target);
+        });
         return;
     }
     // It died again soon after: show why and retry with a growing pause.

@@ -95,6 +95,8 @@ private:
     QTimer* m_retryTimer = nullptr;
     // Set from a renderer's death until the page renders again.
     bool m_recovering = false;
+    bool m_reloadPending = false;
+    bool m_loadingErrorPage = false;
     QElapsedTimer m_sinceRecovery;
     bool m_recoveredScript = false;
 };

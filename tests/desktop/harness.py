@@ -418,19 +418,28 @@ class Client:
         return wait_until(ours, timeout, what="the client's window")
 
     def renderer_pids(self):
-        """The engine's renderer processes of this client (its session, see start)."""
-        pids = []
+        """The engine's renderer processes of this client: the children of its zygote that forks
+        renderers (the one started without --no-zygote-sandbox). Forked children keep the
+        zygote's command line, so the parent tells them apart."""
+        procs = {}
         for entry in os.listdir("/proc"):
             if not entry.isdigit():
                 continue
             try:
+                if os.getsid(int(entry)) != self.proc.pid:
+                    continue
                 with open(f"/proc/{entry}/cmdline", "rb") as f:
                     args = f.read().split(b"\0")
-                if os.getsid(int(entry)) == self.proc.pid and b"--type=renderer" in args:
-                    pids.append(int(entry))
-            except (OSError, ProcessLookupError):
+                with open(f"/proc/{entry}/stat", "rb") as f:
+                    ppid = int(f.read().rsplit(b")", 1)[1].split()[1])
+            except (OSError, ProcessLookupError, ValueError, IndexError):
                 continue
-        return pids
+            procs[int(entry)] = (ppid, args)
+        zygotes = {pid for pid, (ppid, args) in procs.items()
+                   if b"--type=zygote" in args and b"--no-zygote-sandbox" not in args
+                   and ppid == self.proc.pid}
+        return [pid for pid, (ppid, args) in procs.items()
+                if ppid in zygotes or b"--type=renderer" in args]
 
     def output(self):
         with open(self.log_path, encoding="utf-8", errors="replace") as f:
