@@ -170,7 +170,8 @@ class ExternalProtocols(unittest.TestCase):
 class Downloads(unittest.TestCase):
     def save_through_the_dialog(self, lock):
         """Starts a download of paper-7.bin, checks the dialog proposes that name, saves through
-        it by keyboard and returns (display, client window, dialog window)."""
+        it by keyboard and returns the client window, the dialog, the stacking order and the
+        dialog's WM_TRANSIENT_FOR as they were while the dialog was open."""
         d = Display().__enter__()
         self.addCleanup(d.__exit__)
         s = TestServer().__enter__()
@@ -213,19 +214,20 @@ class Downloads(unittest.TestCase):
         self.assertTrue(proposed.strip().endswith("paper-7.bin"), proposed)
         stacking = d.run(["xprop", "-root", "_NET_CLIENT_LIST_STACKING"], check=False).stdout
         order = [int(w, 16) for w in stacking.split("#", 1)[1].replace(",", " ").split()]
+        transient_for = d.prop(dialog, "WM_TRANSIENT_FOR").lower()
         d.xdotool("key", "ctrl+a")
         d.xdotool("type", target)
         d.xdotool("key", "Return")
         wait_until(lambda: os.path.exists(target) and read_bytes(target) == b"exam material", 20,
                    what="the saved download")
-        return d, window, dialog, order
+        return window, dialog, order, transient_for
 
     def test_a_download_asks_where_to_save_with_the_suggested_name(self):
         self.save_through_the_dialog(lock=False)
 
     def test_the_save_dialog_belongs_to_the_locked_window_and_stays_above_it(self):
-        d, window, dialog, order = self.save_through_the_dialog(lock=True)
-        self.assertIn(f"window id # 0x{window:x}", d.prop(dialog, "WM_TRANSIENT_FOR").lower())
+        window, dialog, order, transient_for = self.save_through_the_dialog(lock=True)
+        self.assertIn(f"window id # 0x{window:x}", transient_for)
         # Stacking order is bottom to top: the dialog was above the locked window when the keys
         # that saved the file were typed.
         self.assertGreater(order.index(dialog), order.index(window), order)
