@@ -151,6 +151,8 @@ void CBrowserHandler::StartCardReading(int port, int continuous) {
 
 void CBrowserHandler::StopCardReading() {
     CGlobal::Instance().StopCardReading();
+    if (m_callback)
+        m_callback->OnOriginChange();
 }
 
 void CBrowserHandler::Load(const QUrl& url) {

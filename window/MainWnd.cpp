@@ -242,7 +242,8 @@ ClientInfo CMainWnd::GatherClientInfo() const {
 }
 
 void CMainWnd::AnswerCardResult(const CCardResultEvent& result) {
-    if (!m_browser || !m_browser->GetHandler())
+    CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr;
+    if (!page)
         return;
     if (!page->AcceptsCardAnswer(result.Requester())) {
         qCDebug(lcCard) << "card answer for a page of another origin dropped";
@@ -252,6 +253,11 @@ void CMainWnd::AnswerCardResult(const CCardResultEvent& result) {
         m_answers.Send(vorn::IdCardAnswer(*result.Record()));
     else if (result.WParam() != 1 && result.Error())
         m_answers.Send(vorn::ErrorAnswer(*result.Error()));
+}
+
+void CMainWnd::OnOriginChange() {
+    // Card data above all, but no answer of the earlier site belongs to this one.
+    m_answers.Discard();
 }
 
 void CMainWnd::SendToPage(const QString& script) {

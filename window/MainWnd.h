@@ -37,6 +37,7 @@ public:
 
     // ICefBrowserHandler: pop-ups open in this same browser.
     bool OnBeforePopup(const QUrl& targetUrl) override;
+    void OnOriginChange() override;
 
 protected:
     QString GetSkinFile() const override { return QStringLiteral("main.xml"); }

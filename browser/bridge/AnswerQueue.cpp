@@ -29,4 +29,9 @@ void AnswerQueue::Fill(Ticket ticket, QString text) {
     m_flushing = false;
 }
 
+void AnswerQueue::Discard() {
+    m_first += m_slots.size();
+    m_slots.clear();
+}
+
 }  // namespace vorn

@@ -29,6 +29,10 @@ public:
     // Reserve and Fill at once: goes out now unless an earlier answer is still outstanding.
     void Send(QString text) { Fill(Reserve(), std::move(text)); }
 
+    // Drops every answer not yet sent, the reserved places too (their later Fill is ignored):
+    // the page that asked is gone.
+    void Discard();
+
     // Answers reserved but not yet sent (waiting ones included).
     std::size_t Outstanding() const { return m_slots.size(); }
 

@@ -42,3 +42,15 @@ TEST(AnswerQueue, EmptyAnswerGivesUpItsPlaceAndReentrantSendsKeepOrder) {
     answers.Fill(first, QString());
     EXPECT_EQ(sent, QStringList({"x", "y", "from-sink"}));
 }
+
+TEST(AnswerQueue, DiscardDropsWaitingAnswersAndTheirLateFills) {
+    QStringList sent;
+    AnswerQueue answers([&](const QString& text) { sent << text; });
+    const AnswerQueue::Ticket scan = answers.Reserve();
+    answers.Send("ShowIdCard(\"earlier site\");");
+    answers.Discard();
+    answers.Fill(scan, "scan of the earlier site");
+    answers.Send("next");
+    EXPECT_EQ(sent, QStringList({"next"}));
+    EXPECT_EQ(answers.Outstanding(), 0u);
+}
