@@ -16,6 +16,12 @@ from lockhelpers import KeyLogger, send_keys
 
 MAXIMIZED = {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"}
 ABOVE = "_NET_WM_STATE_ABOVE"
+FULLSCREEN = "_NET_WM_STATE_FULLSCREEN"
+
+
+def locked(state):
+    """The window state of a locked client: the whole screen (or above and maximised)."""
+    return FULLSCREEN in state or (ABOVE in state and MAXIMIZED <= state)
 HEADING = "Failed to load URL http://127.0.0.1:%d/exam with error net::ERR_CONNECTION_REFUSED (-102)."
 
 
@@ -56,7 +62,7 @@ class Page:
         self.wait_ready(0, 60)
         if lock:
             self.server.run_in_page("LockApp('1')")
-            self.wait_state(lambda s: ABOVE in s and MAXIMIZED <= s, "above and maximised")
+            self.wait_state(locked, "the locked window state")
 
     def ready(self):
         return self.server.reports_matching(lambda r: r.get("event") == "ready")
@@ -103,7 +109,7 @@ class KilledRenderer(unittest.TestCase):
             self.assertEqual(recovered["reason"], "killed", round_)
             self.assertIsInstance(recovered["exitCode"], int)
             self.assertLess(abs(recovered["at"] / 1000 - time.time()), 30)
-            page.wait_state(lambda s: ABOVE in s and MAXIMIZED <= s, "still above and maximised")
+            page.wait_state(locked, "still locked")
         self.assertIn("ended abnormally (killed", page.client.output())
         # The candidate goes on typing; another window still gets no key.
         page.display.xdotool("windowactivate", "--sync", str(page.window))
@@ -139,7 +145,7 @@ class FailedLoads(unittest.TestCase):
         started = time.monotonic()
         later.wait_for_report(lambda r: r.get("event") == "ready", 20, what="the healed page")
         self.assertLess(time.monotonic() - started, 17)
-        self.assertLessEqual({ABOVE} | MAXIMIZED, page.display.net_wm_state(page.window))
+        self.assertTrue(locked(page.display.net_wm_state(page.window)))
 
     def test_http_error_and_tls_failure_are_not_retried(self):
         page = Page(self, lock=True)

@@ -195,8 +195,8 @@ class Downloads(unittest.TestCase):
         s.wait_for_report(lambda r: r.get("event") == "ready", timeout=60)
         if lock:
             s.run_in_page("LockApp('1')")
-            wait_until(lambda: "_NET_WM_STATE_ABOVE" in d.net_wm_state(window), 10,
-                       what="the locked window above")
+            wait_until(lambda: {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_FULLSCREEN"} &
+                       d.net_wm_state(window), 10, what="the locked window state")
         before = set(d.find_windows(""))
         s.run_in_page(f"location.href='{s.origin}/paper'")
 
