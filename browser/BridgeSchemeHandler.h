@@ -1,20 +1,16 @@
 #pragma once
 
-#include <QHash>
-#include <QMap>
-#include <QPointer>
-#include <QStringList>
-#include <QWebEngineUrlSchemeHandler>
+#include "browser/bridge/CallSequencer.h"
 
-#include <chrono>
+#include <QWebEngineUrlSchemeHandler>
 
 class IBridgeTarget;
 class QTimer;
 
-// The browser side of the page bridge's transport. The page script sends every call as an
-// asynchronous request vornbridge://call/?d=<document>&s=<sequence>&a=<JSON array of texts>;
-// requests of one document are carried out in sequence order even if the engine delivers them
-// out of order. Lives on the main thread, where the engine calls it.
+// The engine's end of the page bridge's transport: each vornbridge://call/ request is parsed
+// (bridge/BridgeCall.h), answered with an empty body at once and handed to the re-ordering
+// (bridge/CallSequencer.h); calls come out in the page's order and go to the target. Lives on
+// the main thread, where the engine calls it.
 class CBridgeSchemeHandler : public QWebEngineUrlSchemeHandler {
     Q_OBJECT
 public:
@@ -26,22 +22,11 @@ public:
 
     void requestStarted(QWebEngineUrlRequestJob* job) override;
 
-    // Parses the request URL; false for anything that is not a well-formed bridge call.
-    static bool ParseRequest(const QUrl& url, QString* document, qint64* sequence, QStringList* args);
-
-    // Feeds one parsed call through the re-ordering; public for tests.
-    void Accept(const QString& document, qint64 sequence, const QStringList& args);
-
 private:
-    struct Document {
-        qint64 next = 1;
-        QMap<qint64, QStringList> waiting;
-        std::chrono::steady_clock::time_point waitingSince;
-    };
     void Deliver(const QStringList& args);
     void FlushStale();
 
     IBridgeTarget* m_target = nullptr;
-    QHash<QString, Document> m_documents;
+    vorn::bridge::CallSequencer m_sequencer;
     QTimer* m_flushTimer = nullptr;
 };
