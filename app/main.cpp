@@ -1,4 +1,5 @@
 #include "app/ClientKeySetup.h"
+#include "app/ServiceWiring.h"
 #include "app/SkinSetup.h"
 #include "app/core/LogFile.h"
 #include "app/core/StartupRole.h"
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
     char* engineArgv[] = {argv[0], nullptr};
     QApplication app(engineArgc, engineArgv);
     QApplication::setApplicationName(QStringLiteral("vornclient"));
+    WireServices(CGlobal::Instance());
     QApplication::setApplicationVersion(QStringLiteral(VORN_VERSION));
 
     const vorn::ClientPaths& paths = CGlobal::Instance().Paths();

@@ -5,7 +5,7 @@
 #include "browser/bridge/LoadPolicy.h"
 #include "platform/Logging.h"
 #include "services/CGlobal.h"
-#include "services/Messages.h"
+#include "common/Messages.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

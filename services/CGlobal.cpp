@@ -1,11 +1,9 @@
 #include "services/CGlobal.h"
 
-#include "models/update/ModelUpdater.h"
 #include "platform/KeyboardFilter.h"
 #include "platform/Logging.h"
 #include "platform/UrlSchemeRegistration.h"
 #include "services/card/CardReader.h"
-#include "services/settings/Deployment.h"
 #include "services/settings/IniFile.h"
 
 #include <QCoreApplication>
@@ -85,11 +83,8 @@ void CGlobal::StartModelUpdate(int localVersion) {
     if (!m_paths.EnsureStateFolder())
         qCWarning(lcModels, "The folder %s cannot be created; the model update cannot save files.",
                   qPrintable(m_paths.StateFolder()));
-    if (!m_updater)
-        m_updater = std::make_unique<CModelUpdater>(
-            m_paths.StateFolder(), vorn::deployment::HttpResourceHost(), vorn::HttpLimits{},
-            vorn::InstallLimits{}, m_paths.SettingsFile());
-    m_updater->Start(localVersion);
+    if (m_startModelUpdate)
+        m_startModelUpdate(m_paths, localVersion);
 }
 
 void CGlobal::RegisterUrlProtocol() {

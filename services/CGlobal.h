@@ -5,12 +5,12 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QObject;
 class QWindow;
 class CCardReader;
-class CModelUpdater;
 class IKeyboardFilter;
 
 // The process-wide services object: settings, the card reader, the model update, the URL-scheme
@@ -43,6 +43,13 @@ public:
     int ReadTimeSetting() const { return m_readTime; }
 
     // Model update on its own worker; a request while one runs is ignored (and logged).
+    // The program hands in what starts a run (the updater belongs to the model layer, which this
+    // object does not see: app/ServiceWiring.cpp); until then a request does nothing.
+    // The starter gets the client's paths (the state folder, holding "models/", made sure to
+    // exist) and the version.
+    using ModelUpdateStarter =
+        std::function<void(const vorn::ClientPaths& paths, int localVersion)>;
+    void SetModelUpdateStarter(ModelUpdateStarter starter) { m_startModelUpdate = std::move(starter); }
     void StartModelUpdate(int localVersion);
 
     // Writes the desktop entry and the default handler of the vornapp scheme; an installed
@@ -63,6 +70,6 @@ private:
     int m_comPort = 0;
     int m_readTime = 500;
     std::unique_ptr<CCardReader> m_card;
-    std::unique_ptr<CModelUpdater> m_updater;
+    ModelUpdateStarter m_startModelUpdate;
     IKeyboardFilter* m_keyboard = nullptr;
 };

@@ -10,7 +10,7 @@
 #include "platform/Monitors.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
-#include "services/Messages.h"
+#include "common/Messages.h"
 #include "services/probes/CameraList.h"
 #include "services/probes/Displays.h"
 #include "services/settings/Deployment.h"

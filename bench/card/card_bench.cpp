@@ -4,7 +4,7 @@
 // the median of 100 is the figure to quote, beside the floor of the same work done inline.
 
 #include "platform/CardLibrary.h"
-#include "services/Messages.h"
+#include "common/Messages.h"
 #include "services/card/CardPhoto.h"
 #include "services/card/CardReader.h"
 

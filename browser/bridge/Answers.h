@@ -1,6 +1,6 @@
 #pragma once
 
-#include "services/Messages.h"
+#include "common/Messages.h"
 #include "services/probes/CameraInfo.h"
 #include "services/probes/ClientInfo.h"
 

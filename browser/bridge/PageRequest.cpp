@@ -2,7 +2,7 @@
 
 #include "browser/bridge/BridgeTarget.h"
 #include "platform/Logging.h"
-#include "services/Messages.h"
+#include "common/Messages.h"
 #include "services/settings/IniFile.h"
 
 #include <array>

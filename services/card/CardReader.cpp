@@ -1,7 +1,7 @@
 #include "services/card/CardReader.h"
 
 #include "platform/Logging.h"
-#include "services/Messages.h"
+#include "common/Messages.h"
 #include "services/card/CardEventRelay.h"
 #include "services/card/CardPhoto.h"
 

@@ -2,7 +2,7 @@
 #include "browser/bridge/BridgeTarget.h"
 #include "browser/bridge/CallSequencer.h"
 #include "browser/bridge/PageRequest.h"
-#include "services/Messages.h"
+#include "common/Messages.h"
 
 #include <QUrl>
 

@@ -1,6 +1,6 @@
 #include "browser/bridge/PageRequest.h"
 #include "browser/bridge/BridgeTarget.h"
-#include "services/Messages.h"
+#include "common/Messages.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "services/Messages.h"
+#include "common/Messages.h"
 
 #include <QObject>
 #include <QString>
