@@ -72,6 +72,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION education)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Model files are served with the type the system's MIME database gives; the library scan above
+# cannot see that data dependency.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "shared-mime-info")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
     "xdg-utils, desktop-file-utils, fonts-wqy-microhei, openbox, x11-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
