@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (matched != (rest.empty() ? std::nullopt : vorn::DecodeModelName(rest)))
         std::abort();
     vorn::MatchModelUrl(input, prefixes);
-    if (!vorn::MimeTypeForModelName(input))
+    if (vorn::MimeTypeForModelName(input).empty())
         std::abort();
     return 0;
 }
