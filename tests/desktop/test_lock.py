@@ -19,9 +19,6 @@ HIDDEN = "_NET_WM_STATE_HIDDEN"
 XFWM4_ACTIVATES_RESTORED = (
     "Xfwm4 makes a window brought back from minimised the active one, so the other window loses "
     "the foreground")
-XFWM4_PANEL_CLICK = (
-    "under Xfwm4 a click where the panel was does not reach the locked page, although the window "
-    "covers the screen and stacks above the panel; cause not found yet")
 NOT_WM_DEPENDENT = "does not depend on the window manager: runs in the default run only"
 REFUSED_LINE = "Alt+Tab is already taken by another program"
 
@@ -33,7 +30,8 @@ def exam_page(server):
             "<script>var f=document.getElementById('answer');"
             "f.addEventListener('input',function(){report({event:'typed',value:f.value})});"
             "window.addEventListener('load',function(){f.focus();"
-            "report({event:'load',lock:String(window.__vornLockAvailable)})});"
+            "report({event:'load',lock:String(window.__vornLockAvailable),h:innerHeight})});"
+            "window.addEventListener('resize',function(){report({event:'resize',h:innerHeight})});"
             "document.addEventListener('mousedown',function(e){"
             "report({event:'mousedown',x:e.screenX,y:e.screenY})});"
             "</script></body></html>")
@@ -286,7 +284,6 @@ class LockedOverOtherPrograms(unittest.TestCase):
             time.sleep(0.1)
             self.assertTrue(self.client_on_top_of(other), f"{what} came back above the client")
 
-    @known_fault_under("xfwm4", XFWM4_PANEL_CLICK)
     def test_1_locked_window_covers_the_whole_screen_and_the_panel_area_reaches_the_page(self):
         width, height = self.display.screen_size()
         # The panel reserves its strip: maximised, the window stops above it.
@@ -295,11 +292,23 @@ class LockedOverOtherPrograms(unittest.TestCase):
         wait_until(lambda: FULLSCREEN in self.state(self.window) and covers_screen(self.display, self.window), 10,
                    what="the whole screen")
         wait_until(lambda: self.client_on_top_of(self.panel), 5, what="the panel below")
+        # The page follows the window a moment later (seen up to a second under Xfwm4); a person
+        # clicks what they see, so the click waits until the page has grown over the panel's strip.
+        maximised = int(self.server.wait_for_report(lambda r: r.get("event") == "load")["h"])
+        self.server.wait_for_report(lambda r: r.get("event") == "resize" and int(r["h"]) >= maximised + 30,
+                                    10, what="the page grown over the panel's strip")
+        # The lock leaves the focus with the window the candidate last used, so their first click
+        # activates the client, and Xfwm4 and KWin keep that click for themselves now and then (after
+        # an activation from a pager Xfwm4 kept it every time). The strip is what is tested here, so
+        # the first click goes to the middle.
+        self.display.xdotool("mousemove", str(width // 2), str(height // 2), "click", "1")
+        wait_until(lambda: active_window(self.display) == self.window, 5, what="the client active")
+        time.sleep(0.3)
         self.display.xdotool("mousemove", str(width // 2), str(height - 5), "click", "1")
-        click = self.server.wait_for_report(lambda r: r.get("event") == "mousedown", 10,
-                                            what="the click in the page")
-        # Where the panel was, in screen coordinates.
-        self.assertGreaterEqual(int(click["y"]), height - 30)
+        click = self.server.wait_for_report(
+            lambda r: r.get("event") == "mousedown" and int(r["y"]) >= height - 30, 10,
+            what="the click in the page where the panel was")
+        self.assertEqual(int(click["x"]), width // 2)
 
     def test_2_always_on_top_window_activated_ends_below_and_stays(self):
         notes = self.others["notes"].window
