@@ -297,8 +297,10 @@ class TestServer:
                 f"x.open('GET','{self.origin}/cmd?after='+seen+'&born='+born,true);"
                 "x.onload=function(){var n=x.getResponseHeader('X-Seq');if(n!==null)seen=+n;"
                 "if(x.status==200){"
-                "try{(0,eval)(x.responseText)}catch(e){report({event:'cmd-error',error:String(e)})}}"
-                f"setTimeout(poll,{interval_ms})}};x.onerror=function(){{setTimeout(poll,{interval_ms})}};"
+                "try{(0,eval)(x.responseText)}catch(e){report({event:'cmd-error',error:String(e)})}}};"
+                # After an error, a timeout or an abort too: a navigation the page starts (even one
+                # the client refuses) aborts the request in flight, and the page fell deaf.
+                f"x.onloadend=function(){{setTimeout(poll,{interval_ms})}};x.timeout=10000;"
                 "x.send()}catch(e){}}poll()})();")
 
     def run_in_page(self, script):

@@ -4,6 +4,7 @@ from the desktop, come back when minimised, refuse to close, and still let the c
 the page; LockApp with anything but "1" gives the desktop back. Keys go through XTEST (xdotool),
 so they pass the X server's grabs exactly as typed keys do."""
 
+import contextlib
 import os
 import signal
 import time
@@ -117,8 +118,10 @@ class LockedClient(unittest.TestCase):
         spy = StateSpy(self.display, self.window)
         self.addCleanup(spy.close)
         self.logger.focus()
+        # Back by itself at once; how fast is measured by bench/lock/lock_bench.py, not here,
+        # where a loaded machine delays every step.
         for _ in range(3):
-            self.assertLess(spy.time_back_from_minimize(self.display, self.window), 0.2)
+            self.assertLess(spy.time_back_from_minimize(self.display, self.window), 1.0)
         wait_until(lambda: FULLSCREEN in spy.current(), 5, what="the whole screen again")
         wait_until(lambda: on_top(self.display, self.window), 5, what="the top of the stack")
         self.assertEqual(active_window(self.display), self.logger.window)
@@ -298,16 +301,21 @@ class LockedOverOtherPrograms(unittest.TestCase):
         self.server.wait_for_report(lambda r: r.get("event") == "resize" and int(r["h"]) >= maximised + 30,
                                     10, what="the page grown over the panel's strip")
         # The lock leaves the focus with the window the candidate last used, so their first click
-        # activates the client, and Xfwm4 and KWin keep that click for themselves now and then (after
-        # an activation from a pager Xfwm4 kept it every time). The strip is what is tested here, so
-        # the first click goes to the middle.
+        # activates the client. Xfwm4 and KWin keep the first click after an activation for
+        # themselves now and then (under load also the second), which a person answers by
+        # clicking again; the strip is what is tested here, so the click is repeated a few times.
         self.display.xdotool("mousemove", str(width // 2), str(height // 2), "click", "1")
         wait_until(lambda: active_window(self.display) == self.window, 5, what="the client active")
-        time.sleep(0.3)
-        self.display.xdotool("mousemove", str(width // 2), str(height - 5), "click", "1")
-        click = self.server.wait_for_report(
-            lambda r: r.get("event") == "mousedown" and int(r["y"]) >= height - 30, 10,
-            what="the click in the page where the panel was")
+
+        def strip_click():
+            return self.server.reports_matching(
+                lambda r: r.get("event") == "mousedown" and int(r["y"]) >= height - 30)
+        for _ in range(4):
+            self.display.xdotool("mousemove", str(width // 2), str(height - 5), "click", "1")
+            with contextlib.suppress(TimeoutError):
+                wait_until(strip_click, 3, what="the click in the page where the panel was")
+                break
+        click = wait_until(strip_click, 1, what="the click in the page where the panel was")[0]
         self.assertEqual(int(click["x"]), width // 2)
 
     def test_2_always_on_top_window_activated_ends_below_and_stays(self):

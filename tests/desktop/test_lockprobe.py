@@ -119,8 +119,9 @@ class WithWindowManager(unittest.TestCase):
         self.addCleanup(spy.close)
         self.probe.command("lock")
         self.logger.focus()
+        # How fast is measured by bench/lock/lock_bench.py; here only that it comes back by itself.
         for _ in range(3):
-            self.assertLess(spy.time_back_from_minimize(self.display, self.probe.window), 0.2)
+            self.assertLess(spy.time_back_from_minimize(self.display, self.probe.window), 1.0)
         self.assertEqual(active_window(self.display), self.logger.window)
         # The grab was lost while the window was unmapped and has been taken again.
         time.sleep(0.1)
