@@ -40,6 +40,7 @@ int PrintRequestKey(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vorn::log::ConnectPlatformLog();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
     }
 
     // A second start leaves silently; the running instance is not disturbed.
-    if (!vorn::platform::AcquireSingleInstance(QStringLiteral("vorn_appinstance")))
+    if (!vorn::platform::AcquireSingleInstance("vorn_appinstance"))
         return 0;
 
     vorn::engine::PrepareEnvironment();

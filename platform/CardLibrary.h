@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace vorn {
 
 // The identity-card reader library: a vendor library in the client folder, loaded at run time
-// so that the client runs (and reports "no reader") without it. Texts are UTF-16 in buffers
-// the caller owns; lengths are in bytes.
+// so that the client runs (and reports "no reader") without it. The library's texts are UTF-16
+// in buffers the caller owns; lengths are in bytes. Paths are UTF-8, as everywhere in platform/.
 class CardLibrary {
 public:
     using PortFn = int (*)(int port);
@@ -36,12 +36,12 @@ public:
     };
 
     // The library's file name inside the client folder.
-    static QString FileName();
+    static std::string FileName();
 
     // Any thread, but call it before any reading starts. Loads FileName() from `folder` (ends
-    // in "/") and resolves the entry points by name. The library stays loaded until the
+    // in the platform's folder separator) and resolves the entry points by name. The library stays loaded until the
     // process ends. Returns all null when the file is missing or does not load.
-    static EntryPoints Load(const QString& folder);
+    static EntryPoints Load(const std::string& folder);
 };
 
 }  // namespace vorn

@@ -16,3 +16,11 @@ Q_DECLARE_LOGGING_CATEGORY(lcSettings)  // vorn.settings: INI files
 Q_DECLARE_LOGGING_CATEGORY(lcCard)      // vorn.card: identity-card reader
 Q_DECLARE_LOGGING_CATEGORY(lcProbes)    // vorn.probes: camera list, remote-control detection
 Q_DECLARE_LOGGING_CATEGORY(lcModels)    // vorn.models: archive layer, update, local serving
+
+namespace vorn::log {
+
+// Routes the platform layer's standard-C++ log sink (common/LogSink.h) into the categories above:
+// vorn.app, vorn.lock, vorn.card, vorn.probes. Call once, first thing in main.
+void ConnectPlatformLog();
+
+}  // namespace vorn::log

@@ -1,25 +1,22 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
+// Texts (schemes, paths, entry names) are UTF-8 std::string, as everywhere in platform/.
 namespace vorn::platform {
 
-// Registers the executable as the handler of scheme://... URLs for the current user: a desktop
-// entry "<scheme>.desktop" in the user's applications folder and the default handler in
-// mimeapps.list. Both files are rewritten on every call; other entries of mimeapps.list are kept.
-// Returns false when a file could not be written (the reason is logged).
-bool RegisterUrlScheme(const QString& scheme, const QString& executablePath);
+// Registers the executable (its full path) as the handler of scheme://... URLs for the current
+// user, replacing an earlier registration of the scheme; other handlers are kept. Returns false
+// when the registration could not be written (the reason is logged).
+bool RegisterUrlScheme(const std::string& scheme, const std::string& executablePath);
 
-// Makes an existing desktop entry (by its file name, e.g. a packaged "vornclient.desktop") the
-// user's default handler of scheme://... URLs in mimeapps.list, writing no entry of its own.
-bool SetDefaultUrlSchemeHandler(const QString& scheme, const QString& desktopEntry);
+// An installed client comes with a handler entry of its own (on Linux a desktop entry such as
+// "vornclient.desktop" in a system data folder). True when `entryName` is installed system-wide,
+// outside the user's own folders.
+bool HasSystemHandlerEntry(const std::string& entryName);
 
-// The path of the desktop entry `entryName` installed system-wide (in a data folder other than
-// the user's own), or empty when there is none.
-QString FindSystemDesktopEntry(const QString& entryName);
-
-// The texts written, separated out so they can be checked without touching the user's files.
-QString DesktopEntryText(const QString& scheme, const QString& executablePath);
-QString MimeAppsWithDefault(const QString& existing, const QString& mimeType, const QString& entry);
+// Makes that installed entry the user's default handler of scheme://... URLs, writing no entry
+// of its own. Returns false when the default could not be written (the reason is logged).
+bool SetDefaultUrlSchemeHandler(const std::string& scheme, const std::string& entryName);
 
 }  // namespace vorn::platform

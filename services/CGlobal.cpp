@@ -88,16 +88,17 @@ void CGlobal::StartModelUpdate(int localVersion) {
 }
 
 void CGlobal::RegisterUrlProtocol() {
-    const QString scheme = QStringLiteral("vornapp");
+    const std::string scheme = "vornapp";
     // An installed client comes with its desktop entry: the user's default points at it rather
     // than at an entry of the user's own, which would outlive the package.
-    const QString packaged = QStringLiteral("vornclient.desktop");
+    const std::string packaged = "vornclient.desktop";
     if (m_paths.GetMode() == vorn::ClientPaths::Mode::Installed &&
-        !vorn::platform::FindSystemDesktopEntry(packaged).isEmpty()) {
+        vorn::platform::HasSystemHandlerEntry(packaged)) {
         vorn::platform::SetDefaultUrlSchemeHandler(scheme, packaged);
         return;
     }
-    vorn::platform::RegisterUrlScheme(scheme, QCoreApplication::applicationFilePath());
+    vorn::platform::RegisterUrlScheme(scheme,
+                                      QCoreApplication::applicationFilePath().toStdString());
 }
 
 bool CGlobal::InstallLockHook(QWindow* window) {

@@ -3,7 +3,7 @@
 #include "platform/Logging.h"
 #include "platform/RegularFile.h"
 
-#include <QFile>
+#include <QString>
 
 #include <dlfcn.h>
 
@@ -20,14 +20,14 @@ void Resolve(void* handle, const char* name, Fn& target) {
 
 }  // namespace
 
-QString CardLibrary::FileName() {
-    return QStringLiteral("libtermb.so");
+std::string CardLibrary::FileName() {
+    return "libtermb.so";
 }
 
-CardLibrary::EntryPoints CardLibrary::Load(const QString& folder) {
+CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
     EntryPoints api;
-    const QString path = folder + FileName();
-    const std::string nativePath = QFile::encodeName(path).toStdString();
+    const std::string nativePath = folder + FileName();
+    const QString path = QString::fromStdString(nativePath);
     // dlopen would wait forever on a FIFO planted under the library's name. A link to a regular
     // file is fine (packages install versioned libraries that way). Loading through the opened
     // descriptor (/proc/self/fd/N) is not an option: the loader matches objects by that name,

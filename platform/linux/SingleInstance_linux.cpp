@@ -1,9 +1,9 @@
-#include "platform/SingleInstance.h"
+#include "platform/linux/SingleInstance_linux.h"
 
 #include "platform/Logging.h"
 #include "platform/UniqueFd.h"
 
-#include <QFile>
+#include <QByteArray>
 
 #include <cerrno>
 #include <cstddef>
@@ -58,9 +58,9 @@ bool LockFile(const QByteArray& path) {
 // The abstract namespace has no permissions: anyone may bind any name. The user id in the name
 // keeps users apart, and the holder's credentials tell a second instance of ours from a name
 // squatted by someone else, which must not keep the client from starting.
-bool LockAbstractSocket(const QString& name) {
+bool LockAbstractSocket(const std::string& name) {
     const uid_t uid = ::geteuid();
-    const std::string socketName = name.toStdString() + "." + std::to_string(uid);
+    const std::string socketName = name + "." + std::to_string(uid);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     const std::size_t length = std::min(socketName.size(), sizeof address.sun_path - 1);
@@ -104,17 +104,17 @@ bool LockAbstractSocket(const QString& name) {
 
 }  // namespace
 
-QString SingleInstanceLockPath(const QString& name) {
+std::string SingleInstanceLockPath(const std::string& name) {
     const QByteArray folder = qgetenv("XDG_RUNTIME_DIR");
     if (!IsPrivateFolder(folder))
         return {};
-    return QFile::decodeName(folder) + u'/' + name;
+    return folder.toStdString() + '/' + name;
 }
 
-bool AcquireSingleInstance(const QString& name) {
-    const QString path = SingleInstanceLockPath(name);
-    if (!path.isEmpty())
-        return LockFile(QFile::encodeName(path));
+bool AcquireSingleInstance(const std::string& name) {
+    const std::string path = SingleInstanceLockPath(name);
+    if (!path.empty())
+        return LockFile(QByteArray::fromStdString(path));
     qCDebug(lcApp) << "no private runtime folder; single-instance lock through an abstract socket";
     return LockAbstractSocket(name);
 }

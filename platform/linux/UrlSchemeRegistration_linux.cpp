@@ -1,4 +1,4 @@
-#include "platform/UrlSchemeRegistration.h"
+#include "platform/linux/UrlSchemeRegistration_linux.h"
 
 #include "platform/Logging.h"
 
@@ -94,7 +94,9 @@ QString MimeAppsWithDefault(const QString& existing, const QString& mimeType, co
     return lines.join(u'\n') + u'\n';
 }
 
-bool SetDefaultUrlSchemeHandler(const QString& scheme, const QString& desktopEntry) {
+bool SetDefaultUrlSchemeHandler(const std::string& schemeText, const std::string& entryText) {
+    const QString scheme = QString::fromStdString(schemeText);
+    const QString desktopEntry = QString::fromStdString(entryText);
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (config.isEmpty()) {
         qCWarning(lcApp, "No user configuration folder; the %s scheme is not registered.",
@@ -112,7 +114,9 @@ bool SetDefaultUrlSchemeHandler(const QString& scheme, const QString& desktopEnt
         MimeAppsWithDefault(existing, QStringLiteral("x-scheme-handler/") + scheme, desktopEntry));
 }
 
-bool RegisterUrlScheme(const QString& scheme, const QString& executablePath) {
+bool RegisterUrlScheme(const std::string& schemeText, const std::string& executableText) {
+    const QString scheme = QString::fromStdString(schemeText);
+    const QString executablePath = QString::fromStdString(executableText);
     const QString applications =
         QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
     if (applications.isEmpty()) {
@@ -123,7 +127,7 @@ bool RegisterUrlScheme(const QString& scheme, const QString& executablePath) {
     const QString entryName = scheme + QStringLiteral(".desktop");
     const bool written =
         WriteFile(QDir(applications).filePath(entryName), DesktopEntryText(scheme, executablePath));
-    return SetDefaultUrlSchemeHandler(scheme, entryName) && written;
+    return SetDefaultUrlSchemeHandler(schemeText, entryName.toStdString()) && written;
 }
 
 QString FindSystemDesktopEntry(const QString& entryName) {
@@ -134,6 +138,10 @@ QString FindSystemDesktopEntry(const QString& entryName) {
             return path;
     }
     return {};
+}
+
+bool HasSystemHandlerEntry(const std::string& entryName) {
+    return !FindSystemDesktopEntry(QString::fromStdString(entryName)).isEmpty();
 }
 
 }  // namespace vorn::platform

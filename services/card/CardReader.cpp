@@ -79,7 +79,7 @@ void CCardReader::Init(QObject* window,
     m_photoPath = photoPath.isEmpty() ? clientFolder + QStringLiteral("idcard.jpg") : photoPath;
     m_comPort = comPort;
     m_readTime = readTime;
-    m_api = CardLibrary::Load(clientFolder);
+    m_api = CardLibrary::Load(clientFolder.toStdString());
     m_relay = std::make_unique<vorn::CardEventRelay>(window);
     // A worker asleep in its pause must not outlive the event loop it reports to.
     if (auto* app = QCoreApplication::instance())

@@ -1,4 +1,4 @@
-#include "platform/SingleInstance.h"
+#include "platform/linux/SingleInstance_linux.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -40,7 +40,8 @@ TEST(SingleInstance, SecondHolderIsRefusedUntilTheFirstEnds) {
     QTemporaryDir runtime;
     ::chmod(runtime.path().toUtf8().constData(), 0700);
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    EXPECT_EQ(SingleInstanceLockPath("vorn_appinstance"), runtime.path() + "/vorn_appinstance");
+    EXPECT_EQ(SingleInstanceLockPath("vorn_appinstance"),
+              (runtime.path() + "/vorn_appinstance").toStdString());
 
     ASSERT_TRUE(AcquireSingleInstance("vorn_appinstance"));
     EXPECT_EQ(InChild([] { return AcquireSingleInstance("vorn_appinstance") ? 1 : 0; }), 0);
@@ -63,7 +64,7 @@ TEST(SingleInstance, LockOfAProcessThatDiedIsFree) {
 TEST(SingleInstance, WithoutAPrivateRuntimeFolderTheLockIsStillPerUser) {
     for (const char* runtime : {"", "/nonexistent/runtime", "/tmp"}) {
         qputenv("XDG_RUNTIME_DIR", runtime);
-        EXPECT_EQ(SingleInstanceLockPath("vorn_appinstance"), QString()) << runtime;
+        EXPECT_EQ(SingleInstanceLockPath("vorn_appinstance"), std::string()) << runtime;
         EXPECT_EQ(InChild([] {
                       if (!AcquireSingleInstance("vorn_nort"))
                           return 2;
@@ -122,13 +123,13 @@ TEST(SingleInstance, OnlyAPrivateRuntimeFolderHoldsTheLockFile) {
                                                           QFileDevice::WriteOwner |
                                                           QFileDevice::ExeOwner));
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    EXPECT_EQ(SingleInstanceLockPath("x"), runtime.path() + "/x");
+    EXPECT_EQ(SingleInstanceLockPath("x"), (runtime.path() + "/x").toStdString());
     ASSERT_EQ(::chmod(runtime.path().toUtf8().constData(), 0777), 0);
-    EXPECT_EQ(SingleInstanceLockPath("x"), QString());
+    EXPECT_EQ(SingleInstanceLockPath("x"), std::string());
     ASSERT_EQ(::chmod(runtime.path().toUtf8().constData(), 0700), 0);
     const QString link = runtime.path() + "-link";
     ASSERT_TRUE(QFile::link(runtime.path(), link));
     qputenv("XDG_RUNTIME_DIR", link.toUtf8());
-    EXPECT_EQ(SingleInstanceLockPath("x"), QString());
+    EXPECT_EQ(SingleInstanceLockPath("x"), std::string());
     QFile::remove(link);
 }

@@ -1,4 +1,4 @@
-#include "platform/UrlSchemeRegistration.h"
+#include "platform/linux/UrlSchemeRegistration_linux.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The platform seam holds: every header directly in platform/ compiles on its own with nothing but
+# the C++ standard library, with the host compiler and with mingw-w64's Windows compiler (the
+# Windows layer is built without Qt), and names no Qt type.
+#
+#     scripts/check_platform_seam.sh
+#
+# MINGW_CXX and HOST_CXX choose the compilers (defaults x86_64-w64-mingw32-g++ and g++).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+MINGW_CXX=${MINGW_CXX:-x86_64-w64-mingw32-g++}
+HOST_CXX=${HOST_CXX:-g++}
+FLAGS=(-std=c++20 -fsyntax-only -Wall -Wextra -Werror -I.)
+
+# Headers still waiting for their standard-C++ form; each leaves this list when it is converted.
+# A header on the list that already passes is an error too, so the list cannot go stale.
+PENDING=(
+    platform/KeyboardFilter.h
+    platform/Logging.h
+    platform/WindowState.h
+)
+
+for cxx in "$MINGW_CXX" "$HOST_CXX"; do
+    if ! command -v "$cxx" >/dev/null; then
+        echo "check_platform_seam: $cxx is not installed (scripts/setup.sh installs it)" >&2
+        exit 1
+    fi
+done
+
+# Qt's names (QString, QWidget, qint64, Q_DECLARE_...) or headers; comments are not exempt, a
+# contract that speaks of Qt types belongs to the callers.
+uses_qt() {
+    grep -nE '#\s*include\s*<Q|\bQ[A-Z][A-Za-z]+\b|\bq(u)?int(8|16|32|64|ptr)\b|\bQ_[A-Z_]+\b' "$1"
+}
+
+failed=0
+checked=0
+for header in platform/*.h; do
+    pending=0
+    for p in "${PENDING[@]}"; do
+        [ "$p" = "$header" ] && pending=1
+    done
+    problems=""
+    if qt=$(uses_qt "$header"); then
+        problems+="names Qt:"$'\n'"$qt"$'\n'
+    fi
+    for cxx in "$MINGW_CXX" "$HOST_CXX"; do
+        if ! out=$(printf '#include "%s"\n' "$header" | "$cxx" "${FLAGS[@]}" -x c++ - 2>&1); then
+            problems+="$cxx:"$'\n'"$out"$'\n'
+        fi
+    done
+    if [ "$pending" = 1 ]; then
+        if [ -z "$problems" ]; then
+            echo "check_platform_seam: $header passes now; take it off PENDING in $0" >&2
+            failed=1
+        fi
+        continue
+    fi
+    checked=$((checked + 1))
+    if [ -n "$problems" ]; then
+        echo "check_platform_seam: $header" >&2
+        echo "$problems" >&2
+        failed=1
+    fi
+done
+
+if [ "$failed" = 0 ]; then
+    echo "check_platform_seam: $checked headers standard C++ only ($MINGW_CXX, $HOST_CXX)," \
+        "${#PENDING[@]} pending"
+fi
+exit "$failed"
