@@ -238,6 +238,18 @@ def active_window(display):
         return 0
 
 
+def wait_for_keyboard_grab(display, logger, timeout=5.0):
+    """Waits until keys no longer reach `logger`, the focused window: the locked client holds the
+    keyboard again. The probe key (Shift alone) does nothing in the page."""
+    def grabbed():
+        logger.clear()
+        display.xdotool("key", "shift")
+        time.sleep(0.15)
+        return not logger.keysyms()
+    harness.wait_until(grabbed, timeout, 0, what="the keyboard grab back")
+    logger.clear()
+
+
 def send_keys(display, keys, pause=0.05):
     for key in keys:
         display.xdotool("key", key)
