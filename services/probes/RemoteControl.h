@@ -4,6 +4,7 @@
 
 #include <array>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,11 @@ enum class RemoteControlRule : int {
 
 // The first rule that `record` meets, in rule order. Pure, any thread.
 RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& record);
+
+// The same rules with the texts rule 3 searches given: where executables carry a version
+// resource (Windows), its FileDescription, LegalCopyright and OriginalFilename.
+RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& record,
+                                         const std::vector<std::string>& identityTexts);
 
 // True when `record` meets a rule; then writes one line naming the pid, name and rule to
 // lcProbes. Any thread.

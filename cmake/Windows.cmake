@@ -1,0 +1,30 @@
+# The Windows build (mingw-w64, see cmake/mingw-w64-x86_64.cmake): the platform layer in
+# platform/win32/, the programs on it, and their tests, which scripts/test-windows.sh runs under
+# Wine. Qt is not used here: the Qt half of the client builds on Windows with an MSVC Qt.
+
+# Wide-character Windows calls only: no text ever passes through the ANSI code page.
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+
+enable_language(RC)
+add_subdirectory(platform/win32)
+
+# The display-free core that is standard C++ and so builds here too.
+add_library(vorn_remote_rules STATIC services/probes/RemoteControlRules.cpp)
+target_link_libraries(vorn_remote_rules PUBLIC vorn_platform_process)
+
+if(VORN_BUILD_TESTS)
+    enable_testing()
+    # GoogleTest from Debian's source package (googletest), built with the cross compiler.
+    set(VORN_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    add_subdirectory(${VORN_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    foreach(_t gtest gtest_main gmock gmock_main)
+        target_compile_options(${_t} PRIVATE -w)
+    endforeach()
+    add_subdirectory(tests/windows)
+endif()

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Windows speaks UTF-16; the platform headers speak UTF-8. These two are the only crossing, so no
+// text ever goes through the ANSI code page. Invalid input becomes U+FFFD, never a cut string.
+namespace vorn::platform::win32 {
+
+std::wstring Utf8ToWide(std::string_view text);
+std::string WideToUtf8(std::wstring_view text);
+
+// A line for the debugger (OutputDebugStringW): "vorn.<category>: <text>". Under Wine it shows
+// with WINEDEBUG=+debugstr.
+void DebugLog(std::wstring_view category, std::wstring_view text);
+
+// The last Windows error as a sentence from the system, for those debug lines.
+std::wstring LastErrorText(unsigned long error);
+
+}  // namespace vorn::platform::win32

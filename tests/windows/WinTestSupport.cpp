@@ -1,0 +1,96 @@
+#include "WinTestSupport.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+namespace wintest {
+
+std::wstring ExeFolder() {
+    wchar_t path[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+    std::wstring folder(path, n);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+TempFolder::TempFolder(const std::wstring& leaf) {
+    wchar_t temp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, temp);
+    path_ = std::wstring(temp) + leaf + L"-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder() {
+    // SHFileOperationW wants a list ending in two zeros.
+    std::wstring from = path_ + L'\0';
+    SHFILEOPSTRUCTW op{};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+    SHFileOperationW(&op);
+}
+
+Process::Process(const std::wstring& exe, const std::wstring& arguments) {
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info_))
+        info_ = {};
+}
+
+Process::~Process() {
+    if (!started())
+        return;
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(info_.hProcess, 1);
+        WaitForSingleObject(info_.hProcess, 5000);
+    }
+    CloseHandle(info_.hThread);
+    CloseHandle(info_.hProcess);
+}
+
+DWORD Process::Wait(DWORD ms) {
+    if (WaitForSingleObject(info_.hProcess, ms) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+std::string RunAndCapture(const std::wstring& commandLine, DWORD* exitCode) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+        return {};
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION info{};
+    std::wstring line = commandLine;
+    const BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                   nullptr, nullptr, &startup, &info);
+    CloseHandle(writeEnd);
+    std::string out;
+    if (ok) {
+        char buf[4096];
+        DWORD n = 0;
+        while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0)
+            out.append(buf, n);
+        WaitForSingleObject(info.hProcess, 30000);
+        DWORD code = 0;
+        GetExitCodeProcess(info.hProcess, &code);
+        if (exitCode)
+            *exitCode = code;
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+    CloseHandle(readEnd);
+    return out;
+}
+
+}  // namespace wintest
