@@ -10,6 +10,7 @@ set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 
 enable_language(RC)
+add_subdirectory(common)
 add_subdirectory(platform/win32)
 
 # The display-free core that is standard C++ and so builds here too.

@@ -1,5 +1,8 @@
 #include "platform/win32/SingleInstance_win.h"
 
+#include "common/LogSink.h"
+#include "platform/SingleInstance.h"
+
 #include "platform/win32/Text_win.h"
 
 #include <windows.h>
@@ -12,7 +15,8 @@ bool HoldNamedMutex(const std::wstring& name) {
     HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
     const DWORD error = GetLastError();
     if (mutex == nullptr) {
-        DebugLog(L"app", L"single-instance mutex " + name + L" not created: " + LastErrorText(error));
+        vorn::log::Warning(vorn::log::Area::App, "Single-instance mutex " + WideToUtf8(name) +
+                                                     " not created: " + ErrorText(error));
         return true;
     }
     if (error == ERROR_ALREADY_EXISTS) {
@@ -23,3 +27,11 @@ bool HoldNamedMutex(const std::wstring& name) {
 }
 
 }  // namespace vorn::platform::win32
+
+namespace vorn::platform {
+
+bool AcquireSingleInstance(const std::string& name) {
+    return win32::HoldNamedMutex(win32::Utf8ToWide(name));
+}
+
+}  // namespace vorn::platform

@@ -27,20 +27,14 @@ std::string WideToUtf8(std::wstring_view text) {
     return out;
 }
 
-void DebugLog(std::wstring_view category, std::wstring_view text) {
-    std::wstring line = L"vorn.";
-    line.append(category).append(L": ").append(text);
-    OutputDebugStringW(line.c_str());
-}
-
-std::wstring LastErrorText(unsigned long error) {
+std::string ErrorText(unsigned long error) {
     wchar_t* buffer = nullptr;
     const DWORD n = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n ? std::wstring(buffer, n) : L"error " + std::to_wstring(error);
+    std::string text = n ? WideToUtf8(std::wstring_view(buffer, n)) : "error " + std::to_string(error);
     LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
     return text;
 }

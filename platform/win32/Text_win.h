@@ -10,11 +10,7 @@ namespace vorn::platform::win32 {
 std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
 
-// A line for the debugger (OutputDebugStringW): "vorn.<category>: <text>". Under Wine it shows
-// with WINEDEBUG=+debugstr.
-void DebugLog(std::wstring_view category, std::wstring_view text);
-
-// The last Windows error as a sentence from the system, for those debug lines.
-std::wstring LastErrorText(unsigned long error);
+// A Windows error code as the system's sentence (UTF-8), for log lines.
+std::string ErrorText(unsigned long error);
 
 }  // namespace vorn::platform::win32

@@ -1,5 +1,8 @@
 #include "platform/win32/UrlScheme_win.h"
 
+#include "common/LogSink.h"
+#include "platform/UrlSchemeRegistration.h"
+
 #include "platform/win32/Text_win.h"
 
 #include <windows.h>
@@ -15,7 +18,7 @@ bool SetString(HKEY key, const wchar_t* name, DWORD type, const std::wstring& da
     const LSTATUS status = RegSetValueExW(key, name, 0, type,
                                           reinterpret_cast<const BYTE*>(data.c_str()), bytes);
     if (status != ERROR_SUCCESS)
-        DebugLog(L"app", L"registry value not written: " + LastErrorText(status));
+        vorn::log::Debug(vorn::log::Area::App, "Registry value not written: " + ErrorText(status));
     return status == ERROR_SUCCESS;
 }
 
@@ -31,7 +34,8 @@ bool WriteKey(HKEY root, const std::wstring& path, std::initializer_list<Value> 
     const LSTATUS status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                            KEY_SET_VALUE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
-        DebugLog(L"app", L"registry key " + path + L" not created: " + LastErrorText(status));
+        vorn::log::Debug(vorn::log::Area::App, "Registry key " + WideToUtf8(path) +
+                                                     " not created: " + ErrorText(status));
         return false;
     }
     bool ok = true;
@@ -59,27 +63,75 @@ SchemeScope RegisterUrlSchemeW(const std::wstring& scheme, const std::wstring& e
         return SchemeScope::Machine;
     if (WriteUrlSchemeKeys(true, scheme, exe))
         return SchemeScope::User;
+    vorn::log::Warning(vorn::log::Area::App, "The " + WideToUtf8(scheme) +
+                                                 ": address scheme could not be registered");
     return SchemeScope::None;
 }
+
+namespace {
+
+std::wstring ReadCommand(HKEY root, const std::wstring& classKey) {
+    const std::wstring path = L"Software\\Classes\\" + classKey + L"\\shell\\open\\command";
+    DWORD bytes = 0;
+    if (RegGetValueW(root, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
+            ERROR_SUCCESS ||
+        bytes < sizeof(wchar_t) || bytes > 64 * 1024)
+        return {};
+    std::wstring data(bytes / sizeof(wchar_t), L'\0');
+    if (RegGetValueW(root, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data.data(), &bytes) !=
+        ERROR_SUCCESS)
+        return {};
+    data.resize(wcsnlen(data.c_str(), data.size()));
+    return data;
+}
+
+// The program a command starts: its first argument, quoted or up to the first blank.
+std::wstring ProgramOf(const std::wstring& command) {
+    if (!command.empty() && command[0] == L'"') {
+        const size_t end = command.find(L'"', 1);
+        return end == std::wstring::npos ? std::wstring() : command.substr(1, end - 1);
+    }
+    return command.substr(0, command.find(L' '));
+}
+
+}  // namespace
 
 std::wstring UrlSchemeCommand(const std::wstring& scheme) {
     // The user's class registry before the machine's, as Windows merges them into
     // HKEY_CLASSES_ROOT (Wine 8's HKEY_CLASSES_ROOT shows the machine's alone).
-    const std::wstring path = L"Software\\Classes\\" + scheme + L"\\shell\\open\\command";
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        DWORD bytes = 0;
-        if (RegGetValueW(root, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
-                ERROR_SUCCESS ||
-            bytes < sizeof(wchar_t))
-            continue;
-        std::wstring data(bytes / sizeof(wchar_t), L'\0');
-        if (RegGetValueW(root, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data.data(), &bytes) !=
-            ERROR_SUCCESS)
-            continue;
-        data.resize(wcsnlen(data.c_str(), data.size()));
-        return data;
+        std::wstring command = ReadCommand(root, scheme);
+        if (!command.empty())
+            return command;
     }
     return {};
 }
 
 }  // namespace vorn::platform::win32
+
+namespace vorn::platform {
+
+bool RegisterUrlScheme(const std::string& scheme, const std::string& executablePath) {
+    return win32::RegisterUrlSchemeW(win32::Utf8ToWide(scheme), win32::Utf8ToWide(executablePath)) !=
+           win32::SchemeScope::None;
+}
+
+// An installer registers the client machine-wide under a class of its own (its ProgID).
+bool HasSystemHandlerEntry(const std::string& entryName) {
+    return !win32::ReadCommand(HKEY_LOCAL_MACHINE, win32::Utf8ToWide(entryName)).empty();
+}
+
+// The user's scheme then starts the program the installed class starts.
+bool SetDefaultUrlSchemeHandler(const std::string& scheme, const std::string& entryName) {
+    const std::wstring program =
+        win32::ProgramOf(win32::ReadCommand(HKEY_LOCAL_MACHINE, win32::Utf8ToWide(entryName)));
+    if (program.empty()) {
+        vorn::log::Warning(vorn::log::Area::App,
+                           "No installed handler " + entryName + " to make the default of " + scheme);
+        return false;
+    }
+    return win32::WriteUrlSchemeKeys(true, win32::Utf8ToWide(scheme), program);
+}
+
+}  // namespace vorn::platform
+

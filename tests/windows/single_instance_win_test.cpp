@@ -1,4 +1,4 @@
-#include "platform/win32/SingleInstance_win.h"
+#include "platform/SingleInstance.h"
 
 #include "WinTestSupport.h"
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-using vorn::platform::win32::HoldNamedMutex;
+using vorn::platform::AcquireSingleInstance;
 
 namespace {
 
@@ -16,7 +16,7 @@ namespace {
 //   --take-and-wait NAME  takes it and waits to be ended
 int ChildMain(const char* role, const char* name) {
     const std::wstring wide(name, name + std::strlen(name));
-    const bool taken = HoldNamedMutex(wide);
+    const bool taken = AcquireSingleInstance(name);
     if (std::strcmp(role, "--take-and-wait") == 0 && taken) {
         HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, (wide + L"_ready").c_str());
         if (ready)
@@ -35,9 +35,9 @@ DWORD TryInChild(const std::wstring& name) {
 
 TEST(SingleInstanceWin, SecondProcessSeesTheApplicationMutexHeld) {
     ASSERT_EQ(TryInChild(L"vorn_appinstance"), 1u) << "nobody holds it before this test";
-    ASSERT_TRUE(HoldNamedMutex(L"vorn_appinstance"));
+    ASSERT_TRUE(AcquireSingleInstance("vorn_appinstance"));
     EXPECT_EQ(TryInChild(L"vorn_appinstance"), 0u);
-    EXPECT_FALSE(HoldNamedMutex(L"vorn_appinstance"));  // a second start in-process alike
+    EXPECT_FALSE(AcquireSingleInstance("vorn_appinstance"));  // a second start in-process alike
 }
 
 TEST(SingleInstanceWin, NameIsFreeAgainOnceTheHolderIsKilled) {

@@ -1,3 +1,4 @@
+#include "platform/UrlSchemeRegistration.h"
 #include "platform/win32/UrlScheme_win.h"
 
 #include "WinTestSupport.h"
@@ -18,6 +19,7 @@ protected:
     void TearDown() override {
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + scheme).c_str());
         RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + scheme).c_str());
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + progId).c_str());
     }
 
     // The value lines `reg query <key> /s` prints, trimmed, in its order.
@@ -44,12 +46,15 @@ protected:
 
     const std::wstring scheme = L"vornapptest" + std::to_wstring(GetCurrentProcessId());
     const std::string schemeA{scheme.begin(), scheme.end()};
+    const std::wstring progId = L"VornClientTest" + std::to_wstring(GetCurrentProcessId());
+    const std::string progIdA{progId.begin(), progId.end()};
 };
 
 TEST_F(UrlSchemeWin, RegistrationHoldsExactlyTheFourValues) {
     const std::wstring exe = L"C:\\Program Files\\Vorn\\vornclient.exe";
     // Wine's user is an administrator, so the machine's class registry takes it.
     ASSERT_EQ(RegisterUrlSchemeW(scheme, exe), SchemeScope::Machine);
+    ASSERT_TRUE(vorn::platform::RegisterUrlScheme(schemeA, "C:\\Program Files\\Vorn\\vornclient.exe"));
     EXPECT_EQ(RegQueryValues(L"HKEY_CLASSES_ROOT\\" + scheme),
               ExpectedValues(schemeA, "C:\\Program Files\\Vorn\\vornclient.exe"));
     EXPECT_EQ(UrlSchemeCommand(scheme), L"\"" + exe + L"\" \"%1\"");
@@ -89,6 +94,16 @@ TEST_F(UrlSchemeWin, PerUserRegistrationIsWhatTheUserOpens) {
     EXPECT_EQ(RegQueryValues(L"HKEY_CURRENT_USER\\Software\\Classes\\" + scheme),
               ExpectedValues(schemeA, "C:\\user\\vornclient.exe"));
     EXPECT_EQ(UrlSchemeCommand(scheme), L"\"C:\\user\\vornclient.exe\" \"%1\"");
+}
+
+TEST_F(UrlSchemeWin, InstalledClassBecomesTheUsersHandler) {
+    EXPECT_FALSE(vorn::platform::HasSystemHandlerEntry(progIdA));
+    EXPECT_FALSE(vorn::platform::SetDefaultUrlSchemeHandler(schemeA, progIdA));
+    ASSERT_TRUE(WriteUrlSchemeKeys(false, progId, L"C:\\Vorn Client\\vornclient.exe"));
+    EXPECT_TRUE(vorn::platform::HasSystemHandlerEntry(progIdA));
+    ASSERT_TRUE(vorn::platform::SetDefaultUrlSchemeHandler(schemeA, progIdA));
+    EXPECT_EQ(RegQueryValues(L"HKEY_CURRENT_USER\\Software\\Classes\\" + scheme),
+              ExpectedValues(schemeA, "C:\\Vorn Client\\vornclient.exe"));
 }
 
 }  // namespace
