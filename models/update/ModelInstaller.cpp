@@ -6,14 +6,17 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <thread>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -169,6 +172,96 @@ bool MoveTree(const fs::path& staging, const fs::path& models, const std::string
             return false;
     }
     return true;
+}
+
+// A descriptor closed when it goes out of scope.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// A folder below dirFd, never through a link.
+int OpenFolderAt(int dirFd, const char* name) {
+    return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// As List, for an open folder (which stays open).
+std::map<std::string, fs::file_type> ListAt(int folderFd, std::error_code& ec) {
+    std::map<std::string, fs::file_type> children;
+    const int own = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = own < 0 ? nullptr : ::fdopendir(own);
+    if (!dir) {
+        ec = std::error_code(errno, std::generic_category());
+        if (own >= 0)
+            ::close(own);
+        return children;
+    }
+    while (const dirent* d = ::readdir(dir)) {
+        const std::string_view name = d->d_name;
+        if (name == "." || name == "..")
+            continue;
+        bool folder = d->d_type == DT_DIR;
+        struct stat st {};
+        if (d->d_type == DT_UNKNOWN &&
+            ::fstatat(folderFd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            folder = S_ISDIR(st.st_mode);
+        children.emplace(name, folder ? fs::file_type::directory : fs::file_type::regular);
+    }
+    ::closedir(dir);
+    return children;
+}
+
+enum class Carry { Done, Conflict, CannotLink };
+
+// Gives the staged folder everything of the model folder that the archive does not replace,
+// as hard links (no data copied, the model folder itself untouched) and folders made anew, so
+// that the staged folder is the whole new model folder. A link of the model folder is linked
+// as the link it is, never followed. Folders keep their permissions. Conflict: a file, link or
+// folder of the model folder is in the way of what the archive holds (the install is refused).
+Carry CarryOver(int modelsFd, int stagingFd, const fs::path& where) {
+    std::error_code ec;
+    const auto present = ListAt(modelsFd, ec);
+    const auto incoming = ListAt(stagingFd, ec);
+    if (ec) {
+        qCDebug(lcModels) << "cannot list" << Show(where) << ":" << ec.message().c_str();
+        return Carry::CannotLink;
+    }
+    for (const auto& [name, type] : present) {
+        const auto staged = incoming.find(name);
+        const bool folder = type == fs::file_type::directory;
+        if (staged != incoming.end() && folder != (staged->second == fs::file_type::directory)) {
+            qCWarning(lcModels) << "a file, folder or link of the model folder is in the way of"
+                                << Show(where / name);
+            return Carry::Conflict;
+        }
+        if (!folder) {
+            if (staged == incoming.end() &&
+                ::linkat(modelsFd, name.c_str(), stagingFd, name.c_str(), 0) != 0) {
+                qCDebug(lcModels) << "cannot link" << Show(where / name) << ":"
+                                  << std::strerror(errno);
+                return Carry::CannotLink;
+            }
+            continue;
+        }
+        struct stat st {};
+        const Fd from(OpenFolderAt(modelsFd, name.c_str()));
+        if (from.fd < 0 || ::fstat(from.fd, &st) != 0 ||
+            (staged == incoming.end() && ::mkdirat(stagingFd, name.c_str(), 0700) != 0))
+            return Carry::CannotLink;
+        const Fd to(OpenFolderAt(stagingFd, name.c_str()));
+        if (to.fd < 0 || ::fchmod(to.fd, st.st_mode & 07777) != 0)
+            return Carry::CannotLink;
+        const Carry inner = CarryOver(from.fd, to.fd, where / name);
+        if (inner != Carry::Done)
+            return inner;
+    }
+    return Carry::Done;
 }
 
 // A name kept for comparing entries: "/" separators, no empty or "." steps.
@@ -395,6 +488,15 @@ bool ModelInstaller::ExtractToStaging(const fs::path& archive,
 }
 
 bool ModelInstaller::MoveStagingIntoModels() const {
+    switch (SwapStagingWithModels()) {
+        case Swapped::Yes:
+            qCDebug(lcModels) << "installed into" << Show(m_models) << "in one step";
+            return true;
+        case Swapped::Refused:
+            return false;
+        case Swapped::No:
+            break;
+    }
     std::error_code ec;
     if (!fs::is_directory(m_models, ec)) {
         fs::create_directories(m_models, ec);
@@ -414,8 +516,52 @@ bool ModelInstaller::MoveStagingIntoModels() const {
     }
     if (hasVersionFile && !MoveFile(versionFile, m_models / kVersionFile))
         return false;
-    qCDebug(lcModels) << "installed into" << Show(m_models);
+    qCDebug(lcModels) << "installed into" << Show(m_models) << "file by file";
     return true;
+}
+
+// The staged folder, completed with what the model folder keeps, takes the model folder's
+// place in one exchange of names, so a reader sees the old folder or the new one whole and
+// never a mix. The old folder is left under the staging name for removal. No when the file
+// system or the folders do not allow it (a model folder that is a link, a mount point, files
+// that cannot be linked): then nothing of the model folder has changed and the caller moves
+// file by file instead.
+ModelInstaller::Swapped ModelInstaller::SwapStagingWithModels() const {
+    const Fd staging(::open(m_staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (staging.fd < 0)
+        return Swapped::No;
+    const Fd models(::open(m_models.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (models.fd < 0 && errno == ENOENT) {
+        // No model folder yet: the staged one becomes it, unless one appeared meanwhile.
+        std::error_code ec;
+        fs::create_directories(m_models.parent_path(), ec);
+        if (::syncfs(staging.fd) == 0 && ::renameat2(AT_FDCWD, m_staging.c_str(), AT_FDCWD,
+                                                     m_models.c_str(), RENAME_NOREPLACE) == 0)
+            return Swapped::Yes;
+        return Swapped::No;
+    }
+    struct stat st {};
+    if (models.fd < 0 || ::fstat(models.fd, &st) != 0)
+        return Swapped::No;  // a link at the model folder's place is followed file by file
+    switch (CarryOver(models.fd, staging.fd, m_models)) {
+        case Carry::Conflict:
+            return Swapped::Refused;
+        case Carry::CannotLink:
+            return Swapped::No;
+        case Carry::Done:
+            break;
+    }
+    // The exchange must not reach the disk before the files it publishes: after a power loss
+    // the model folder is then either the old one or the new one with its data.
+    if (::fchmod(staging.fd, st.st_mode & 07777) != 0 || ::syncfs(staging.fd) != 0)
+        return Swapped::No;
+    if (::renameat2(AT_FDCWD, m_staging.c_str(), AT_FDCWD, m_models.c_str(), RENAME_EXCHANGE) !=
+        0) {
+        qCDebug(lcModels) << "cannot exchange the staged and model folders:"
+                          << std::strerror(errno);
+        return Swapped::No;
+    }
+    return Swapped::Yes;
 }
 
 }  // namespace vorn

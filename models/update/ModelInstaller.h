@@ -22,11 +22,15 @@ struct InstallLimits {
 };
 
 // Installs a model archive so that the model folder is never left half-updated: the archive is
-// extracted whole into a staging folder beside the model folder, and only when that succeeded
-// are the files moved into the model folder, "ver.ini" (the version the next run compares
+// extracted whole into a staging folder beside the model folder. Only when that succeeded does
+// the staged folder, given hard links to the files of the model folder that the archive does
+// not hold (those are kept), trade places with the model folder in one exchange of names, after
+// its data has reached the disk; the old folder is then removed. A reader of the model folder
+// sees the old version or the new one whole. Where that exchange is not possible (the model
+// folder is a link or a mount point, the file system cannot link or exchange), the files are
+// moved into the model folder one by one instead, "ver.ini" (the version the next run compares
 // against) last. A run killed at any point therefore leaves either the old version file or the
-// complete new files; the next run cleans what was left. Files of the model folder that the
-// archive does not hold are kept.
+// complete new files; the next run cleans what was left.
 //
 // Entries refused for their name (climbing out, absolute, empty, too long) or for how they are
 // stored (a method other than stored or deflate, encryption) are left out with a warning and the
@@ -55,6 +59,8 @@ private:
     bool ExtractToStaging(const std::filesystem::path& archive,
                           const std::atomic<bool>* abort) const;
     bool MoveStagingIntoModels() const;
+    enum class Swapped { Yes, No, Refused };
+    Swapped SwapStagingWithModels() const;
 
     std::filesystem::path m_models;
     std::filesystem::path m_staging;

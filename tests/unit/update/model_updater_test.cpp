@@ -6,6 +6,7 @@
 
 #include <QtGlobal>
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -736,4 +737,98 @@ TEST_F(ModelUpdaterTest, LinkPlantedAtTheDownloadFileIsNeverWrittenThrough) {
     std::ifstream second(victim);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(second), {}), "precious");
     EXPECT_TRUE(Take(models) == Version6Snapshot());
+}
+
+TEST_F(ModelUpdaterTest, WhatOnlyTheModelFolderHoldsIsKeptAsItWasAndNoLinkIsFollowed) {
+    const fs::path outside = client / "outside";
+    fs::create_directories(outside);
+    Write(outside / "target.bin", "outside data");
+    fs::create_symlink(outside, models / "linked-folder");
+    fs::create_symlink(outside / "target.bin", models / "sub/linked.bin");
+    fs::create_directories(models / "own/inner");
+    Write(models / "own/inner/c.bin", "only here");
+    fs::permissions(models / "own",
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    fs::permissions(models, fs::perms::owner_all);
+    const auto keptLinks = fs::hard_link_count(models / "keep.txt");
+    archive = BuildZip(Version6());
+    ServeVersion(6);
+    RunUpdate();
+    EXPECT_EQ(Take(models)["ver.ini"], VerIni(6));
+    EXPECT_EQ(Take(models)["own/inner/c.bin"], "only here");
+    EXPECT_EQ(Take(models)["keep.txt"], "not in any archive");
+    EXPECT_EQ(fs::hard_link_count(models / "keep.txt"), keptLinks);
+    EXPECT_EQ(fs::read_symlink(models / "linked-folder"), outside);
+    EXPECT_EQ(fs::read_symlink(models / "sub/linked.bin"), outside / "target.bin");
+    EXPECT_EQ(fs::status(models / "own").permissions(),
+              fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    EXPECT_EQ(fs::status(models).permissions(), fs::perms::owner_all);
+
+    // A link where the archive puts a folder or a file: the folder is refused, the file
+    // replaces the link; nothing is written through either.
+    before = Take(models);
+    archive = BuildZip({{"linked-folder/x.bin", "through the link"}, {"ver.ini", VerIni(7)}});
+    ServeVersion(7);
+    RunUpdate();
+    EXPECT_TRUE(Take(models) == before);
+    EXPECT_FALSE(fs::exists(outside / "x.bin"));
+    archive = BuildZip({{"sub/linked.bin", "replaces the link"}, {"ver.ini", VerIni(7)}});
+    RunUpdate();
+    EXPECT_FALSE(fs::is_symlink(models / "sub/linked.bin"));
+    EXPECT_EQ(Take(models)["sub/linked.bin"], "replaces the link");
+    EXPECT_EQ(Take(outside)["target.bin"], "outside data");
+    EXPECT_FALSE(fs::exists(client / "models.staging"));
+}
+
+TEST_F(ModelUpdaterTest, ModelFolderThatIsALinkIsUpdatedThroughIt) {
+    const fs::path real = client / "elsewhere";
+    fs::rename(models, real);
+    fs::create_symlink(real, models);
+    archive = BuildZip(Version6());
+    ServeVersion(6);
+    RunUpdate();
+    EXPECT_TRUE(fs::is_symlink(models));
+    EXPECT_TRUE(Take(real) == Version6Snapshot());
+    EXPECT_FALSE(fs::exists(client / "models.staging"));
+}
+
+TEST_F(ModelUpdaterTest, AReaderSeesOneVersionWhole) {
+    // Enough entries for the install to last while the reader looks many times.
+    std::vector<Entry> entries = Version6();
+    for (int i = 0; i < 400; ++i)
+        entries.push_back({"many/m" + std::to_string(i) + ".json", std::to_string(i)});
+    archive = BuildZip(entries);
+    ServeVersion(6);
+    std::atomic<bool> done{false};
+    std::atomic<int> mixed{0}, looks{0};
+    std::thread reader([&] {
+        auto readAll = [](int folder, const char* name) {
+            std::string data;
+            const int fd = openat(folder, name, O_RDONLY | O_CLOEXEC);
+            char buf[64];
+            for (ssize_t n; fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0;)
+                data.append(buf, static_cast<size_t>(n));
+            if (fd >= 0)
+                close(fd);
+            return data;
+        };
+        while (!done) {
+            // One folder, as a request resolves it: its version file and a model file agree.
+            const int folder = open(models.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (folder < 0)
+                continue;
+            const bool v6 = readAll(folder, "ver.ini") == VerIni(6);
+            const bool a6 = readAll(folder, "a.bin") == "new a";
+            const bool b6 = readAll(folder, "sub/b.bin") == "new b";
+            close(folder);
+            mixed += v6 != a6 || v6 != b6;
+            ++looks;
+        }
+    });
+    RunUpdate();
+    done = true;
+    reader.join();
+    EXPECT_EQ(Take(models)["ver.ini"], VerIni(6));
+    EXPECT_GT(looks.load(), 0);
+    EXPECT_EQ(mixed.load(), 0);
 }
