@@ -1,6 +1,7 @@
 // Extracts the model-like archive with the archive layer (one handle; two handles on two
 // threads, odd and even entries) and with `unzip -o -q`, each into a fresh folder, in one run.
 
+#include "bench/extract/ScratchFolder.h"
 #include "models/archive/Archive.h"
 
 #include <benchmark/benchmark.h>
@@ -10,28 +11,15 @@
 #include <string>
 #include <thread>
 
-#include <stdlib.h>
-
 namespace fs = std::filesystem;
 
 namespace {
 
 const fs::path kArchive = VORN_BENCH_ARCHIVE;
 
-// A fresh, empty output folder below a scratch folder that is removed at exit (the scratch
-// path is never destroyed, so the exit handler can still read it).
+// A fresh, empty output folder below the scratch folder.
 fs::path FreshFolder() {
-    static const fs::path* const root = [] {
-        std::string pattern = (fs::temp_directory_path() / "vorn_extract_bench_XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(*root, ec);
-        });
-        return new fs::path(pattern);
-    }();
-    const fs::path out = *root / "out";
+    const fs::path out = vorn::bench::ScratchFolder("vorn_extract_bench") / "out";
     fs::remove_all(out);
     return out;
 }

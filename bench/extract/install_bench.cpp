@@ -6,6 +6,7 @@
 // empty folder. unzip's time includes starting the process; Python's is the time extractall
 // takes inside the interpreter, measured by the interpreter.
 
+#include "bench/extract/ScratchFolder.h"
 #include "models/update/ModelInstaller.h"
 
 #include <benchmark/benchmark.h>
@@ -15,32 +16,17 @@
 #include <filesystem>
 #include <string>
 
-#include <stdlib.h>
-
 namespace fs = std::filesystem;
 
 namespace {
 
 const fs::path kArchives[] = {VORN_BENCH_ARCHIVE, VORN_BENCH_SMALL_ARCHIVE};
 
-const fs::path& Root() {
-    static const fs::path* const root = [] {
-        std::string pattern = (fs::temp_directory_path() / "vorn_install_bench_XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(*root, ec);
-        });
-        return new fs::path(pattern);
-    }();
-    return *root;
-}
-
 // The folder a tool extracts into: emptied first for a fresh install, else kept as the last
 // run of the same tool left it (the first run fills it).
 fs::path Target(const std::string& tool, int archive, bool fresh) {
-    const fs::path out = Root() / (tool + std::to_string(archive)) / "models";
+    const fs::path out = vorn::bench::ScratchFolder("vorn_install_bench") /
+                         (tool + std::to_string(archive)) / "models";
     if (fresh)
         fs::remove_all(out);
     fs::create_directories(out);

@@ -28,32 +28,11 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "desktop"))
+sys.path.insert(0, os.path.join(HERE, ".."))
 
 import harness  # noqa: E402
 from lockhelpers import KeyLogger, LockProbe, StateSpy  # noqa: E402
-
-TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def cpu_ticks(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])  # utime, stime
-
-
-def session_members(sid):
-    members = []
-    for name in os.listdir("/proc"):
-        if not name.isdigit():
-            continue
-        try:
-            with open(f"/proc/{name}/stat") as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-        except OSError:
-            continue
-        if int(fields[3]) == sid:
-            members.append(int(name))
-    return members
+from procstat import TICKS, cpu_ticks, session_members  # noqa: E402
 
 
 def measure_cpu(main_pid, seconds, helpers=()):

@@ -19,26 +19,9 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../tests/desktop"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
 from harness import BUILD_DIR, Client, Display, TestServer  # noqa: E402
-
-TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def session_cpu_ms(sid):
-    """CPU time (user + system) so far of every process of session `sid`: the program and the
-    engine's helper processes. Much less sensitive than wall time to other load on the machine."""
-    total = 0
-    for name in os.listdir("/proc"):
-        if not name.isdigit():
-            continue
-        try:
-            with open(f"/proc/{name}/stat") as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-        except OSError:
-            continue
-        if int(fields[3]) == sid:  # field 6 of stat: session id
-            total += int(fields[11]) + int(fields[12])
-    return total * 1000.0 / TICKS
+from procstat import session_cpu_ms  # noqa: E402
 
 
 PAGE = ("<!doctype html><html><head><script>%s"
