@@ -29,3 +29,11 @@ if(VORN_BUILD_TESTS)
     endforeach()
     add_subdirectory(tests/windows)
 endif()
+
+# The card reader simulator as termb.dll (stdcall exports, undecorated names also for a 32-bit
+# build), in the build folder beside the programs, as the vendor's library sits in a client folder.
+add_library(termb SHARED services/card/simulator/TermbSimulator.cpp
+    services/card/simulator/SimDescription.cpp)
+set_target_properties(termb PROPERTIES PREFIX "" OUTPUT_NAME termb
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_link_options(termb PRIVATE -Wl,--kill-at)

@@ -5,8 +5,11 @@
 
 #include "SimDescription.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
-#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -14,13 +17,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
 
+// The vendor's Windows library exports its entry points as __stdcall (the only convention of
+// 64-bit Windows, and what 32-bit callers of the vendor's library expect).
+#ifdef _WIN32
+#define TERMB_API extern "C" __declspec(dllexport) __stdcall
+#else
 #define TERMB_API extern "C" __attribute__((visibility("default")))
+#endif
 
 TERMB_API int CVR_InitComm(int port);
 
@@ -30,11 +40,11 @@ namespace {
 struct State {
     std::mutex mutex;
     bool loaded = false;
-    std::string path;
+    std::filesystem::path path;
     bool named = false;  // the path came from the environment
     bool exists = false;
-    timespec mtime{};
-    off_t size = -1;
+    std::filesystem::file_time_type mtime{};
+    std::uintmax_t size = 0;
     SimDescription desc;
     bool open = false;
     bool authenticated = false;
@@ -52,32 +62,54 @@ State& TheState() {
 
 std::atomic<int> g_inside{0};
 
-std::string LibraryFolder() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&CVR_InitComm), &info) && info.dli_fname) {
-        std::string file = info.dli_fname;
-        const auto slash = file.rfind('/');
-        return slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1);
+std::filesystem::path LibraryFolder() {
+#ifdef _WIN32
+    HMODULE self = nullptr;
+    wchar_t file[32768];
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCWSTR>(&CVR_InitComm), &self)) {
+        const DWORD n = GetModuleFileNameW(self, file, static_cast<DWORD>(std::size(file)));
+        if (n > 0 && n < std::size(file))
+            return std::filesystem::path(std::wstring(file, n)).parent_path();
     }
-    return "./";
+#else
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&CVR_InitComm), &info) && info.dli_fname)
+        return std::filesystem::path(info.dli_fname).parent_path();
+#endif
+    return ".";
+}
+
+// The description named in the environment, as the system hands it over (UTF-16 on Windows).
+std::filesystem::path NamedDescription() {
+#ifdef _WIN32
+    const wchar_t* env = _wgetenv(L"VORN_TERMB_SIM");
+#else
+    const char* env = std::getenv("VORN_TERMB_SIM");
+#endif
+    return env && *env ? std::filesystem::path(env) : std::filesystem::path();
 }
 
 void State::Refresh() {
     if (path.empty()) {
-        const char* env = std::getenv("VORN_TERMB_SIM");
-        named = env && *env;
-        path = named ? std::string(env) : LibraryFolder() + "termb-sim.ini";
+        path = NamedDescription();
+        named = !path.empty();
+        if (!named)
+            path = LibraryFolder() / "termb-sim.ini";
     }
-    struct stat st {};
-    const bool nowExists = stat(path.c_str(), &st) == 0;
-    if (loaded && nowExists == exists &&
-        (!nowExists || (st.st_mtim.tv_sec == mtime.tv_sec && st.st_mtim.tv_nsec == mtime.tv_nsec &&
-                        st.st_size == size)))
+    // A file that vanishes between these calls reads as changed, and is read again next time.
+    std::error_code ignored;
+    const bool nowExists = std::filesystem::is_regular_file(path, ignored);
+    const auto nowTime = nowExists ? std::filesystem::last_write_time(path, ignored)
+                                   : std::filesystem::file_time_type{};
+    const std::uintmax_t nowSize = nowExists ? std::filesystem::file_size(path, ignored) : 0;
+    if (loaded && nowExists == exists && nowTime == mtime && nowSize == size)
         return;
     loaded = true;
     exists = nowExists;
-    mtime = nowExists ? st.st_mtim : timespec{};
-    size = nowExists ? st.st_size : -1;
+    mtime = nowTime;
+    size = nowSize;
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         desc = SimDescription::Defaults();
@@ -86,14 +118,13 @@ void State::Refresh() {
             // the test did not expect.
             desc.ports.clear();
             std::fprintf(stderr, "termb simulator: cannot read %s, simulating no reader\n",
-                         path.c_str());
+                         path.string().c_str());
         }
     } else {
         const std::string text{std::istreambuf_iterator<char>(file), {}};
-        const auto slash = path.rfind('/');
-        const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+        const std::string folder = (path.parent_path() / "").string();
         std::string error;
-        if (!SimDescription::Parse(text, folder, desc, error))
+        if (!SimDescription::Parse(text, path.has_parent_path() ? folder : "", desc, error))
             std::fprintf(stderr, "termb simulator: %s\n", error.c_str());
     }
     if (const char* log = std::getenv("VORN_TERMB_SIM_LOG"); log && *log)
