@@ -12,23 +12,33 @@ namespace {
 
 using keys::Key;
 
-std::atomic<KeyboardHook*> g_owner{nullptr};
-KeyboardHook::Table g_table = KeyboardHook::Table::Lock;
-
-// Modifiers as the hook itself has seen them go down and up. The system's flag for Alt
-// (LLKHF_ALTDOWN) is not set by every implementation (Wine leaves it clear), and
-// GetAsyncKeyState inside a low-level hook lags behind the event being filtered; the events
-// themselves are the one source that is always there, so all three are asked.
+// Modifiers as a hook has seen them go down and up. The system's flag for Alt (LLKHF_ALTDOWN)
+// is not set by every implementation (Wine leaves it clear), and GetAsyncKeyState inside a
+// low-level hook lags behind the event being filtered; the events themselves are the one source
+// that is always there, so all three are asked. Neither table swallows a modifier, so each hook
+// sees every modifier event.
 struct Seen {
     bool alt = false, control = false, shift = false, win = false;
-} g_seen;
+};
 
-void Track(DWORD vk, bool down) {
+// One slot per table; written on the installing thread, read by its hook procedure on the same
+// thread.
+struct Slot {
+    std::atomic<KeyboardHook*> owner{nullptr};
+    Seen seen;
+};
+Slot g_slots[2];
+
+Slot& SlotOf(KeyboardHook::Table table) {
+    return g_slots[table == KeyboardHook::Table::Lock ? 1 : 0];
+}
+
+void Track(Seen& seen, DWORD vk, bool down) {
     switch (vk) {
-        case VK_MENU: case VK_LMENU: case VK_RMENU: g_seen.alt = down; break;
-        case VK_CONTROL: case VK_LCONTROL: case VK_RCONTROL: g_seen.control = down; break;
-        case VK_SHIFT: case VK_LSHIFT: case VK_RSHIFT: g_seen.shift = down; break;
-        case VK_LWIN: case VK_RWIN: g_seen.win = down; break;
+        case VK_MENU: case VK_LMENU: case VK_RMENU: seen.alt = down; break;
+        case VK_CONTROL: case VK_LCONTROL: case VK_RCONTROL: seen.control = down; break;
+        case VK_SHIFT: case VK_LSHIFT: case VK_RSHIFT: seen.shift = down; break;
+        case VK_LWIN: case VK_RWIN: seen.win = down; break;
         default: break;
     }
 }
@@ -37,28 +47,29 @@ bool Held(int vk) {
     return (GetAsyncKeyState(vk) & 0x8000) != 0;
 }
 
-unsigned Modifiers(const KBDLLHOOKSTRUCT& event) {
+unsigned Modifiers(const Seen& seen, const KBDLLHOOKSTRUCT& event) {
     unsigned mods = 0;
-    if (g_seen.alt || (event.flags & LLKHF_ALTDOWN) || Held(VK_MENU))
+    if (seen.alt || (event.flags & LLKHF_ALTDOWN) || Held(VK_MENU))
         mods |= keys::kAlt;
-    if (g_seen.control || Held(VK_CONTROL))
+    if (seen.control || Held(VK_CONTROL))
         mods |= keys::kControl;
-    if (g_seen.shift || Held(VK_SHIFT))
+    if (seen.shift || Held(VK_SHIFT))
         mods |= keys::kShift;
-    if (g_seen.win || Held(VK_LWIN) || Held(VK_RWIN))
+    if (seen.win || Held(VK_LWIN) || Held(VK_RWIN))
         mods |= keys::kSuper;
     return mods;
 }
 
+template <KeyboardHook::Table table>
 LRESULT CALLBACK HookProc(int code, WPARAM message, LPARAM data) {
     if (code == HC_ACTION) {
         const auto& event = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
-        const bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
+        Seen& seen = SlotOf(table).seen;
         const Key key = KeyOfVirtualKey(event.vkCode);
-        const unsigned mods = Modifiers(event);
-        Track(event.vkCode, down);
-        const bool swallow = g_table == KeyboardHook::Table::Lock ? keys::IsLockFilterChord(key, mods)
-                                                                   : keys::IsWindowFilterChord(key, mods);
+        const unsigned mods = Modifiers(seen, event);
+        Track(seen, event.vkCode, message == WM_KEYDOWN || message == WM_SYSKEYDOWN);
+        const bool swallow = table == KeyboardHook::Table::Lock ? keys::IsLockFilterChord(key, mods)
+                                                                : keys::IsWindowFilterChord(key, mods);
         if (swallow)
             return 1;
     }
@@ -82,19 +93,22 @@ KeyboardHook::~KeyboardHook() {
     Remove();
 }
 
-bool KeyboardHook::Install(Table table) {
-    KeyboardHook* expected = nullptr;
-    if (!g_owner.compare_exchange_strong(expected, this) && expected != this)
-        return false;
-    g_table = table;
+bool KeyboardHook::Install() {
     if (m_hook)
         return true;
-    g_seen = {};
-    m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, HookProc, GetModuleHandleW(nullptr), 0);
+    Slot& slot = SlotOf(m_table);
+    KeyboardHook* expected = nullptr;
+    if (!slot.owner.compare_exchange_strong(expected, this)) {
+        log::Warning(log::Area::Lock, "A keyboard filter of this kind is installed already.");
+        return false;
+    }
+    slot.seen = {};
+    const HOOKPROC proc = m_table == Table::Lock ? HookProc<Table::Lock> : HookProc<Table::Window>;
+    m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, proc, GetModuleHandleW(nullptr), 0);
     if (!m_hook) {
         log::Warning(log::Area::Lock, "The keyboard filter could not be installed: " +
                                           ErrorText(GetLastError()));
-        g_owner = nullptr;
+        slot.owner = nullptr;
         return false;
     }
     return true;
@@ -105,7 +119,7 @@ void KeyboardHook::Remove() {
         return;
     UnhookWindowsHookEx(static_cast<HHOOK>(m_hook));
     m_hook = nullptr;
-    g_owner = nullptr;
+    SlotOf(m_table).owner = nullptr;
 }
 
 }  // namespace vorn::platform::win32

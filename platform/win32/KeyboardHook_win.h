@@ -8,25 +8,27 @@ namespace vorn::platform::win32 {
 keys::Key KeyOfVirtualKey(unsigned virtualKey);
 
 // A low-level keyboard hook (WH_KEYBOARD_LL) for the whole desktop that swallows the
-// combinations of one of the key tables, press and release alike; every other key passes. The
-// hook runs on the thread that installed it, inside that thread's message loop, so that thread
-// must pump messages. One filter per process.
+// combinations of one key table, press and release alike; every other key passes. The window
+// table's hook lives as long as the main window, the lock table's is added on top while locked,
+// so one hook of each table can be installed at a time. The hook runs on the thread that
+// installed it, inside that thread's message loop, so that thread must pump messages.
 class KeyboardHook {
 public:
     enum class Table { Window, Lock };
 
-    KeyboardHook() = default;
+    explicit KeyboardHook(Table table) : m_table(table) {}
     ~KeyboardHook();
     KeyboardHook(const KeyboardHook&) = delete;
     KeyboardHook& operator=(const KeyboardHook&) = delete;
 
-    // False when the system refused the hook or another filter of this process is installed.
-    // Installing again replaces the table.
-    bool Install(Table table);
+    // False when the system refused the hook or another hook of the same table is installed
+    // (the reason is logged). Installing an installed hook again does nothing.
+    bool Install();
     void Remove();
     bool IsInstalled() const { return m_hook != nullptr; }
 
 private:
+    Table m_table;
     void* m_hook = nullptr;
 };
 

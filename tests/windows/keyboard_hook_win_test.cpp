@@ -88,7 +88,8 @@ protected:
     }
 
     HWND window = nullptr;
-    KeyboardHook hook;
+    KeyboardHook windowHook{KeyboardHook::Table::Window};
+    KeyboardHook lockHook{KeyboardHook::Table::Lock};
 };
 
 const std::vector<std::vector<WORD>> kLockChords = {
@@ -104,26 +105,35 @@ const std::vector<std::vector<WORD>> kOrdinaryKeys = {
 
 TEST_F(KeyboardHookWin, LockTableReachesNoWindowWhileOtherKeysDo) {
     ASSERT_TRUE(Reaches({'A'})) << "the test window does not have the keyboard focus";
-    ASSERT_TRUE(hook.Install(KeyboardHook::Table::Lock));
+    ASSERT_TRUE(lockHook.Install());
     for (const auto& chord : kLockChords)
         EXPECT_FALSE(Reaches(chord)) << Name(chord);
     for (const auto& chord : kOrdinaryKeys)
         EXPECT_TRUE(Reaches(chord)) << Name(chord);
-    hook.Remove();
+    lockHook.Remove();
     for (const auto& chord : kLockChords)
         EXPECT_TRUE(Reaches(chord)) << "after removal: " << Name(chord);
 }
 
-TEST_F(KeyboardHookWin, WindowTableTakesOnlyTheSwitcherAndWindowsKeys) {
-    ASSERT_TRUE(hook.Install(KeyboardHook::Table::Window));
-    for (const auto& chord : std::vector<std::vector<WORD>>{
-             {VK_LMENU, VK_TAB}, {VK_LMENU, VK_LSHIFT, VK_TAB}, {VK_LWIN}, {VK_RWIN}})
+// The window's own hook stays for its whole life; the lock's comes and goes on top of it.
+TEST_F(KeyboardHookWin, WindowTableStaysBelowTheLockTable) {
+    const std::vector<std::vector<WORD>> windowChords = {
+        {VK_LMENU, VK_TAB}, {VK_LMENU, VK_LSHIFT, VK_TAB}, {VK_LWIN}, {VK_RWIN}};
+    const std::vector<std::vector<WORD>> lockOnly = {
+        {VK_LMENU, VK_F4}, {VK_LCONTROL, VK_ESCAPE}, {VK_LCONTROL, VK_LSHIFT, VK_ESCAPE},
+        {VK_LMENU, VK_ESCAPE}};
+    ASSERT_TRUE(windowHook.Install());
+    ASSERT_TRUE(lockHook.Install());
+    KeyboardHook second{KeyboardHook::Table::Lock};
+    EXPECT_FALSE(second.Install()) << "one hook per table";
+    for (const auto& chord : lockOnly)
         EXPECT_FALSE(Reaches(chord)) << Name(chord);
-    for (const auto& chord : std::vector<std::vector<WORD>>{
-             {VK_LMENU, VK_F4}, {VK_LCONTROL, VK_ESCAPE}, {VK_LMENU, VK_ESCAPE}, {VK_TAB}})
+    lockHook.Remove();
+    for (const auto& chord : windowChords)
+        EXPECT_FALSE(Reaches(chord)) << Name(chord);
+    for (const auto& chord : lockOnly)
         EXPECT_TRUE(Reaches(chord)) << Name(chord);
-    KeyboardHook second;
-    EXPECT_FALSE(second.Install(KeyboardHook::Table::Lock)) << "one filter per process";
+    EXPECT_TRUE(Reaches({VK_TAB}));
 }
 
 }  // namespace

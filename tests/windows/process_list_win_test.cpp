@@ -25,10 +25,17 @@ protected:
         processes.push_back(std::make_unique<wintest::Process>(target, L""));
         if (!processes.back()->started())
             return std::nullopt;
-        for (ProcessRecord& record : vorn::platform::EnumerateProcesses())
-            if (record.pid == processes.back()->pid())
-                return std::move(record);
-        return std::nullopt;
+        // A process just created may not show its image path yet; give it two seconds.
+        std::optional<ProcessRecord> found;
+        for (int attempt = 0; attempt < 100 && !(found && !found->imagePath.empty()); ++attempt) {
+            if (attempt > 0)
+                Sleep(20);
+            found.reset();
+            for (ProcessRecord& record : vorn::platform::EnumerateProcesses())
+                if (record.pid == processes.back()->pid())
+                    found = std::move(record);
+        }
+        return found;
     }
 
     static RemoteControlRule RuleOf(const ProcessRecord& record) {
