@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/NativeWindow.h"
+
 #include <memory>
 
-class QWindow;
-
 // The two keyboard filters of the main window. All operations are called on the GUI thread; the
-// filter uses the application's own display connection, so a QGuiApplication must exist for as
-// long as the filter does.
+// filter uses the GUI toolkit's own display connection, so the GUI application object must exist
+// for as long as the filter does.
 class IKeyboardFilter {
 public:
     virtual ~IKeyboardFilter() = default;
@@ -21,11 +21,12 @@ public:
     virtual void InstallWindowFilter() = 0;
     virtual void RemoveWindowFilter() = 0;
 
-    // Lock filter: every key comes to `window` (not owned; must be a mapped top-level window),
+    // Lock filter: every key comes to `window` (a mapped top-level window of this program),
     // the task-switching combinations are dropped (press and release), all other keys reach the
     // focused widget. Returns false when the grab could not be taken now; the filter still counts
-    // as installed and Reassert keeps trying. Installing twice keeps one grab.
-    virtual bool InstallLockFilter(QWindow* window) = 0;
+    // as installed and Reassert keeps trying. Installing twice keeps one grab. 0 or a window that
+    // is not this program's: false, and nothing is installed.
+    virtual bool InstallLockFilter(vorn::platform::NativeWindow window) = 0;
     virtual void RemoveLockFilter() = 0;
     virtual bool IsLockFilterInstalled() const = 0;
 
@@ -35,5 +36,5 @@ public:
 };
 
 // Never null. On a display it cannot control the filter does nothing and IsEnforceable() says so
-// (the reason is logged once). Call on the GUI thread after the QGuiApplication exists.
+// (the reason is logged once). Call on the GUI thread after the GUI application object exists.
 std::unique_ptr<IKeyboardFilter> CreateKeyboardFilter();

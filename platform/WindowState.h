@@ -1,10 +1,10 @@
 #pragma once
 
-class QWidget;
+#include "platform/NativeWindow.h"
 
 // Window-manager requests for the application lock. All functions are called on the GUI thread
-// with a shown top-level widget (not owned); on a display that cannot be controlled they do
-// nothing and the queries return false.
+// with a shown top-level window of this program; for 0 (no window, or one not created yet) and on
+// a display that cannot be controlled they do nothing and the queries return false.
 namespace vorn::platform {
 
 // False when the lock cannot be enforced on this display: not X11, or X11 through XWayland inside
@@ -12,20 +12,20 @@ namespace vorn::platform {
 bool CanEnforceLock();
 
 // Puts the window into the "above others" band or takes it out, without moving or resizing it.
-void SetTopmost(QWidget* window, bool on);
+void SetTopmost(NativeWindow window, bool on);
 
 // True when the window manager's active window is this window (or its frame); with no window
 // manager, when the keyboard focus is in it.
-bool IsForeground(QWidget* window);
+bool IsForeground(NativeWindow window);
 
 // Asks the window manager to show the window over the whole screen it is on, panels and docks
 // included, or to take it back to the state underneath (maximised stays maximised), without
 // moving the focus. Without a window manager nothing covers anything, and nothing is done.
-void SetFullScreen(QWidget* window, bool on);
+void SetFullScreen(NativeWindow window, bool on);
 
 // Brings a minimised window back, maximised (and covering the whole screen, panels included, when
 // `wholeScreen`), without activating it or taking the focus.
-void ShowMaximizedNoActivate(QWidget* window, bool wholeScreen = false);
+void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen = false);
 
 // Keeps a locked window at the top of the stacking order. GuardStacking(window, true) starts
 // following the window manager's stacking changes for it, false stops. KeepOnTop, called on the
@@ -35,7 +35,7 @@ void ShowMaximizedNoActivate(QWidget* window, bool wholeScreen = false);
 // inactive one (an active fullscreen window), it asks for this window to become the active one.
 // Windows that no window manager stacks (override-redirect menus, notifications) and that are
 // shown above are named in the log once each. Other windows' own states are never touched.
-void GuardStacking(QWidget* window, bool on);
-void KeepOnTop(QWidget* window);
+void GuardStacking(NativeWindow window, bool on);
+void KeepOnTop(NativeWindow window);
 
 }  // namespace vorn::platform

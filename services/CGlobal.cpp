@@ -101,7 +101,7 @@ void CGlobal::RegisterUrlProtocol() {
                                       QCoreApplication::applicationFilePath().toStdString());
 }
 
-bool CGlobal::InstallLockHook(QWindow* window) {
+bool CGlobal::InstallLockHook(vorn::platform::NativeWindow window) {
     if (!m_keyboard)
         return false;
     return m_keyboard->InstallLockFilter(window);

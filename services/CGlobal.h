@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/NativeWindow.h"
 #include "services/settings/ClientPaths.h"
 
 #include <QString>
@@ -9,7 +10,6 @@
 #include <memory>
 
 class QObject;
-class QWindow;
 class CCardReader;
 class IKeyboardFilter;
 
@@ -59,7 +59,7 @@ public:
     // Lock filter (active keyboard grab). The filter itself is provided by the window layer,
     // which knows the display; without one the lock steps run without a keyboard filter.
     void SetKeyboardFilter(IKeyboardFilter* filter) { m_keyboard = filter; }
-    bool InstallLockHook(QWindow* window);
+    bool InstallLockHook(vorn::platform::NativeWindow window);
     void RemoveLockHook();
 
 private:

@@ -14,6 +14,7 @@
 #include "services/probes/CameraList.h"
 #include "services/probes/Displays.h"
 #include "services/settings/Deployment.h"
+#include "window/NativeWindowOf.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -22,7 +23,6 @@
 #include <QLayout>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWindow>
 
 namespace {
 
@@ -133,11 +133,11 @@ void CMainWnd::SysCommand(int command) {
         // The maximised state stays underneath, so that leaving the whole screen (unlock)
         // lands on it.
         if (m_lockFlag == 1) {
-            vorn::platform::SetFullScreen(this, true);
+            vorn::platform::SetFullScreen(vorn::NativeWindowOf(this), true);
         } else if (isFullScreen()) {
-            vorn::platform::SetFullScreen(this, false);
+            vorn::platform::SetFullScreen(vorn::NativeWindowOf(this), false);
             // Marco does not bring back the maximised state it had before the whole screen.
-            vorn::platform::ShowMaximizedNoActivate(this, false);
+            vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), false);
         }
         return;
     default:
@@ -284,26 +284,26 @@ void CMainWnd::Lock() {
                   "is NOT enforced.");
     }
     // A grab refused now (window not viewable yet, another client's grab) is retried every tick.
-    if (!CGlobal::Instance().InstallLockHook(windowHandle()))
+    if (!CGlobal::Instance().InstallLockHook(vorn::NativeWindowOf(this)))
         qCDebug(lcLock) << "keyboard not taken yet for the lock; retrying";
     SysCommand(SC_MAXIMIZE);
     SetControlVisible(QStringLiteral("appbar"), false);
     SetCaptionRect(QRect());
-    vorn::platform::SetTopmost(this, true);
-    vorn::platform::GuardStacking(this, true);
+    vorn::platform::SetTopmost(vorn::NativeWindowOf(this), true);
+    vorn::platform::GuardStacking(vorn::NativeWindowOf(this), true);
     UpdateTimer();
 }
 
 void CMainWnd::Unlock(quint32 flag) {
     m_lockFlag = flag;
     CGlobal::Instance().RemoveLockHook();
-    vorn::platform::GuardStacking(this, false);
+    vorn::platform::GuardStacking(vorn::NativeWindowOf(this), false);
     // Back from the whole screen to the maximised state underneath.
     if (isFullScreen())
         SysCommand(SC_MAXIMIZE);
     SetControlVisible(QStringLiteral("appbar"), true);
     SetCaptionRect(kUnlockedCaption);
-    vorn::platform::SetTopmost(this, false);
+    vorn::platform::SetTopmost(vorn::NativeWindowOf(this), false);
     UpdateTimer();
 }
 
@@ -318,8 +318,8 @@ void CMainWnd::UpdateTimer() {
 
 void CMainWnd::KeepInFront() {
     if (isMinimized())
-        vorn::platform::ShowMaximizedNoActivate(this, m_lockFlag == 1);
-    vorn::platform::SetTopmost(this, true);
+        vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), m_lockFlag == 1);
+    vorn::platform::SetTopmost(vorn::NativeWindowOf(this), true);
 }
 
 void CMainWnd::closeEvent(QCloseEvent* event) {
@@ -351,7 +351,7 @@ void CMainWnd::changeEvent(QEvent* event) {
             if (m_lockFlag != 1)
                 return;
             if (isMinimized())
-                vorn::platform::ShowMaximizedNoActivate(this, true);
+                vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), true);
             else if (!isFullScreen())
                 SysCommand(SC_MAXIMIZE);
         });
@@ -376,10 +376,10 @@ void CMainWnd::timerEvent(QTimerEvent* event) {
         return;
     if (m_lockFlag == 1)
         m_keyboard->Reassert();
-    if (!vorn::platform::IsForeground(this))
+    if (!vorn::platform::IsForeground(vorn::NativeWindowOf(this)))
         KeepInFront();
     if (m_lockFlag == 1 && !isMinimized())
-        vorn::platform::KeepOnTop(this);
+        vorn::platform::KeepOnTop(vorn::NativeWindowOf(this));
 }
 
 void CMainWnd::SetControlVisible(const QString& name, bool visible) {

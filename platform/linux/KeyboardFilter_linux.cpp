@@ -1,6 +1,6 @@
 #include "platform/KeyboardFilter.h"
 
-#include "platform/KeyChords.h"
+#include "platform/linux/KeyGrabs_linux.h"
 #include "platform/Logging.h"
 
 #include <QAbstractNativeEventFilter>
@@ -46,12 +46,22 @@ const char* KeyLabel(Key key) {
     }
 }
 
+// The program's own top-level window carrying this X11 id; null for 0 or a foreign window.
+QWindow* WindowWithId(xcb_window_t xid) {
+    if (xid == XCB_NONE)
+        return nullptr;
+    for (QWindow* window : QGuiApplication::allWindows())
+        if (window->handle() && static_cast<xcb_window_t>(window->winId()) == xid)
+            return window;
+    return nullptr;
+}
+
 class NullKeyboardFilter : public IKeyboardFilter {
 public:
     bool IsEnforceable() const override { return false; }
     void InstallWindowFilter() override {}
     void RemoveWindowFilter() override {}
-    bool InstallLockFilter(QWindow*) override { return false; }
+    bool InstallLockFilter(vorn::platform::NativeWindow) override { return false; }
     void RemoveLockFilter() override {}
     bool IsLockFilterInstalled() const override { return false; }
     void Reassert() override {}
@@ -92,10 +102,12 @@ public:
         UngrabPassive();
     }
 
-    bool InstallLockFilter(QWindow* window) override {
+    bool InstallLockFilter(vorn::platform::NativeWindow handle) override {
+        const auto xid = static_cast<xcb_window_t>(handle);
+        // The lock follows the window's life: once the window is gone, Reassert stops grabbing.
+        QWindow* window = WindowWithId(xid);
         if (!window)
             return false;
-        const auto xid = static_cast<xcb_window_t>(window->winId());
         if (m_lockWanted && m_lockXid == xid && m_grabHeld)
             return true;
         m_lockWindow = window;

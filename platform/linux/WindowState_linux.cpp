@@ -4,7 +4,6 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
-#include <QWidget>
 
 #include <xcb/xcb.h>
 
@@ -64,13 +63,8 @@ xcb_window_t RootOf(xcb_connection_t* c) {
     return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
 }
 
-xcb_window_t XidOf(QWidget* widget) {
-    if (!widget)
-        return XCB_NONE;
-    QWidget* top = widget->window();
-    if (!top->testAttribute(Qt::WA_WState_Created))
-        return XCB_NONE;
-    return static_cast<xcb_window_t>(top->winId());
+xcb_window_t XidOf(NativeWindow window) {
+    return static_cast<xcb_window_t>(window);
 }
 
 // The 32-bit values of a property; nullopt when the window has no such property of that type.
@@ -450,7 +444,7 @@ bool CanEnforceLock() {
     return !xwayland;
 }
 
-void SetTopmost(QWidget* window, bool on) {
+void SetTopmost(NativeWindow window, bool on) {
     xcb_connection_t* c = Connection();
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
@@ -486,7 +480,7 @@ void SetTopmost(QWidget* window, bool on) {
     xcb_flush(c);
 }
 
-void SetFullScreen(QWidget* window, bool on) {
+void SetFullScreen(NativeWindow window, bool on) {
     xcb_connection_t* c = Connection();
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
@@ -500,7 +494,7 @@ void SetFullScreen(QWidget* window, bool on) {
     xcb_flush(c);
 }
 
-bool IsForeground(QWidget* window) {
+bool IsForeground(NativeWindow window) {
     xcb_connection_t* c = Connection();
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
@@ -519,7 +513,7 @@ bool IsForeground(QWidget* window) {
     return IsSelfOrAncestor(c, xid, focused);
 }
 
-void ShowMaximizedNoActivate(QWidget* window, bool wholeScreen) {
+void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) {
     xcb_connection_t* c = Connection();
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
@@ -549,7 +543,7 @@ void ShowMaximizedNoActivate(QWidget* window, bool wholeScreen) {
 
 namespace vorn::platform {
 
-void GuardStacking(QWidget* window, bool on) {
+void GuardStacking(NativeWindow window, bool on) {
     xcb_connection_t* c = Connection();
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
@@ -575,7 +569,7 @@ void GuardStacking(QWidget* window, bool on) {
     NameUnstackedAbove(c, guard, RootChildren(c));
 }
 
-void KeepOnTop(QWidget* window) {
+void KeepOnTop(NativeWindow window) {
     xcb_connection_t* c = Connection();
     const xcb_window_t xid = XidOf(window);
     StackGuard& guard = Guard();

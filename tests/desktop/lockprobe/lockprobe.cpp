@@ -12,6 +12,7 @@
 // blinking, so that an idle-CPU measurement sees the lock's own cost.
 #include "platform/KeyboardFilter.h"
 #include "platform/WindowState.h"
+#include "window/NativeWindowOf.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -65,21 +66,21 @@ public:
                 return;
             }
             m_locked = true;
-            const bool held = m_keyboard->InstallLockFilter(windowHandle());
+            const bool held = m_keyboard->InstallLockFilter(vorn::NativeWindowOf(this));
             if (!isMaximized())
                 showMaximized();
-            vorn::platform::SetTopmost(this, true);
+            vorn::platform::SetTopmost(vorn::NativeWindowOf(this), true);
             Say(held ? QStringLiteral("lock held") : QStringLiteral("lock pending"));
         } else if (command == "unlock") {
             m_locked = false;
             m_keyboard->RemoveLockFilter();
-            vorn::platform::SetTopmost(this, false);
+            vorn::platform::SetTopmost(vorn::NativeWindowOf(this), false);
             Say(QStringLiteral("unlock"));
         } else if (command == "state") {
             Say(QStringLiteral("state locked=%1 filter=%2 foreground=%3 minimized=%4 maximized=%5")
                     .arg(int(m_locked))
                     .arg(int(m_keyboard->IsLockFilterInstalled()))
-                    .arg(int(vorn::platform::IsForeground(this)))
+                    .arg(int(vorn::platform::IsForeground(vorn::NativeWindowOf(this))))
                     .arg(int(isMinimized()))
                     .arg(int(isMaximized())));
         } else if (command == "quit") {
@@ -102,7 +103,7 @@ protected:
         if (event->type() == QEvent::WindowStateChange && m_locked && isMinimized())
             QTimer::singleShot(0, this, [this] {
                 if (m_locked && isMinimized())
-                    vorn::platform::ShowMaximizedNoActivate(this);
+                    vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this));
             });
     }
 
@@ -122,14 +123,14 @@ private:
         if (!m_locked)
             return;
         m_keyboard->Reassert();
-        if (!vorn::platform::IsForeground(this))
+        if (!vorn::platform::IsForeground(vorn::NativeWindowOf(this)))
             KeepInFront();
     }
 
     void KeepInFront() {
         if (isMinimized())
-            vorn::platform::ShowMaximizedNoActivate(this);
-        vorn::platform::SetTopmost(this, true);
+            vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this));
+        vorn::platform::SetTopmost(vorn::NativeWindowOf(this), true);
     }
 
     std::unique_ptr<IKeyboardFilter> m_keyboard;

@@ -1,4 +1,4 @@
-#include "platform/KeyChords.h"
+#include "platform/linux/KeyGrabs_linux.h"
 
 #include <gtest/gtest.h>
 

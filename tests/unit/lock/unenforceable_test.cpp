@@ -2,6 +2,7 @@
 // the lock must say so rather than pretend.
 #include "platform/KeyboardFilter.h"
 #include "platform/WindowState.h"
+#include "window/NativeWindowOf.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -48,7 +49,7 @@ TEST_F(Unenforceable, FilterRefusesTheLockAndSaysWhyOnce) {
     QWidget window;
     window.show();
     first->InstallWindowFilter();
-    EXPECT_FALSE(first->InstallLockFilter(window.windowHandle()));
+    EXPECT_FALSE(first->InstallLockFilter(vorn::NativeWindowOf(&window)));
     EXPECT_FALSE(first->IsLockFilterInstalled());
     first->Reassert();
     first->RemoveLockFilter();
@@ -61,14 +62,14 @@ TEST_F(Unenforceable, WindowStateReportsNothingAndChangesNothing) {
     window.resize(200, 100);
     window.show();
     const QRect before = window.geometry();
-    vorn::platform::SetTopmost(&window, true);
-    vorn::platform::ShowMaximizedNoActivate(&window, true);
-    vorn::platform::GuardStacking(&window, true);
-    vorn::platform::KeepOnTop(&window);
-    vorn::platform::GuardStacking(&window, false);
+    vorn::platform::SetTopmost(vorn::NativeWindowOf(&window), true);
+    vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(&window), true);
+    vorn::platform::GuardStacking(vorn::NativeWindowOf(&window), true);
+    vorn::platform::KeepOnTop(vorn::NativeWindowOf(&window));
+    vorn::platform::GuardStacking(vorn::NativeWindowOf(&window), false);
     // Never claims the window is in front: the keep-in-front step must not be skipped on a lie.
-    EXPECT_FALSE(vorn::platform::IsForeground(&window));
+    EXPECT_FALSE(vorn::platform::IsForeground(vorn::NativeWindowOf(&window)));
     EXPECT_EQ(window.geometry(), before);
-    vorn::platform::SetTopmost(nullptr, true);
-    EXPECT_FALSE(vorn::platform::IsForeground(nullptr));
+    vorn::platform::SetTopmost(vorn::NativeWindowOf(nullptr), true);
+    EXPECT_FALSE(vorn::platform::IsForeground(vorn::NativeWindowOf(nullptr)));
 }
