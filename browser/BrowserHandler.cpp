@@ -61,8 +61,10 @@ bool IsWebScheme(const QString& scheme) {
 
 CBrowserHandler::CBrowserHandler(QWebEngineProfile* profile, QObject* parent)
     : QWebEnginePage(profile, parent) {
-    // Our own error page replaces the engine's (see OnLoadingChanged).
-    settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    // Only with its error page on does the engine leave anything in a frame that failed to load;
+    // frame_error.js turns that into our heading there and hides it in the main frame, where
+    // our own error page replaces it (see OnLoadingChanged).
+    settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, true);
     settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
     settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
     settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);

@@ -145,4 +145,13 @@ void CBrowserProfile::InstallScripts(bool lockAvailable) {
         "enumerable:false,configurable:false});\n").arg(lockAvailable ? "true" : "false");
     bridge.setSourceCode(flag + ReadResource(QStringLiteral(":/vorn/bridge.js")));
     m_profile->scripts()->insert(bridge);
+
+    // The engine's error document: hidden in the main frame, our heading in frames.
+    QWebEngineScript frameError;
+    frameError.setName(QStringLiteral("vorn-error-page"));
+    frameError.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    frameError.setWorldId(QWebEngineScript::MainWorld);
+    frameError.setRunsOnSubFrames(true);
+    frameError.setSourceCode(ReadResource(QStringLiteral(":/vorn/frame_error.js")));
+    m_profile->scripts()->insert(frameError);
 }

@@ -184,6 +184,60 @@ class FailedLoads(unittest.TestCase):
         self.assertEqual(len(accepted), settled)
 
 
+class FrameErrors(unittest.TestCase):
+    def frame_text(self, page):
+        """The text a person copies from the frame, which covers the top of the page."""
+        d = page.display
+        d.xdotool("mousemove", "400", "300", "click", "1")
+        d.xdotool("key", "ctrl+a", "ctrl+c")
+        time.sleep(0.3)
+        return d.run(["xclip", "-o", "-selection", "clipboard"], check=False).stdout
+
+    def test_a_frame_that_cannot_load_shows_the_error_and_its_reload_button(self):
+        page = Page(self)
+        port = free_port()
+        s = page.server
+        s.add_page("/gone", "<p>server says gone</p>", status=404)
+        s.add_page("/framed", "<!doctype html><html><head><script>" + s.control_snippet() +
+                   "</script></head><body style='margin:0'>"
+                   f"<iframe src='http://127.0.0.1:{port}/inner' style='position:absolute;"
+                   "left:0;top:0;width:100%;height:600px;border:0'></iframe>"
+                   f"<iframe id='gone' src='{s.origin}/gone' style='position:absolute;"
+                   "left:0;top:620px;width:100%;height:100px;border:0'></iframe>"
+                   "</body></html>")
+        s.run_in_page(f"location.href='{s.origin}/framed'")
+        heading = (f"Failed to load URL http://127.0.0.1:{port}/inner with error "
+                   "net::ERR_CONNECTION_REFUSED (-102).")
+        wait_until(lambda: heading in self.frame_text(page), 20, what="the error in the frame")
+        text = self.frame_text(page)
+        self.assertIn("Reload", text)
+        self.assertNotIn("server says gone", text)
+        # A 404 with a body still shows the server's own page in its frame.
+        page.display.xdotool("mousemove", "400", "660", "click", "1")
+        page.display.xdotool("key", "ctrl+a", "ctrl+c")
+        time.sleep(0.3)
+        self.assertIn("server says gone", page.display.run(
+            ["xclip", "-o", "-selection", "clipboard"], check=False).stdout)
+
+        # The server comes up; the button in the frame loads it there, the page stays.
+        later = TestServer(port).__enter__()
+        self.addCleanup(later.__exit__)
+        later.add_page("/inner", "<p>inner page here</p>")
+        page.display.xdotool("mousemove", "400", "300", "click", "1")
+        page.display.xdotool("key", "Tab", "Return")
+        wait_until(lambda: "inner page here" in self.frame_text(page), 20,
+                   what="the frame loaded by its Reload button")
+        self.assertEqual(page.server.paths_requested().count("/framed"), 1)
+
+    def test_an_empty_http_error_page_stays_empty(self):
+        page = Page(self)
+        page.server.add_page("/empty", "", status=404)
+        page.server.run_in_page(f"location.href='{page.server.origin}/empty'")
+        wait_until(lambda: "/empty" in page.server.paths_requested(), 10, what="the 404")
+        time.sleep(2)
+        self.assertEqual(page.page_text().strip(), "")
+
+
 class ReloadKeysOff(unittest.TestCase):
     def test_reload_keys_off_and_the_reload_button(self):
         page = Page(self, config="AllowReload=0\n")

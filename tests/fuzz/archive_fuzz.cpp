@@ -8,11 +8,15 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -36,20 +40,63 @@ const fs::path& Root() {
     return *root;
 }
 
+// Empties the folder open as `dir` in one pass, aborting on a link: the entry types come from
+// the directory listing itself (tmpfs and every usual file system give them), so no entry is
+// looked up twice and files need no permission change. A folder the archive made unwritable is
+// opened up before its entries go.
+void ClearFolder(int dir) {
+    DIR* listing = fdopendir(dir);
+    if (!listing)
+        abort();
+    while (const dirent* e = readdir(listing)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+            continue;
+        unsigned char type = e->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (fstatat(dir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                abort();
+            type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+        }
+        if (type == DT_LNK)
+            abort();  // extraction never makes links
+        if (type == DT_DIR) {
+            struct stat st {};
+            if (fstatat(dir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                abort();
+            if ((st.st_mode & 0700) != 0700)
+                fchmodat(dir, e->d_name, 0755, 0);
+            const int child = openat(dir, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0)
+                abort();
+            ClearFolder(child);
+        }
+        if (unlinkat(dir, e->d_name, type == DT_DIR ? AT_REMOVEDIR : 0) != 0)
+            abort();  // something the extraction left cannot be removed
+    }
+    closedir(listing);
+}
+
 void CheckAndClear(const fs::path& base) {
     std::error_code ec;
     for (const auto& it : fs::directory_iterator(Root(), ec)) {
         if (it.path() != base)
             abort();  // something landed beside the base folder
     }
-    for (auto it = fs::recursive_directory_iterator(base, ec);
-         it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        struct stat st {};
-        if (lstat(it->path().c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-            abort();  // extraction never makes links
-        chmod(it->path().c_str(), S_ISDIR(st.st_mode) ? 0755 : 0644);
-    }
-    fs::remove_all(base, ec);
+    struct stat st {};
+    if (lstat(base.c_str(), &st) != 0)
+        return;  // nothing was extracted
+    if (!S_ISDIR(st.st_mode))
+        abort();  // the base itself was replaced
+    if ((st.st_mode & 0700) != 0700)
+        chmod(base.c_str(), 0755);
+    const int dir = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0)
+        abort();
+    ClearFolder(dir);
+    // Every input starts without the base folder, as the installer's does.
+    if (rmdir(base.c_str()) != 0)
+        abort();
 }
 
 }  // namespace
