@@ -18,6 +18,9 @@ const Json::Value* Member(const Json::Value& object, std::string_view key) {
 std::optional<VersionDocument> ParseVersionDocument(std::string_view text) {
     Json::CharReaderBuilder builder;
     builder["collectComments"] = false;
+    // The document is one flat object; the reader's default nesting limit (1,000) let a
+    // kilobyte of brackets from the network cost a thousand-deep recursion and its unwinding.
+    builder["stackLimit"] = 64;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
     std::string errors;
