@@ -154,7 +154,10 @@ class ExternalProtocols(unittest.TestCase):
                 for url in ("mailto:someone@example.com", "vornapp://start", "ms-settings:x",
                             "spotify:track:1", "tencent://message/?uin=1", "aliim:sendmsg?x=1"):
                     s.run_in_page(f"location.href={url!r};")
-                    time.sleep(0.4)
+                    # One link at a time: a link the page follows before the client has seen
+                    # the one before would replace it.
+                    wait_until(lambda: f'navigation QUrl("{url}")' in client.output(), 10,
+                               what=f"the client deciding about {url}")
                 wait_until(lambda: os.path.exists(record) and
                            len(read_bytes(record).split()) >= 3, 10, what="three opened links")
                 time.sleep(1)
