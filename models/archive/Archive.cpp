@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -107,6 +108,7 @@ struct ArchiveHandleImpl {
     std::string base;                     // absolute, UTF-8, as the system names it
     std::u16string baseUnits;             // the same ending in "/", for the path length limit
     std::unique_ptr<char[]> writeBuffer;  // allocated at the first extraction
+    std::unique_ptr<char[]> compareBuffer;  // allocated at the first comparison
     std::vector<uint8_t> centralExtra;    // allocated at the first entry read
     FolderCache folders;                  // below the base, for relative targets
 
@@ -384,6 +386,69 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+// LinkIfSame's answer when the previous file differs or cannot be linked: extract as usual.
+constexpr uint32_t kNotSame = 1;
+
+// Hard-links the file of the previous folder at `folderPath`/`name` into targetFolder when it
+// is exactly what extracting the loaded entry would write there. Returns ZR_OK (linked),
+// kNotSame, or the failure of the entry's data.
+uint32_t LinkIfSame(ArchiveHandleImpl* h,
+                    int previousFolder,
+                    const std::string& folderPath,
+                    const std::string& name,
+                    int targetFolder) {
+    const ArchiveItem& item = h->cached.item;
+    UniqueFd oldFolder;
+    if (name.empty() || name == "." || name == ".." ||
+        OpenFolderAt(previousFolder, folderPath, oldFolder.out(), false) != ZR_OK)
+        return kNotSame;
+    const UniqueFd old(::openat(oldFolder.get(), name.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st {};
+    if (!old.valid() || ::fstat(old.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        uint64_t(st.st_size) != h->cached.data.uncompressedSize)
+        return kNotSame;
+    const timespec written = FileTimeToTimespec(item.writeTime);
+    if (st.st_mtim.tv_sec != written.tv_sec || st.st_mtim.tv_nsec != written.tv_nsec ||
+        ((st.st_mode & 0222) == 0) != bool(item.attributes & kReadOnly))
+        return kNotSame;
+
+    if (!h->writeBuffer)
+        h->writeBuffer = std::make_unique<char[]>(kBufferSize);
+    if (!h->compareBuffer)
+        h->compareBuffer = std::make_unique<char[]>(kBufferSize);
+    char* const theirs = h->compareBuffer.get();
+    const int fd = old.get();
+    bool same = true;
+    uint64_t offset = 0;
+    const uint32_t rc = CopyData(h, h->writeBuffer.get(), [&](const char* p, size_t n) {
+        for (size_t done = 0; done < n;) {
+            const ssize_t got = ::pread(fd, theirs + done, n - done, off_t(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return same = false;
+            done += size_t(got);
+        }
+        offset += n;
+        return same = std::memcmp(p, theirs, n) == 0;
+    });
+    if (!same || (rc == ZR_OK && offset != uint64_t(st.st_size)))
+        return kNotSame;
+    if (rc != ZR_OK)
+        return rc;
+    if (::linkat(oldFolder.get(), name.c_str(), targetFolder, name.c_str(), 0) != 0)
+        return kNotSame;
+    // Only the very file compared may stand at the target (its name could have been replaced
+    // in between; linkat links a link itself rather than following it).
+    struct stat linked {};
+    if (::fstatat(targetFolder, name.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
+        linked.st_ino != st.st_ino || linked.st_dev != st.st_dev) {
+        ::unlinkat(targetFolder, name.c_str(), 0);
+        return kNotSame;
+    }
+    return ZR_OK;
+}
 }  // namespace
 
 ArchiveHandle ArchiveOpenFile(const std::u16string& path,
@@ -421,7 +486,10 @@ uint32_t ArchiveGetItem(ArchiveHandle h, int index, ArchiveItem* item) {
     return rc;
 }
 
-uint32_t ArchiveExtractItem(ArchiveHandle h, int index, const std::u16string& targetName) {
+uint32_t ArchiveExtractItem(ArchiveHandle h,
+                            int index,
+                            const std::u16string& targetName,
+                            int previousFolder) {
     if (!h || index < 0 || index >= h->count)
         return ZR_ARGS;
     const uint32_t loaded = LoadItem(h, index);
@@ -457,6 +525,13 @@ uint32_t ArchiveExtractItem(ArchiveHandle h, int index, const std::u16string& ta
         folder = absoluteFolder.get();
     if (isDirectory || opened != ZR_OK)
         return opened;
+
+    if (previousFolder >= 0 && !absolute && loaded == ZR_OK) {
+        const uint32_t rc =
+            LinkIfSame(h, previousFolder, ToDiskPath(folderPart), ToDiskPath(filePart), folder);
+        if (rc != kNotSame)
+            return rc;
+    }
 
     UniqueFd file;
     if (const uint32_t rc = CreateFileAt(folder, ToDiskPath(filePart),

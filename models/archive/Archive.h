@@ -76,7 +76,17 @@ uint32_t ArchiveGetItem(ArchiveHandle handle, int index, ArchiveItem* item);
 // the way are created), one that begins with "\" or "/" or has ":" as second character is used
 // as it stands. An existing file is replaced unless it is read-only (ZR_NOFILE, old file kept).
 // On an error a partly written file stays. Returns ZR_OK or the failure code.
-uint32_t ArchiveExtractItem(ArchiveHandle handle, int index, const std::u16string& targetName);
+//
+// previousFolder (a descriptor, or -1): a folder laid out as the base folder, such as the one an
+// earlier extraction of a similar archive filled. When it holds, at the target's relative place
+// and reached without following a link, a regular file with exactly the entry's bytes,
+// modification time and read-only state, that file is hard-linked at the target instead of a
+// new one being written. The entry's data is read and checked all the same, so damaged data
+// fails as it does in extraction.
+uint32_t ArchiveExtractItem(ArchiveHandle handle,
+                            int index,
+                            const std::u16string& targetName,
+                            int previousFolder = -1);
 
 // Reads entry `index` whole into *bytes (replaced; empty for a directory entry). Entries above
 // 256 MiB give ZR_TOO_LARGE. Returns ZR_OK or the failure code; *bytes is then empty.

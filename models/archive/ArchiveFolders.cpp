@@ -21,7 +21,7 @@ bool IsLinkAt(int dirFd, const std::string& name) {
 }
 
 // Opens (creating when missing) one step below dirFd. Returns the code and sets *next.
-uint32_t OpenStep(int dirFd, const std::string& step, bool followLinks, int* next) {
+uint32_t OpenStep(int dirFd, const std::string& step, bool followLinks, bool create, int* next) {
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int fd = ::openat(dirFd, step.c_str(), flags);
@@ -29,12 +29,14 @@ uint32_t OpenStep(int dirFd, const std::string& step, bool followLinks, int* nex
             *next = fd;
             return ZR_OK;
         }
-        if (errno != ENOENT || attempt > 0)
+        if (errno != ENOENT || attempt > 0 || !create)
             break;
         // Another extraction may create the same folder at the same time; EEXIST is fine.
         if (::mkdirat(dirFd, step.c_str(), 0777) != 0 && errno != EEXIST)
             break;
     }
+    if (!create && errno == ENOENT)
+        return ZR_NOFILE;
     if (!followLinks && IsLinkAt(dirFd, step)) {
         qCInfo(lcModels) << "archive: refusing to follow the link" << step.c_str();
         return ZR_LINK;
@@ -43,9 +45,8 @@ uint32_t OpenStep(int dirFd, const std::string& step, bool followLinks, int* nex
     return ZR_NOFILE;
 }
 
-
 // Walks `folder` step by step from `current` (owned, closed here), creating missing steps.
-uint32_t Walk(int current, std::string_view folder, bool followLinks, int* fd) {
+uint32_t Walk(int current, std::string_view folder, bool followLinks, int* fd, bool create = true) {
     size_t start = 0;
     while (start < folder.size()) {
         size_t end = folder.find('/', start);
@@ -56,7 +57,7 @@ uint32_t Walk(int current, std::string_view folder, bool followLinks, int* fd) {
         if (step.empty() || step == ".")
             continue;
         int next = -1;
-        const uint32_t rc = OpenStep(current, step, followLinks, &next);
+        const uint32_t rc = OpenStep(current, step, followLinks, create, &next);
         ::close(current);
         if (rc != ZR_OK)
             return rc;
@@ -88,14 +89,14 @@ uint32_t OpenFolder(const std::string* base, std::string_view folder, bool absol
     return Walk(current, folder, absolute, fd);
 }
 
-uint32_t OpenFolderAt(int baseFd, std::string_view folder, int* fd) {
+uint32_t OpenFolderAt(int baseFd, std::string_view folder, int* fd, bool create) {
     *fd = -1;
     if (HasParentSegment(folder))
         return ZR_UNSAFE_NAME;
     const int current = ::fcntl(baseFd, F_DUPFD_CLOEXEC, 0);
     if (current < 0)
         return ZR_NOFILE;
-    return Walk(current, folder, false, fd);
+    return Walk(current, folder, false, fd, create);
 }
 
 uint32_t CreateFileAt(int dirFd, const std::string& name, bool readOnly, int* fd) {

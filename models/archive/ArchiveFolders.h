@@ -19,7 +19,8 @@ namespace vorn::archive {
 uint32_t OpenFolder(const std::string* base, std::string_view folder, bool absolute, int* fd);
 
 // As OpenFolder below a base folder, from an open descriptor of that base (not taken over).
-uint32_t OpenFolderAt(int baseFd, std::string_view folder, int* fd);
+// Without `create`, a missing step gives ZR_NOFILE instead of being made.
+uint32_t OpenFolderAt(int baseFd, std::string_view folder, int* fd, bool create = true);
 
 // Creates or truncates the regular file `name` in the folder `dirFd` for writing, never
 // through a link. A read-only or non-regular file in the way gives ZR_NOFILE and stays as it

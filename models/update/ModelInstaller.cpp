@@ -445,6 +445,11 @@ bool ModelInstaller::ExtractToStaging(const fs::path& archive,
         handles.push_back(more);
     }
 
+    // Files the model folder already holds exactly as the archive has them are linked, not
+    // written again: an update that changes a few files of many creates only those. Never
+    // through a model folder that is a link (that one is updated file by file).
+    const Fd previous(::open(m_models.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     std::atomic<int> skippedLate{0};
@@ -456,7 +461,7 @@ bool ModelInstaller::ExtractToStaging(const fs::path& archive,
             if (i >= files.size())
                 return;
             const Planned& p = files[i];
-            const uint32_t rc = ArchiveExtractItem(h, p.index, p.name);
+            const uint32_t rc = ArchiveExtractItem(h, p.index, p.name, previous.fd);
             if (rc == ZR_OK)
                 continue;
             // Only the staging folder's own, longer path can make a name too long here.

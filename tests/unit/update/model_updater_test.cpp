@@ -8,6 +8,8 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <atomic>
@@ -17,9 +19,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <optional>
-#include <sys/mount.h>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 extern char** environ;
@@ -831,4 +832,52 @@ TEST_F(ModelUpdaterTest, AReaderSeesOneVersionWhole) {
     EXPECT_EQ(Take(models)["ver.ini"], VerIni(6));
     EXPECT_GT(looks.load(), 0);
     EXPECT_EQ(mixed.load(), 0);
+}
+
+TEST_F(ModelUpdaterTest, FilesAnUpdateLeavesAsTheyWereAreLinkedNotWrittenAgain) {
+    archive = BuildZip(Version6());
+    ServeVersion(6);
+    RunUpdate();
+    auto inode = [this](const char* name) {
+        struct stat st {};
+        EXPECT_EQ(lstat((models / name).c_str(), &st), 0) << name;
+        return st.st_ino;
+    };
+    const auto a = inode("a.bin"), b = inode("sub/b.bin"), y = inode("deep/x/y.bin");
+    const auto e = inode("empty.json");
+    const auto archiveTime = fs::last_write_time(models / "a.bin");
+    fs::last_write_time(models / "empty.json", archiveTime + 1h);  // same bytes, other time
+
+    std::vector<Entry> v7 = Version6();
+    v7[2].data = "NEW b";  // sub/b.bin: other bytes of the same size
+    v7[4].data = VerIni(7);
+    archive = BuildZip(v7);
+    ServeVersion(7);
+    RunUpdate();
+    EXPECT_EQ(inode("a.bin"), a);
+    EXPECT_EQ(inode("deep/x/y.bin"), y);
+    EXPECT_NE(inode("sub/b.bin"), b);
+    EXPECT_NE(inode("empty.json"), e);
+    EXPECT_EQ(fs::last_write_time(models / "empty.json"), archiveTime);
+    EXPECT_EQ(fs::hard_link_count(models / "a.bin"), 1u);
+    Snapshot expected = Version6Snapshot();
+    expected["sub/b.bin"] = "NEW b";
+    expected["ver.ini"] = VerIni(7);
+    EXPECT_TRUE(Take(models) == expected);
+
+    // A recorded CRC that the data does not give refuses the install, also where the file the
+    // data gives is already there.
+    v7[4].data = VerIni(8);
+    archive = BuildZip(v7);
+    for (size_t at = archive.find("a.bin"); at != std::string::npos;
+         at = archive.find("a.bin", at + 1)) {
+        if (at >= 30 && archive.compare(at - 30, 4, "PK\3\4") == 0)
+            archive[at - 30 + 14] ^= 1;
+        if (at >= 46 && archive.compare(at - 46, 4, "PK\1\2") == 0)
+            archive[at - 46 + 16] ^= 1;
+    }
+    ServeVersion(8);
+    RunUpdate();
+    EXPECT_TRUE(Take(models) == expected);
+    EXPECT_FALSE(fs::exists(client / "models.staging"));
 }
