@@ -2,9 +2,11 @@
 // own entry point, side by side in one run with `unzip -o -q` and Python's zipfile extracting
 // the same archive, on the model-like archive and on one of 3,000 small files.
 //
-// "Update" cases install over the previous install, as an update does; "Fresh" ones into an
-// empty folder. unzip's time includes starting the process; Python's is the time extractall
-// takes inside the interpreter, measured by the interpreter.
+// "Update" cases install the same archive over the previous install (every file is already
+// there as the archive has it); "Changed" ones alternate between two archives of the same
+// names with other contents, so every file changes; "Fresh" ones install into an empty folder.
+// unzip's time includes starting the process; Python's is the time extractall takes inside the
+// interpreter, measured by the interpreter.
 
 #include "bench/extract/ScratchFolder.h"
 #include "models/update/ModelInstaller.h"
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -21,61 +24,109 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path kArchives[] = {VORN_BENCH_ARCHIVE, VORN_BENCH_SMALL_ARCHIVE};
+const fs::path kOtherArchives[] = {VORN_BENCH_ARCHIVE_B, VORN_BENCH_SMALL_ARCHIVE_B};
 
-// The folder a tool extracts into: emptied first for a fresh install, else kept as the last
-// run of the same tool left it (the first run fills it).
-fs::path Target(const std::string& tool, int archive, bool fresh) {
+enum class Case { Update, Changed, Fresh };
+
+// The folder a tool extracts into for one case: emptied first for a fresh install, else kept
+// as the last run of the same tool and case left it.
+fs::path Target(const std::string& tool, int archive, Case c) {
     const fs::path out = vorn::bench::ScratchFolder("vorn_install_bench") /
-                         (tool + std::to_string(archive)) / "models";
-    if (fresh)
+                         (tool + std::to_string(archive) + "-" + std::to_string(int(c))) / "models";
+    if (c == Case::Fresh)
         fs::remove_all(out);
     fs::create_directories(out);
     return out;
 }
 
-void Run(benchmark::State& state, const char* tool, bool fresh) {
+// Runs `tool` on `archive` into `out`. False on failure; *seconds is the time the tool took
+// by its own measure (Python), or negative when the caller's clock counts.
+bool Extract(const std::string& tool,
+             const fs::path& archive,
+             const fs::path& out,
+             double* seconds) {
+    *seconds = -1;
+    if (tool == "installer") {
+        vorn::ModelInstaller installer(out, out.parent_path() / "models.staging");
+        return installer.Install(archive, nullptr);
+    }
+    if (tool == "unzip") {
+        const std::string command =
+            "unzip -o -q '" + archive.string() + "' -d '" + out.string() + "'";
+        return std::system(command.c_str()) == 0;
+    }
+    const std::string command =
+        "python3 -c 'import sys, time, zipfile\n"
+        "z = zipfile.ZipFile(sys.argv[1])\n"
+        "t = time.perf_counter()\n"
+        "z.extractall(sys.argv[2])\n"
+        "print(time.perf_counter() - t)' '" +
+        archive.string() + "' '" + out.string() + "'";
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        if (std::fscanf(p, "%lf", seconds) != 1)
+            *seconds = -1;
+        ::pclose(p);
+    }
+    return *seconds >= 0;
+}
+
+void Run(benchmark::State& state, const char* tool, Case c) {
     const int archive = static_cast<int>(state.range(0));
-    const std::string which = kArchives[archive].string();
+    const fs::path* const sources[] = {&kArchives[archive], &kOtherArchives[archive]};
+    // Which of the two archives each kept folder holds.
+    static std::map<fs::path, int> holds;
+    double seconds;
+    if (c != Case::Fresh) {
+        const fs::path out = Target(tool, archive, c);
+        if (!holds.count(out)) {
+            // The previous install, untimed: the same archive, or the other one.
+            const int first = c == Case::Changed ? 1 : 0;
+            if (!Extract(tool, *sources[first], out, &seconds))
+                state.SkipWithError("preparing the previous install failed");
+            holds[out] = first;
+        }
+    }
     for (auto _ : state) {
         state.PauseTiming();
-        const fs::path out = Target(tool, archive, fresh);
+        const fs::path out = Target(tool, archive, c);
+        const int which = c == Case::Changed ? 1 - holds[out] : 0;
         state.ResumeTiming();
-        if (std::string(tool) == "installer") {
-            vorn::ModelInstaller installer(out, out.parent_path() / "models.staging");
-            if (!installer.Install(which, nullptr))
-                state.SkipWithError("install failed");
-        } else if (std::string(tool) == "unzip") {
-            const std::string command = "unzip -o -q '" + which + "' -d '" + out.string() + "'";
-            if (std::system(command.c_str()) != 0)
-                state.SkipWithError("unzip failed");
-        } else {
-            const std::string command =
-                "python3 -c 'import sys, time, zipfile\n"
-                "z = zipfile.ZipFile(sys.argv[1])\n"
-                "t = time.perf_counter()\n"
-                "z.extractall(sys.argv[2])\n"
-                "print(time.perf_counter() - t)' '" +
-                which + "' '" + out.string() + "'";
-            double seconds = -1;
-            if (FILE* p = ::popen(command.c_str(), "r")) {
-                if (std::fscanf(p, "%lf", &seconds) != 1)
-                    seconds = -1;
-                ::pclose(p);
-            }
-            if (seconds < 0)
-                state.SkipWithError("python failed");
+        if (!Extract(tool, *sources[which], out, &seconds))
+            state.SkipWithError("extraction failed");
+        if (seconds >= 0)
             state.SetIterationTime(seconds);
-        }
+        holds[out] = which;
     }
     state.SetLabel(archive == 0 ? "model-like" : "3000 small");
 }
 
-void BM_InstallerUpdate(benchmark::State& s) { Run(s, "installer", false); }
-void BM_UnzipUpdate(benchmark::State& s) { Run(s, "unzip", false); }
-void BM_PythonUpdate(benchmark::State& s) { Run(s, "python", false); }
-void BM_InstallerFresh(benchmark::State& s) { Run(s, "installer", true); }
-void BM_UnzipFresh(benchmark::State& s) { Run(s, "unzip", true); }
-void BM_PythonFresh(benchmark::State& s) { Run(s, "python", true); }
+void BM_InstallerUpdate(benchmark::State& s) {
+    Run(s, "installer", Case::Update);
+}
+void BM_UnzipUpdate(benchmark::State& s) {
+    Run(s, "unzip", Case::Update);
+}
+void BM_PythonUpdate(benchmark::State& s) {
+    Run(s, "python", Case::Update);
+}
+void BM_InstallerChanged(benchmark::State& s) {
+    Run(s, "installer", Case::Changed);
+}
+void BM_UnzipChanged(benchmark::State& s) {
+    Run(s, "unzip", Case::Changed);
+}
+void BM_PythonChanged(benchmark::State& s) {
+    Run(s, "python", Case::Changed);
+}
+void BM_InstallerFresh(benchmark::State& s) {
+    Run(s, "installer", Case::Fresh);
+}
+void BM_UnzipFresh(benchmark::State& s) {
+    Run(s, "unzip", Case::Fresh);
+}
+void BM_PythonFresh(benchmark::State& s) {
+    Run(s, "python", Case::Fresh);
+}
 
 }  // namespace
 
@@ -84,6 +135,9 @@ void BM_PythonFresh(benchmark::State& s) { Run(s, "python", true); }
 VORN_CASE(BM_InstallerUpdate)->UseRealTime();
 VORN_CASE(BM_UnzipUpdate)->UseRealTime();
 VORN_CASE(BM_PythonUpdate)->UseManualTime();
+VORN_CASE(BM_InstallerChanged)->UseRealTime();
+VORN_CASE(BM_UnzipChanged)->UseRealTime();
+VORN_CASE(BM_PythonChanged)->UseManualTime();
 VORN_CASE(BM_InstallerFresh)->UseRealTime();
 VORN_CASE(BM_UnzipFresh)->UseRealTime();
 VORN_CASE(BM_PythonFresh)->UseManualTime();

@@ -4,6 +4,8 @@
 Usage: make_model_zip.py OUT.zip            model-like: four 6 MiB float32 weight shards and
                                             300 small JSON files (about 27 MB unpacked)
        make_model_zip.py --small N OUT.zip  N small JSON files (100 to 1,500 bytes) in 30 folders
+       --seed S (first)                     the same names with other contents (an update
+                                            that changes every file)
 """
 import array
 import json
@@ -47,13 +49,17 @@ def small_files(z, rnd, count):
 
 def main():
     args = sys.argv[1:]
+    seed = 20240601
+    if len(args) >= 2 and args[0] == "--seed":
+        seed = int(args[1])
+        args = args[2:]
     small = None
     if len(args) == 3 and args[0] == "--small":
         small = int(args[1])
         args = args[2:]
     if len(args) != 1:
         sys.exit(__doc__)
-    rnd = random.Random(20240601)
+    rnd = random.Random(seed)
     with zipfile.ZipFile(args[0], "w", zipfile.ZIP_DEFLATED) as z:
         if small:
             small_files(z, rnd, small)
