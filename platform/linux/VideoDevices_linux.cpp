@@ -1,4 +1,4 @@
-#include "platform/VideoDevices.h"
+#include "platform/linux/VideoDevices_linux.h"
 
 #include "platform/Logging.h"
 
@@ -177,6 +177,10 @@ std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source, 
         devices.push_back(std::move(device));
     }
     return devices;
+}
+
+std::vector<VideoDevice> EnumerateVideoDevices(bool includeUsb) {
+    return EnumerateVideoDevices(VideoDeviceSource{}, includeUsb);
 }
 
 }  // namespace vorn::platform

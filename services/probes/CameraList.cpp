@@ -1,13 +1,14 @@
 #include "services/probes/CameraList.h"
 
+#include <utility>
+
 CameraList GetVirtualCameraList() {
-    return GetVirtualCameraList(vorn::platform::VideoDeviceSource{});
+    return VirtualCamerasOf(vorn::platform::EnumerateVideoDevices(false));
 }
 
-CameraList GetVirtualCameraList(const vorn::platform::VideoDeviceSource& source) {
+CameraList VirtualCamerasOf(std::vector<vorn::platform::VideoDevice> devices) {
     CameraList cameras;
-    for (vorn::platform::VideoDevice& device :
-         vorn::platform::EnumerateVideoDevices(source, false)) {
+    for (vorn::platform::VideoDevice& device : devices) {
         if (device.bus == vorn::platform::VideoBus::Usb)
             continue;
         cameras.push_back(

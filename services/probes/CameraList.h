@@ -3,11 +3,13 @@
 #include "platform/VideoDevices.h"
 #include "services/probes/CameraInfo.h"
 
+#include <vector>
+
 // The machine's video capture devices that are not USB cameras (virtual cameras such as
-// v4l2loopback, capture cards on other buses), one entry per device node in numeric order of
-// its index, equal names kept. Main thread (it opens each node, so it blocks briefly); the list
-// belongs to the caller. Empty when there is no such device or nothing can be read.
+// v4l2loopback, capture cards on other buses), one entry per device in the system's order, equal
+// names kept. Main thread (it opens each device, so it blocks briefly); the list belongs to the
+// caller. Empty when there is no such device or nothing can be read.
 CameraList GetVirtualCameraList();
 
-// The same on the device tree and capability query that `source` names (fixture trees in tests).
-CameraList GetVirtualCameraList(const vorn::platform::VideoDeviceSource& source);
+// The same over a device list the caller enumerated (USB devices are dropped).
+CameraList VirtualCamerasOf(std::vector<vorn::platform::VideoDevice> devices);

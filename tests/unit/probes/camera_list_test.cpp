@@ -1,5 +1,7 @@
 #include "services/probes/CameraList.h"
 
+#include "platform/linux/VideoDevices_linux.h"
+
 #include "ProbeFixtures.h"
 
 #include <gmock/gmock.h>
@@ -19,6 +21,11 @@ using vorn::platform::VideoBus;
 using vorn::platform::VideoDeviceSource;
 
 namespace {
+
+// The camera list over fixture roots and a fake query.
+CameraList GetVirtualCameraList(const VideoDeviceSource& source) {
+    return VirtualCamerasOf(EnumerateVideoDevices(source, false));
+}
 
 constexpr uint32_t kCapture = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
 
