@@ -1,6 +1,6 @@
 #include "app/ClientKeySetup.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "services/CGlobal.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "app/SkinSetup.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "ui/PaintManager.h"
 #include "ui/ResourceManager.h"
 

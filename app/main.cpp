@@ -4,7 +4,7 @@
 #include "app/core/LogFile.h"
 #include "app/core/StartupRole.h"
 #include "browser/BrowserProfile.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "platform/SingleInstance.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"

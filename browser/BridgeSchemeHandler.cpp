@@ -2,7 +2,7 @@
 
 #include "browser/bridge/BridgeTarget.h"
 #include "browser/bridge/PageRequest.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <QBuffer>
 #include <QTimer>

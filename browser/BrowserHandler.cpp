@@ -3,7 +3,7 @@
 #include "browser/BrowserHandlerCallback.h"
 #include "browser/bridge/JsEscape.h"
 #include "browser/bridge/LoadPolicy.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "services/CGlobal.h"
 #include "common/Messages.h"
 

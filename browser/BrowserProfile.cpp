@@ -5,7 +5,7 @@
 #include "browser/PageRequestInterceptor.h"
 #include "models/serving/ModelUrl.h"
 #include "models/serving/web/CModelRequestInterceptor.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "services/CGlobal.h"
 #include "services/settings/Deployment.h"
 

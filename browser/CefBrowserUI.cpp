@@ -1,7 +1,7 @@
 #include "browser/CefBrowserUI.h"
 
 #include "browser/BrowserHandler.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <QShortcut>
 #include <QVBoxLayout>

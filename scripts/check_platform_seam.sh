@@ -13,12 +13,6 @@ MINGW_CXX=${MINGW_CXX:-x86_64-w64-mingw32-g++}
 HOST_CXX=${HOST_CXX:-g++}
 FLAGS=(-std=c++20 -fsyntax-only -Wall -Wextra -Werror -I.)
 
-# Headers still waiting for their standard-C++ form; each leaves this list when it is converted.
-# A header on the list that already passes is an error too, so the list cannot go stale.
-PENDING=(
-    platform/Logging.h
-)
-
 for cxx in "$MINGW_CXX" "$HOST_CXX"; do
     if ! command -v "$cxx" >/dev/null; then
         echo "check_platform_seam: $cxx is not installed (scripts/setup.sh installs it)" >&2
@@ -35,10 +29,6 @@ uses_qt() {
 failed=0
 checked=0
 for header in platform/*.h; do
-    pending=0
-    for p in "${PENDING[@]}"; do
-        [ "$p" = "$header" ] && pending=1
-    done
     problems=""
     if qt=$(uses_qt "$header"); then
         problems+="names Qt:"$'\n'"$qt"$'\n'
@@ -48,13 +38,6 @@ for header in platform/*.h; do
             problems+="$cxx:"$'\n'"$out"$'\n'
         fi
     done
-    if [ "$pending" = 1 ]; then
-        if [ -z "$problems" ]; then
-            echo "check_platform_seam: $header passes now; take it off PENDING in $0" >&2
-            failed=1
-        fi
-        continue
-    fi
     checked=$((checked + 1))
     if [ -n "$problems" ]; then
         echo "check_platform_seam: $header" >&2
@@ -64,7 +47,6 @@ for header in platform/*.h; do
 done
 
 if [ "$failed" = 0 ]; then
-    echo "check_platform_seam: $checked headers standard C++ only ($MINGW_CXX, $HOST_CXX)," \
-        "${#PENDING[@]} pending"
+    echo "check_platform_seam: $checked headers standard C++ only ($MINGW_CXX, $HOST_CXX)"
 fi
 exit "$failed"

@@ -1,6 +1,6 @@
 #include "ui/ResourceManager.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "ui/SkinDocument.h"
 #include "ui/SkinFiles.h"
 

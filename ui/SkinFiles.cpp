@@ -1,6 +1,6 @@
 #include "ui/SkinFiles.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "platform/RegularFile.h"
 #include "ui/PaintManager.h"
 #include "ui/SkinZipReader.h"

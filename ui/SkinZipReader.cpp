@@ -1,7 +1,7 @@
 #include "ui/SkinZipReader.h"
 
 #include "models/archive/Archive.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 namespace vorn {
 

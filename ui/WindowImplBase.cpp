@@ -1,6 +1,6 @@
 #include "ui/WindowImplBase.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "ui/ResourceManager.h"
 #include "ui/SkinBox.h"
 #include "ui/SkinDocument.h"

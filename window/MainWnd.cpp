@@ -6,7 +6,7 @@
 #include "browser/CefBrowserUI.h"
 #include "browser/bridge/Answers.h"
 #include "platform/KeyboardFilter.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "platform/Monitors.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"

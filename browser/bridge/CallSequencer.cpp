@@ -1,6 +1,6 @@
 #include "browser/bridge/CallSequencer.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "browser/bridge/PageRequest.h"
 
 #include "browser/bridge/BridgeTarget.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "common/Messages.h"
 #include "services/settings/IniFile.h"
 

@@ -5,7 +5,7 @@
 #include "models/archive/ArchiveSource.h"
 #include "models/archive/ArchiveTimes.h"
 #include "models/archive/EntryReader.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "platform/UniqueFd.h"
 
 #include <algorithm>

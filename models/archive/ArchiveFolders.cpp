@@ -1,7 +1,7 @@
 #include "models/archive/ArchiveFolders.h"
 
 #include "models/archive/Archive.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "platform/PathSegments.h"
 
 #include <cerrno>

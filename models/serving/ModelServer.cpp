@@ -1,7 +1,7 @@
 #include "models/serving/ModelServer.h"
 
 #include "models/serving/ModelUrl.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <httplib.h>
 

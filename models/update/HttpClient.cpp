@@ -1,6 +1,6 @@
 #include "models/update/HttpClient.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <curl/curl.h>
 

@@ -1,7 +1,7 @@
 #include "models/update/ModelInstaller.h"
 
 #include "models/archive/Archive.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <QString>
 

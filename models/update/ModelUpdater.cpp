@@ -2,7 +2,7 @@
 
 #include "models/update/ModelInstaller.h"
 #include "models/update/VersionDocument.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "services/settings/IniFile.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "platform/CardLibrary.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "platform/RegularFile.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #include "platform/KeyboardFilter.h"
 
 #include "platform/linux/KeyGrabs_linux.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>

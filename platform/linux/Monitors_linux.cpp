@@ -1,6 +1,6 @@
 #include "platform/Monitors.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <xcb/randr.h>
 #include <xcb/xcb.h>

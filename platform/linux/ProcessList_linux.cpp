@@ -1,6 +1,6 @@
 #include "platform/ProcessList.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "platform/UniqueFd.h"
 
 #include <dirent.h>

@@ -1,6 +1,6 @@
 #include "platform/linux/SingleInstance_linux.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "platform/UniqueFd.h"
 
 #include <QByteArray>

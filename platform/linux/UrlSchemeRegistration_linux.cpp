@@ -1,6 +1,6 @@
 #include "platform/linux/UrlSchemeRegistration_linux.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <QDir>
 #include <QFile>

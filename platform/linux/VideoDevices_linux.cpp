@@ -1,6 +1,6 @@
 #include "platform/linux/VideoDevices_linux.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "platform/WindowState.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>

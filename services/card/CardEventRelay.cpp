@@ -1,6 +1,6 @@
 #include "services/card/CardEventRelay.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #include "services/card/CardPhoto.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <QFile>
 #include <QImage>

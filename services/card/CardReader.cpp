@@ -1,6 +1,6 @@
 #include "services/card/CardReader.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "common/Messages.h"
 #include "services/card/CardEventRelay.h"
 #include "services/card/CardPhoto.h"

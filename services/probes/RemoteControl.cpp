@@ -1,6 +1,6 @@
 #include "services/probes/RemoteControl.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <QString>
 

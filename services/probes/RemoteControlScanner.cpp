@@ -1,6 +1,6 @@
 #include "services/probes/RemoteControlScanner.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "services/probes/RemoteControl.h"
 
 #include <QMetaObject>

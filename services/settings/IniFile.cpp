@@ -1,6 +1,6 @@
 #include "services/settings/IniFile.h"
 
-#include "platform/Logging.h"
+#include "common/Logging.h"
 #include "platform/RegularFile.h"
 
 #include <QFile>

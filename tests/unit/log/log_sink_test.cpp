@@ -1,5 +1,5 @@
 #include "common/LogSink.h"
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include <QString>
 #include <QStringList>

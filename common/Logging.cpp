@@ -1,4 +1,4 @@
-#include "platform/Logging.h"
+#include "common/Logging.h"
 
 #include "common/LogSink.h"
 
