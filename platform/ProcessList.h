@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -33,5 +34,27 @@ std::optional<ProcessRecord> ReadProcessRecord(const std::filesystem::path& proc
 std::string ProcessFileName(std::string_view exePath,
                             std::string_view argv0,
                             std::string_view comm);
+
+// The arguments of a command line as ProcessRecord::commandLine holds it (joined by single
+// spaces), empty ones dropped, in order; views into `commandLine`. Pure, any thread.
+inline std::vector<std::string_view> CommandLineWords(std::string_view commandLine) {
+    std::vector<std::string_view> words;
+    std::size_t pos = 0;
+    while (pos < commandLine.size()) {
+        const std::size_t end = commandLine.find(' ', pos);
+        const std::size_t stop = end == std::string_view::npos ? commandLine.size() : end;
+        if (stop > pos)
+            words.push_back(commandLine.substr(pos, stop - pos));
+        pos = stop + 1;
+    }
+    return words;
+}
+
+// What follows the last of `separators` in `path`; all of `path` when none occurs. "/" for this
+// system's paths, "\\/" where a Windows path may appear. Pure, any thread.
+inline std::string_view PathBaseName(std::string_view path, std::string_view separators) {
+    const std::size_t pos = path.find_last_of(separators);
+    return pos == std::string_view::npos ? path : path.substr(pos + 1);
+}
 
 }  // namespace vorn::platform

@@ -61,11 +61,6 @@ std::optional<std::string> ReadLinkAt(int dirFd, const char* name) {
     }
 }
 
-std::string_view BaseName(std::string_view path, std::string_view separators) {
-    const size_t pos = path.find_last_of(separators);
-    return pos == std::string_view::npos ? path : path.substr(pos + 1);
-}
-
 // Wine runs a Windows program inside its loader, so the exe link names the loader and the
 // program's own (Windows) path is in argv[0].
 bool IsWineLoader(std::string_view base) {
@@ -136,9 +131,9 @@ std::string ProcessFileName(std::string_view exePath,
                             std::string_view argv0,
                             std::string_view comm) {
     if (!exePath.empty()) {
-        const std::string_view base = BaseName(exePath, "/");
+        const std::string_view base = PathBaseName(exePath, "/");
         if (IsWineLoader(base)) {
-            const std::string_view program = BaseName(argv0, "\\/");
+            const std::string_view program = PathBaseName(argv0, "\\/");
             if (!program.empty())
                 return std::string(program);
         }
@@ -147,7 +142,8 @@ std::string ProcessFileName(std::string_view exePath,
     }
     if (!argv0.empty()) {
         // Without the exe link a Wine program is still recognisable by its Windows path.
-        const std::string_view program = BaseName(argv0, LooksLikeWindowsPath(argv0) ? "\\/" : "/");
+        const std::string_view program =
+            PathBaseName(argv0, LooksLikeWindowsPath(argv0) ? "\\/" : "/");
         if (!program.empty())
             return std::string(program);
     }

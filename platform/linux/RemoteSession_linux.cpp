@@ -19,19 +19,6 @@ constexpr std::array<std::string_view, 2> kSessionScreenServers = {"vino-server"
 // Without X: servers of a Wayland session.
 constexpr std::array<std::string_view, 1> kWaylandScreenServers = {"wayvnc"};
 
-std::vector<std::string_view> Split(std::string_view text) {
-    std::vector<std::string_view> words;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const size_t end = text.find(' ', pos);
-        const size_t stop = end == std::string_view::npos ? text.size() : end;
-        if (stop > pos)
-            words.push_back(text.substr(pos, stop - pos));
-        pos = stop + 1;
-    }
-    return words;
-}
-
 struct DisplayName {
     bool remoteHost = false;
     std::string_view number;  // digits; empty when the name is not an X display name
@@ -121,7 +108,7 @@ bool IsRemoteDisplay(std::string_view display, const std::vector<ProcessRecord>&
         return true;
     for (const ProcessRecord& process : processes) {
         const std::string_view name = process.fileName;
-        const std::vector<std::string_view> words = Split(process.commandLine);
+        const std::vector<std::string_view> words = CommandLineWords(process.commandLine);
         if (ours.number.empty()) {
             if (ProgramIn(kWaylandScreenServers, process, words))
                 return true;

@@ -14,30 +14,12 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-std::string_view BaseName(std::string_view path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 // "OBS64.exe" and "obs64" are the same program.
 std::string ProgramKey(std::string_view name) {
-    std::string key = Lower(BaseName(name));
+    std::string key = Lower(vorn::platform::PathBaseName(name, "/\\"));
     if (key.ends_with(".exe"))
         key.resize(key.size() - 4);
     return key;
-}
-
-std::vector<std::string_view> Words(std::string_view text) {
-    std::vector<std::string_view> words;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const size_t end = text.find(' ', pos);
-        const size_t stop = end == std::string_view::npos ? text.size() : end;
-        if (stop > pos)
-            words.push_back(text.substr(pos, stop - pos));
-        pos = stop + 1;
-    }
-    return words;
 }
 
 bool IsInterpreter(std::string_view key) {
@@ -115,7 +97,8 @@ std::vector<std::string> FindScreenCapture(const std::vector<ProcessRecord>& pro
     const std::vector<ScreenCaptureProgram>& programs = ScreenCapturePrograms();
     std::vector<bool> found(programs.size(), false);
     for (const ProcessRecord& process : processes) {
-        const std::vector<std::string_view> words = Words(process.commandLine);
+        const std::vector<std::string_view> words =
+            vorn::platform::CommandLineWords(process.commandLine);
         const std::vector<std::string> names = NamesOf(process, words);
         for (size_t i = 0; i < programs.size(); ++i) {
             if (found[i])

@@ -7,7 +7,9 @@
 
 #include <unistd.h>
 
+using vorn::platform::CommandLineWords;
 using vorn::platform::EnumerateProcesses;
+using vorn::platform::PathBaseName;
 using vorn::platform::ProcessFileName;
 using vorn::platform::ProcessRecord;
 using vorn::platform::ReadProcessRecord;
@@ -20,6 +22,20 @@ TEST(ProcessFileName, ExeLinkThenArgv0ThenComm) {
     // An argv[0] that ends in a separator names nothing.
     EXPECT_EQ(ProcessFileName("", "/usr/bin/", "sleep"), "sleep");
     EXPECT_EQ(ProcessFileName("", "", ""), "");
+}
+
+// Both probes split the same command lines and take the same base names.
+TEST(ProcessRecordText, WordsAndBaseNames) {
+    using Words = std::vector<std::string_view>;
+    EXPECT_EQ(CommandLineWords(""), Words{});
+    EXPECT_EQ(CommandLineWords("   "), Words{});
+    EXPECT_EQ(CommandLineWords(" Xvnc  :1 -geometry 1024x768 "),
+              (Words{"Xvnc", ":1", "-geometry", "1024x768"}));
+    EXPECT_EQ(PathBaseName("/usr/bin/x11vnc", "/"), "x11vnc");
+    EXPECT_EQ(PathBaseName("C:\\Tools\\obs64.exe", "/"), "C:\\Tools\\obs64.exe");
+    EXPECT_EQ(PathBaseName("C:\\Tools/obs64.exe", "\\/"), "obs64.exe");
+    EXPECT_EQ(PathBaseName("dir/", "/"), "");
+    EXPECT_EQ(PathBaseName("plain", "\\/"), "plain");
 }
 
 TEST(ProcessFileName, WineProgramIsNamedByItsWindowsPath) {
