@@ -16,6 +16,8 @@ add_subdirectory(platform/win32)
 # The display-free core that is standard C++ and so builds here too.
 add_library(vorn_remote_rules STATIC services/probes/RemoteControlRules.cpp)
 target_link_libraries(vorn_remote_rules PUBLIC vorn_platform_process)
+add_library(vorn_ini_rules STATIC services/settings/IniText.cpp)
+target_include_directories(vorn_ini_rules PUBLIC ${PROJECT_SOURCE_DIR})
 
 if(VORN_BUILD_TESTS)
     enable_testing()
