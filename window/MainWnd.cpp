@@ -96,11 +96,11 @@ void CMainWnd::OnClick(QWidget* sender) {
         // The close button asks like any other close request (refused while locked).
         close();
     } else if (sender == m_minButton) {
-        SysCommand(SC_MINIMIZE);
+        SysCommand(WindowCommand::Minimize);
     } else if (sender == m_maxButton) {
-        SysCommand(SC_MAXIMIZE);
+        SysCommand(WindowCommand::Maximize);
     } else if (sender == m_restoreButton) {
-        SysCommand(SC_RESTORE);
+        SysCommand(WindowCommand::Restore);
     } else if (sender->objectName().toLower() == QLatin1String("readbtn")) {
         // The answer goes to the page shown now, and to no later site.
         CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr;
@@ -109,24 +109,24 @@ void CMainWnd::OnClick(QWidget* sender) {
 }
 
 void CMainWnd::OnCaptionDoubleClick() {
-    SysCommand(isMaximized() ? SC_RESTORE : SC_MAXIMIZE);
+    SysCommand(isMaximized() ? WindowCommand::Restore : WindowCommand::Maximize);
 }
 
-void CMainWnd::SysCommand(int command) {
+void CMainWnd::SysCommand(WindowCommand command) {
     switch (command) {
-    case SC_CLOSE:
+    case WindowCommand::Close:
         if (m_lockFlag != 1)
             close();
         return;
-    case SC_RESTORE:
+    case WindowCommand::Restore:
         if (m_lockFlag == 1)
             return;
         showNormal();
         return;
-    case SC_MINIMIZE:
+    case WindowCommand::Minimize:
         showMinimized();
         return;
-    case SC_MAXIMIZE:
+    case WindowCommand::Maximize:
         if (!isMaximized() && !isFullScreen())
             showMaximized();
         // Locked, maximised means the whole screen: panels and docks go under the window too.
@@ -139,8 +139,6 @@ void CMainWnd::SysCommand(int command) {
             // Marco does not bring back the maximised state it had before the whole screen.
             vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), false);
         }
-        return;
-    default:
         return;
     }
 }
@@ -286,7 +284,7 @@ void CMainWnd::Lock() {
     // A grab refused now (window not viewable yet, another client's grab) is retried every tick.
     if (!CGlobal::Instance().InstallLockHook(vorn::NativeWindowOf(this)))
         qCDebug(lcLock) << "keyboard not taken yet for the lock; retrying";
-    SysCommand(SC_MAXIMIZE);
+    SysCommand(WindowCommand::Maximize);
     SetControlVisible(QStringLiteral("appbar"), false);
     SetCaptionRect(QRect());
     vorn::platform::SetTopmost(vorn::NativeWindowOf(this), true);
@@ -300,7 +298,7 @@ void CMainWnd::Unlock(quint32 flag) {
     vorn::platform::GuardStacking(vorn::NativeWindowOf(this), false);
     // Back from the whole screen to the maximised state underneath.
     if (isFullScreen())
-        SysCommand(SC_MAXIMIZE);
+        SysCommand(WindowCommand::Maximize);
     SetControlVisible(QStringLiteral("appbar"), true);
     SetCaptionRect(kUnlockedCaption);
     vorn::platform::SetTopmost(vorn::NativeWindowOf(this), false);
@@ -353,7 +351,7 @@ void CMainWnd::changeEvent(QEvent* event) {
             if (isMinimized())
                 vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), true);
             else if (!isFullScreen())
-                SysCommand(SC_MAXIMIZE);
+                SysCommand(WindowCommand::Maximize);
         });
     }
 }

@@ -22,15 +22,15 @@ class IKeyboardFilter;
 class CMainWnd : public vorn::ui::WindowImplBase, public ICefBrowserHandler {
     Q_OBJECT
 public:
-    // System commands, with the values the title bar and the lock speak in.
-    enum SysCommand : int { SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120 };
+    // What the title bar and the lock ask of the window.
+    enum class WindowCommand { Minimize, Maximize, Close, Restore };
 
     explicit CMainWnd(CBrowserProfile* profile);
     ~CMainWnd() override;
 
     // Carries out a system command as the title bar or the lock asks for it. Close and restore
     // are refused while locked.
-    void SysCommand(int command);
+    void SysCommand(WindowCommand command);
 
     bool IsLocked() const override { return m_lockFlag == 1; }
     CCefBrowserUI* Browser() const { return m_browser; }
