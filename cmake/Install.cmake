@@ -37,8 +37,11 @@ foreach(_size 16 24 32 48 64 128 256)
     install(FILES ${_linux}/icons/vornclient-${_size}.png
         DESTINATION share/icons/hicolor/${_size}x${_size}/apps RENAME vornclient.png)
 endforeach()
-configure_file(${_linux}/vornclient.metainfo.xml.in ${_gen}/vornclient.metainfo.xml @ONLY)
-install(FILES ${_gen}/vornclient.metainfo.xml DESTINATION share/metainfo)
+# AppStream ids are reverse-DNS names of the maker's domain (vorn-exam.cn; a hyphen is not allowed
+# in them); the launchable still names the desktop entry, whose name admins see in xdg-mime.
+configure_file(${_linux}/cn.vorn_exam.vornclient.metainfo.xml.in
+    ${_gen}/cn.vorn_exam.vornclient.metainfo.xml @ONLY)
+install(FILES ${_gen}/cn.vorn_exam.vornclient.metainfo.xml DESTINATION share/metainfo)
 
 # Debian's documentation files: copyright as is; the changelog and the manual page compressed
 # without a time stamp.

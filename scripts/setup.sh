@@ -19,8 +19,9 @@ packages=(
     procps
     # tests: the reference for the client's virtual-machine report (systemd-detect-virt)
     systemd
-    # the Debian package and its tests: package tools, lintian, the openers of vornapp: links
-    dpkg-dev file lintian libglib2.0-bin dbus-daemon
+    # the Debian package and its tests: package tools, lintian, appstreamcli, the openers of
+    # vornapp: links
+    dpkg-dev file lintian appstream libglib2.0-bin dbus-daemon
     # the lock's tests under the window managers of the common desktops (KWin, Xfwm4, Marco; the
     # last two on a session bus, Marco with its settings schemas) and a desktop panel
     kwin-x11 xfwm4 marco mate-settings-daemon-common tint2

@@ -128,7 +128,7 @@ class InstalledPackage(unittest.TestCase):
         for path in (EXE, CLIENT_FOLDER + "/Skin/CEFBrowser/main.xml", "/usr/bin/vornclient",
                      "/usr/share/applications/vornclient.desktop",
                      "/usr/share/icons/hicolor/256x256/apps/vornclient.png",
-                     "/usr/share/metainfo/vornclient.metainfo.xml",
+                     "/usr/share/metainfo/cn.vorn_exam.vornclient.metainfo.xml",
                      "/usr/share/xsessions/vornclient-kiosk.desktop"):
             self.assertIn(path, files)
         self.assertFalse([f for f in files if f.endswith("libtermb.so")], "simulator packaged")
