@@ -161,6 +161,14 @@ public:
                     m_grabHeld = false;
                 return false;
             }
+            case XCB_MAP_NOTIFY: {
+                // Back on the screen (brought back from minimised): the grab is possible again
+                // from now, and a key typed before the next tick would reach the other window.
+                auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event);
+                if (m_lockWanted && !m_grabHeld && map->window == m_lockXid)
+                    TakeGrab();
+                return false;
+            }
             case XCB_FOCUS_OUT: {
                 // Another grab took over the keyboard, possibly one of Qt's own (a pop-up), and
                 // will not hand it back when it ends.

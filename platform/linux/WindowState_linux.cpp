@@ -193,6 +193,29 @@ public:
         return m_wm;
     }
 
+    // The window manager's name as it publishes it on its check window ("" when none); read once
+    // per window manager.
+    const std::string& ManagerName() {
+        if (!m_nameKnown) {
+            m_name.clear();
+            const auto onRoot = Property32(m_conn, m_root, m_checkAtom, XCB_ATOM_WINDOW);
+            if (onRoot && !onRoot->empty()) {
+                const xcb_atom_t utf8 = Atom(m_conn, "UTF8_STRING");
+                auto* reply = xcb_get_property_reply(
+                    m_conn,
+                    xcb_get_property(m_conn, 0, (*onRoot)[0], Atom(m_conn, "_NET_WM_NAME"), utf8,
+                                     0, 64),
+                    nullptr);
+                if (reply && reply->type == utf8 && reply->format == 8)
+                    m_name.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                                  static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+                std::free(reply);
+            }
+            m_nameKnown = true;
+        }
+        return m_name;
+    }
+
     // The window manager's active window; nullopt when none is published (no window manager).
     std::optional<xcb_window_t> ActiveWindow() {
         if (!m_activeKnown) {
@@ -294,6 +317,7 @@ public:
                 m_stackingChanged = true;
             } else if (property->atom == m_checkAtom) {
                 m_wmKnown = false;
+                m_nameKnown = false;
                 m_supportedKnown = false;
             } else if (property->atom == m_supportedAtom) {
                 m_supportedKnown = false;
@@ -340,6 +364,8 @@ private:
     std::vector<xcb_window_t> m_overrideMaps;
     bool m_wmKnown = false;
     bool m_wm = false;
+    bool m_nameKnown = false;
+    std::string m_name;
     bool m_activeKnown = false;
     std::optional<xcb_window_t> m_active;
     std::map<xcb_window_t, bool> m_frameAnswers;
@@ -413,6 +439,22 @@ void NameUnstackedAbove(xcb_connection_t* c,
     }
 }
 
+// Takes "above" off the guarded window and puts it back, which moves it into the manager's
+// "above" band again, at its top.
+void Relayer(xcb_connection_t* c,
+             xcb_window_t root,
+             xcb_window_t xid,
+             StackGuard& guard,
+             std::size_t windowsAbove) {
+    guard.relayered = true;
+    const xcb_atom_t netState = Atom(c, "_NET_WM_STATE");
+    const xcb_atom_t aboveAtom = Atom(c, "_NET_WM_STATE_ABOVE");
+    SendToWindowManager(c, root, xid, netState, {kStateRemove, aboveAtom, 0, kSourcePager});
+    SendToWindowManager(c, root, xid, netState, {kStateAdd, aboveAtom, 0, kSourcePager});
+    xcb_flush(c);
+    qCDebug(lcLock) << "above state re-asserted," << windowsAbove << "window(s) above";
+}
+
 // The root's children, bottom to top.
 std::vector<xcb_window_t> RootChildren(xcb_connection_t* c) {
     auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, RootOf(c)), nullptr);
@@ -422,6 +464,22 @@ std::vector<xcb_window_t> RootChildren(xcb_connection_t* c) {
     std::vector<xcb_window_t> out(children, children + xcb_query_tree_children_length(tree));
     std::free(tree);
     return out;
+}
+
+// Sends the map request of `window` with its last user time (kept on the window Qt names for it,
+// if any) at 0, the protocol's "do not give me the focus when I am mapped". The time is not put
+// back: the manager reads the property when it gets to the change, which may be after anything
+// sent here; Qt writes the real time again with the next key or click in the window.
+void MapWithoutFocus(xcb_connection_t* c, xcb_window_t window) {
+    xcb_window_t timeWindow = window;
+    if (const auto named = Property32(c, window, Atom(c, "_NET_WM_USER_TIME_WINDOW"),
+                                      XCB_ATOM_WINDOW);
+        named && !named->empty() && (*named)[0] != XCB_NONE)
+        timeWindow = (*named)[0];
+    const std::uint32_t never = 0;
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, timeWindow, Atom(c, "_NET_WM_USER_TIME"),
+                        XCB_ATOM_CARDINAL, 32, 1, &never);
+    xcb_map_window(c, window);
 }
 
 }  // namespace
@@ -520,6 +578,16 @@ void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) {
         return;
     RootWatch& watch = RootWatch::Of(c);
     const xcb_window_t root = watch.Root();
+    // Asked from the state change and again from the next tick, the requests went out twice, and
+    // openbox then skips the first state request (a later one of the same kind is queued) and
+    // meets the first map request while the window is still minimised: that activates it. One
+    // set of requests per window until the manager has had time to answer it.
+    static std::map<xcb_window_t, std::chrono::steady_clock::time_point> lastAsked;
+    const auto now = std::chrono::steady_clock::now();
+    if (auto it = lastAsked.find(xid); it != lastAsked.end() && now - it->second < kRecheckAfter)
+        return;
+    std::erase_if(lastAsked, [&](const auto& entry) { return now - entry.second >= kRecheckAfter; });
+    lastAsked[xid] = now;
     if (watch.HasWindowManager()) {
         // Asking for the normal state un-minimises without activation. A plain map request
         // does too with window managers that only follow ICCCM, but some treat a map request
@@ -534,7 +602,14 @@ void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) {
                 c, root, xid, Atom(c, "_NET_WM_STATE"),
                 {kStateAdd, Atom(c, "_NET_WM_STATE_FULLSCREEN"), 0, kSourceApplication});
     }
-    xcb_map_window(c, xid);
+    if (watch.HasWindowManager() && watch.ManagerName() == "Xfwm4") {
+        // Xfwm4 ignores the state requests above and gives the focus to every window whose map
+        // request it gets, unless the window's last user time is 0. Only there: KWin does the
+        // opposite and activates an un-minimised window whose user time is 0.
+        MapWithoutFocus(c, xid);
+    } else {
+        xcb_map_window(c, xid);
+    }
     xcb_flush(c);
     qCDebug(lcLock) << "window" << xid << "brought back maximised";
 }
@@ -611,6 +686,18 @@ void KeepOnTop(NativeWindow window) {
         guard.relayered = false;
     }
     const xcb_window_t root = watch.Root();
+    const auto active = watch.ActiveWindow();
+    if (!guard.relayered && active && *active != XCB_NONE &&
+        watch.ActiveIsSelfOrFrame(*active, xid)) {
+        // Becoming the active window moves a fullscreen window into the manager's band for an
+        // active fullscreen window, which some managers (Xfwm4) keep below the "above" band of
+        // panels and always-on-top windows: no restack reaches past a band, and a panel was
+        // clickable over the locked page until the steps below got here. Re-asserting "above"
+        // moves the window back at once.
+        Relayer(c, root, xid, guard, above.size());
+        guard.recheckAt = now + kRecheckAfter;
+        return;
+    }
     if (guard.restacks < kRestackTries) {
         ++guard.restacks;
         if (watch.SupportsRestack()) {
@@ -626,7 +713,6 @@ void KeepOnTop(NativeWindow window) {
         guard.recheckAt = now + kRecheckAfter;
         return;
     }
-    const auto active = watch.ActiveWindow();
     const bool activeAbove =
         active && std::find(above.begin(), above.end(), *active) != above.end();
     if (activeAbove && !guard.activated) {
@@ -646,16 +732,8 @@ void KeepOnTop(NativeWindow window) {
         return;
     }
     if (!guard.relayered) {
-        // Some managers (Xfwm4) answer a raise by activating the window, which moves an active
-        // fullscreen window into a band below the "above" one; taking "above" off and putting
-        // it back moves the window into that band again, at its top.
-        guard.relayered = true;
-        const xcb_atom_t netState = Atom(c, "_NET_WM_STATE");
-        const xcb_atom_t aboveAtom = Atom(c, "_NET_WM_STATE_ABOVE");
-        SendToWindowManager(c, root, xid, netState, {kStateRemove, aboveAtom, 0, kSourcePager});
-        SendToWindowManager(c, root, xid, netState, {kStateAdd, aboveAtom, 0, kSourcePager});
-        xcb_flush(c);
-        qCDebug(lcLock) << "above state re-asserted," << above.size() << "window(s) above";
+        // Some managers (Xfwm4) answer a raise by activating the window (see above).
+        Relayer(c, root, xid, guard, above.size());
         guard.recheckAt = now + kRecheckAfter;
         return;
     }

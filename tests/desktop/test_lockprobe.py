@@ -113,8 +113,6 @@ class WithWindowManager(unittest.TestCase):
         self.assertEqual(active_window(self.display), self.logger.window)
         self.assertIsNone(self.probe.proc.poll())
 
-    @harness.known_fault_under("xfwm4", "Xfwm4 makes a window brought back from minimised the "
-                               "active one, so the other window loses the foreground")
     def test_minimised_locked_window_comes_back_without_taking_the_focus(self):
         spy = StateSpy(self.display, self.probe.window)
         self.addCleanup(spy.close)
