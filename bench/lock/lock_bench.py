@@ -3,10 +3,14 @@
 
   VORN_BUILD_DIR=<build> python3 bench/lock/lock_bench.py [--seconds 30] [--minimise 50]
       [--reference <another vornclient>] [--builtin-seconds 60] [--wm openbox|kwin|xfwm4|marco]
+      [--only builtin|turns|lock] [--rounds 3] [--slice 10]
 
 0. Idle CPU of the client's main process, unlocked, on the built-in page, over --builtin-seconds:
    this build and, with --reference, another build of the client (e.g. one from before a change)
    started side by side on the same display and measured over the same interval.
+0b. With --reference: idle CPU of the main process locked with another window active, this build
+   and the reference taking turns as the locked client on one display (--rounds turns of --slice
+   seconds each, alternating order); the ratio of their summed CPU time.
 1. Idle CPU of the client over --seconds, for: unlocked; locked with the client active; locked with
    another window active (the 20 ms timer then re-asserts the window on every tick). Measured from
    /proc/<pid>/stat (utime + stime) for the client process and, separately, for its QtWebEngine
@@ -33,6 +37,8 @@ sys.path.insert(0, os.path.join(HERE, ".."))
 import harness  # noqa: E402
 from lockhelpers import KeyLogger, LockProbe, StateSpy  # noqa: E402
 from procstat import TICKS, cpu_ticks, session_members  # noqa: E402
+
+LOCKED_STATES = {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_FULLSCREEN"}
 
 
 def measure_cpu(main_pid, seconds, helpers=()):
@@ -160,6 +166,65 @@ def bench_client(display, args, results, exe=None, key="client"):
                 shutil.rmtree(os.path.dirname(folder), ignore_errors=True)
 
 
+def bench_locked_other_active_alternating(display, args, results):
+    """Locked, another window active: this build and the reference, both running on one display,
+    take turns being the locked one (two locked windows would fight over the top of the stack),
+    --rounds times each, in alternating order, for --slice seconds a turn; the ratio is of the
+    summed CPU time, so that both builds see the same stretch of machine load."""
+    exes = {"this build": os.path.join(harness.BUILD_DIR, "vornclient"),
+            "reference": os.path.abspath(args.reference)}
+    logger = KeyLogger(display)
+    clients, servers = {}, {}
+    try:
+        for label, exe in exes.items():
+            servers[label] = harness.TestServer().__enter__()
+            servers[label].add_page("/idle", idle_page(servers[label]))
+            clients[label] = harness.Client(
+                display, config=f"[Config]\nUrl={servers[label].origin}/idle\n", log_rules="",
+                folder=client_folder(exe))
+            clients[label].start()
+        windows = {label: client.wait_for_window() for label, client in clients.items()}
+        for server in servers.values():
+            server.wait_for_report(lambda r: r.get("event") == "load", 90, what="the page")
+        time.sleep(5)  # let the engines settle after loading
+        ticks = {label: 0 for label in exes}
+        seconds = {label: 0.0 for label in exes}
+        order = list(exes)
+        for round_ in range(args.rounds):
+            for label in order if round_ % 2 == 0 else reversed(order):
+                pid, window = clients[label].proc.pid, windows[label]
+                servers[label].run_in_page("LockApp('1')")
+                # Builds from before the whole-screen lock show "above" only.
+                harness.wait_until(lambda: LOCKED_STATES & display.net_wm_state(window), 10,
+                                   what="lock")
+                logger.focus()
+                time.sleep(1)
+                before, t0 = cpu_ticks(pid), time.monotonic()
+                time.sleep(args.slice)
+                ticks[label] += cpu_ticks(pid) - before
+                seconds[label] += time.monotonic() - t0
+                servers[label].run_in_page("LockApp('0')")
+                harness.wait_until(lambda: not LOCKED_STATES & display.net_wm_state(window), 10,
+                                   what="unlock")
+        figures = {label: 100.0 * ticks[label] / TICKS / seconds[label] for label in exes}
+        for label, pct in figures.items():
+            print(f"locked, other window active, taking turns, {label:10s} main {pct:6.3f} % "
+                  f"({ticks[label]} ticks in {seconds[label]:.0f} s)", flush=True)
+        results["locked_other_active_alternating_main_pct"] = {
+            k: round(v, 3) for k, v in figures.items()}
+        if figures["reference"] > 0:
+            ratio = figures["this build"] / figures["reference"]
+            results["locked_other_active_alternating_ratio"] = round(ratio, 3)
+            print(f"locked, other window active, this build / reference {ratio:.2f}", flush=True)
+    finally:
+        for client in clients.values():
+            client.stop()
+            shutil.rmtree(os.path.dirname(client.folder), ignore_errors=True)
+        for server in servers.values():
+            server.__exit__()
+        logger.close()
+
+
 def bench_probe(display, args, results):
     logger = KeyLogger(display)
     probe = LockProbe(display, args=["--no-caret"], env={"QT_LOGGING_RULES": ""})
@@ -195,16 +260,21 @@ def main():
     parser.add_argument("--reference", help="another vornclient executable, measured the same way")
     parser.add_argument("--builtin-seconds", type=float, default=60)
     parser.add_argument("--wm", help="window manager (as VORN_TEST_WM); default openbox")
-    parser.add_argument("--only", choices=["builtin", "lock"], help="run one part only")
+    parser.add_argument("--only", choices=["builtin", "lock", "turns"], help="run one part only")
+    parser.add_argument("--rounds", type=int, default=3,
+                        help="turns of each build in the locked, other-window-active comparison")
+    parser.add_argument("--slice", type=float, default=10, help="seconds of one such turn")
     args = parser.parse_args()
     if args.wm:
         os.environ["VORN_TEST_WM"] = args.wm
     results = {"seconds": args.seconds, "client": {}, "reference": {}, "probe": {}}
     with harness.Display(window_manager=True) as display:
         results["window_manager"] = display.wm_name
-        if args.only != "lock":
+        if args.only in (None, "builtin"):
             bench_builtin_side_by_side(display, args, results)
-        if args.only != "builtin":
+        if args.only in (None, "turns") and args.reference:
+            bench_locked_other_active_alternating(display, args, results)
+        if args.only in (None, "lock"):
             bench_probe(display, args, results)
             bench_client(display, args, results)
             if args.reference:
