@@ -293,7 +293,10 @@ class TestServer:
         """JavaScript that lets the test run code in the page: it polls this server for commands
         (see run_in_page) and evaluates each one once. Includes report()."""
         return (self.report_snippet() +
-                "(function(){var seen=-1,born=Date.now();function poll(){try{var x=new XMLHttpRequest();"
+                # A command counts for this page from the moment its navigation started: the test
+                # may queue one as soon as the page's first report arrives, before this runs.
+                "(function(){var seen=-1,born=Math.floor(performance.timeOrigin||Date.now());"
+                "function poll(){try{var x=new XMLHttpRequest();"
                 f"x.open('GET','{self.origin}/cmd?after='+seen+'&born='+born,true);"
                 "x.onload=function(){var n=x.getResponseHeader('X-Seq');if(n!==null)seen=+n;"
                 "if(x.status==200){"
