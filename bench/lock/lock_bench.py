@@ -69,6 +69,16 @@ def idle_page(server):
             "{report({event:'load'})})</script></body></html>")
 
 
+def own_window(display, client, timeout=60):
+    """The client's window, found by its process id (the name is the same for every client)."""
+    def find():
+        out = display.run(["xdotool", "search", "--all", "--onlyvisible",
+                           "--pid", str(client.proc.pid), "--name", "^CEFBrowser$"],
+                          check=False).stdout.split()
+        return int(out[0]) if out else None
+    return harness.wait_until(find, timeout, what="the client's own window")
+
+
 def client_folder(exe):
     """A client folder holding `exe` with the build's skin and card simulator beside it."""
     folder = os.path.join(tempfile.mkdtemp(prefix="vorn-bench-"), "client")
@@ -183,7 +193,8 @@ def bench_locked_other_active_alternating(display, args, results):
                 display, config=f"[Config]\nUrl={servers[label].origin}/idle\n", log_rules="",
                 folder=client_folder(exe))
             clients[label].start()
-        windows = {label: client.wait_for_window() for label, client in clients.items()}
+        # Two clients show a window of the same name: each is found by its own process.
+        windows = {label: own_window(display, client) for label, client in clients.items()}
         for server in servers.values():
             server.wait_for_report(lambda r: r.get("event") == "load", 90, what="the page")
         time.sleep(5)  # let the engines settle after loading
