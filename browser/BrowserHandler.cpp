@@ -109,11 +109,6 @@ CBrowserHandler::CBrowserHandler(QWebEngineProfile* profile, QObject* parent)
 
 CBrowserHandler::~CBrowserHandler() = default;
 
-void CBrowserHandler::SetOwner(CCefBrowserUI* control, ICefBrowserHandler* window) {
-    m_control = control;
-    m_callback = window;
-}
-
 void CBrowserHandler::SendJavaScript(const std::string& text) {
     SendJavaScript(QString::fromStdString(text));
 }
@@ -125,8 +120,7 @@ void CBrowserHandler::SendJavaScript(const QString& text) {
     runJavaScript(text, QWebEngineScript::MainWorld);
 }
 
-void CBrowserHandler::CloseBrowser(bool force) {
-    Q_UNUSED(force);
+void CBrowserHandler::CloseBrowser() {
     if (m_closed)
         return;
     m_closed = true;

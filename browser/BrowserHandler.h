@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <string>
 
-class CCefBrowserUI;
 class ICefBrowserHandler;
 class QTimer;
 class QWebEngineLoadingInfo;
@@ -24,8 +23,8 @@ public:
     CBrowserHandler(QWebEngineProfile* profile, QObject* parent = nullptr);
     ~CBrowserHandler() override;
 
-    // The control that shows this page and the window it consults; neither is owned.
-    void SetOwner(CCefBrowserUI* control, ICefBrowserHandler* window);
+    // The window consulted about pop-ups and titles; not owned.
+    void SetWindow(ICefBrowserHandler* window) { m_callback = window; }
     // Where posted requests (UM_* events) go: the main window. Not owned.
     void SetMessageTarget(QObject* window) { m_window = window; }
 
@@ -34,7 +33,7 @@ public:
     void SendJavaScript(const QString& text);
 
     // Stops the page for good; called when the main window goes away.
-    void CloseBrowser(bool force);
+    void CloseBrowser();
 
     // Loads `url`. Main thread.
     void Load(const QUrl& url);
@@ -80,7 +79,6 @@ private:
     void SetRecoveredScript(const QString& reason, int exitCode);
     void RemoveRecoveredScript();
 
-    CCefBrowserUI* m_control = nullptr;
     ICefBrowserHandler* m_callback = nullptr;
     QPointer<QObject> m_window;
     bool m_closed = false;

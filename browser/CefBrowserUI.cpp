@@ -34,16 +34,12 @@ CCefBrowserUI::~CCefBrowserUI() {
     delete m_handler;
 }
 
-void* CCefBrowserUI::GetInterface(const QString& name) {
-    return name.compare(QLatin1String("CefBrowser"), Qt::CaseInsensitive) == 0 ? this : nullptr;
-}
-
 bool CCefBrowserUI::CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window,
                                   QObject* messageTarget) {
     if (m_view)
         return false;
     m_handler = new CBrowserHandler(profile, this);
-    m_handler->SetOwner(this, window);
+    m_handler->SetWindow(window);
     m_handler->SetMessageTarget(messageTarget);
     m_view = new QWebEngineView(this);
     m_view->setObjectName(objectName());
@@ -62,5 +58,5 @@ void CCefBrowserUI::LoadURL(const QString& url) {
 
 void CCefBrowserUI::CloseBrowser() {
     if (m_handler)
-        m_handler->CloseBrowser(true);
+        m_handler->CloseBrowser();
 }

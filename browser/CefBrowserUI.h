@@ -20,9 +20,6 @@ public:
     explicit CCefBrowserUI(QWidget* parent = nullptr);
     ~CCefBrowserUI() override;
 
-    // Answers the control for "CefBrowser" in any letter case, else nullptr.
-    void* GetInterface(const QString& name);
-
     void SetUrl(const QString& url) { m_startUrl = url; }
     QString StartUrl() const { return m_startUrl; }
 
