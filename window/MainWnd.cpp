@@ -5,12 +5,12 @@
 #include "browser/BrowserProfile.h"
 #include "browser/CefBrowserUI.h"
 #include "browser/bridge/Answers.h"
-#include "platform/KeyboardFilter.h"
 #include "common/Logging.h"
+#include "common/Messages.h"
+#include "platform/KeyboardFilter.h"
 #include "platform/Monitors.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
-#include "common/Messages.h"
 #include "services/probes/CameraList.h"
 #include "services/probes/Displays.h"
 #include "services/settings/Deployment.h"
@@ -19,15 +19,15 @@
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QLayout>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
 // The window's periodic timer: 20 ms, the period within which a locked window comes back. It has
-// work only while the lock flag is set, so it runs only then: an idle unlocked client wakes for
+// work only while locked, so it runs only then: an idle unlocked client wakes for
 // nothing.
 constexpr int kTimerPeriodMs = 20;
 // After the first unlock the top 30 pixels drag the window (the skin's own caption is 32).
@@ -114,32 +114,32 @@ void CMainWnd::OnCaptionDoubleClick() {
 
 void CMainWnd::SysCommand(WindowCommand command) {
     switch (command) {
-    case WindowCommand::Close:
-        if (m_lockFlag != 1)
-            close();
-        return;
-    case WindowCommand::Restore:
-        if (m_lockFlag == 1)
+        case WindowCommand::Close:
+            if (!IsLocked())
+                close();
             return;
-        showNormal();
-        return;
-    case WindowCommand::Minimize:
-        showMinimized();
-        return;
-    case WindowCommand::Maximize:
-        if (!isMaximized() && !isFullScreen())
-            showMaximized();
-        // Locked, maximised means the whole screen: panels and docks go under the window too.
-        // The maximised state stays underneath, so that leaving the whole screen (unlock)
-        // lands on it.
-        if (m_lockFlag == 1) {
-            vorn::platform::SetFullScreen(vorn::NativeWindowOf(this), true);
-        } else if (isFullScreen()) {
-            vorn::platform::SetFullScreen(vorn::NativeWindowOf(this), false);
-            // Marco does not bring back the maximised state it had before the whole screen.
-            vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), false);
-        }
-        return;
+        case WindowCommand::Restore:
+            if (IsLocked())
+                return;
+            showNormal();
+            return;
+        case WindowCommand::Minimize:
+            showMinimized();
+            return;
+        case WindowCommand::Maximize:
+            if (!isMaximized() && !isFullScreen())
+                showMaximized();
+            // Locked, maximised means the whole screen: panels and docks go under the window too.
+            // The maximised state stays underneath, so that leaving the whole screen (unlock)
+            // lands on it.
+            if (IsLocked()) {
+                vorn::platform::SetFullScreen(vorn::NativeWindowOf(this), true);
+            } else if (isFullScreen()) {
+                vorn::platform::SetFullScreen(vorn::NativeWindowOf(this), false);
+                // Marco does not bring back the maximised state it had before the whole screen.
+                vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), false);
+            }
+            return;
     }
 }
 
@@ -155,59 +155,58 @@ bool CMainWnd::event(QEvent* event) {
         HandleCustomMessage(static_cast<CMessageEvent*>(event));
         return true;
     }
-    if (event->type() == QEvent::WindowDeactivate && m_lockFlag != 0)
+    if (event->type() == QEvent::WindowDeactivate && IsLocked())
         KeepInFront();
     return WindowImplBase::event(event);
 }
 
 void CMainWnd::HandleCustomMessage(CMessageEvent* message) {
     switch (message->Message()) {
-    case UM_LOCK_APP:
-        if (message->WParam() == 1)
-            Lock();
-        else
-            Unlock(static_cast<quint32>(message->WParam()));
-        break;
-    case UM_CARD_RESULT:
-        AnswerCardResult(*static_cast<CCardResultEvent*>(message));
-        break;
-    case UM_CARD_BUSY:
-        ShowReadingState(message->WParam() == 1);
-        break;
-    case UM_UPDATE:
-        CGlobal::Instance().StartModelUpdate(-1);
-        break;
-    case UM_GET_VCAM_LIST:
-        if (m_browser && m_browser->GetHandler())
-            m_answers.Send(QString::fromStdString(vorn::VCamListAnswer(GetVirtualCameraList())));
-        break;
-    case UM_GET_IS_REMOTE_LOGIN:
-        if (m_browser && m_browser->GetHandler()) {
-            // The scan reads every process's files: it runs on a worker, and its answer keeps
-            // the place of this request among the page's answers.
-            const vorn::AnswerQueue::Ticket ticket = m_answers.Reserve();
-            m_remoteScan.Request([this, ticket](const vorn::ProcessScanResult& scan) {
-                m_answers.Fill(ticket, QString::fromStdString(
-                                           vorn::RemoteLoginAnswer(scan.remoteToolRunning)));
-            });
-        }
-        break;
-    case UM_GET_CLIENT_INFO:
-        if (m_browser && m_browser->GetHandler()) {
-            // What the window knows is taken now; the environment comes from the same process
-            // scan, on the same worker, as the remote-control check.
-            const vorn::AnswerQueue::Ticket ticket = m_answers.Reserve();
-            m_remoteScan.Request([this, ticket, info = GatherClientInfo()](
-                                     const vorn::ProcessScanResult& scan) mutable {
-                info.virtualMachine = scan.environment.virtualMachine;
-                info.remoteSession = scan.environment.remoteSession;
-                info.screenCapture = scan.environment.screenCapture;
-                m_answers.Fill(ticket, QString::fromStdString(vorn::ClientInfoAnswer(info)));
-            });
-        }
-        break;
-    default:
-        break;
+        case UM_LOCK_APP:
+            SetLockState(message->WParam() == 1 ? vorn::LockState::Locked
+                                                : vorn::LockState::Unlocked);
+            break;
+        case UM_CARD_RESULT:
+            AnswerCardResult(*static_cast<CCardResultEvent*>(message));
+            break;
+        case UM_CARD_BUSY:
+            ShowReadingState(message->WParam() == 1);
+            break;
+        case UM_UPDATE:
+            CGlobal::Instance().StartModelUpdate(-1);
+            break;
+        case UM_GET_VCAM_LIST:
+            if (m_browser && m_browser->GetHandler())
+                m_answers.Send(
+                    QString::fromStdString(vorn::VCamListAnswer(GetVirtualCameraList())));
+            break;
+        case UM_GET_IS_REMOTE_LOGIN:
+            if (m_browser && m_browser->GetHandler()) {
+                // The scan reads every process's files: it runs on a worker, and its answer keeps
+                // the place of this request among the page's answers.
+                const vorn::AnswerQueue::Ticket ticket = m_answers.Reserve();
+                m_remoteScan.Request([this, ticket](const vorn::ProcessScanResult& scan) {
+                    m_answers.Fill(ticket, QString::fromStdString(
+                                               vorn::RemoteLoginAnswer(scan.remoteToolRunning)));
+                });
+            }
+            break;
+        case UM_GET_CLIENT_INFO:
+            if (m_browser && m_browser->GetHandler()) {
+                // What the window knows is taken now; the environment comes from the same process
+                // scan, on the same worker, as the remote-control check.
+                const vorn::AnswerQueue::Ticket ticket = m_answers.Reserve();
+                m_remoteScan.Request([this, ticket, info = GatherClientInfo()](
+                                         const vorn::ProcessScanResult& scan) mutable {
+                    info.virtualMachine = scan.environment.virtualMachine;
+                    info.remoteSession = scan.environment.remoteSession;
+                    info.screenCapture = scan.environment.screenCapture;
+                    m_answers.Fill(ticket, QString::fromStdString(vorn::ClientInfoAnswer(info)));
+                });
+            }
+            break;
+        default:
+            break;
     }
 }
 
@@ -220,10 +219,10 @@ ClientInfo CMainWnd::GatherClientInfo() const {
     const bool waylandSession = qpa.startsWith(QLatin1String("wayland")) ||
                                 !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
                                 qgetenv("XDG_SESSION_TYPE") == QByteArrayLiteral("wayland");
-    info.platform = waylandSession           ? "linux-wayland"
+    info.platform = waylandSession                ? "linux-wayland"
                     : qpa == QLatin1String("xcb") ? "linux-x11"
-                                               : "linux-" + qpa.toStdString();
-    info.locked = m_lockFlag == 1;
+                                                  : "linux-" + qpa.toStdString();
+    info.locked = IsLocked();
     std::optional<std::vector<vorn::platform::MonitorArea>> monitors =
         vorn::platform::ListMonitors();
     if (!monitors) {
@@ -272,8 +271,15 @@ void CMainWnd::ShowReadingState(bool reading) {
     control->setEnabled(!reading);
 }
 
+void CMainWnd::SetLockState(vorn::LockState state) {
+    if (state == vorn::LockState::Locked)
+        Lock();
+    else
+        Unlock();
+}
+
 void CMainWnd::Lock() {
-    m_lockFlag = 1;
+    m_lockState = vorn::LockState::Locked;
     if (!vorn::platform::CanEnforceLock() && !m_lockWarningGiven) {
         m_lockWarningGiven = true;
         qCWarning(lcLock,
@@ -292,8 +298,8 @@ void CMainWnd::Lock() {
     UpdateTimer();
 }
 
-void CMainWnd::Unlock(quint32 flag) {
-    m_lockFlag = flag;
+void CMainWnd::Unlock() {
+    m_lockState = vorn::LockState::Unlocked;
     CGlobal::Instance().RemoveLockHook();
     vorn::platform::GuardStacking(vorn::NativeWindowOf(this), false);
     // Back from the whole screen to the maximised state underneath.
@@ -306,9 +312,9 @@ void CMainWnd::Unlock(quint32 flag) {
 }
 
 void CMainWnd::UpdateTimer() {
-    if (m_lockFlag != 0 && m_timerId == 0) {
+    if (IsLocked() && m_timerId == 0) {
         m_timerId = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
-    } else if (m_lockFlag == 0 && m_timerId != 0) {
+    } else if (!IsLocked() && m_timerId != 0) {
         killTimer(m_timerId);
         m_timerId = 0;
     }
@@ -316,12 +322,12 @@ void CMainWnd::UpdateTimer() {
 
 void CMainWnd::KeepInFront() {
     if (isMinimized())
-        vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), m_lockFlag == 1);
+        vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), IsLocked());
     vorn::platform::SetTopmost(vorn::NativeWindowOf(this), true);
 }
 
 void CMainWnd::closeEvent(QCloseEvent* event) {
-    if (m_lockFlag == 1) {
+    if (IsLocked()) {
         qCDebug(lcLock) << "close refused while locked";
         event->ignore();
         return;
@@ -342,11 +348,11 @@ void CMainWnd::changeEvent(QEvent* event) {
         m_wasMaximized = maximized;
         OnMaximizedChanged(maximized);
     }
-    if (m_lockFlag == 1 && !isFullScreen()) {
+    if (IsLocked() && !isFullScreen()) {
         // Whoever minimised, restored or un-fullscreened the window, a locked window comes back
         // over the whole screen at once (the timer would do it within one period anyway).
         QTimer::singleShot(0, this, [this] {
-            if (m_lockFlag != 1)
+            if (!IsLocked())
                 return;
             if (isMinimized())
                 vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), true);
@@ -359,9 +365,9 @@ void CMainWnd::changeEvent(QEvent* event) {
 void CMainWnd::OnMaximizedChanged(bool maximized) {
     SetControlVisible(QStringLiteral("maxbtn"), !maximized);
     SetControlVisible(QStringLiteral("restorebtn"), maximized);
-    if (maximized && m_lockFlag == 1)
+    if (maximized && IsLocked())
         SetControlVisible(QStringLiteral("appbar"), false);
-    else if (!maximized && m_lockFlag != 1)
+    else if (!maximized && !IsLocked())
         SetControlVisible(QStringLiteral("appbar"), true);
 }
 
@@ -370,13 +376,12 @@ void CMainWnd::timerEvent(QTimerEvent* event) {
         WindowImplBase::timerEvent(event);
         return;
     }
-    if (m_lockFlag == 0)
+    if (!IsLocked())
         return;
-    if (m_lockFlag == 1)
-        m_keyboard->Reassert();
+    m_keyboard->Reassert();
     if (!vorn::platform::IsForeground(vorn::NativeWindowOf(this)))
         KeepInFront();
-    if (m_lockFlag == 1 && !isMinimized())
+    if (IsLocked() && !isMinimized())
         vorn::platform::KeepOnTop(vorn::NativeWindowOf(this));
 }
 

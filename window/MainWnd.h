@@ -2,8 +2,9 @@
 
 #include "browser/BrowserHandlerCallback.h"
 #include "browser/bridge/AnswerQueue.h"
-#include "services/probes/RemoteControlScanner.h"
+#include "services/lock/LockControl.h"
 #include "services/probes/ClientInfo.h"
+#include "services/probes/RemoteControlScanner.h"
 #include "ui/WindowImplBase.h"
 
 #include <QPointer>
@@ -19,7 +20,9 @@ class IKeyboardFilter;
 // The client's only top-level window: the skinned title bar above the browser panel, the target
 // of the page's requests and of the card worker's results, and the application lock.
 // Everything here runs on the main thread.
-class CMainWnd : public vorn::ui::WindowImplBase, public ICefBrowserHandler {
+class CMainWnd : public vorn::ui::WindowImplBase,
+                 public ICefBrowserHandler,
+                 public vorn::ILockControl {
     Q_OBJECT
 public:
     // What the title bar and the lock ask of the window.
@@ -32,8 +35,12 @@ public:
     // are refused while locked.
     void SysCommand(WindowCommand command);
 
-    bool IsLocked() const override { return m_lockFlag == 1; }
+    bool IsLocked() const override { return m_lockState == vorn::LockState::Locked; }
     CCefBrowserUI* Browser() const { return m_browser; }
+
+    // ILockControl: the page's LockApp.
+    void SetLockState(vorn::LockState state) override;
+    vorn::LockState GetLockState() const override { return m_lockState; }
 
     // ICefBrowserHandler: pop-ups open in this same browser.
     bool OnBeforePopup(const QUrl& targetUrl) override;
@@ -57,9 +64,9 @@ private:
     ClientInfo GatherClientInfo() const;
     void ShowReadingState(bool reading);
     void Lock();
-    void Unlock(quint32 flag);
+    void Unlock();
     void KeepInFront();
-    // The periodic timer runs exactly while the lock flag is set.
+    // The periodic timer runs exactly while locked.
     void UpdateTimer();
     void OnMaximizedChanged(bool maximized);
     void SetControlVisible(const QString& name, bool visible);
@@ -70,7 +77,7 @@ private:
     QPointer<QWidget> m_restoreButton;
     QPointer<QWidget> m_minButton;
     CCefBrowserUI* m_browser = nullptr;
-    quint32 m_lockFlag = 0;
+    vorn::LockState m_lockState = vorn::LockState::Unlocked;
     int m_timerId = 0;
     bool m_wasMaximized = false;
     bool m_lockWarningGiven = false;
