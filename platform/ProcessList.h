@@ -25,6 +25,14 @@ struct ProcessRecord {
 // unreadable `procRoot` gives an empty list.
 std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path& procRoot = "/proc");
 
+// This process's id, as EnumerateProcesses reports it.
+std::uint32_t CurrentProcessId();
+
+// What the remote-control rule that looks past a process's name searches: where executables carry
+// a version resource (Windows), its FileDescription, LegalCopyright and OriginalFilename, read from
+// the image; elsewhere the image path and the name the process gave itself (argv[0]). Any thread.
+std::vector<std::string> ProcessIdentityTexts(const ProcessRecord& record);
+
 // One process, or nothing when it has gone (or has neither exe link, command line nor comm).
 std::optional<ProcessRecord> ReadProcessRecord(const std::filesystem::path& procRoot,
                                                std::uint32_t pid);

@@ -19,4 +19,15 @@ bool HasSystemHandlerEntry(const std::string& entryName);
 // of its own. Returns false when the default could not be written (the reason is logged).
 bool SetDefaultUrlSchemeHandler(const std::string& scheme, const std::string& entryName);
 
+// What opening scheme://... runs for this user now: the handler's command (on Linux the Exec
+// value of the default handler's desktop entry, on Windows the class registry's open command)
+// and the program that command starts. Both empty when the scheme has no handler. Any thread;
+// reads a few small files or registry values.
+struct UrlSchemeHandler {
+    std::string command;
+    std::string program;
+    bool programFound = false;  // the program is a file (named without a folder: found in $PATH)
+};
+UrlSchemeHandler FindUrlSchemeHandler(const std::string& scheme);
+
 }  // namespace vorn::platform

@@ -24,6 +24,7 @@ LAYERS = {
     "ui": {"platform", "common"},
     "browser": {"services", "models", "platform", "common"},
     "window": {"browser", "ui", "services", "models", "platform", "common"},
+    "check": {"services", "platform", "common"},
     "app": {"window", "browser", "ui", "services", "models", "platform", "common"},
 }
 # Single folders a layer or folder may use beyond LAYERS: the skin loader reads zipped skins

@@ -2,7 +2,7 @@
 
 #include "platform/KeyboardFilter.h"
 #include "common/Logging.h"
-#include "platform/UrlSchemeRegistration.h"
+#include "services/UrlProtocol.h"
 #include "services/card/CardReader.h"
 #include "services/settings/IniFile.h"
 
@@ -88,17 +88,8 @@ void CGlobal::StartModelUpdate(int localVersion) {
 }
 
 void CGlobal::RegisterUrlProtocol() {
-    const std::string scheme = "vornapp";
-    // An installed client comes with its desktop entry: the user's default points at it rather
-    // than at an entry of the user's own, which would outlive the package.
-    const std::string packaged = "vornclient.desktop";
-    if (m_paths.GetMode() == vorn::ClientPaths::Mode::Installed &&
-        vorn::platform::HasSystemHandlerEntry(packaged)) {
-        vorn::platform::SetDefaultUrlSchemeHandler(scheme, packaged);
-        return;
-    }
-    vorn::platform::RegisterUrlScheme(scheme,
-                                      QCoreApplication::applicationFilePath().toStdString());
+    vorn::RegisterClientUrlScheme(m_paths.GetMode() == vorn::ClientPaths::Mode::Installed,
+                                  QCoreApplication::applicationFilePath().toStdString());
 }
 
 bool CGlobal::InstallLockHook(vorn::platform::NativeWindow window) {

@@ -1,9 +1,7 @@
 #include "platform/CardLibrary.h"
 
-#include "common/Logging.h"
+#include "common/LogSink.h"
 #include "platform/RegularFile.h"
-
-#include <QString>
 
 #include <dlfcn.h>
 
@@ -15,7 +13,7 @@ template <typename Fn>
 void Resolve(void* handle, const char* name, Fn& target) {
     target = reinterpret_cast<Fn>(dlsym(handle, name));
     if (!target)
-        qCDebug(lcCard) << "card library lacks" << name;
+        log::Debug(log::Area::Card, std::string("card library lacks ") + name);
 }
 
 }  // namespace
@@ -27,7 +25,6 @@ std::string CardLibrary::FileName() {
 CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
     EntryPoints api;
     const std::string nativePath = folder + FileName();
-    const QString path = QString::fromStdString(nativePath);
     // dlopen would wait forever on a FIFO planted under the library's name. A link to a regular
     // file is fine (packages install versioned libraries that way). Loading through the opened
     // descriptor (/proc/self/fd/N) is not an option: the loader matches objects by that name,
@@ -35,10 +32,10 @@ CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
     platform::FileReadError why = platform::FileReadError::None;
     if (!platform::OpenRegularFile(nativePath, platform::LinkPolicy::Follow, &why).valid()) {
         if (why == platform::FileReadError::Missing)
-            qCInfo(lcCard).noquote() << "no card library at" << path;
+            log::Info(log::Area::Card, "no card library at " + nativePath);
         else
-            qCWarning(lcCard, "The card library: %s",
-                      platform::DescribeFileReadError(why, nativePath, 0).c_str());
+            log::Warning(log::Area::Card,
+                         "The card library: " + platform::DescribeFileReadError(why, nativePath, 0));
         return api;
     }
     // RTLD_LOCAL keeps the vendor's symbols out of the global namespace, where they could
@@ -46,7 +43,8 @@ CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
     void* handle = dlopen(nativePath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* reason = dlerror();
-        qCInfo(lcCard).noquote() << "no card library at" << path << (reason ? reason : "");
+        log::Info(log::Area::Card,
+                  "no card library at " + nativePath + " " + (reason ? reason : ""));
         return api;
     }
     // Deliberately never dlclose'd: a worker may still be inside the library at exit.
@@ -66,7 +64,7 @@ CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
     Resolve(handle, "CVR_GetSAMIDU", api.CVR_GetSAMIDU);
     Resolve(handle, "GetNationCodeU", api.GetNationCodeU);
     Resolve(handle, "GetBMPData", api.GetBMPData);
-    qCInfo(lcCard).noquote() << "card library loaded from" << path;
+    log::Info(log::Area::Card, "card library loaded from " + nativePath);
     return api;
 }
 

@@ -1,6 +1,6 @@
 #include "platform/ProcessList.h"
 
-#include "common/Logging.h"
+#include "common/LogSink.h"
 #include "platform/UniqueFd.h"
 
 #include <dirent.h>
@@ -162,15 +162,17 @@ std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path& procR
     std::vector<ProcessRecord> records;
     UniqueFd root(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!root.valid()) {
-        qCWarning(lcProbes) << "Cannot read the process table" << procRoot.c_str() << ":"
-                            << std::strerror(errno);
+        vorn::log::Warning(vorn::log::Area::Probes, "Cannot read the process table " +
+                                                        procRoot.string() + ": " +
+                                                        std::strerror(errno));
         return records;
     }
     // fdopendir takes over its descriptor, so give it a copy and keep ours for openat.
     DIR* dir = ::fdopendir(::dup(root.get()));
     if (!dir) {
-        qCWarning(lcProbes) << "Cannot list the process table" << procRoot.c_str() << ":"
-                            << std::strerror(errno);
+        vorn::log::Warning(vorn::log::Area::Probes, "Cannot list the process table " +
+                                                        procRoot.string() + ": " +
+                                                        std::strerror(errno));
         return records;
     }
     std::vector<uint32_t> pids;
@@ -187,6 +189,16 @@ std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path& procR
             records.push_back(std::move(*record));
     }
     return records;
+}
+
+std::uint32_t CurrentProcessId() {
+    return static_cast<std::uint32_t>(::getpid());
+}
+
+std::vector<std::string> ProcessIdentityTexts(const ProcessRecord& record) {
+    // ELF files carry no version strings; the install path and the name the process gave
+    // itself are where a renamed tool still shows what it is.
+    return {record.imagePath, record.argv0};
 }
 
 }  // namespace vorn::platform

@@ -1,8 +1,7 @@
 #include "platform/linux/VideoDevices_linux.h"
 
-#include "common/Logging.h"
-
-#include <QString>
+#include "common/LogSink.h"
+#include "common/Utf8.h"
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -17,6 +16,11 @@
 
 namespace vorn::platform {
 namespace {
+
+void Debug(const std::string& line) {
+    vorn::log::Debug(vorn::log::Area::Probes, line);
+}
+
 
 constexpr std::string_view kNodePrefix = "video";
 
@@ -53,9 +57,7 @@ std::string ValidUtf8(std::string_view text) {
             keep = text.size() - back;
         break;
     }
-    const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(keep));
-    const QByteArray encoded = decoded.toUtf8();
-    return std::string(encoded.constData(), static_cast<size_t>(encoded.size()));
+    return vorn::ValidUtf8(text.substr(0, keep));
 }
 
 template <size_t N>
@@ -72,8 +74,7 @@ std::optional<V4l2Capability> QueryV4l2Capability(const std::string& node) {
         fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        qCDebug(lcProbes) << "Cannot open video node" << node.c_str() << ":"
-                          << std::strerror(errno);
+        Debug("Cannot open video node " + node + ": " + std::strerror(errno));
         return std::nullopt;
     }
     v4l2_capability raw{};
@@ -84,8 +85,7 @@ std::optional<V4l2Capability> QueryV4l2Capability(const std::string& node) {
     const int queryErrno = errno;
     ::close(fd);
     if (rc < 0) {
-        qCDebug(lcProbes) << "Video node" << node.c_str()
-                          << "answers no capability query:" << std::strerror(queryErrno);
+        Debug("Video node " + node + " answers no capability query: " + std::strerror(queryErrno));
         return std::nullopt;
     }
     V4l2Capability caps;
@@ -134,7 +134,7 @@ std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source, 
             entries.emplace_back(*index, it->path());
     }
     if (ec && ec != std::errc::no_such_file_or_directory)
-        qCDebug(lcProbes) << "Cannot list" << classDir.c_str() << ":" << ec.message().c_str();
+        Debug("Cannot list " + classDir.string() + ": " + ec.message());
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
 
@@ -148,7 +148,7 @@ std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source, 
         // device that went away during the scan.
         const std::filesystem::path resolved = std::filesystem::canonical(entry, ec);
         if (ec) {
-            qCDebug(lcProbes) << "Skipping" << name.c_str() << ":" << ec.message().c_str();
+            Debug("Skipping " + name + ": " + ec.message());
             continue;
         }
         std::filesystem::path relative = resolved.lexically_relative(devicesRoot);
@@ -162,11 +162,11 @@ std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source, 
         const std::string nodePath = (source.devRoot / name).native();
         const std::optional<V4l2Capability> caps = query(nodePath);
         if (!caps) {
-            qCDebug(lcProbes) << "Skipping" << name.c_str() << ": no capabilities";
+            Debug("Skipping " + name + ": no capabilities");
             continue;
         }
         if (!CanCaptureVideo(*caps)) {
-            qCDebug(lcProbes) << "Skipping" << name.c_str() << ": not a video capture node";
+            Debug("Skipping " + name + ": not a video capture node");
             continue;
         }
         VideoDevice device;

@@ -1,6 +1,7 @@
 #include "platform/WindowState.h"
 
 #include "common/Logging.h"
+#include "platform/linux/LockSupport_linux.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
@@ -485,21 +486,7 @@ void MapWithoutFocus(xcb_connection_t* c, xcb_window_t window) {
 }  // namespace
 
 bool CanEnforceLock() {
-    xcb_connection_t* c = Connection();
-    if (!c)
-        return false;
-    // Through XWayland the grabs and the stacking reach only the other X11 clients; the
-    // compositor's own shortcuts and its native windows stay out of reach, so the lock is not
-    // in force there either.
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-        qgetenv("XDG_SESSION_TYPE") == QByteArrayLiteral("wayland"))
-        return false;
-    static const char kXWayland[] = "XWAYLAND";
-    auto* reply = xcb_query_extension_reply(
-        c, xcb_query_extension(c, sizeof kXWayland - 1, kXWayland), nullptr);
-    const bool xwayland = reply && reply->present;
-    std::free(reply);
-    return !xwayland;
+    return LockEnforceableOn(Connection());
 }
 
 void SetTopmost(NativeWindow window, bool on) {

@@ -2,6 +2,7 @@
 
 #include "common/Logging.h"
 #include "common/Messages.h"
+#include "services/card/CardAccess.h"
 #include "services/card/CardEventRelay.h"
 #include "services/card/CardPhoto.h"
 
@@ -21,37 +22,12 @@ constexpr char16_t kNoCard[] = u"找卡失败";
 constexpr char16_t kReadFailed[] = u"卡读取失败";
 constexpr char16_t kContentError[] = u"Read_Content Error";
 
-constexpr size_t kTextUnits = 260;   // a text entry point's buffer
 constexpr size_t kSamIdUnits = 256;  // the SAM id's buffer
-constexpr size_t kMaxTextUnits = IdCardRecord::kFieldUnits - 1;
 
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
+using vorn::card::CopyText;
 
-// Copies a text of the library into a 256-unit field: up to its terminator, at most 255 units,
-// never reading past the `units` the library was given, so an overlong or unterminated text is
-// cut rather than overrun. A cut does not leave half a surrogate pair behind.
-void CopyText(char16_t* field, const char16_t* text, size_t units) {
-    const size_t limit = std::min(units, kMaxTextUnits);
-    size_t n = 0;
-    while (n < limit && text[n] != u'\0')
-        ++n;
-    const bool cut = n == limit && n < units && text[n] != u'\0';
-    if (cut && n > 0 && IsHighSurrogate(text[n - 1]))
-        --n;
-    std::copy_n(text, n, field);
-    field[n] = u'\0';
-}
-
-// Calls a text entry point the way the library expects: a zeroed 260-unit buffer and its size
-// in bytes, reset before every call.
-void ReadText(CardLibrary::TextFn fn, char16_t* field) {
-    std::array<char16_t, kTextUnits> buffer{};
-    int length = static_cast<int>(buffer.size() * sizeof(char16_t));
-    fn(buffer.data(), &length);
-    CopyText(field, buffer.data(), buffer.size());
-}
+static_assert(vorn::card::kFieldCount == IdCardRecord::kFieldCount &&
+              vorn::card::kFieldUnits == IdCardRecord::kFieldUnits);
 
 }  // namespace
 
@@ -228,22 +204,9 @@ void CCardReader::RunCycle(const Request& request) {
 }
 
 bool CCardReader::OpenPort(int port) const {
-    // Without these three the library cannot hold a reading at all.
-    if (!m_api.CVR_InitComm || !m_api.CVR_Authenticate || !m_api.CVR_CloseComm)
-        return false;
-    if (port == 0) {
-        for (int p = 1001; p <= 1016; ++p)
-            if (m_api.CVR_InitComm(p) == 1)
-                return true;
-        for (int p = 1; p <= 16; ++p)
-            if (m_api.CVR_InitComm(p) == 1)
-                return true;
-        return false;
-    }
-    if ((port >= 1 && port <= 16) || (port >= 1001 && port <= 1016))
-        return m_api.CVR_InitComm(port) == 1;
-    qCDebug(lcCard) << "card reader port" << port << "out of range";
-    return false;
+    if (port != 0 && !((port >= 1 && port <= 16) || (port >= 1001 && port <= 1016)))
+        qCDebug(lcCard) << "card reader port" << port << "out of range";
+    return vorn::card::OpenPort(m_api, port) != 0;
 }
 
 int CCardReader::ReadCardContent(IdCardRecord& record, char16_t* errorText) const {
@@ -251,20 +214,7 @@ int CCardReader::ReadCardContent(IdCardRecord& record, char16_t* errorText) cons
         CopyText(errorText, kContentError, std::size(kContentError));
         return 0;
     }
-    const std::pair<CardLibrary::TextFn, int> people[] = {
-        {m_api.GetPeopleNameU, 1},     {m_api.GetPeopleSexU, 2},     {m_api.GetPeopleNationU, 3},
-        {m_api.GetPeopleBirthdayU, 4}, {m_api.GetPeopleAddressU, 5}, {m_api.GetPeopleIDCodeU, 6},
-        {m_api.GetDepartmentU, 7}};
-    for (const auto& [fn, field] : people)
-        if (fn)
-            ReadText(fn, record.fields[field]);
-    // A validity period is only meaningful with both ends.
-    if (m_api.GetStartDateU && m_api.GetEndDateU) {
-        ReadText(m_api.GetStartDateU, record.fields[8]);
-        ReadText(m_api.GetEndDateU, record.fields[9]);
-    }
-    if (m_api.GetNationCodeU)
-        ReadText(m_api.GetNationCodeU, record.fields[10]);
+    vorn::card::ReadTexts(m_api, record.fields);
     if (m_api.GetBMPData) {
         std::vector<unsigned char> data(vorn::CardPhoto::kBufferSize);
         int length = vorn::CardPhoto::kBufferSize;

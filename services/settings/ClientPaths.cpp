@@ -1,5 +1,7 @@
 #include "services/settings/ClientPaths.h"
 
+#include "services/settings/StateFolder.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -14,7 +16,8 @@ QString WithSlash(const QString& folder) {
 }  // namespace
 
 QString ClientPaths::InstalledMarkerName() {
-    return QStringLiteral("per-user-state");
+    return QString::fromUtf8(kInstalledMarkerName.data(),
+                             static_cast<qsizetype>(kInstalledMarkerName.size()));
 }
 
 ClientPaths ClientPaths::Resolve(const QString& clientFolder,
@@ -23,18 +26,17 @@ ClientPaths ClientPaths::Resolve(const QString& clientFolder,
     ClientPaths paths;
     paths.m_client = WithSlash(clientFolder);
     const QFileInfo folder(paths.m_client);
-    const bool installed =
-        !folder.isWritable() || QFileInfo::exists(paths.m_client + InstalledMarkerName());
-    if (installed && !dataHome.isEmpty()) {
+    const StateFolderChoice choice =
+        ChooseStateFolder(paths.m_client.toStdString(), dataHome.toStdString(), folder.isWritable(),
+                          QFileInfo::exists(paths.m_client + InstalledMarkerName()));
+    paths.m_state = QString::fromStdString(choice.stateFolder);
+    if (choice.installed) {
         paths.m_mode = Mode::Installed;
-        paths.m_state = WithSlash(WithSlash(dataHome) + QStringLiteral("vornclient"));
         paths.m_cache =
             WithSlash(cacheHome.isEmpty() ? paths.m_state
                                           : WithSlash(cacheHome) + QStringLiteral("vornclient")) +
             QStringLiteral("caches");
     } else {
-        // Without a data folder for the user there is nowhere else to go.
-        paths.m_state = paths.m_client;
         paths.m_cache = QDir::tempPath() + QStringLiteral("/caches");
     }
     return paths;

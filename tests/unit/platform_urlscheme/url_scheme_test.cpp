@@ -1,47 +1,82 @@
 #include "platform/linux/UrlSchemeRegistration_linux.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
 
 using namespace vorn::platform;
 
+namespace {
+
+bool Contains(const std::string& text, std::string_view part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A private home: the user's folders point into a fresh temporary folder for one test.
+class XdgHome : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "vorn-xdg-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_home = pattern;
+        setenv("XDG_DATA_HOME", (m_home / "data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (m_home / "config").c_str(), 1);
+        setenv("XDG_CONFIG_DIRS", (m_home / "etc").c_str(), 1);
+        setenv("XDG_DATA_DIRS", (m_home / "usr").c_str(), 1);
+    }
+    void TearDown() override { fs::remove_all(m_home); }
+    fs::path m_home;
+};
+
+}  // namespace
+
 TEST(DesktopEntry, ExecQuotesThePathAndPassesTheUrl) {
-    const QString text = DesktopEntryText("vornapp", "/opt/vorn client/vornclient");
-    EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
-    EXPECT_TRUE(text.contains("\nExec=\"/opt/vorn client/vornclient\" %u\n"));
-    EXPECT_TRUE(text.contains("\nMimeType=x-scheme-handler/vornapp;\n"));
-    EXPECT_TRUE(text.contains("\nType=Application\n"));
+    const std::string text = DesktopEntryText("vornapp", "/opt/vorn client/vornclient");
+    EXPECT_TRUE(text.starts_with("[Desktop Entry]\n"));
+    EXPECT_TRUE(Contains(text, "\nExec=\"/opt/vorn client/vornclient\" %u\n"));
+    EXPECT_TRUE(Contains(text, "\nMimeType=x-scheme-handler/vornapp;\n"));
+    EXPECT_TRUE(Contains(text, "\nType=Application\n"));
 }
 
 TEST(DesktopEntry, SpecialCharactersOfThePathAreEscaped) {
     // Inside the quotes " ` $ \ take a backslash, % doubles, and the string escape doubles
     // every backslash once more.
-    const QString text = DesktopEntryText("vornapp", "/a\"b/$x/`y`/100%/c\\d");
-    EXPECT_TRUE(text.contains("Exec=\"/a\\\\\"b/\\\\$x/\\\\`y\\\\`/100%%/c\\\\\\\\d\" %u\n")) << text.toStdString();
+    const std::string text = DesktopEntryText("vornapp", "/a\"b/$x/`y`/100%/c\\d");
+    EXPECT_TRUE(Contains(text, "Exec=\"/a\\\\\"b/\\\\$x/\\\\`y\\\\`/100%%/c\\\\\\\\d\" %u\n")) << text;
 }
 
 TEST(DesktopEntry, ExecQuotesOnlyWhenAReservedCharacterNeedsIt) {
     // Generic xdg-open takes the first word of Exec as the program, quotes and all.
-    EXPECT_TRUE(DesktopEntryText("vornapp", "/usr/lib/vornclient/vornclient")
-                    .contains("\nExec=/usr/lib/vornclient/vornclient %u\n"));
-    EXPECT_TRUE(DesktopEntryText("vornapp", "/srv/100%/vornclient")
-                    .contains("\nExec=/srv/100%%/vornclient %u\n"));
-    EXPECT_TRUE(DesktopEntryText("vornapp", "/home/a~b/vornclient")
-                    .contains("\nExec=\"/home/a~b/vornclient\" %u\n"));
-    EXPECT_TRUE(DesktopEntryText("vornapp", "/home/a(1)/vornclient")
-                    .contains("\nExec=\"/home/a(1)/vornclient\" %u\n"));
+    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/usr/lib/vornclient/vornclient"), "\nExec=/usr/lib/vornclient/vornclient %u\n"));
+    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/srv/100%/vornclient"), "\nExec=/srv/100%%/vornclient %u\n"));
+    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/home/a~b/vornclient"), "\nExec=\"/home/a~b/vornclient\" %u\n"));
+    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/home/a(1)/vornclient"), "\nExec=\"/home/a(1)/vornclient\" %u\n"));
 }
 
 TEST(MimeApps, AddsTheDefaultAndKeepsEverythingElse) {
     EXPECT_EQ(MimeAppsWithDefault("", "x-scheme-handler/vornapp", "vornapp.desktop"),
               "[Default Applications]\nx-scheme-handler/vornapp=vornapp.desktop\n");
 
-    const QString existing =
+    const std::string existing =
         "[Added Associations]\ntext/plain=gedit.desktop;\n\n[Default Applications]\n"
         "text/html=firefox.desktop\nx-scheme-handler/vornapp=old.desktop\n\n[Removed Associations]\n";
     EXPECT_EQ(MimeAppsWithDefault(existing, "x-scheme-handler/vornapp", "vornapp.desktop"),
@@ -49,41 +84,69 @@ TEST(MimeApps, AddsTheDefaultAndKeepsEverythingElse) {
               "text/html=firefox.desktop\nx-scheme-handler/vornapp=vornapp.desktop\n\n"
               "[Removed Associations]\n");
 
-    const QString noDefault = "[Default Applications]\ntext/html=firefox.desktop\n\n[Other]\nk=v\n";
+    const std::string noDefault = "[Default Applications]\ntext/html=firefox.desktop\n\n[Other]\nk=v\n";
     EXPECT_EQ(MimeAppsWithDefault(noDefault, "x-scheme-handler/vornapp", "vornapp.desktop"),
               "[Default Applications]\ntext/html=firefox.desktop\n"
               "x-scheme-handler/vornapp=vornapp.desktop\n\n[Other]\nk=v\n");
 }
 
 TEST(MimeApps, RewritingTwiceChangesNothing) {
-    const QString once = MimeAppsWithDefault("[Other]\na=b\n", "x-scheme-handler/vornapp", "vornapp.desktop");
+    const std::string once = MimeAppsWithDefault("[Other]\na=b\n", "x-scheme-handler/vornapp", "vornapp.desktop");
     EXPECT_EQ(MimeAppsWithDefault(once, "x-scheme-handler/vornapp", "vornapp.desktop"), once);
 }
 
-TEST(Registration, WritesBothFilesAndXdgMimeAgrees) {
-    QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
-    QDir().mkpath(home.path() + "/config");
-    QFile mime(home.path() + "/config/mimeapps.list");
-    ASSERT_TRUE(mime.open(QIODevice::WriteOnly));
-    mime.write("[Default Applications]\ntext/html=browser.desktop\n");
-    mime.close();
+TEST_F(XdgHome, RegistrationWritesBothFilesAndXdgMimeAgrees) {
+    WriteAll(m_home / "config/mimeapps.list", "[Default Applications]\ntext/html=browser.desktop\n");
 
     ASSERT_TRUE(RegisterUrlScheme("vornapp", "/opt/vorn/vornclient"));
-    QFile entry(home.path() + "/data/applications/vornapp.desktop");
-    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(entry.readAll().contains("Exec=/opt/vorn/vornclient %u\n"));
-    ASSERT_TRUE(mime.open(QIODevice::ReadOnly));
-    const QByteArray list = mime.readAll();
-    EXPECT_TRUE(list.contains("text/html=browser.desktop\n"));
-    EXPECT_TRUE(list.contains("x-scheme-handler/vornapp=vornapp.desktop\n"));
+    EXPECT_TRUE(Contains(ReadAll(m_home / "data/applications/vornapp.desktop"),
+                         "Exec=/opt/vorn/vornclient %u\n"));
+    const std::string list = ReadAll(m_home / "config/mimeapps.list");
+    EXPECT_TRUE(Contains(list, "text/html=browser.desktop\n"));
+    EXPECT_TRUE(Contains(list, "x-scheme-handler/vornapp=vornapp.desktop\n"));
 
-    if (QStandardPaths::findExecutable("xdg-mime").isEmpty())
+    if (std::system("command -v xdg-mime >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "xdg-mime is not installed";
-    QProcess query;
-    query.start("xdg-mime", {"query", "default", "x-scheme-handler/vornapp"});
-    ASSERT_TRUE(query.waitForFinished(10000));
-    EXPECT_EQ(query.readAllStandardOutput().trimmed(), "vornapp.desktop");
+    FILE* query = popen("xdg-mime query default x-scheme-handler/vornapp", "r");
+    ASSERT_NE(query, nullptr);
+    char answer[256] = {};
+    const size_t n = fread(answer, 1, sizeof answer - 1, query);
+    pclose(query);
+    EXPECT_EQ(std::string(answer, n), "vornapp.desktop\n");
+}
+
+TEST_F(XdgHome, AListThatCannotBeReadIsNotOverwritten) {
+    fs::create_directories(m_home / "config/mimeapps.list");  // a folder under the list's name
+    EXPECT_FALSE(SetDefaultUrlSchemeHandler("vornapp", "vornapp.desktop"));
+    EXPECT_TRUE(fs::is_directory(m_home / "config/mimeapps.list"));
+}
+
+TEST_F(XdgHome, TheHandlerIsTheFirstDefaultThatIsInstalled) {
+    EXPECT_EQ(FindUrlSchemeHandler("vornapp").command, "");
+
+    // The user's default names an entry that is gone: the system's default counts instead.
+    WriteAll(m_home / "config/mimeapps.list",
+             "[Default Applications]\nx-scheme-handler/vornapp=gone.desktop\n");
+    WriteAll(m_home / "etc/mimeapps.list",
+             "[Default Applications]\nx-scheme-handler/vornapp=vornclient.desktop\n");
+    WriteAll(m_home / "usr/applications/vornclient.desktop",
+             DesktopEntryText("vornapp", "/opt/vorn client/100%/vornclient"));
+    UrlSchemeHandler handler = FindUrlSchemeHandler("vornapp");
+    EXPECT_EQ(handler.command, "\"/opt/vorn client/100%%/vornclient\" %u");
+    EXPECT_EQ(handler.program, "/opt/vorn client/100%/vornclient");
+    EXPECT_TRUE(HasSystemHandlerEntry("vornclient.desktop"));
+
+    // No default anywhere: the applications folders' cache of declared types.
+    fs::remove(m_home / "etc/mimeapps.list");
+    fs::remove(m_home / "config/mimeapps.list");
+    WriteAll(m_home / "usr/applications/mimeinfo.cache",
+             "[MIME Cache]\nx-scheme-handler/vornapp=gone.desktop;vornclient.desktop;\n");
+    EXPECT_EQ(FindUrlSchemeHandler("vornapp").program, "/opt/vorn client/100%/vornclient");
+
+    // The user's registration wins over both; its entry is not a system one.
+    ASSERT_TRUE(RegisterUrlScheme("vornapp", "/home/u/vornclient"));
+    handler = FindUrlSchemeHandler("vornapp");
+    EXPECT_EQ(handler.command, "/home/u/vornclient %u");
+    EXPECT_EQ(handler.program, "/home/u/vornclient");
+    EXPECT_FALSE(HasSystemHandlerEntry("vornapp.desktop"));
 }

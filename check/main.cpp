@@ -1,0 +1,92 @@
+// vornclient-check: tells an exam centre, before an exam, whether this machine is ready for the
+// client (see README). Exit status 0: nothing blocks an exam; 1: something does; 2: usage error.
+#include "check/Readiness.h"
+#include "platform/ProgramFolders.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: vornclient-check [--json] [--read-card] [--expect-card] [--createprotocol]\n"
+    "                        [--client-folder FOLDER]\n"
+    "Reports whether this machine is ready for an exam with the client.\n"
+    "  --json            one JSON object instead of the text report\n"
+    "  --read-card       also read and print the card on the reader (for a technician)\n"
+    "  --expect-card     a card reader must be usable here (also when config.ini sets ComPort)\n"
+    "  --createprotocol  register the client as the handler of vornapp: links first\n"
+    "  --client-folder   the client to check (default: the folder of this program)\n"
+    "Exit status: 0 ready, 1 something blocks an exam, 2 usage error.\n";
+
+#ifdef _WIN32
+constexpr std::string_view kSeparators = "\\/";
+constexpr char kSeparator = '\\';
+#else
+constexpr std::string_view kSeparators = "/";
+constexpr char kSeparator = '/';
+#endif
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "vornclient-check: %s\n%s", problem.c_str(), kUsage);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    vorn::check::Options options;
+    bool json = false;
+    bool createProtocol = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--json") {
+            json = true;
+        } else if (arg == "--read-card") {
+            options.readCard = true;
+        } else if (arg == "--expect-card") {
+            options.expectCard = true;
+        } else if (arg == "--createprotocol" || arg == "/createprotocol") {
+            createProtocol = true;
+        } else if (arg == "--client-folder") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return Usage("--client-folder needs a folder.");
+            options.clientFolder = argv[++i];
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            return Usage("unknown option " + std::string(arg) + ".");
+        }
+    }
+    if (options.clientFolder.empty()) {
+        const std::string self = vorn::platform::ExecutablePath();
+        const std::size_t cut = self.find_last_of(kSeparators);
+        if (cut == std::string::npos) {
+            std::fputs("vornclient-check: cannot tell which folder this program is in; name the "
+                       "client's folder with --client-folder.\n",
+                       stderr);
+            return 2;
+        }
+        options.clientFolder = self.substr(0, cut);
+    }
+    if (kSeparators.find(options.clientFolder.back()) == std::string_view::npos)
+        options.clientFolder += kSeparator;
+
+    if (createProtocol && !vorn::check::RegisterClient(options.clientFolder))
+        std::fputs("vornclient-check: vornapp: links could not be registered (see above).\n",
+                   stderr);
+
+    const vorn::check::Report report = vorn::check::Gather(options);
+    const std::string text = json ? vorn::check::ToJson(report) : vorn::check::ToText(report);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    const int code = vorn::check::Blockers(report).empty() ? 0 : 1;
+    // A card library call that never came back is still running on its worker: end without
+    // waiting for it.
+    if (report.cardReader.timedOut)
+        std::_Exit(code);
+    return code;
+}
