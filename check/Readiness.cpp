@@ -63,9 +63,9 @@ CardReaderState ProbeCard(const CardLibrary::EntryPoints& api, bool readCard) {
         };
         auto fields = std::make_unique<Fields>();
         card::ReadTexts(api, fields->texts);
-        static constexpr const char* kKeys[] = {"",         "name",       "sex",       "nation",
-                                                "birthday", "address",    "idCode",    "department",
-                                                "startDate", "endDate",   "nationCode"};
+        static constexpr const char* kKeys[] = {"",          "name",    "sex",       "nation",
+                                                "birthday",  "address", "idCode",    "department",
+                                                "startDate", "endDate", "nationCode"};
         for (int i = 1; i <= 10; ++i)
             state.fields.push_back(CardField{kKeys[i], Utf16ToUtf8(fields->texts[i])});
     }
@@ -99,10 +99,14 @@ CardReaderState CheckCardReader(const Options& options, const std::string& state
 
 const char* RuleName(int rule) {
     switch (rule) {
-        case 1: return "exact name";
-        case 2: return "name prefix";
-        case 3: return "path, own name or version strings";
-        default: return "none";
+        case 1:
+            return "exact name";
+        case 2:
+            return "name prefix";
+        case 3:
+            return "path, own name or version strings";
+        default:
+            return "none";
     }
 }
 
@@ -254,13 +258,12 @@ std::string ToJson(const Report& report) {
                                         .Bool("registered", report.urlSchemeRegistered)
                                         .Member("command", JsonString(report.urlSchemeCommand))
                                         .Text())
-               .Member("models",
-                       JsonObject()
-                           .Member("folder", JsonString(report.modelFolder))
-                           .Member("version", report.modelVersion
-                                                  ? std::to_string(*report.modelVersion)
-                                                  : "null")
-                           .Text())
+               .Member("models", JsonObject()
+                                     .Member("folder", JsonString(report.modelFolder))
+                                     .Member("version", report.modelVersion
+                                                            ? std::to_string(*report.modelVersion)
+                                                            : "null")
+                                     .Text())
                .Bool("ready", blockers.empty())
                .Member("blockers", JsonArray(blockers.data(), blockers.size()))
                .Text() +
@@ -272,8 +275,8 @@ std::string ToText(const Report& report) {
     const auto line = [&out](const std::string& label, const std::string& text) {
         out += label + std::string(label.size() < 18 ? 18 - label.size() : 1, ' ') + text + "\n";
     };
-    line("Client folder:", report.clientFolder +
-                               (report.installed ? " (installed: per-user state)" : " (portable)"));
+    line("Client folder:",
+         report.clientFolder + (report.installed ? " (installed: per-user state)" : " (portable)"));
     line("Application lock:", report.lockAvailable
                                   ? "can be enforced on this display"
                                   : "cannot be enforced here (no X11 display, or a Wayland "
@@ -294,17 +297,16 @@ std::string ToText(const Report& report) {
         reader += card.timedOut ? "; the reader did not answer in time"
                   : card.port   ? "; answers on port " + std::to_string(*card.port) +
                                     (card.card ? "; a card lies on it" : "; no card on it")
-                                : "; no port answers";
+                              : "; no port answers";
     reader += card.expected ? " (a reader is expected here)" : "";
     line("Card reader:", reader);
     for (const CardField& field : card.fields)
         line("  " + field.key + ":", field.value);
-    line("vornapp: links:", report.urlSchemeRegistered
-                                ? "registered, run " + report.urlSchemeCommand
-                            : report.urlSchemeCommand.empty()
-                                ? "not registered"
-                                : "registered to a program that does not exist: " +
-                                      report.urlSchemeCommand);
+    line("vornapp: links:",
+         report.urlSchemeRegistered ? "registered, run " + report.urlSchemeCommand
+         : report.urlSchemeCommand.empty()
+             ? "not registered"
+             : "registered to a program that does not exist: " + report.urlSchemeCommand);
     line("Models:", report.modelFolder + (report.modelVersion
                                               ? ", version " + std::to_string(*report.modelVersion)
                                               : ", none installed"));

@@ -36,7 +36,7 @@ struct CardReaderState {
     bool library = false;   // the library loaded and has what a reading needs
     std::optional<int> port;
     bool card = false;
-    bool timedOut = false;  // the library did not come back within the deadline
+    bool timedOut = false;          // the library did not come back within the deadline
     std::vector<CardField> fields;  // only with Options::readCard and a card that read
 };
 

@@ -65,9 +65,10 @@ int main(int argc, char** argv) {
         const std::string self = vorn::platform::ExecutablePath();
         const std::size_t cut = self.find_last_of(kSeparators);
         if (cut == std::string::npos) {
-            std::fputs("vornclient-check: cannot tell which folder this program is in; name the "
-                       "client's folder with --client-folder.\n",
-                       stderr);
+            std::fputs(
+                "vornclient-check: cannot tell which folder this program is in; name the "
+                "client's folder with --client-folder.\n",
+                stderr);
             return 2;
         }
         options.clientFolder = self.substr(0, cut);

@@ -1,6 +1,6 @@
 # Installation and the Debian package, in one place. `cmake --build build --target package`
 # (or `cd build && cpack -G DEB`) makes vornclient_<version>_<arch>.deb:
-#   /usr/lib/vornclient/           the client folder: executable, Skin/CEFBrowser, the
+#   /usr/lib/vornclient/           the client folder: executable, vornclient-check, Skin/CEFBrowser, the
 #                                  per-user-state marker, the kiosk session script; the
 #                                  vendor's libtermb.so goes here (never the simulator)
 #   /usr/bin/vornclient            link to the executable
@@ -21,7 +21,7 @@ set(_client_dir lib/vornclient)
 set(_linux ${PROJECT_SOURCE_DIR}/packaging/linux)
 set(_gen ${CMAKE_BINARY_DIR}/packaging)
 
-install(TARGETS vornclient RUNTIME DESTINATION ${_client_dir})
+install(TARGETS vornclient vornclient-check RUNTIME DESTINATION ${_client_dir})
 install(DIRECTORY ${CMAKE_BINARY_DIR}/Skin/CEFBrowser DESTINATION ${_client_dir}/Skin
     FILES_MATCHING PATTERN "*.xml" PATTERN "*.png")
 install(FILES ${_linux}/per-user-state ${_linux}/kiosk-openbox.xml DESTINATION ${_client_dir})

@@ -1,7 +1,7 @@
 #include "services/CGlobal.h"
 
-#include "platform/KeyboardFilter.h"
 #include "common/Logging.h"
+#include "platform/KeyboardFilter.h"
 #include "services/UrlProtocol.h"
 #include "services/card/CardReader.h"
 #include "services/settings/IniFile.h"

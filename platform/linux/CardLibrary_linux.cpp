@@ -34,8 +34,8 @@ CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
         if (why == platform::FileReadError::Missing)
             log::Info(log::Area::Card, "no card library at " + nativePath);
         else
-            log::Warning(log::Area::Card,
-                         "The card library: " + platform::DescribeFileReadError(why, nativePath, 0));
+            log::Warning(log::Area::Card, "The card library: " +
+                                              platform::DescribeFileReadError(why, nativePath, 0));
         return api;
     }
     // RTLD_LOCAL keeps the vendor's symbols out of the global namespace, where they could

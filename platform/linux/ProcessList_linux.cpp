@@ -162,17 +162,17 @@ std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path& procR
     std::vector<ProcessRecord> records;
     UniqueFd root(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!root.valid()) {
-        vorn::log::Warning(vorn::log::Area::Probes, "Cannot read the process table " +
-                                                        procRoot.string() + ": " +
-                                                        std::strerror(errno));
+        vorn::log::Warning(
+            vorn::log::Area::Probes,
+            "Cannot read the process table " + procRoot.string() + ": " + std::strerror(errno));
         return records;
     }
     // fdopendir takes over its descriptor, so give it a copy and keep ours for openat.
     DIR* dir = ::fdopendir(::dup(root.get()));
     if (!dir) {
-        vorn::log::Warning(vorn::log::Area::Probes, "Cannot list the process table " +
-                                                        procRoot.string() + ": " +
-                                                        std::strerror(errno));
+        vorn::log::Warning(
+            vorn::log::Area::Probes,
+            "Cannot list the process table " + procRoot.string() + ": " + std::strerror(errno));
         return records;
     }
     std::vector<uint32_t> pids;

@@ -78,8 +78,8 @@ bool WriteFile(const std::string& path, std::string_view text) {
     const std::string temporary =
         path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
     // O_EXCL|O_NOFOLLOW: never writes through something planted under the temporary name.
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0666);
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
         Warn("Cannot write " + path + ": " + std::strerror(errno));
         return false;
@@ -124,7 +124,8 @@ std::vector<std::string> EnvFolderList(const char* name, std::string_view fallba
         const std::string_view folder = list.substr(start, end - start);
         // Relative entries are invalid and ignored, as the base directory rules say.
         if (!folder.empty() && folder.front() == '/')
-            folders.emplace_back(folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder);
+            folders.emplace_back(folder.back() == '/' ? folder.substr(0, folder.size() - 1)
+                                                      : folder);
         start = end + 1;
     }
     return folders;
@@ -213,8 +214,8 @@ XdgFolders XdgFolders::FromEnvironment() {
     XdgFolders folders;
     const char* home = std::getenv("HOME");
     const std::string homeFolder = home && home[0] == '/' ? WithoutSlash(home) : std::string();
-    folders.configHome =
-        WithoutSlash(EnvFolder("XDG_CONFIG_HOME", homeFolder.empty() ? "" : homeFolder + "/.config"));
+    folders.configHome = WithoutSlash(
+        EnvFolder("XDG_CONFIG_HOME", homeFolder.empty() ? "" : homeFolder + "/.config"));
     folders.dataHome = WithoutSlash(
         EnvFolder("XDG_DATA_HOME", homeFolder.empty() ? "" : homeFolder + "/.local/share"));
     folders.configDirs = EnvFolderList("XDG_CONFIG_DIRS", "/etc/xdg");
@@ -233,11 +234,16 @@ std::string DesktopEntryText(std::string_view scheme, std::string_view executabl
     const std::string name(scheme);
     return "[Desktop Entry]\n"
            "Type=Application\n"
-           "Name=" + name + " protocol\n"
-           "Exec=" + exec + "\n"
+           "Name=" +
+           name +
+           " protocol\n"
+           "Exec=" +
+           exec +
+           "\n"
            "NoDisplay=true\n"
            "Terminal=false\n"
-           "MimeType=x-scheme-handler/" + name + ";\n";
+           "MimeType=x-scheme-handler/" +
+           name + ";\n";
 }
 
 std::string MimeAppsWithDefault(std::string_view existing,
@@ -339,7 +345,8 @@ bool HasSystemHandlerEntry(const std::string& entryName) {
     return !FindSystemDesktopEntry(entryName).empty();
 }
 
-std::optional<std::string> DefaultDesktopEntry(const XdgFolders& folders, std::string_view mimeType) {
+std::optional<std::string> DefaultDesktopEntry(const XdgFolders& folders,
+                                               std::string_view mimeType) {
     std::vector<std::string> lists;
     if (!folders.configHome.empty())
         lists.push_back(folders.configHome + "/mimeapps.list");
@@ -387,11 +394,21 @@ std::string DesktopEntryExec(std::string_view entryText) {
                 continue;
             }
             switch (const char next = value[++i]) {
-                case 's': exec += ' '; break;
-                case 'n': exec += '\n'; break;
-                case 't': exec += '\t'; break;
-                case 'r': exec += '\r'; break;
-                default: exec += next; break;
+                case 's':
+                    exec += ' ';
+                    break;
+                case 'n':
+                    exec += '\n';
+                    break;
+                case 't':
+                    exec += '\t';
+                    break;
+                case 'r':
+                    exec += '\r';
+                    break;
+                default:
+                    exec += next;
+                    break;
             }
         }
         return exec;

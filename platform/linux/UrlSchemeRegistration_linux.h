@@ -36,7 +36,8 @@ std::string FindSystemDesktopEntry(const std::string& entryName);
 // The desktop entry named the default of `mimeType`: the first "[Default Applications]" line of
 // the mimeapps.list files in lookup order whose entry is installed, else the first installed
 // entry the applications folders' mimeinfo.cache lists for it. Nothing when none is found.
-std::optional<std::string> DefaultDesktopEntry(const XdgFolders& folders, std::string_view mimeType);
+std::optional<std::string> DefaultDesktopEntry(const XdgFolders& folders,
+                                               std::string_view mimeType);
 
 // The Exec value of a desktop entry's text (its string escapes undone); empty without one.
 std::string DesktopEntryExec(std::string_view entryText);

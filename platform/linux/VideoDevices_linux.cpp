@@ -21,7 +21,6 @@ void Debug(const std::string& line) {
     vorn::log::Debug(vorn::log::Area::Probes, line);
 }
 
-
 constexpr std::string_view kNodePrefix = "video";
 
 // Index N of a "videoN" class entry; other video4linux nodes (vbi, radio, v4l-subdev, ...)

@@ -204,8 +204,8 @@ public:
                 const xcb_atom_t utf8 = Atom(m_conn, "UTF8_STRING");
                 auto* reply = xcb_get_property_reply(
                     m_conn,
-                    xcb_get_property(m_conn, 0, (*onRoot)[0], Atom(m_conn, "_NET_WM_NAME"), utf8,
-                                     0, 64),
+                    xcb_get_property(m_conn, 0, (*onRoot)[0], Atom(m_conn, "_NET_WM_NAME"), utf8, 0,
+                                     64),
                     nullptr);
                 if (reply && reply->type == utf8 && reply->format == 8)
                     m_name.assign(static_cast<const char*>(xcb_get_property_value(reply)),
@@ -473,8 +473,8 @@ std::vector<xcb_window_t> RootChildren(xcb_connection_t* c) {
 // sent here; Qt writes the real time again with the next key or click in the window.
 void MapWithoutFocus(xcb_connection_t* c, xcb_window_t window) {
     xcb_window_t timeWindow = window;
-    if (const auto named = Property32(c, window, Atom(c, "_NET_WM_USER_TIME_WINDOW"),
-                                      XCB_ATOM_WINDOW);
+    if (const auto named =
+            Property32(c, window, Atom(c, "_NET_WM_USER_TIME_WINDOW"), XCB_ATOM_WINDOW);
         named && !named->empty() && (*named)[0] != XCB_NONE)
         timeWindow = (*named)[0];
     const std::uint32_t never = 0;
@@ -573,7 +573,8 @@ void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) {
     const auto now = std::chrono::steady_clock::now();
     if (auto it = lastAsked.find(xid); it != lastAsked.end() && now - it->second < kRecheckAfter)
         return;
-    std::erase_if(lastAsked, [&](const auto& entry) { return now - entry.second >= kRecheckAfter; });
+    std::erase_if(lastAsked,
+                  [&](const auto& entry) { return now - entry.second >= kRecheckAfter; });
     lastAsked[xid] = now;
     if (watch.HasWindowManager()) {
         // Asking for the normal state un-minimises without activation. A plain map request

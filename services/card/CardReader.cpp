@@ -123,8 +123,9 @@ void CCardReader::Shutdown(std::chrono::milliseconds wait) {
         return;
     if (worker.get_id() == std::this_thread::get_id() || !WaitForIdle(wait)) {
         if (worker.get_id() != std::this_thread::get_id())
-            qCWarning(lcCard, "The card library has not returned within %lld ms (a port that does "
-                              "not answer?); the client goes on without waiting for it.",
+            qCWarning(lcCard,
+                      "The card library has not returned within %lld ms (a port that does "
+                      "not answer?); the client goes on without waiting for it.",
                       static_cast<long long>(wait.count()));
         worker.detach();
         return;

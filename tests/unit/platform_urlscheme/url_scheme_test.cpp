@@ -61,15 +61,20 @@ TEST(DesktopEntry, SpecialCharactersOfThePathAreEscaped) {
     // Inside the quotes " ` $ \ take a backslash, % doubles, and the string escape doubles
     // every backslash once more.
     const std::string text = DesktopEntryText("vornapp", "/a\"b/$x/`y`/100%/c\\d");
-    EXPECT_TRUE(Contains(text, "Exec=\"/a\\\\\"b/\\\\$x/\\\\`y\\\\`/100%%/c\\\\\\\\d\" %u\n")) << text;
+    EXPECT_TRUE(Contains(text, "Exec=\"/a\\\\\"b/\\\\$x/\\\\`y\\\\`/100%%/c\\\\\\\\d\" %u\n"))
+        << text;
 }
 
 TEST(DesktopEntry, ExecQuotesOnlyWhenAReservedCharacterNeedsIt) {
     // Generic xdg-open takes the first word of Exec as the program, quotes and all.
-    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/usr/lib/vornclient/vornclient"), "\nExec=/usr/lib/vornclient/vornclient %u\n"));
-    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/srv/100%/vornclient"), "\nExec=/srv/100%%/vornclient %u\n"));
-    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/home/a~b/vornclient"), "\nExec=\"/home/a~b/vornclient\" %u\n"));
-    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/home/a(1)/vornclient"), "\nExec=\"/home/a(1)/vornclient\" %u\n"));
+    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/usr/lib/vornclient/vornclient"),
+                         "\nExec=/usr/lib/vornclient/vornclient %u\n"));
+    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/srv/100%/vornclient"),
+                         "\nExec=/srv/100%%/vornclient %u\n"));
+    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/home/a~b/vornclient"),
+                         "\nExec=\"/home/a~b/vornclient\" %u\n"));
+    EXPECT_TRUE(Contains(DesktopEntryText("vornapp", "/home/a(1)/vornclient"),
+                         "\nExec=\"/home/a(1)/vornclient\" %u\n"));
 }
 
 TEST(MimeApps, AddsTheDefaultAndKeepsEverythingElse) {
@@ -78,25 +83,29 @@ TEST(MimeApps, AddsTheDefaultAndKeepsEverythingElse) {
 
     const std::string existing =
         "[Added Associations]\ntext/plain=gedit.desktop;\n\n[Default Applications]\n"
-        "text/html=firefox.desktop\nx-scheme-handler/vornapp=old.desktop\n\n[Removed Associations]\n";
+        "text/html=firefox.desktop\nx-scheme-handler/vornapp=old.desktop\n\n[Removed "
+        "Associations]\n";
     EXPECT_EQ(MimeAppsWithDefault(existing, "x-scheme-handler/vornapp", "vornapp.desktop"),
               "[Added Associations]\ntext/plain=gedit.desktop;\n\n[Default Applications]\n"
               "text/html=firefox.desktop\nx-scheme-handler/vornapp=vornapp.desktop\n\n"
               "[Removed Associations]\n");
 
-    const std::string noDefault = "[Default Applications]\ntext/html=firefox.desktop\n\n[Other]\nk=v\n";
+    const std::string noDefault =
+        "[Default Applications]\ntext/html=firefox.desktop\n\n[Other]\nk=v\n";
     EXPECT_EQ(MimeAppsWithDefault(noDefault, "x-scheme-handler/vornapp", "vornapp.desktop"),
               "[Default Applications]\ntext/html=firefox.desktop\n"
               "x-scheme-handler/vornapp=vornapp.desktop\n\n[Other]\nk=v\n");
 }
 
 TEST(MimeApps, RewritingTwiceChangesNothing) {
-    const std::string once = MimeAppsWithDefault("[Other]\na=b\n", "x-scheme-handler/vornapp", "vornapp.desktop");
+    const std::string once =
+        MimeAppsWithDefault("[Other]\na=b\n", "x-scheme-handler/vornapp", "vornapp.desktop");
     EXPECT_EQ(MimeAppsWithDefault(once, "x-scheme-handler/vornapp", "vornapp.desktop"), once);
 }
 
 TEST_F(XdgHome, RegistrationWritesBothFilesAndXdgMimeAgrees) {
-    WriteAll(m_home / "config/mimeapps.list", "[Default Applications]\ntext/html=browser.desktop\n");
+    WriteAll(m_home / "config/mimeapps.list",
+             "[Default Applications]\ntext/html=browser.desktop\n");
 
     ASSERT_TRUE(RegisterUrlScheme("vornapp", "/opt/vorn/vornclient"));
     EXPECT_TRUE(Contains(ReadAll(m_home / "data/applications/vornapp.desktop"),
