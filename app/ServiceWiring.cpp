@@ -1,18 +1,168 @@
 #include "app/ServiceWiring.h"
 
+#include "browser/BridgeSchemeHandler.h"
+#include "browser/BrowserHandler.h"
+#include "browser/BrowserProfile.h"
+#include "browser/CefBrowserUI.h"
+#include "browser/bridge/PageBridge.h"
 #include "models/update/ModelUpdater.h"
+#include "platform/Monitors.h"
+#include "platform/WindowState.h"
 #include "services/CGlobal.h"
+#include "services/probes/CameraList.h"
+#include "services/probes/Displays.h"
 #include "services/settings/Deployment.h"
 
-void WireServices(CGlobal& global) {
-    global.SetModelUpdateStarter([](const vorn::ClientPaths& paths, int localVersion) {
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+
+namespace vorn {
+namespace {
+
+class CardReading : public ICardReading {
+public:
+    explicit CardReading(CGlobal& global) : m_global(global) {}
+    void SavePort(int port) override { m_global.SetConfigInt(QStringLiteral("ComPort"), port); }
+    void Start(CardMode mode, CardRequester requester) override {
+        m_global.StartCardReading(mode, requester);
+    }
+    void Stop() override { m_global.StopCardReading(); }
+
+private:
+    CGlobal& m_global;
+};
+
+class ModelUpdate : public IModelUpdate {
+public:
+    explicit ModelUpdate(CGlobal& global) : m_global(global) {}
+    // The installed version is read from the model folder's ver.ini.
+    void Start() override { m_global.StartModelUpdate(-1); }
+
+private:
+    CGlobal& m_global;
+};
+
+class PageProbes : public IPageProbes {
+public:
+    PageProbes(QObject* context, const CBrowserProfile& profile)
+        : m_profile(profile), m_scanner(context) {}
+
+    void SetLockControl(const ILockControl* lock) { m_lock = lock; }
+
+    CameraList VirtualCameras() override { return GetVirtualCameraList(); }
+    void ScanProcesses(ScanDone done) override { m_scanner.Request(std::move(done)); }
+    ClientInfo ClientFacts() override;
+
+private:
+    const CBrowserProfile& m_profile;
+    const ILockControl* m_lock = nullptr;
+    RemoteControlScanner m_scanner;
+};
+
+// Everything but the environment of the process scan.
+ClientInfo PageProbes::ClientFacts() {
+    ClientInfo info;
+    info.version = QCoreApplication::applicationVersion().toStdString();
+    info.lockAvailable = platform::CanEnforceLock();
+    const QString qpa = QGuiApplication::platformName();
+    const bool waylandSession = qpa.startsWith(QLatin1String("wayland")) ||
+                                !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                                qgetenv("XDG_SESSION_TYPE") == QByteArrayLiteral("wayland");
+    info.platform = waylandSession                ? "linux-wayland"
+                    : qpa == QLatin1String("xcb") ? "linux-x11"
+                                                  : "linux-" + qpa.toStdString();
+    info.locked = m_lock && m_lock->GetLockState() == LockState::Locked;
+    std::optional<std::vector<platform::MonitorArea>> monitors = platform::ListMonitors();
+    if (!monitors) {
+        // Without RandR monitors (or without X) the toolkit's screens stand in.
+        monitors.emplace();
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            const QRect g = screen->geometry();
+            monitors->push_back({g.x(), g.y(), g.width(), g.height()});
+        }
+    }
+    info.displays = CountDisplays(*monitors);
+    info.requestKey = m_profile.ClientKey();
+    return info;
+}
+
+}  // namespace
+
+struct ServiceWiring::Parts {
+    Parts(CGlobal& g, CBrowserProfile& p)
+        : global(g),
+          profile(p),
+          card(g),
+          models(g),
+          probes(&context, p),
+          bridge(card, models, probes) {}
+
+    CGlobal& global;
+    CBrowserProfile& profile;
+    // Where the process scan's answers are delivered: the main thread.
+    QObject context;
+    CardReading card;
+    ModelUpdate models;
+    PageProbes probes;
+    PageBridge bridge;
+};
+
+ServiceWiring::ServiceWiring(CGlobal& global, CBrowserProfile& profile)
+    : m_parts(std::make_unique<Parts>(global, profile)) {
+    global.SetModelUpdateStarter([](const ClientPaths& paths, int localVersion) {
         // Created on the first request and deliberately never destroyed, like the services
         // object: its worker may still run while the process exits.
         static CModelUpdater* updater = nullptr;
         if (!updater)
-            updater = new CModelUpdater(paths.StateFolder(), vorn::deployment::HttpResourceHost(),
-                                        vorn::HttpLimits{}, vorn::InstallLimits{},
-                                        paths.SettingsFile());
+            updater = new CModelUpdater(paths.StateFolder(), deployment::HttpResourceHost(),
+                                        HttpLimits{}, InstallLimits{}, paths.SettingsFile());
         updater->Start(localVersion);
     });
 }
+
+ServiceWiring::~ServiceWiring() {
+    m_parts->profile.Bridge()->SetTarget(nullptr);
+}
+
+PageBridge& ServiceWiring::Bridge() {
+    return m_parts->bridge;
+}
+
+CMainWnd::PageSettings ServiceWiring::PageSettings() const {
+    CMainWnd::PageSettings page;
+    // A present "Url" wins over the built-in address, even when it is empty.
+    page.startUrl = deployment::HomePage();
+    m_parts->global.GetConfigString(QStringLiteral("Url"), page.startUrl);
+    int allowReload = 1;
+    m_parts->global.GetConfigInt(QStringLiteral("AllowReload"), allowReload);
+    page.reloadKeys = allowReload != 0;
+    return page;
+}
+
+void ServiceWiring::ConnectWindow(CMainWnd& window) {
+    Parts& parts = *m_parts;
+    // The card worker's events go to the window, which hands the results to the bridge.
+    parts.global.InitCardReader(&window);
+    parts.bridge.SetLockControl(&window);
+    parts.probes.SetLockControl(&window);
+    if (CBrowserHandler* page = window.Browser() ? window.Browser()->GetHandler() : nullptr) {
+        parts.bridge.SetAnswerSink([page = QPointer<CBrowserHandler>(page)](const QString& script) {
+            if (page)
+                page->SendJavaScript(script);
+        });
+        QObject::connect(page, &CBrowserHandler::OriginChanged, &parts.context,
+                         [&parts] { parts.bridge.OnOriginChange(); });
+    }
+    parts.profile.Bridge()->SetTarget(&parts.bridge);
+    // The window owns the page; once it is gone nothing reaches either.
+    QObject::connect(&window, &QObject::destroyed, &parts.context, [&parts] {
+        parts.profile.Bridge()->SetTarget(nullptr);
+        parts.bridge.SetLockControl(nullptr);
+        parts.probes.SetLockControl(nullptr);
+        parts.bridge.SetAnswerSink({});
+    });
+}
+
+}  // namespace vorn

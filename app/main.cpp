@@ -18,6 +18,7 @@
 #include <QScreen>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -70,7 +71,6 @@ int main(int argc, char** argv) {
     char* engineArgv[] = {argv[0], nullptr};
     QApplication app(engineArgc, engineArgv);
     QApplication::setApplicationName(QStringLiteral("vornclient"));
-    WireServices(CGlobal::Instance());
     QApplication::setApplicationVersion(QStringLiteral(VORN_VERSION));
 
     const vorn::ClientPaths& paths = CGlobal::Instance().Paths();
@@ -92,15 +92,19 @@ int main(int argc, char** argv) {
     SetupSkinResources();
     const bool lockAvailable = vorn::platform::CanEnforceLock();
     if (!lockAvailable)
-        qCWarning(lcLock, "In a Wayland session the application lock (keeping the client in "
-                          "front and blocking task-switching keys) cannot be enforced.");
+        qCWarning(lcLock,
+                  "In a Wayland session the application lock (keeping the client in "
+                  "front and blocking task-switching keys) cannot be enforced.");
     auto* profile = new CBrowserProfile(lockAvailable, clientKey, &app);
+    auto wiring = std::make_unique<vorn::ServiceWiring>(CGlobal::Instance(), *profile);
 
     // Refresh the URL-scheme registration on every start, without waiting for it.
-    QProcess::startDetached(QCoreApplication::applicationFilePath(), {QStringLiteral("/createprotocol")});
+    QProcess::startDetached(QCoreApplication::applicationFilePath(),
+                            {QStringLiteral("/createprotocol")});
 
-    QPointer<CMainWnd> window = new CMainWnd(profile);
+    QPointer<CMainWnd> window = new CMainWnd(profile, wiring->Bridge(), wiring->PageSettings());
     window->CreateFromSkin();
+    wiring->ConnectWindow(*window);
     window->setGeometry(0, 0, 800, 572);
     if (const QSize skinSize = window->SkinWindowSize(); skinSize.isValid() && !skinSize.isEmpty())
         window->resize(skinSize);
@@ -116,6 +120,7 @@ int main(int argc, char** argv) {
     const int code = app.exec();
     // Pages go before their profile; a window closed just now may still await its deletion.
     delete window.data();
+    wiring.reset();
     delete profile;
     CResourceManager::GetInstance().Release();
     return code;

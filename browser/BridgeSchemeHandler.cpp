@@ -1,7 +1,6 @@
 #include "browser/BridgeSchemeHandler.h"
 
-#include "browser/bridge/BridgeTarget.h"
-#include "browser/bridge/PageRequest.h"
+#include "browser/bridge/PageBridge.h"
 #include "common/Logging.h"
 
 #include <QBuffer>
@@ -44,5 +43,5 @@ void CBridgeSchemeHandler::FlushStale() {
 void CBridgeSchemeHandler::Deliver(const QStringList& args) {
     qCDebug(lcBridge) << "page request" << args;
     if (m_target)
-        DispatchPageRequest(args, *m_target);
+        m_target->Handle(args);
 }

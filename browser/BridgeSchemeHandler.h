@@ -4,12 +4,15 @@
 
 #include <QWebEngineUrlSchemeHandler>
 
-class IBridgeTarget;
 class QTimer;
+
+namespace vorn {
+class PageBridge;
+}
 
 // The engine's end of the page bridge's transport: each vornbridge://call/ request is parsed
 // (bridge/BridgeCall.h), answered with an empty body at once and handed to the re-ordering
-// (bridge/CallSequencer.h); calls come out in the page's order and go to the target. Lives on
+// (bridge/CallSequencer.h); calls come out in the page's order and go to the page bridge. Lives on
 // the main thread, where the engine calls it.
 class CBridgeSchemeHandler : public QWebEngineUrlSchemeHandler {
     Q_OBJECT
@@ -17,8 +20,8 @@ public:
     explicit CBridgeSchemeHandler(QObject* parent = nullptr);
     ~CBridgeSchemeHandler() override;
 
-    // Where decoded requests go; not owned. Without a target requests are answered and dropped.
-    void SetTarget(IBridgeTarget* target) { m_target = target; }
+    // Where decoded requests go; not owned. Without one requests are answered and dropped.
+    void SetTarget(vorn::PageBridge* bridge) { m_target = bridge; }
 
     void requestStarted(QWebEngineUrlRequestJob* job) override;
 
@@ -26,7 +29,7 @@ private:
     void Deliver(const QStringList& args);
     void FlushStale();
 
-    IBridgeTarget* m_target = nullptr;
+    vorn::PageBridge* m_target = nullptr;
     vorn::bridge::CallSequencer m_sequencer;
     QTimer* m_flushTimer = nullptr;
 };

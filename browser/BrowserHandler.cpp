@@ -4,10 +4,7 @@
 #include "browser/bridge/JsEscape.h"
 #include "browser/bridge/LoadPolicy.h"
 #include "common/Logging.h"
-#include "services/CGlobal.h"
-#include "common/Messages.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QProcess>
 #include <QTimer>
@@ -35,25 +32,25 @@ const char* kRecoveredScriptName = "vorn-recovered";
 
 const char* TerminationReason(QWebEnginePage::RenderProcessTerminationStatus status) {
     switch (status) {
-    case QWebEnginePage::CrashedTerminationStatus:
-        return "crashed";
-    case QWebEnginePage::KilledTerminationStatus:
-        return "killed";
-    case QWebEnginePage::AbnormalTerminationStatus:
-        return "abnormal";
-    case QWebEnginePage::NormalTerminationStatus:
-        break;
+        case QWebEnginePage::CrashedTerminationStatus:
+            return "crashed";
+        case QWebEnginePage::KilledTerminationStatus:
+            return "killed";
+        case QWebEnginePage::AbnormalTerminationStatus:
+            return "abnormal";
+        case QWebEnginePage::NormalTerminationStatus:
+            break;
     }
     return "normal";
 }
 
 bool IsWebScheme(const QString& scheme) {
     static const QStringList kSchemes = {
-        QStringLiteral("http"),  QStringLiteral("https"), QStringLiteral("file"),
-        QStringLiteral("data"),  QStringLiteral("about"), QStringLiteral("blob"),
-        QStringLiteral("qrc"),   QStringLiteral("ws"),    QStringLiteral("wss"),
-        QStringLiteral("javascript"), QStringLiteral("filesystem"),
-        QStringLiteral("vornbridge"), QStringLiteral("vorn")};
+        QStringLiteral("http"),       QStringLiteral("https"),      QStringLiteral("file"),
+        QStringLiteral("data"),       QStringLiteral("about"),      QStringLiteral("blob"),
+        QStringLiteral("qrc"),        QStringLiteral("ws"),         QStringLiteral("wss"),
+        QStringLiteral("javascript"), QStringLiteral("filesystem"), QStringLiteral("vornbridge"),
+        QStringLiteral("vorn")};
     return kSchemes.contains(scheme);
 }
 
@@ -77,8 +74,8 @@ CBrowserHandler::CBrowserHandler(QWebEngineProfile* profile, QObject* parent)
             [](const QWebEngineCertificateError& error) {
                 // The exam service is reached whatever its certificates say.
                 auto copy = error;
-                qCDebug(lcBrowser) << "accepting certificate error" << error.description()
-                                   << error.url();
+                qCDebug(lcBrowser)
+                    << "accepting certificate error" << error.description() << error.url();
                 copy.acceptCertificate();
             });
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
@@ -129,28 +126,6 @@ void CBrowserHandler::CloseBrowser() {
     setUrl(QUrl(QStringLiteral("about:blank")));
 }
 
-void CBrowserHandler::PostToWindow(int message, qintptr wParam) {
-    if (!m_window) {
-        qCDebug(lcBridge) << "no window for message" << message;
-        return;
-    }
-    QCoreApplication::postEvent(m_window, new CMessageEvent(message, wParam));
-}
-
-void CBrowserHandler::SetConfigInt(const QString& key, int value) {
-    CGlobal::Instance().SetConfigInt(key, value);
-}
-
-void CBrowserHandler::StartCardReading(int port, int continuous) {
-    CGlobal::Instance().StartCardReading(port, continuous, m_cardRequester);
-}
-
-void CBrowserHandler::StopCardReading() {
-    CGlobal::Instance().StopCardReading();
-    if (m_callback)
-        m_callback->OnOriginChange();
-}
-
 void CBrowserHandler::Load(const QUrl& url) {
     if (!m_closed)
         setUrl(url);
@@ -164,8 +139,9 @@ void CBrowserHandler::LoadStartAddress(const QString& text) {
         Load(url);
         return;
     }
-    qCWarning(lcBrowser, "The start address \"%s\" in config.ini names no address that can be "
-                         "loaded; check the Url setting.",
+    qCWarning(lcBrowser,
+              "The start address \"%s\" in config.ini names no address that can be "
+              "loaded; check the Url setting.",
               qPrintable(text));
     if (m_closed)
         return;
@@ -190,16 +166,19 @@ QString CBrowserHandler::ErrorPageHtml(const QUrl& url, const QString& errorText
     return ErrorPageHtml(url.toString(), url.toString(QUrl::FullyEncoded), errorText, errorCode);
 }
 
-QString CBrowserHandler::ErrorPageHtml(const QString& address, const QString& reloadAddress,
-                                       const QString& errorText, int errorCode) {
+QString CBrowserHandler::ErrorPageHtml(const QString& address,
+                                       const QString& reloadAddress,
+                                       const QString& errorText,
+                                       int errorCode) {
     // The heading is what pages and people know of this page; the button comes after it.
     QString html = QStringLiteral("<html><body><h2>Failed to load URL %1 with error %2 (%3).</h2>")
                        .arg(vorn::HtmlEscape(address), vorn::HtmlEscape(errorText),
                             QString::number(errorCode));
     if (!reloadAddress.isEmpty())
-        html += QStringLiteral("<button type=\"button\" data-url=\"%1\" "
-                               "onclick=\"location.replace(this.dataset.url)\">重新加载 Reload"
-                               "</button>")
+        html += QStringLiteral(
+                    "<button type=\"button\" data-url=\"%1\" "
+                    "onclick=\"location.replace(this.dataset.url)\">重新加载 Reload"
+                    "</button>")
                     .arg(vorn::HtmlEscape(reloadAddress));
     return html + QStringLiteral("</body></html>");
 }
@@ -209,7 +188,9 @@ QString CBrowserHandler::OriginOf(const QUrl& url) {
     // Documents without a host of their own (data:, about:) share no origin with anything.
     if (url.host().isEmpty())
         return scheme + QLatin1Char(':') + url.toString(QUrl::RemoveQuery | QUrl::RemoveFragment);
-    const int defaultPort = scheme == QLatin1String("https") ? 443 : scheme == QLatin1String("http") ? 80 : -1;
+    const int defaultPort = scheme == QLatin1String("https")  ? 443
+                            : scheme == QLatin1String("http") ? 80
+                                                              : -1;
     return scheme + QStringLiteral("://") + url.host().toLower() + QLatin1Char(':') +
            QString::number(url.port(defaultPort));
 }
@@ -225,12 +206,9 @@ void CBrowserHandler::OnUrlChanged(const QUrl& url) {
     m_origin = origin;
     if (first)
         return;
-    // Another site now holds the page: the candidate's card data must not follow it. Results
-    // of readings started before carry the old token and are dropped on arrival.
-    ++m_cardRequester;
-    qCDebug(lcCard) << "main frame moved to another origin" << origin
-                    << "; card reading stopped, earlier answers dropped";
-    CGlobal::Instance().StopCardReading();
+    // Another site now holds the page: the candidate's card data must not follow it.
+    qCDebug(lcBridge) << "main frame moved to another origin" << origin;
+    emit OriginChanged();
 }
 
 bool CBrowserHandler::IsAllowedExternalScheme(const QUrl& url, bool* stopLoad) {
@@ -245,7 +223,8 @@ bool CBrowserHandler::IsAllowedExternalScheme(const QUrl& url, bool* stopLoad) {
     return false;
 }
 
-bool CBrowserHandler::acceptNavigationRequest(const QUrl& url, NavigationType type,
+bool CBrowserHandler::acceptNavigationRequest(const QUrl& url,
+                                              NavigationType type,
                                               bool isMainFrame) {
     qCDebug(lcBrowser) << "navigation" << url << type << isMainFrame;
     if (IsWebScheme(url.scheme()))
@@ -263,10 +242,12 @@ bool CBrowserHandler::acceptNavigationRequest(const QUrl& url, NavigationType ty
 }
 
 void CBrowserHandler::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level,
-                                               const QString& message, int lineNumber,
+                                               const QString& message,
+                                               int lineNumber,
                                                const QString& sourceID) {
     Q_UNUSED(level);
-    qCDebug(lcPage).noquote() << QStringLiteral("%1:%2: %3").arg(sourceID).arg(lineNumber).arg(message);
+    qCDebug(lcPage).noquote()
+        << QStringLiteral("%1:%2: %3").arg(sourceID).arg(lineNumber).arg(message);
 }
 
 void CBrowserHandler::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
@@ -278,33 +259,33 @@ void CBrowserHandler::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
         m_loadingErrorPage = info.url().scheme() == QLatin1String("data");
     const bool ownErrorPage = m_loadingErrorPage;
     switch (info.status()) {
-    case QWebEngineLoadingInfo::LoadStartedStatus:
-        if (!ownErrorPage && info.url() != m_failedUrl) {
-            // The page went elsewhere: no retry may take it back to the failed address.
-            m_retryTimer->stop();
-            m_failedUrl.clear();
-        }
-        return;
-    case QWebEngineLoadingInfo::LoadSucceededStatus:
-        if (ownErrorPage)
+        case QWebEngineLoadingInfo::LoadStartedStatus:
+            if (!ownErrorPage && info.url() != m_failedUrl) {
+                // The page went elsewhere: no retry may take it back to the failed address.
+                m_retryTimer->stop();
+                m_failedUrl.clear();
+            }
             return;
-        m_committedUrl = info.url();
-        m_failedUrl.clear();
-        m_retryTimer->stop();
-        m_retryAttempt = 0;
-        if (m_recovering) {
-            m_recovering = false;
-            // The dead renderer took the view's keyboard focus with it; the candidate types on.
-            if (QWebEngineView* view = QWebEngineView::forPage(this))
-                view->setFocus(Qt::OtherFocusReason);
-        }
-        // The first document after a recovery has been told; later ones are not.
-        RemoveRecoveredScript();
-        return;
-    case QWebEngineLoadingInfo::LoadStoppedStatus:
-        return;
-    case QWebEngineLoadingInfo::LoadFailedStatus:
-        break;
+        case QWebEngineLoadingInfo::LoadSucceededStatus:
+            if (ownErrorPage)
+                return;
+            m_committedUrl = info.url();
+            m_failedUrl.clear();
+            m_retryTimer->stop();
+            m_retryAttempt = 0;
+            if (m_recovering) {
+                m_recovering = false;
+                // The dead renderer took the view's keyboard focus with it; the candidate types on.
+                if (QWebEngineView* view = QWebEngineView::forPage(this))
+                    view->setFocus(Qt::OtherFocusReason);
+            }
+            // The first document after a recovery has been told; later ones are not.
+            RemoveRecoveredScript();
+            return;
+        case QWebEngineLoadingInfo::LoadStoppedStatus:
+            return;
+        case QWebEngineLoadingInfo::LoadFailedStatus:
+            break;
     }
     // HTTP error statuses come with the server's own page, which stays; aborted loads were
     // replaced on purpose.
@@ -362,15 +343,16 @@ void CBrowserHandler::OnRenderProcessTerminated(RenderProcessTerminationStatus s
         return;
     }
     const char* reason = TerminationReason(status);
-    const QUrl target = !m_failedUrl.isEmpty() ? m_failedUrl
+    const QUrl target = !m_failedUrl.isEmpty()      ? m_failedUrl
                         : !m_committedUrl.isEmpty() ? m_committedUrl
                                                     : url();
-    qCWarning(lcBrowser, "The page's renderer process ended abnormally (%s, exit code %d); "
-                         "loading %s again.",
+    qCWarning(lcBrowser,
+              "The page's renderer process ended abnormally (%s, exit code %d); "
+              "loading %s again.",
               reason, exitCode, qPrintable(target.toString()));
     SetRecoveredScript(QString::fromLatin1(reason), exitCode);
-    const bool again = m_recovering || (m_sinceRecovery.isValid() &&
-                                        m_sinceRecovery.elapsed() < kStableAfterMs);
+    const bool again =
+        m_recovering || (m_sinceRecovery.isValid() && m_sinceRecovery.elapsed() < kStableAfterMs);
     m_recovering = true;
     m_sinceRecovery.start();
     if (!again) {
@@ -389,7 +371,7 @@ void CBrowserHandler::OnRenderProcessTerminated(RenderProcessTerminationStatus s
     // It died again soon after: show why and retry with a growing pause.
     ShowErrorPage(target,
                   QStringLiteral("the page's renderer process %1 (exit code %2)")
-                      .arg(status == KilledTerminationStatus ? QStringLiteral("was killed")
+                      .arg(status == KilledTerminationStatus    ? QStringLiteral("was killed")
                            : status == CrashedTerminationStatus ? QStringLiteral("crashed")
                                                                 : QStringLiteral("ended"))
                       .arg(exitCode),

@@ -1,12 +1,8 @@
 #pragma once
 
-#include "browser/bridge/BridgeTarget.h"
-
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QWebEnginePage>
 
-#include <cstdint>
 #include <string>
 
 class ICefBrowserHandler;
@@ -15,9 +11,8 @@ class QWebEngineLoadingInfo;
 
 // The client's page: the kiosk's browser policy (no context menu, pop-ups into the same page,
 // the error page, the external-protocol allow-list, camera and microphone granted, certificate
-// errors accepted), the receiving end of the page's requests, and the way answers reach the page.
-// Main thread only.
-class CBrowserHandler : public QWebEnginePage, public IBridgeTarget {
+// errors accepted), and the way the page bridge's answers reach the page. Main thread only.
+class CBrowserHandler : public QWebEnginePage {
     Q_OBJECT
 public:
     CBrowserHandler(QWebEngineProfile* profile, QObject* parent = nullptr);
@@ -25,8 +20,6 @@ public:
 
     // The window consulted about pop-ups and titles; not owned.
     void SetWindow(ICefBrowserHandler* window) { m_callback = window; }
-    // Where posted requests (UM_* events) go: the main window. Not owned.
-    void SetMessageTarget(QObject* window) { m_window = window; }
 
     // Runs UTF-8 JavaScript text in the main frame. Empty text runs nothing.
     void SendJavaScript(const std::string& text);
@@ -43,16 +36,6 @@ public:
     // Reloads what the candidate sees; on the error page that is the address that failed.
     void ReloadPage();
 
-    // IBridgeTarget: what the page's requests turn into.
-    void PostToWindow(int message, qintptr wParam) override;
-    void SetConfigInt(const QString& key, int value) override;
-    void StartCardReading(int port, int continuous) override;
-    void StopCardReading() override;
-
-    // Card answers belong to the site that asked: readings started from now on carry this
-    // token, which changes when the main frame shows a document of another origin.
-    std::uint64_t CardRequester() const { return m_cardRequester; }
-    bool AcceptsCardAnswer(std::uint64_t requester) const { return requester == m_cardRequester; }
     // The scheme, host and port that decide whether two main-frame addresses share an origin.
     static QString OriginOf(const QUrl& url);
 
@@ -61,18 +44,27 @@ public:
     // The external schemes handed to the desktop; `stopLoad` tells whether the load stops too.
     static bool IsAllowedExternalScheme(const QUrl& url, bool* stopLoad);
 
+signals:
+    // The main frame now shows a document of another origin than before (not sent for the
+    // first document): answers meant for the earlier site must not reach this one.
+    void OriginChanged();
+
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
-                                  int lineNumber, const QString& sourceID) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level,
+                                  const QString& message,
+                                  int lineNumber,
+                                  const QString& sourceID) override;
 
 private:
     void OnLoadingChanged(const QWebEngineLoadingInfo& info);
     void OnUrlChanged(const QUrl& url);
     void OnRenderProcessTerminated(RenderProcessTerminationStatus status, int exitCode);
     void ShowErrorPage(const QUrl& url, const QString& errorText, int errorCode);
-    static QString ErrorPageHtml(const QString& address, const QString& reloadAddress,
-                                 const QString& errorText, int errorCode);
+    static QString ErrorPageHtml(const QString& address,
+                                 const QString& reloadAddress,
+                                 const QString& errorText,
+                                 int errorCode);
     void ScheduleRetry();
     void Retry();
     bool IsLocked() const;
@@ -80,10 +72,8 @@ private:
     void RemoveRecoveredScript();
 
     ICefBrowserHandler* m_callback = nullptr;
-    QPointer<QObject> m_window;
     bool m_closed = false;
     QString m_origin;
-    std::uint64_t m_cardRequester = 1;
 
     // Recovery: the last main-frame address the page showed (never our error page), the
     // address whose error page shows now (empty otherwise) and the retries made for it.

@@ -15,9 +15,6 @@ public:
     }
     virtual void OnAddressChange(const QUrl& url) { Q_UNUSED(url); }
     virtual void OnTitleChange(const QString& title) { Q_UNUSED(title); }
-    // The main frame now shows a document of another origin than before: answers meant for the
-    // earlier site must not reach this one.
-    virtual void OnOriginChange() {}
     // Whether the candidate is locked in: failed loads of the network then retry by themselves.
     virtual bool IsLocked() const { return false; }
 };

@@ -34,13 +34,11 @@ CCefBrowserUI::~CCefBrowserUI() {
     delete m_handler;
 }
 
-bool CCefBrowserUI::CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window,
-                                  QObject* messageTarget) {
+bool CCefBrowserUI::CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window) {
     if (m_view)
         return false;
     m_handler = new CBrowserHandler(profile, this);
     m_handler->SetWindow(window);
-    m_handler->SetMessageTarget(messageTarget);
     m_view = new QWebEngineView(this);
     m_view->setObjectName(objectName());
     m_view->setContextMenuPolicy(Qt::NoContextMenu);

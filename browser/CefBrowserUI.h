@@ -10,10 +10,10 @@ class ICefBrowserHandler;
 class QShortcut;
 class QWebEngineProfile;
 
-
-// The control that places the browser inside the window's "webpanel" and is the window's handle
-// on it: loading a URL, reaching the page (the client handler) and closing it. Main thread only.
-// Until CreateBrowser has run, every browser operation does nothing.
+// The view holder: the control that places the browser view (a QWebEngineView) inside the
+// window's "webpanel" and is the window's handle on it: loading a URL, reaching the page (the
+// client handler) and closing it. Main thread only. Until CreateBrowser has run, every browser
+// operation does nothing.
 class CCefBrowserUI : public QWidget {
     Q_OBJECT
 public:
@@ -24,8 +24,8 @@ public:
     QString StartUrl() const { return m_startUrl; }
 
     // Creates the view and its page on the given profile and starts loading the start URL.
-    // `window` is consulted about pop-ups; `messageTarget` receives the page's posted requests.
-    bool CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window, QObject* messageTarget);
+    // `window` is consulted about pop-ups, titles and the lock.
+    bool CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window);
 
     void LoadURL(const QString& url);
     // F5 and Ctrl+R reload the page (also while locked: the lock passes them on). Off when the

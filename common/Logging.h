@@ -7,7 +7,7 @@
 // person running the client has to know about.
 Q_DECLARE_LOGGING_CATEGORY(lcApp)       // vorn.app: start-up, engine settings, URL scheme
 Q_DECLARE_LOGGING_CATEGORY(lcUi)        // vorn.ui: skin documents and controls
-Q_DECLARE_LOGGING_CATEGORY(lcWindow)    // vorn.window: main window and dispatcher
+Q_DECLARE_LOGGING_CATEGORY(lcWindow)    // vorn.window: main window
 Q_DECLARE_LOGGING_CATEGORY(lcLock)      // vorn.lock: application lock and keyboard filters
 Q_DECLARE_LOGGING_CATEGORY(lcBrowser)   // vorn.browser: browser control and client handler
 Q_DECLARE_LOGGING_CATEGORY(lcBridge)    // vorn.bridge: page requests and answers

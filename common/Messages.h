@@ -7,18 +7,14 @@
 #include <cstdint>
 #include <memory>
 
-// Requests and worker results reach the main window as posted events whose types carry the
-// message numbers the page bridge and the card worker agree on. QCoreApplication::postEvent is
-// safe from any thread; a payload belongs to its event and is freed with it, also when the
-// receiver is gone before the event is delivered.
+// The card worker's results reach the main window as posted events whose types carry these
+// numbers: the only hand-off between threads on the way to the page (the page's requests are
+// direct calls on the main thread). QCoreApplication::postEvent is safe from any thread; a
+// payload belongs to its event and is freed with it, also when the receiver is gone before the
+// event is delivered.
 enum : int {
-    UM_LOCK_APP = 1224,             // wParam 1 lock, 0 unlock
-    UM_CARD_RESULT = 1225,          // wParam 1 success (record), else failure (text)
-    UM_CARD_BUSY = 1226,            // wParam 1 cycle started, else ended; lParam continuous flag
-    UM_UPDATE = 1227,               // model update requested
-    UM_GET_VCAM_LIST = 1228,        // camera list requested
-    UM_GET_IS_REMOTE_LOGIN = 1229,  // remote-control check requested
-    UM_GET_CLIENT_INFO = 1230,      // client and environment report requested
+    UM_CARD_RESULT = 1225,  // wParam 1 success (record), else failure (text)
+    UM_CARD_BUSY = 1226,    // wParam 1 cycle started, else ended; lParam continuous flag
 };
 
 // Fifteen zero-terminated UTF-16 fields of 256 code units each; the field indices are those

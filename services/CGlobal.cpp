@@ -71,8 +71,8 @@ void CGlobal::InitCardReader(QObject* window) {
     m_card->Init(window, m_paths.ClientFolder(), m_comPort, m_readTime, m_paths.PhotoFile());
 }
 
-void CGlobal::StartCardReading(int port, int continuous, std::uint64_t requester) {
-    m_card->StartCardReading(port, continuous, requester);
+void CGlobal::StartCardReading(vorn::CardMode mode, std::uint64_t requester) {
+    m_card->StartCardReading(0, mode == vorn::CardMode::Continuous ? 1 : 0, requester);
 }
 
 void CGlobal::StopCardReading() {

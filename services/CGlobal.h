@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/CardMode.h"
 #include "platform/NativeWindow.h"
 #include "services/settings/ClientPaths.h"
 
@@ -35,9 +36,10 @@ public:
     bool SetConfigInt(const QString& key, int value);
 
     // Card reader. Init on the main thread with the window that receives UM_CARD_* events;
-    // Start/Stop from any thread, they return at once.
+    // Start/Stop from any thread, they return at once. A reading searches the ports; its
+    // results carry `requester`.
     void InitCardReader(QObject* window);
-    void StartCardReading(int port, int continuous, std::uint64_t requester = 0);
+    void StartCardReading(vorn::CardMode mode, std::uint64_t requester = 0);
     void StopCardReading();
     int ComPortSetting() const { return m_comPort; }
     int ReadTimeSetting() const { return m_readTime; }
@@ -49,7 +51,9 @@ public:
     // exist) and the version.
     using ModelUpdateStarter =
         std::function<void(const vorn::ClientPaths& paths, int localVersion)>;
-    void SetModelUpdateStarter(ModelUpdateStarter starter) { m_startModelUpdate = std::move(starter); }
+    void SetModelUpdateStarter(ModelUpdateStarter starter) {
+        m_startModelUpdate = std::move(starter);
+    }
     void StartModelUpdate(int localVersion);
 
     // Writes the desktop entry and the default handler of the vornapp scheme; an installed

@@ -1,26 +1,19 @@
 #include "window/MainWnd.h"
 
-#include "browser/BridgeSchemeHandler.h"
 #include "browser/BrowserHandler.h"
 #include "browser/BrowserProfile.h"
 #include "browser/CefBrowserUI.h"
-#include "browser/bridge/Answers.h"
+#include "browser/bridge/PageBridge.h"
 #include "common/Logging.h"
 #include "common/Messages.h"
 #include "platform/KeyboardFilter.h"
-#include "platform/Monitors.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
-#include "services/probes/CameraList.h"
-#include "services/probes/Displays.h"
-#include "services/settings/Deployment.h"
 #include "window/NativeWindowOf.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QLayout>
-#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -35,11 +28,11 @@ const QRect kUnlockedCaption(0, 0, 0, 30);
 
 }  // namespace
 
-CMainWnd::CMainWnd(CBrowserProfile* profile)
+CMainWnd::CMainWnd(CBrowserProfile* profile, vorn::PageBridge& bridge, PageSettings page)
     : m_profile(profile),
-      m_keyboard(CreateKeyboardFilter()),
-      m_answers([this](const QString& script) { SendToPage(script); }),
-      m_remoteScan(this) {
+      m_bridge(bridge),
+      m_page(std::move(page)),
+      m_keyboard(CreateKeyboardFilter()) {
     setWindowTitle(QStringLiteral("CEFBrowser"));
     setAttribute(Qt::WA_DeleteOnClose);
     // The window's own keyboard filter lives as long as the window.
@@ -48,25 +41,17 @@ CMainWnd::CMainWnd(CBrowserProfile* profile)
 }
 
 CMainWnd::~CMainWnd() {
-    m_profile->Bridge()->SetTarget(nullptr);
     CGlobal::Instance().RemoveLockHook();
     CGlobal::Instance().SetKeyboardFilter(nullptr);
     m_keyboard->RemoveWindowFilter();
 }
 
 void CMainWnd::InitWindow() {
-    CGlobal& global = CGlobal::Instance();
-    global.InitCardReader(this);
-
     m_closeButton = FindControl(QStringLiteral("closebtn"));
     m_maxButton = FindControl(QStringLiteral("maxbtn"));
     m_restoreButton = FindControl(QStringLiteral("restorebtn"));
     m_minButton = FindControl(QStringLiteral("minbtn"));
     QWidget* webPanel = FindControl(QStringLiteral("webpanel"));
-
-    // A present "Url" wins over the built-in address, even when it is empty.
-    QString startUrl = vorn::deployment::HomePage();
-    global.GetConfigString(QStringLiteral("Url"), startUrl);
 
     m_browser = new CCefBrowserUI;
     m_browser->setObjectName(QStringLiteral("webbrowser"));
@@ -80,13 +65,10 @@ void CMainWnd::InitWindow() {
         qCWarning(lcWindow, "The skin has no \"webpanel\"; the browser fills the window.");
         m_browser->setParent(this);
     }
-    m_browser->SetUrl(startUrl);
+    m_browser->SetUrl(m_page.startUrl);
     // Loading starts from the start address; a LoadURL right after creation would only repeat it.
-    m_browser->CreateBrowser(m_profile->Profile(), this, this);
-    int allowReload = 1;
-    global.GetConfigInt(QStringLiteral("AllowReload"), allowReload);
-    m_browser->SetReloadKeysEnabled(allowReload != 0);
-    m_profile->Bridge()->SetTarget(m_browser->GetHandler());
+    m_browser->CreateBrowser(m_profile->Profile(), this);
+    m_browser->SetReloadKeysEnabled(m_page.reloadKeys);
 }
 
 void CMainWnd::OnClick(QWidget* sender) {
@@ -103,8 +85,7 @@ void CMainWnd::OnClick(QWidget* sender) {
         SysCommand(WindowCommand::Restore);
     } else if (sender->objectName().toLower() == QLatin1String("readbtn")) {
         // The answer goes to the page shown now, and to no later site.
-        CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr;
-        CGlobal::Instance().StartCardReading(0, 0, page ? page->CardRequester() : 0);
+        m_bridge.StartCardReading(vorn::CardMode::Once);
     }
 }
 
@@ -151,8 +132,8 @@ bool CMainWnd::OnBeforePopup(const QUrl& targetUrl) {
 
 bool CMainWnd::event(QEvent* event) {
     const int type = static_cast<int>(event->type());
-    if (type >= UM_LOCK_APP && type <= UM_GET_CLIENT_INFO) {
-        HandleCustomMessage(static_cast<CMessageEvent*>(event));
+    if (type == UM_CARD_RESULT || type == UM_CARD_BUSY) {
+        HandleCardEvent(static_cast<CMessageEvent*>(event));
         return true;
     }
     if (event->type() == QEvent::WindowDeactivate && IsLocked())
@@ -160,106 +141,11 @@ bool CMainWnd::event(QEvent* event) {
     return WindowImplBase::event(event);
 }
 
-void CMainWnd::HandleCustomMessage(CMessageEvent* message) {
-    switch (message->Message()) {
-        case UM_LOCK_APP:
-            SetLockState(message->WParam() == 1 ? vorn::LockState::Locked
-                                                : vorn::LockState::Unlocked);
-            break;
-        case UM_CARD_RESULT:
-            AnswerCardResult(*static_cast<CCardResultEvent*>(message));
-            break;
-        case UM_CARD_BUSY:
-            ShowReadingState(message->WParam() == 1);
-            break;
-        case UM_UPDATE:
-            CGlobal::Instance().StartModelUpdate(-1);
-            break;
-        case UM_GET_VCAM_LIST:
-            if (m_browser && m_browser->GetHandler())
-                m_answers.Send(
-                    QString::fromStdString(vorn::VCamListAnswer(GetVirtualCameraList())));
-            break;
-        case UM_GET_IS_REMOTE_LOGIN:
-            if (m_browser && m_browser->GetHandler()) {
-                // The scan reads every process's files: it runs on a worker, and its answer keeps
-                // the place of this request among the page's answers.
-                const vorn::AnswerQueue::Ticket ticket = m_answers.Reserve();
-                m_remoteScan.Request([this, ticket](const vorn::ProcessScanResult& scan) {
-                    m_answers.Fill(ticket, QString::fromStdString(
-                                               vorn::RemoteLoginAnswer(scan.remoteToolRunning)));
-                });
-            }
-            break;
-        case UM_GET_CLIENT_INFO:
-            if (m_browser && m_browser->GetHandler()) {
-                // What the window knows is taken now; the environment comes from the same process
-                // scan, on the same worker, as the remote-control check.
-                const vorn::AnswerQueue::Ticket ticket = m_answers.Reserve();
-                m_remoteScan.Request([this, ticket, info = GatherClientInfo()](
-                                         const vorn::ProcessScanResult& scan) mutable {
-                    info.virtualMachine = scan.environment.virtualMachine;
-                    info.remoteSession = scan.environment.remoteSession;
-                    info.screenCapture = scan.environment.screenCapture;
-                    m_answers.Fill(ticket, QString::fromStdString(vorn::ClientInfoAnswer(info)));
-                });
-            }
-            break;
-        default:
-            break;
-    }
-}
-
-// Everything but the environment of the process scan.
-ClientInfo CMainWnd::GatherClientInfo() const {
-    ClientInfo info;
-    info.version = QCoreApplication::applicationVersion().toStdString();
-    info.lockAvailable = vorn::platform::CanEnforceLock();
-    const QString qpa = QGuiApplication::platformName();
-    const bool waylandSession = qpa.startsWith(QLatin1String("wayland")) ||
-                                !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-                                qgetenv("XDG_SESSION_TYPE") == QByteArrayLiteral("wayland");
-    info.platform = waylandSession                ? "linux-wayland"
-                    : qpa == QLatin1String("xcb") ? "linux-x11"
-                                                  : "linux-" + qpa.toStdString();
-    info.locked = IsLocked();
-    std::optional<std::vector<vorn::platform::MonitorArea>> monitors =
-        vorn::platform::ListMonitors();
-    if (!monitors) {
-        // Without RandR monitors (or without X) the toolkit's screens stand in.
-        monitors.emplace();
-        for (const QScreen* screen : QGuiApplication::screens()) {
-            const QRect g = screen->geometry();
-            monitors->push_back({g.x(), g.y(), g.width(), g.height()});
-        }
-    }
-    info.displays = CountDisplays(*monitors);
-    info.requestKey = m_profile->ClientKey();
-    return info;
-}
-
-void CMainWnd::AnswerCardResult(const CCardResultEvent& result) {
-    CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr;
-    if (!page)
-        return;
-    if (!page->AcceptsCardAnswer(result.Requester())) {
-        qCDebug(lcCard) << "card answer for a page of another origin dropped";
-        return;
-    }
-    if (result.WParam() == 1 && result.Record())
-        m_answers.Send(vorn::IdCardAnswer(*result.Record()));
-    else if (result.WParam() != 1 && result.Error())
-        m_answers.Send(vorn::ErrorAnswer(*result.Error()));
-}
-
-void CMainWnd::OnOriginChange() {
-    // Card data above all, but no answer of the earlier site belongs to this one.
-    m_answers.Discard();
-}
-
-void CMainWnd::SendToPage(const QString& script) {
-    if (CBrowserHandler* page = m_browser ? m_browser->GetHandler() : nullptr)
-        page->SendJavaScript(script);
+void CMainWnd::HandleCardEvent(CMessageEvent* message) {
+    if (message->Message() == UM_CARD_RESULT)
+        m_bridge.AnswerCardResult(*static_cast<CCardResultEvent*>(message));
+    else
+        ShowReadingState(message->WParam() == 1);
 }
 
 void CMainWnd::ShowReadingState(bool reading) {

@@ -1,10 +1,7 @@
 #pragma once
 
 #include "browser/BrowserHandlerCallback.h"
-#include "browser/bridge/AnswerQueue.h"
 #include "services/lock/LockControl.h"
-#include "services/probes/ClientInfo.h"
-#include "services/probes/RemoteControlScanner.h"
 #include "ui/WindowImplBase.h"
 
 #include <QPointer>
@@ -14,12 +11,15 @@
 class CBrowserProfile;
 class CCefBrowserUI;
 class CMessageEvent;
-class CCardResultEvent;
 class IKeyboardFilter;
 
-// The client's only top-level window: the skinned title bar above the browser panel, the target
-// of the page's requests and of the card worker's results, and the application lock.
-// Everything here runs on the main thread.
+namespace vorn {
+class PageBridge;
+}
+
+// The main window: the client's only top-level window, the skinned title bar above the browser
+// panel, the application lock, and the receiver of the card worker's results (handed on to the
+// page bridge). Everything here runs on the main thread.
 class CMainWnd : public vorn::ui::WindowImplBase,
                  public ICefBrowserHandler,
                  public vorn::ILockControl {
@@ -28,7 +28,16 @@ public:
     // What the title bar and the lock ask of the window.
     enum class WindowCommand { Minimize, Maximize, Close, Restore };
 
-    explicit CMainWnd(CBrowserProfile* profile);
+    // What the page starts with: the address to load (as config.ini gives it) and whether F5
+    // and Ctrl+R reload.
+    struct PageSettings {
+        QString startUrl;
+        bool reloadKeys = true;
+    };
+
+    // `profile` and `bridge` must outlive the window. The window's read button starts a reading
+    // through `bridge`, and card results reach the page through it.
+    CMainWnd(CBrowserProfile* profile, vorn::PageBridge& bridge, PageSettings page);
     ~CMainWnd() override;
 
     // Carries out a system command as the title bar or the lock asks for it. Close and restore
@@ -44,7 +53,6 @@ public:
 
     // ICefBrowserHandler: pop-ups open in this same browser.
     bool OnBeforePopup(const QUrl& targetUrl) override;
-    void OnOriginChange() override;
 
 protected:
     QString GetSkinFile() const override { return QStringLiteral("main.xml"); }
@@ -58,10 +66,8 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
-    void HandleCustomMessage(CMessageEvent* message);
-    void SendToPage(const QString& script);
-    void AnswerCardResult(const CCardResultEvent& result);
-    ClientInfo GatherClientInfo() const;
+    // The card worker's events, posted to this window from its thread.
+    void HandleCardEvent(CMessageEvent* message);
     void ShowReadingState(bool reading);
     void Lock();
     void Unlock();
@@ -72,6 +78,8 @@ private:
     void SetControlVisible(const QString& name, bool visible);
 
     CBrowserProfile* m_profile;
+    vorn::PageBridge& m_bridge;
+    PageSettings m_page;
     QPointer<QWidget> m_closeButton;
     QPointer<QWidget> m_maxButton;
     QPointer<QWidget> m_restoreButton;
@@ -82,7 +90,4 @@ private:
     bool m_wasMaximized = false;
     bool m_lockWarningGiven = false;
     std::unique_ptr<IKeyboardFilter> m_keyboard;
-    // Every answer to the page goes through here, so one computed on a worker keeps its place.
-    vorn::AnswerQueue m_answers;
-    vorn::RemoteControlScanner m_remoteScan;
 };

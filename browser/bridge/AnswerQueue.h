@@ -9,7 +9,7 @@
 
 namespace vorn {
 
-// Keeps the page's answers in the order their requests (or results) reached the dispatcher,
+// Keeps the page's answers in the order their requests (or results) reached the page bridge,
 // also when some of them are computed elsewhere and arrive late: an answer waits until every
 // answer whose place was reserved before it has gone out. One thread (the main thread).
 class AnswerQueue {

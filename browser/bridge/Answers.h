@@ -8,7 +8,7 @@
 
 #include <string>
 
-// The JavaScript texts that answer the page, built on the main thread by the dispatcher and
+// The JavaScript texts that answer the page, built on the main thread by the page bridge and
 // run in the page's main frame. For plain values they are exactly the documented texts; every
 // value is escaped (JsEscape.h) so that the page's function receives the original values.
 namespace vorn {

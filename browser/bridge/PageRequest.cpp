@@ -1,15 +1,14 @@
 #include "browser/bridge/PageRequest.h"
 
-#include "browser/bridge/BridgeTarget.h"
 #include "common/Logging.h"
-#include "common/Messages.h"
 #include "services/settings/IniFile.h"
 
 #include <array>
 
+namespace vorn {
 namespace {
 
-using Action = void (*)(const QStringList& args, IBridgeTarget& target);
+using Action = void (*)(const QStringList& args, PageActions& target);
 
 struct RequestRoute {
     QStringView name;
@@ -21,41 +20,41 @@ bool HasArgument(const QStringList& args) {
     return args.size() >= 2;
 }
 
-void LockApp(const QStringList& args, IBridgeTarget& target) {
+void LockApp(const QStringList& args, PageActions& target) {
     // Without its argument the request is dropped: only an explicit "1" or other text says
     // whether to lock or unlock.
     if (HasArgument(args))
-        target.PostToWindow(UM_LOCK_APP, args[1] == u"1" ? 1 : 0);
+        target.SetLockState(args[1] == u"1" ? LockState::Locked : LockState::Unlocked);
 }
 
-void Init(const QStringList& args, IBridgeTarget& target) {
+void Init(const QStringList& args, PageActions& target) {
     if (HasArgument(args))
-        target.SetConfigInt(QStringLiteral("ComPort"), vorn::WToI(args[1]));
-    target.StartCardReading(0, 0);
+        target.SaveCardPort(WToI(args[1]));
+    target.StartCardReading(CardMode::Once);
 }
 
-void Close(const QStringList&, IBridgeTarget& target) {
+void Close(const QStringList&, PageActions& target) {
     target.StopCardReading();
 }
 
-void ReadCard(const QStringList&, IBridgeTarget& target) {
-    target.StartCardReading(0, 1);
+void ReadCard(const QStringList&, PageActions& target) {
+    target.StartCardReading(CardMode::Continuous);
 }
 
-void Update(const QStringList&, IBridgeTarget& target) {
-    target.PostToWindow(UM_UPDATE, 0);
+void Update(const QStringList&, PageActions& target) {
+    target.StartModelUpdate();
 }
 
-void GetVCamList(const QStringList&, IBridgeTarget& target) {
-    target.PostToWindow(UM_GET_VCAM_LIST, 0);
+void GetVCamList(const QStringList&, PageActions& target) {
+    target.AnswerCameraList();
 }
 
-void GetIsRemoteLogin(const QStringList&, IBridgeTarget& target) {
-    target.PostToWindow(UM_GET_IS_REMOTE_LOGIN, 0);
+void GetIsRemoteLogin(const QStringList&, PageActions& target) {
+    target.AnswerRemoteLogin();
 }
 
-void GetClientInfo(const QStringList&, IBridgeTarget& target) {
-    target.PostToWindow(UM_GET_CLIENT_INFO, 0);
+void GetClientInfo(const QStringList&, PageActions& target) {
+    target.AnswerClientInfo();
 }
 
 constexpr std::array<RequestRoute, 8> kRoutes{{
@@ -71,7 +70,7 @@ constexpr std::array<RequestRoute, 8> kRoutes{{
 
 }  // namespace
 
-bool DispatchPageRequest(const QStringList& args, IBridgeTarget& target) {
+bool DispatchPageRequest(const QStringList& args, PageActions& target) {
     if (args.isEmpty()) {
         qCDebug(lcBridge) << "Empty page request ignored";
         return false;
@@ -86,3 +85,5 @@ bool DispatchPageRequest(const QStringList& args, IBridgeTarget& target) {
     qCDebug(lcBridge) << "Unknown page request ignored:" << args[0].left(64);
     return false;
 }
+
+}  // namespace vorn

@@ -1,8 +1,6 @@
 #include "browser/bridge/BridgeCall.h"
-#include "browser/bridge/BridgeTarget.h"
 #include "browser/bridge/CallSequencer.h"
 #include "browser/bridge/PageRequest.h"
-#include "common/Messages.h"
 
 #include <QUrl>
 
@@ -15,25 +13,28 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Recorder : IBridgeTarget {
+struct Recorder : vorn::PageActions {
     QStringList calls;
-    void PostToWindow(int message, qintptr wParam) override {
-        calls << QStringLiteral("post %1 %2").arg(message).arg(wParam);
+    void SetLockState(vorn::LockState state) override {
+        calls << (state == vorn::LockState::Locked ? "lock" : "unlock");
     }
-    void SetConfigInt(const QString& key, int value) override {
-        calls << QStringLiteral("config %1 %2").arg(key).arg(value);
+    void SaveCardPort(int port) override { calls << QStringLiteral("port %1").arg(port); }
+    void StartCardReading(vorn::CardMode mode) override {
+        calls << (mode == vorn::CardMode::Continuous ? "read continuous" : "read once");
     }
-    void StartCardReading(int port, int continuous) override {
-        calls << QStringLiteral("start %1 %2").arg(port).arg(continuous);
-    }
-    void StopCardReading() override { calls << QStringLiteral("stop"); }
+    void StopCardReading() override { calls << "stop"; }
+    void StartModelUpdate() override { calls << "update"; }
+    void AnswerCameraList() override { calls << "cameras"; }
+    void AnswerRemoteLogin() override { calls << "remote login"; }
+    void AnswerClientInfo() override { calls << "client info"; }
 };
 
 // The sequencer feeding the page-request table, as the engine's scheme handler wires it, with a
 // clock the test moves by hand.
 struct Transport {
     Recorder target;
-    CallSequencer sequencer{[this](const QStringList& args) { DispatchPageRequest(args, target); }};
+    CallSequencer sequencer{
+        [this](const QStringList& args) { vorn::DispatchPageRequest(args, target); }};
     CallSequencer::Clock::time_point now{};
 
     void Accept(const char* document, qint64 sequence, const QStringList& args) {
@@ -46,14 +47,15 @@ struct Transport {
 };
 
 QUrl CallUrl(const char* query, const char* json) {
-    return QUrl(QStringLiteral("vornbridge://call/?") + query + "&a=" +
-                QUrl::toPercentEncoding(json));
+    return QUrl(QStringLiteral("vornbridge://call/?") + query +
+                "&a=" + QUrl::toPercentEncoding(json));
 }
 
 }  // namespace
 
 TEST(BridgeRequest, ParsesWellFormedCalls) {
-    const std::optional<BridgeCall> call = ParseBridgeCall(CallUrl("d=ab12&s=3", R"(["LockApp","1"])"));
+    const std::optional<BridgeCall> call =
+        ParseBridgeCall(CallUrl("d=ab12&s=3", R"(["LockApp","1"])"));
     ASSERT_TRUE(call);
     EXPECT_EQ(call->document, "ab12");
     EXPECT_EQ(call->sequence, 3);
@@ -69,14 +71,14 @@ TEST(BridgeRequest, ParsesWellFormedCalls) {
 
 TEST(BridgeRequest, RefusesAnythingElse) {
     for (const char* bad : {
-             "vornbridge://other/?d=a&s=1&a=%5B%22Update%22%5D",      // wrong host
-             "vornbridge://call/?s=1&a=%5B%22Update%22%5D",           // no document
-             "vornbridge://call/?d=a&s=0&a=%5B%22Update%22%5D",       // sequence starts at 1
-             "vornbridge://call/?d=a&s=x&a=%5B%22Update%22%5D",       // not a number
-             "vornbridge://call/?d=a&s=1&a=%7B%7D",                   // not an array
-             "vornbridge://call/?d=a&s=1&a=%5B%5D",                   // empty
-             "vornbridge://call/?d=a&s=1&a=%5B1%5D",                  // not a text
-             "vornbridge://call/?d=a&s=1&a=%5B%22Update%22",          // broken JSON
+             "vornbridge://other/?d=a&s=1&a=%5B%22Update%22%5D",  // wrong host
+             "vornbridge://call/?s=1&a=%5B%22Update%22%5D",       // no document
+             "vornbridge://call/?d=a&s=0&a=%5B%22Update%22%5D",   // sequence starts at 1
+             "vornbridge://call/?d=a&s=x&a=%5B%22Update%22%5D",   // not a number
+             "vornbridge://call/?d=a&s=1&a=%7B%7D",               // not an array
+             "vornbridge://call/?d=a&s=1&a=%5B%5D",               // empty
+             "vornbridge://call/?d=a&s=1&a=%5B1%5D",              // not a text
+             "vornbridge://call/?d=a&s=1&a=%5B%22Update%22",      // broken JSON
              // beyond the page's exact numbers: the next one after it would overflow
              "vornbridge://call/?d=a&s=9223372036854775807&a=%5B%22Update%22%5D",
          }) {
@@ -92,9 +94,7 @@ TEST(BridgeOrdering, CallsOfOneDocumentRunInSequenceOrder) {
     t.Accept("d2", 1, {"Close"});  // another document does not wait for d1
     t.Accept("d1", 1, {"Update"});
     t.Accept("d1", 1, {"Update"});  // a repeat is not carried out twice
-    EXPECT_EQ(t.target.calls, QStringList({"stop", QStringLiteral("post %1 0").arg(UM_UPDATE),
-                                           QStringLiteral("post %1 0").arg(UM_GET_VCAM_LIST),
-                                           QStringLiteral("post %1 1").arg(UM_LOCK_APP)}));
+    EXPECT_EQ(t.target.calls, QStringList({"stop", "update", "cameras", "lock"}));
 }
 
 TEST(BridgeOrdering, AGapDoesNotStallTheDocumentForGood) {
@@ -119,5 +119,5 @@ TEST(BridgeOrdering, TheGapLimitCountsFromEachCallsArrival) {
     t.Advance(400ms);
     t.Accept("d", 1, {"Close"});  // fills the first gap; 2 and 3 are still missing
     t.Advance(CallSequencer::kGapLimit - 400ms);
-    EXPECT_EQ(t.target.calls, QStringList({"stop", QStringLiteral("post %1 0").arg(UM_UPDATE)}));
+    EXPECT_EQ(t.target.calls, QStringList({"stop", "update"}));
 }

@@ -1,21 +1,26 @@
 #include "browser/bridge/PageRequest.h"
-#include "browser/bridge/BridgeTarget.h"
-#include "common/Messages.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using ::testing::InSequence;
 using ::testing::StrictMock;
+using vorn::CardMode;
+using vorn::DispatchPageRequest;
+using vorn::LockState;
 
 namespace {
 
-class MockTarget : public IBridgeTarget {
+class MockTarget : public vorn::PageActions {
 public:
-    MOCK_METHOD(void, PostToWindow, (int message, qintptr wParam), (override));
-    MOCK_METHOD(void, SetConfigInt, (const QString& key, int value), (override));
-    MOCK_METHOD(void, StartCardReading, (int port, int continuous), (override));
+    MOCK_METHOD(void, SetLockState, (LockState state), (override));
+    MOCK_METHOD(void, SaveCardPort, (int port), (override));
+    MOCK_METHOD(void, StartCardReading, (CardMode mode), (override));
     MOCK_METHOD(void, StopCardReading, (), (override));
+    MOCK_METHOD(void, StartModelUpdate, (), (override));
+    MOCK_METHOD(void, AnswerCameraList, (), (override));
+    MOCK_METHOD(void, AnswerRemoteLogin, (), (override));
+    MOCK_METHOD(void, AnswerClientInfo, (), (override));
 };
 
 // The renderer sends a second entry only for LockApp and Init called with exactly one
@@ -27,12 +32,12 @@ QStringList Request(const QString& name, const QString& argument) {
     return {name, argument};
 }
 
-TEST(PageRequestTest, LockAppPostsOneOnlyForTheExactStringOne) {
+TEST(PageRequestTest, LockAppLocksOnlyForTheExactStringOne) {
     StrictMock<MockTarget> target;
     {
         InSequence order;
-        EXPECT_CALL(target, PostToWindow(UM_LOCK_APP, 1));
-        EXPECT_CALL(target, PostToWindow(UM_LOCK_APP, 0)).Times(6);
+        EXPECT_CALL(target, SetLockState(LockState::Locked));
+        EXPECT_CALL(target, SetLockState(LockState::Unlocked)).Times(6);
     }
     EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "1"), target));
     EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "0"), target));
@@ -50,7 +55,7 @@ TEST(PageRequestTest, LockAppWithoutItsArgumentDoesNothing) {
 
 TEST(PageRequestTest, LockAppReadsOnlyTheSecondEntry) {
     StrictMock<MockTarget> target;
-    EXPECT_CALL(target, PostToWindow(UM_LOCK_APP, 1));
+    EXPECT_CALL(target, SetLockState(LockState::Locked));
     EXPECT_TRUE(DispatchPageRequest({"LockApp", "1", "0"}, target));
 }
 
@@ -58,15 +63,15 @@ TEST(PageRequestTest, InitStoresThePortWhenGivenAndAlwaysReadsOnce) {
     StrictMock<MockTarget> target;
     {
         InSequence order;
-        EXPECT_CALL(target, SetConfigInt(QString("ComPort"), 3));
-        EXPECT_CALL(target, StartCardReading(0, 0));
-        EXPECT_CALL(target, SetConfigInt(QString("ComPort"), 0));  // number 3 travels as ""
-        EXPECT_CALL(target, StartCardReading(0, 0));
-        EXPECT_CALL(target, SetConfigInt(QString("ComPort"), 0));  // non-numeric text
-        EXPECT_CALL(target, StartCardReading(0, 0));
-        EXPECT_CALL(target, SetConfigInt(QString("ComPort"), -4));
-        EXPECT_CALL(target, StartCardReading(0, 0));
-        EXPECT_CALL(target, StartCardReading(0, 0));  // no argument, or two in the page
+        EXPECT_CALL(target, SaveCardPort(3));
+        EXPECT_CALL(target, StartCardReading(CardMode::Once));
+        EXPECT_CALL(target, SaveCardPort(0));  // number 3 travels as ""
+        EXPECT_CALL(target, StartCardReading(CardMode::Once));
+        EXPECT_CALL(target, SaveCardPort(0));  // non-numeric text
+        EXPECT_CALL(target, StartCardReading(CardMode::Once));
+        EXPECT_CALL(target, SaveCardPort(-4));
+        EXPECT_CALL(target, StartCardReading(CardMode::Once));
+        EXPECT_CALL(target, StartCardReading(CardMode::Once));  // no argument, or two in the page
     }
     DispatchPageRequest(Request("Init", "3"), target);
     DispatchPageRequest(Request("Init", ""), target);
@@ -80,11 +85,11 @@ TEST(PageRequestTest, TheOtherRequestsMapToTheirActions) {
     {
         InSequence order;
         EXPECT_CALL(target, StopCardReading());
-        EXPECT_CALL(target, StartCardReading(0, 1));
-        EXPECT_CALL(target, PostToWindow(UM_UPDATE, 0));
-        EXPECT_CALL(target, PostToWindow(UM_GET_VCAM_LIST, 0));
-        EXPECT_CALL(target, PostToWindow(UM_GET_IS_REMOTE_LOGIN, 0));
-        EXPECT_CALL(target, PostToWindow(UM_GET_CLIENT_INFO, 0));
+        EXPECT_CALL(target, StartCardReading(CardMode::Continuous));
+        EXPECT_CALL(target, StartModelUpdate());
+        EXPECT_CALL(target, AnswerCameraList());
+        EXPECT_CALL(target, AnswerRemoteLogin());
+        EXPECT_CALL(target, AnswerClientInfo());
     }
     EXPECT_TRUE(DispatchPageRequest(Request("Close"), target));
     EXPECT_TRUE(DispatchPageRequest(Request("ReadCard"), target));
@@ -96,8 +101,8 @@ TEST(PageRequestTest, TheOtherRequestsMapToTheirActions) {
 
 TEST(PageRequestTest, ArgumentsOfTheOtherRequestsAreIgnored) {
     StrictMock<MockTarget> target;
-    EXPECT_CALL(target, StartCardReading(0, 1));
-    EXPECT_CALL(target, PostToWindow(UM_UPDATE, 0));
+    EXPECT_CALL(target, StartCardReading(CardMode::Continuous));
+    EXPECT_CALL(target, StartModelUpdate());
     DispatchPageRequest(Request("ReadCard", "5"), target);
     DispatchPageRequest(Request("Update", "1"), target);
 }
