@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
         qCWarning(lcLock,
                   "In a Wayland session the application lock (keeping the client in "
                   "front and blocking task-switching keys) cannot be enforced.");
-    auto* profile = new CBrowserProfile(lockAvailable, clientKey, &app);
+    auto* profile = new CBrowserProfile(paths, lockAvailable, clientKey, &app);
     auto wiring = std::make_unique<vorn::ServiceWiring>(CGlobal::Instance(), *profile);
 
     // Refresh the URL-scheme registration on every start, without waiting for it.

@@ -3,10 +3,10 @@
 #include "browser/BridgeSchemeHandler.h"
 #include "browser/HomeSchemeHandler.h"
 #include "browser/PageRequestInterceptor.h"
+#include "common/Logging.h"
 #include "models/serving/ModelUrl.h"
 #include "models/serving/web/CModelRequestInterceptor.h"
-#include "common/Logging.h"
-#include "services/CGlobal.h"
+#include "services/settings/ClientPaths.h"
 #include "services/settings/Deployment.h"
 
 #include <QDir>
@@ -70,7 +70,8 @@ namespace {
 QString ReadResource(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcBrowser, "The built-in resource %s is missing; the page bridge is not available.",
+        qCWarning(lcBrowser,
+                  "The built-in resource %s is missing; the page bridge is not available.",
                   qPrintable(path));
         return {};
     }
@@ -79,14 +80,15 @@ QString ReadResource(const QString& path) {
 
 }  // namespace
 
-CBrowserProfile::CBrowserProfile(bool lockAvailable,
+CBrowserProfile::CBrowserProfile(const vorn::ClientPaths& paths,
+                                 bool lockAvailable,
                                  std::shared_future<std::string> clientKey,
                                  QObject* parent)
     : QObject(parent), m_clientKey(std::move(clientKey)) {
     // A named profile: the default one keeps nothing on disk.
     m_profile = new QWebEngineProfile(QStringLiteral("vornclient"), this);
     // Per user when installed: the temporary folder is shared by every user of the machine.
-    const QString caches = CGlobal::Instance().Paths().EngineCacheFolder();
+    const QString caches = paths.EngineCacheFolder();
     m_profile->setCachePath(caches);
     m_profile->setPersistentStoragePath(caches + QStringLiteral("/storage"));
     m_profile->setHttpAcceptLanguage(QStringLiteral("zh-CN"));
@@ -94,11 +96,10 @@ CBrowserProfile::CBrowserProfile(bool lockAvailable,
     // Model URLs are answered from the model folder when the file is there.
     namespace deployment = vorn::deployment;
     m_models = new CModelRequestInterceptor(
-        CGlobal::Instance().Paths().ModelFolder(),
-        vorn::BuildModelUrlPrefixes(deployment::StaticHost().toStdString(),
-                                    deployment::HttpResourceHost().toStdString(),
-                                    deployment::HttpsResourceHost().toStdString(),
-                                    deployment::PageHost().toStdString()),
+        paths.ModelFolder(),
+        vorn::BuildModelUrlPrefixes(
+            deployment::StaticHost().toStdString(), deployment::HttpResourceHost().toStdString(),
+            deployment::HttpsResourceHost().toStdString(), deployment::PageHost().toStdString()),
         this);
     m_interceptor = new CPageRequestInterceptor(m_models, m_clientKey, this);
     m_profile->setUrlRequestInterceptor(m_interceptor);
@@ -140,9 +141,11 @@ void CBrowserProfile::InstallScripts(bool lockAvailable) {
     bridge.setInjectionPoint(QWebEngineScript::DocumentCreation);
     bridge.setWorldId(QWebEngineScript::MainWorld);
     bridge.setRunsOnSubFrames(true);
-    const QString flag = QStringLiteral(
-        "Object.defineProperty(window,'__vornLockAvailable',{value:%1,writable:false,"
-        "enumerable:false,configurable:false});\n").arg(lockAvailable ? "true" : "false");
+    const QString flag =
+        QStringLiteral(
+            "Object.defineProperty(window,'__vornLockAvailable',{value:%1,writable:false,"
+            "enumerable:false,configurable:false});\n")
+            .arg(lockAvailable ? "true" : "false");
     bridge.setSourceCode(flag + ReadResource(QStringLiteral(":/vorn/bridge.js")));
     m_profile->scripts()->insert(bridge);
 

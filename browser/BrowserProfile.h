@@ -7,6 +7,10 @@
 #include <string>
 
 class QWebEngineProfile;
+
+namespace vorn {
+class ClientPaths;
+}
 class CBridgeSchemeHandler;
 class CModelRequestInterceptor;
 class CPageRequestInterceptor;
@@ -38,10 +42,11 @@ inline constexpr const char* kHomeScheme = "vorn";
 class CBrowserProfile : public QObject {
     Q_OBJECT
 public:
-    // `lockAvailable`: whether the lock can be enforced in this session, told to every page as
-    // a read-only flag. `clientKey`: the key page requests are signed with (empty: unsigned),
-    // possibly still being computed.
-    CBrowserProfile(bool lockAvailable,
+    // `paths`: where the engine's cache and the model folder are. `lockAvailable`: whether the
+    // lock can be enforced in this session, told to every page as a read-only flag. `clientKey`:
+    // the key page requests are signed with (empty: unsigned), possibly still being computed.
+    CBrowserProfile(const vorn::ClientPaths& paths,
+                    bool lockAvailable,
                     std::shared_future<std::string> clientKey,
                     QObject* parent = nullptr);
     ~CBrowserProfile() override;
