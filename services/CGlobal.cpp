@@ -72,7 +72,7 @@ void CGlobal::InitCardReader(QObject* window) {
 }
 
 void CGlobal::StartCardReading(vorn::CardMode mode, std::uint64_t requester) {
-    m_card->StartCardReading(0, mode == vorn::CardMode::Continuous ? 1 : 0, requester);
+    m_card->StartCardReading(0, mode, requester);
 }
 
 void CGlobal::StopCardReading() {

@@ -3,8 +3,8 @@
 // 1001 first), so what is measured is the client's own share. Each repetition is one cycle;
 // the median of 100 is the figure to quote, beside the floor of the same work done inline.
 
-#include "platform/CardLibrary.h"
 #include "common/Messages.h"
+#include "platform/CardLibrary.h"
 #include "services/card/CardPhoto.h"
 #include "services/card/CardReader.h"
 
@@ -48,7 +48,7 @@ void BM_ReaderCycle(benchmark::State& state) {
     CCardReader reader;
     reader.Init(&window, ClientFolder(), 0, 500);
     for (auto _ : state) {
-        reader.StartCardReading(0, 0);
+        reader.StartCardReading(0, vorn::CardMode::Once);
         reader.WaitForIdle();
         QCoreApplication::sendPostedEvents();
     }

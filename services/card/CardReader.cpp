@@ -70,8 +70,8 @@ void CCardReader::SetCyclePause(std::chrono::milliseconds pause) {
     m_pause = pause;
 }
 
-void CCardReader::StartCardReading(int port, int continuous, std::uint64_t requester) {
-    const Request request{port, continuous ? 1 : 0, requester};
+void CCardReader::StartCardReading(int port, vorn::CardMode mode, std::uint64_t requester) {
+    const Request request{port, mode == vorn::CardMode::Continuous, requester};
     std::lock_guard lock(m_mutex);
     int idle = 0;
     if (!m_reading.compare_exchange_strong(idle, 1)) {
@@ -201,7 +201,7 @@ void CCardReader::RunCycle(const Request& request) {
         result->SetRequester(request.requester);
         post(result);
     }
-    post(new CMessageEvent(UM_CARD_BUSY, 0, request.continuous));
+    post(new CMessageEvent(UM_CARD_BUSY, 0, request.continuous ? 1 : 0));
 }
 
 bool CCardReader::OpenPort(int port) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/CardMode.h"
 #include "platform/CardLibrary.h"
 
 #include <QString>
@@ -53,9 +54,9 @@ public:
               const QString& photoPath = {});
 
     // Any thread; return at once. Port 0 searches 1001-1016 then 1-16; 1-16 and 1001-1016 are
-    // tried alone; any other port fails. `continuous` 1 repeats cycles until stopped. Every
+    // tried alone; any other port fails. A continuous reading repeats cycles until stopped. Every
     // result of this reading carries `requester` (CCardResultEvent::Requester).
-    void StartCardReading(int port, int continuous, std::uint64_t requester = 0);
+    void StartCardReading(int port, vorn::CardMode mode, std::uint64_t requester = 0);
     void StopCardReading();
 
     // Any thread: whether the reading flag is set.
@@ -81,7 +82,7 @@ protected:
 private:
     struct Request {
         int port = 0;
-        int continuous = 0;
+        bool continuous = false;
         std::uint64_t requester = 0;
     };
 

@@ -72,7 +72,7 @@ TEST(CardEvents, RecordsReachTheWindowAndAreFreedAfterDelivery) {
     cardtest::EventLog window;
     CCardReader reader;
     reader.Init(&window, folder.Path(), 0, 500);
-    reader.StartCardReading(0, 0);
+    reader.StartCardReading(0, vorn::CardMode::Once);
     ASSERT_TRUE(cardtest::WaitUntil([&] { return window.CyclesEnded() == 1; }));
     ASSERT_TRUE(reader.WaitForIdle());
     EXPECT_EQ(window.Records(), 1);
@@ -86,7 +86,7 @@ TEST(CardEvents, RecordsForAWindowThatIsGoneAreFreed) {
     CCardReader reader;
     reader.SetCyclePause(5ms);
     reader.Init(window.get(), folder.Path(), 0, 500);
-    reader.StartCardReading(0, 1);
+    reader.StartCardReading(0, vorn::CardMode::Continuous);
     ASSERT_TRUE(cardtest::WaitUntil([&] { return window->Records() >= 1; }));
     window.reset();
     // Cycles go on after the window is destroyed; their records must not pile up.
@@ -104,7 +104,7 @@ TEST(CardEvents, RecordsStillQueuedWhenTheReaderGoesAreFreed) {
     {
         CCardReader reader;
         reader.Init(&window, folder.Path(), 0, 500);
-        reader.StartCardReading(0, 0);
+        reader.StartCardReading(0, vorn::CardMode::Once);
         ASSERT_TRUE(reader.WaitForIdle());
         EXPECT_EQ(g_live.load(), 1);  // posted, not delivered: no event loop ran
     }
@@ -115,7 +115,7 @@ TEST(CardEvents, RecordsStillQueuedWhenTheReaderGoesAreFreed) {
 
 TEST(CardEvents, ReadingBeforeInitReportsNothingAndFreesEverything) {
     CCardReader reader;
-    reader.StartCardReading(0, 0);
+    reader.StartCardReading(0, vorn::CardMode::Once);
     ASSERT_TRUE(reader.WaitForIdle());
     EXPECT_FALSE(reader.IsReading());
     EXPECT_EQ(g_live.load(), 0);

@@ -39,7 +39,7 @@ struct Rig {
     // Runs one single reading to its end.
     void ReadOnce(int port = 0) {
         const int before = window.CyclesEnded();
-        reader.StartCardReading(port, 0);
+        reader.StartCardReading(port, vorn::CardMode::Once);
         ASSERT_TRUE(WaitUntil([&] { return window.CyclesEnded() > before; }));
         ASSERT_TRUE(reader.WaitForIdle());
     }
@@ -130,7 +130,7 @@ TEST(CardReader, ReaderWithoutCardSingleFindsNoCardContinuousFailsTheRead) {
     EXPECT_EQ(rig.Count("CVR_CloseComm"), 0);
 
     rig.window.entries.clear();
-    rig.reader.StartCardReading(0, 1);
+    rig.reader.StartCardReading(0, vorn::CardMode::Continuous);
     ASSERT_TRUE(WaitUntil([&] { return rig.window.CyclesEnded() >= 3; }));
     rig.reader.StopCardReading();
     ASSERT_TRUE(rig.reader.WaitForIdle());
@@ -197,7 +197,7 @@ TEST(CardReader, CardLeftOnTheReaderIsReportedEveryCycleUntilStopped) {
     Rig rig;
     rig.folder.Describe("");
     rig.Init();
-    rig.reader.StartCardReading(0, 1);
+    rig.reader.StartCardReading(0, vorn::CardMode::Continuous);
     ASSERT_TRUE(WaitUntil([&] { return rig.window.Records() >= 3; }));
     EXPECT_TRUE(rig.reader.IsReading());
     rig.reader.StopCardReading();
@@ -217,12 +217,12 @@ TEST(CardReader, StartWhileReadingIsDroppedAndAcceptedAgainAfterTheReadingEnds) 
     Rig rig;
     rig.folder.Describe("card = 0\n");
     rig.Init();
-    rig.reader.StartCardReading(0, 1);
+    rig.reader.StartCardReading(0, vorn::CardMode::Continuous);
     ASSERT_TRUE(WaitUntil([&] { return rig.window.CyclesEnded() >= 1; }));
     // The page's ReadCard and Init while reading continuously: neither starts anything.
-    rig.reader.StartCardReading(0, 1);
-    rig.reader.StartCardReading(0, 0);
-    rig.reader.StartCardReading(1001, 0);
+    rig.reader.StartCardReading(0, vorn::CardMode::Continuous);
+    rig.reader.StartCardReading(0, vorn::CardMode::Once);
+    rig.reader.StartCardReading(1001, vorn::CardMode::Once);
     ASSERT_TRUE(WaitUntil([&] { return rig.window.CyclesEnded() >= 3; }));
     rig.reader.StopCardReading();
     ASSERT_TRUE(rig.reader.WaitForIdle());
@@ -244,7 +244,7 @@ TEST(CardReader, StopDuringASingleReadingChangesNothing) {
     Rig rig;
     rig.folder.Describe("delay_ms = 5\n");
     rig.Init();
-    rig.reader.StartCardReading(0, 0);
+    rig.reader.StartCardReading(0, vorn::CardMode::Once);
     rig.reader.StopCardReading();
     ASSERT_TRUE(rig.reader.WaitForIdle());
     WaitUntil([] { return false; }, 50ms);
@@ -256,11 +256,11 @@ TEST(CardReader, StartAfterStopWaitsForTheStoppedReadingInsteadOfRunningBesideIt
     rig.folder.Describe("delay_ms = 2\n");
     rig.reader.SetCyclePause(300ms);
     rig.reader.Init(&rig.window, rig.folder.Path(), 0, 500);
-    rig.reader.StartCardReading(0, 1);
+    rig.reader.StartCardReading(0, vorn::CardMode::Continuous);
     ASSERT_TRUE(WaitUntil([&] { return rig.window.CyclesEnded() >= 1; }));
     // The worker is in its pause now; the page closes and at once asks for a single reading.
     rig.reader.StopCardReading();
-    rig.reader.StartCardReading(0, 0);
+    rig.reader.StartCardReading(0, vorn::CardMode::Once);
     EXPECT_TRUE(rig.reader.IsReading());
     ASSERT_TRUE(WaitUntil([&] { return rig.window.CyclesEnded() >= 2; }));
     ASSERT_TRUE(rig.reader.WaitForIdle());
@@ -272,9 +272,9 @@ TEST(CardReader, StartAfterStopWaitsForTheStoppedReadingInsteadOfRunningBesideIt
 
     // The same during a single reading that was "stopped".
     rig.window.entries.clear();
-    rig.reader.StartCardReading(0, 0);
+    rig.reader.StartCardReading(0, vorn::CardMode::Once);
     rig.reader.StopCardReading();
-    rig.reader.StartCardReading(0, 0);
+    rig.reader.StartCardReading(0, vorn::CardMode::Once);
     ASSERT_TRUE(WaitUntil([&] { return rig.window.CyclesEnded() >= 2; }));
     ASSERT_TRUE(rig.reader.WaitForIdle());
     EXPECT_TRUE(rig.window.WellFormedCycles());
@@ -306,9 +306,9 @@ TEST(CardReader, AWorkerThatCannotBeCreatedLeavesTheReaderIdle) {
     EventLog window;
     FailingReader reader;
     reader.Init(&window, folder.Path(), 0, 500);
-    reader.StartCardReading(0, 1);
+    reader.StartCardReading(0, vorn::CardMode::Continuous);
     EXPECT_FALSE(reader.IsReading());
-    reader.StartCardReading(0, 0);
+    reader.StartCardReading(0, vorn::CardMode::Once);
     ASSERT_TRUE(WaitUntil([&] { return window.CyclesEnded() == 1; }));
     EXPECT_EQ(window.Records(), 1);
 }
@@ -488,13 +488,13 @@ TEST(CardReader, ShutdownCutsThePauseShortAndEndsReadingsForGood) {
     rig.reader.Init(&rig.window, rig.folder.Path(), 7, 900);
     EXPECT_EQ(rig.reader.ComPortSetting(), 7);
     EXPECT_EQ(rig.reader.ReadTimeSetting(), 900);
-    rig.reader.StartCardReading(0, 1);
+    rig.reader.StartCardReading(0, vorn::CardMode::Continuous);
     ASSERT_TRUE(WaitUntil([&] { return rig.window.CyclesEnded() >= 1; }));
     // Would wait ten minutes (and time the test out) if the pause were not interrupted.
     rig.reader.Shutdown();
     EXPECT_TRUE(rig.reader.WaitForIdle(0ms));
     EXPECT_FALSE(rig.reader.IsReading());
-    rig.reader.StartCardReading(0, 0);
+    rig.reader.StartCardReading(0, vorn::CardMode::Once);
     EXPECT_FALSE(rig.reader.IsReading());
     WaitUntil([] { return false; }, 50ms);
     EXPECT_EQ(rig.window.CyclesEnded(), 1);
@@ -517,7 +517,7 @@ TEST(CardReader, QuittingWaitsOnlyBoundedForALibraryCallThatHangs) {
     Rig rig;
     rig.folder.Describe("hang = 1\n");
     rig.Init();
-    rig.reader.StartCardReading(0, 0);
+    rig.reader.StartCardReading(0, vorn::CardMode::Once);
     WaitUntil([] { return false; }, 200ms);  // the worker is inside CVR_InitComm by now
 
     // Should the exit wait for the call after all, the port "answers" after ten seconds, so a
@@ -552,7 +552,7 @@ TEST(CardReader, QuittingTheApplicationEndsAReadingAsleepInItsPause) {
     rig.folder.Describe("card = 0\n");
     rig.reader.SetCyclePause(10min);
     rig.reader.Init(&rig.window, rig.folder.Path(), 0, 500);
-    rig.reader.StartCardReading(0, 1);
+    rig.reader.StartCardReading(0, vorn::CardMode::Continuous);
     ASSERT_TRUE(WaitUntil([&] { return rig.window.CyclesEnded() >= 1; }));
     QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
     QCoreApplication::exec();
