@@ -47,7 +47,7 @@ private:
 class PageProbes : public IPageProbes {
 public:
     PageProbes(QObject* context, const CBrowserProfile& profile)
-        : m_profile(profile), m_scanner(context) {}
+        : m_profile(profile), m_windowState(platform::CreateWindowState()), m_scanner(context) {}
 
     void SetLockControl(const ILockControl* lock) { m_lock = lock; }
 
@@ -57,6 +57,7 @@ public:
 
 private:
     const CBrowserProfile& m_profile;
+    std::unique_ptr<platform::IWindowState> m_windowState;
     const ILockControl* m_lock = nullptr;
     RemoteControlScanner m_scanner;
 };
@@ -65,7 +66,7 @@ private:
 ClientInfo PageProbes::ClientFacts() {
     ClientInfo info;
     info.version = QCoreApplication::applicationVersion().toStdString();
-    info.lockAvailable = platform::CanEnforceLock();
+    info.lockAvailable = m_windowState->CanEnforceLock();
     const QString qpa = QGuiApplication::platformName();
     const bool waylandSession = qpa.startsWith(QLatin1String("wayland")) ||
                                 !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||

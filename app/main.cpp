@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     // Hashing the executable overlaps with the rest of start-up; the first request waits for it.
     const std::shared_future<std::string> clientKey = StartInstalledClientKey();
     SetupSkinResources();
-    const bool lockAvailable = vorn::platform::CanEnforceLock();
+    const bool lockAvailable = vorn::platform::CreateWindowState()->CanEnforceLock();
     if (!lockAvailable)
         qCWarning(lcLock,
                   "In a Wayland session the application lock (keeping the client in "

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+namespace vorn::platform {
+
 // The two keyboard filters of the main window. All operations are called on the GUI thread; the
 // filter uses the GUI toolkit's own display connection, so the GUI application object must exist
 // for as long as the filter does.
@@ -26,7 +28,7 @@ public:
     // focused widget. Returns false when the grab could not be taken now; the filter still counts
     // as installed and Reassert keeps trying. Installing twice keeps one grab. 0 or a window that
     // is not this program's: false, and nothing is installed.
-    virtual bool InstallLockFilter(vorn::platform::NativeWindow window) = 0;
+    virtual bool InstallLockFilter(NativeWindow window) = 0;
     virtual void RemoveLockFilter() = 0;
     virtual bool IsLockFilterInstalled() const = 0;
 
@@ -38,3 +40,5 @@ public:
 // Never null. On a display it cannot control the filter does nothing and IsEnforceable() says so
 // (the reason is logged once). Call on the GUI thread after the GUI application object exists.
 std::unique_ptr<IKeyboardFilter> CreateKeyboardFilter();
+
+}  // namespace vorn::platform

@@ -2,40 +2,54 @@
 
 #include "platform/NativeWindow.h"
 
-// Window-manager requests for the application lock. All functions are called on the GUI thread
-// with a shown top-level window of this program; for 0 (no window, or one not created yet) and on
-// a display that cannot be controlled they do nothing and the queries return false.
+#include <memory>
+
 namespace vorn::platform {
 
-// False when the lock cannot be enforced on this display: not X11, or X11 through XWayland inside
-// a Wayland session (grabs and stacking then reach only the other X11 clients).
-bool CanEnforceLock();
+// Window-manager requests for the application lock. All operations are called on the GUI thread
+// with a shown top-level window of this program; for 0 (no window, or one not created yet) and on
+// a display that cannot be controlled they do nothing and the queries return false.
+class IWindowState {
+public:
+    virtual ~IWindowState() = default;
 
-// Puts the window into the "above others" band or takes it out, without moving or resizing it.
-void SetTopmost(NativeWindow window, bool on);
+    // False when the lock cannot be enforced on this display: not X11, or X11 through XWayland
+    // inside a Wayland session (grabs and stacking then reach only the other X11 clients).
+    virtual bool CanEnforceLock() const = 0;
 
-// True when the window manager's active window is this window (or its frame); with no window
-// manager, when the keyboard focus is in it.
-bool IsForeground(NativeWindow window);
+    // Puts the window into the "above others" band or takes it out, without moving or resizing
+    // it.
+    virtual void SetTopmost(NativeWindow window, bool on) = 0;
 
-// Asks the window manager to show the window over the whole screen it is on, panels and docks
-// included, or to take it back to the state underneath (maximised stays maximised), without
-// moving the focus. Without a window manager nothing covers anything, and nothing is done.
-void SetFullScreen(NativeWindow window, bool on);
+    // True when the window manager's active window is this window (or its frame); with no window
+    // manager, when the keyboard focus is in it.
+    virtual bool IsForeground(NativeWindow window) const = 0;
 
-// Brings a minimised window back, maximised (and covering the whole screen, panels included, when
-// `wholeScreen`), without activating it or taking the focus.
-void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen = false);
+    // Asks the window manager to show the window over the whole screen it is on, panels and docks
+    // included, or to take it back to the state underneath (maximised stays maximised), without
+    // moving the focus. Without a window manager nothing covers anything, and nothing is done.
+    virtual void SetFullScreen(NativeWindow window, bool on) = 0;
 
-// Keeps a locked window at the top of the stacking order. GuardStacking(window, true) starts
-// following the window manager's stacking changes for it, false stops. KeepOnTop, called on the
-// lock's periodic tick, returns without asking the display server anything unless the stacking
-// changed or a retry is due; when another program's window is above, it asks the window manager
-// to restack this window to the top, and when the manager keeps its active window above every
-// inactive one (an active fullscreen window), it asks for this window to become the active one.
-// Windows that no window manager stacks (override-redirect menus, notifications) and that are
-// shown above are named in the log once each. Other windows' own states are never touched.
-void GuardStacking(NativeWindow window, bool on);
-void KeepOnTop(NativeWindow window);
+    // Brings a minimised window back, maximised (and covering the whole screen, panels included,
+    // when `wholeScreen`), without activating it or taking the focus.
+    virtual void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) = 0;
+
+    // Keeps a locked window at the top of the stacking order. GuardStacking(window, true) starts
+    // following the window manager's stacking changes for it, false stops. KeepOnTop, called on
+    // the lock's periodic tick, returns without asking the display server anything unless the
+    // stacking changed or a retry is due; when another program's window is above, it asks the
+    // window manager to restack this window to the top, and when the manager keeps its active
+    // window above every inactive one (an active fullscreen window), it asks for this window to
+    // become the active one. Windows that no window manager stacks (override-redirect menus,
+    // notifications) and that are shown above are named in the log once each. Other windows' own
+    // states are never touched.
+    virtual void GuardStacking(NativeWindow window, bool on) = 0;
+    virtual void KeepOnTop(NativeWindow window) = 0;
+};
+
+// Never null. The implementations share the process's one display connection and stacking guard,
+// so any number of these may exist. Call on the GUI thread after the GUI application object
+// exists.
+std::unique_ptr<IWindowState> CreateWindowState();
 
 }  // namespace vorn::platform

@@ -1,7 +1,6 @@
 #include "services/CGlobal.h"
 
 #include "common/Logging.h"
-#include "platform/KeyboardFilter.h"
 #include "services/UrlProtocol.h"
 #include "services/card/CardReader.h"
 #include "services/settings/IniFile.h"
@@ -90,15 +89,4 @@ void CGlobal::StartModelUpdate(int localVersion) {
 void CGlobal::RegisterUrlProtocol() {
     vorn::RegisterClientUrlScheme(m_paths.GetMode() == vorn::ClientPaths::Mode::Installed,
                                   QCoreApplication::applicationFilePath().toStdString());
-}
-
-bool CGlobal::InstallLockHook(vorn::platform::NativeWindow window) {
-    if (!m_keyboard)
-        return false;
-    return m_keyboard->InstallLockFilter(window);
-}
-
-void CGlobal::RemoveLockHook() {
-    if (m_keyboard)
-        m_keyboard->RemoveLockFilter();
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "common/CardMode.h"
-#include "platform/NativeWindow.h"
 #include "services/settings/ClientPaths.h"
 
 #include <QString>
@@ -12,7 +11,6 @@
 
 class QObject;
 class CCardReader;
-class IKeyboardFilter;
 
 // The process-wide services object: settings, the card reader, the model update, the URL-scheme
 // registration and the lock filter. Created on first use and deliberately never destroyed, so a
@@ -60,12 +58,6 @@ public:
     // client whose packaged entry is present makes that entry the user's default instead.
     void RegisterUrlProtocol();
 
-    // Lock filter (active keyboard grab). The filter itself is provided by the window layer,
-    // which knows the display; without one the lock steps run without a keyboard filter.
-    void SetKeyboardFilter(IKeyboardFilter* filter) { m_keyboard = filter; }
-    bool InstallLockHook(vorn::platform::NativeWindow window);
-    void RemoveLockHook();
-
 private:
     CGlobal();
     ~CGlobal() = delete;
@@ -75,5 +67,4 @@ private:
     int m_readTime = 500;
     std::unique_ptr<CCardReader> m_card;
     ModelUpdateStarter m_startModelUpdate;
-    IKeyboardFilter* m_keyboard = nullptr;
 };

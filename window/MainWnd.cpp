@@ -8,7 +8,6 @@
 #include "common/Messages.h"
 #include "platform/KeyboardFilter.h"
 #include "platform/WindowState.h"
-#include "services/CGlobal.h"
 #include "window/NativeWindowOf.h"
 
 #include <QAbstractButton>
@@ -17,32 +16,24 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
-
-// The window's periodic timer: 20 ms, the period within which a locked window comes back. It has
-// work only while locked, so it runs only then: an idle unlocked client wakes for
-// nothing.
-constexpr int kTimerPeriodMs = 20;
-// After the first unlock the top 30 pixels drag the window (the skin's own caption is 32).
-const QRect kUnlockedCaption(0, 0, 0, 30);
-
-}  // namespace
-
 CMainWnd::CMainWnd(CBrowserProfile* profile, vorn::PageBridge& bridge, PageSettings page)
     : m_profile(profile),
       m_bridge(bridge),
       m_page(std::move(page)),
-      m_keyboard(CreateKeyboardFilter()) {
+      m_keyboard(vorn::platform::CreateKeyboardFilter()),
+      m_windowState(vorn::platform::CreateWindowState()),
+      m_lock(std::make_unique<vorn::WindowLock>(static_cast<vorn::ILockHost&>(*this),
+                                                *m_windowState,
+                                                *m_keyboard)) {
     setWindowTitle(QStringLiteral("CEFBrowser"));
     setAttribute(Qt::WA_DeleteOnClose);
     // The window's own keyboard filter lives as long as the window.
     m_keyboard->InstallWindowFilter();
-    CGlobal::Instance().SetKeyboardFilter(m_keyboard.get());
 }
 
 CMainWnd::~CMainWnd() {
-    CGlobal::Instance().RemoveLockHook();
-    CGlobal::Instance().SetKeyboardFilter(nullptr);
+    // The lock's grab goes first, then the window filter's.
+    m_lock.reset();
     m_keyboard->RemoveWindowFilter();
 }
 
@@ -94,34 +85,7 @@ void CMainWnd::OnCaptionDoubleClick() {
 }
 
 void CMainWnd::SysCommand(WindowCommand command) {
-    switch (command) {
-        case WindowCommand::Close:
-            if (!IsLocked())
-                close();
-            return;
-        case WindowCommand::Restore:
-            if (IsLocked())
-                return;
-            showNormal();
-            return;
-        case WindowCommand::Minimize:
-            showMinimized();
-            return;
-        case WindowCommand::Maximize:
-            if (!isMaximized() && !isFullScreen())
-                showMaximized();
-            // Locked, maximised means the whole screen: panels and docks go under the window too.
-            // The maximised state stays underneath, so that leaving the whole screen (unlock)
-            // lands on it.
-            if (IsLocked()) {
-                vorn::platform::SetFullScreen(vorn::NativeWindowOf(this), true);
-            } else if (isFullScreen()) {
-                vorn::platform::SetFullScreen(vorn::NativeWindowOf(this), false);
-                // Marco does not bring back the maximised state it had before the whole screen.
-                vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), false);
-            }
-            return;
-    }
+    m_lock->Command(command);
 }
 
 bool CMainWnd::OnBeforePopup(const QUrl& targetUrl) {
@@ -136,8 +100,8 @@ bool CMainWnd::event(QEvent* event) {
         HandleCardEvent(static_cast<CMessageEvent*>(event));
         return true;
     }
-    if (event->type() == QEvent::WindowDeactivate && IsLocked())
-        KeepInFront();
+    if (event->type() == QEvent::WindowDeactivate)
+        m_lock->OnDeactivated();
     return WindowImplBase::event(event);
 }
 
@@ -158,63 +122,11 @@ void CMainWnd::ShowReadingState(bool reading) {
 }
 
 void CMainWnd::SetLockState(vorn::LockState state) {
-    if (state == vorn::LockState::Locked)
-        Lock();
-    else
-        Unlock();
-}
-
-void CMainWnd::Lock() {
-    m_lockState = vorn::LockState::Locked;
-    if (!vorn::platform::CanEnforceLock() && !m_lockWarningGiven) {
-        m_lockWarningGiven = true;
-        qCWarning(lcLock,
-                  "The exam page asked for the application lock, but this session (Wayland) "
-                  "does not let the client keep other windows and shortcuts away: the lock "
-                  "is NOT enforced.");
-    }
-    // A grab refused now (window not viewable yet, another client's grab) is retried every tick.
-    if (!CGlobal::Instance().InstallLockHook(vorn::NativeWindowOf(this)))
-        qCDebug(lcLock) << "keyboard not taken yet for the lock; retrying";
-    SysCommand(WindowCommand::Maximize);
-    SetControlVisible(QStringLiteral("appbar"), false);
-    SetCaptionRect(QRect());
-    vorn::platform::SetTopmost(vorn::NativeWindowOf(this), true);
-    vorn::platform::GuardStacking(vorn::NativeWindowOf(this), true);
-    UpdateTimer();
-}
-
-void CMainWnd::Unlock() {
-    m_lockState = vorn::LockState::Unlocked;
-    CGlobal::Instance().RemoveLockHook();
-    vorn::platform::GuardStacking(vorn::NativeWindowOf(this), false);
-    // Back from the whole screen to the maximised state underneath.
-    if (isFullScreen())
-        SysCommand(WindowCommand::Maximize);
-    SetControlVisible(QStringLiteral("appbar"), true);
-    SetCaptionRect(kUnlockedCaption);
-    vorn::platform::SetTopmost(vorn::NativeWindowOf(this), false);
-    UpdateTimer();
-}
-
-void CMainWnd::UpdateTimer() {
-    if (IsLocked() && m_timerId == 0) {
-        m_timerId = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
-    } else if (!IsLocked() && m_timerId != 0) {
-        killTimer(m_timerId);
-        m_timerId = 0;
-    }
-}
-
-void CMainWnd::KeepInFront() {
-    if (isMinimized())
-        vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), IsLocked());
-    vorn::platform::SetTopmost(vorn::NativeWindowOf(this), true);
+    m_lock->SetLockState(state);
 }
 
 void CMainWnd::closeEvent(QCloseEvent* event) {
-    if (IsLocked()) {
-        qCDebug(lcLock) << "close refused while locked";
+    if (!m_lock->MayClose()) {
         event->ignore();
         return;
     }
@@ -234,27 +146,13 @@ void CMainWnd::changeEvent(QEvent* event) {
         m_wasMaximized = maximized;
         OnMaximizedChanged(maximized);
     }
-    if (IsLocked() && !isFullScreen()) {
-        // Whoever minimised, restored or un-fullscreened the window, a locked window comes back
-        // over the whole screen at once (the timer would do it within one period anyway).
-        QTimer::singleShot(0, this, [this] {
-            if (!IsLocked())
-                return;
-            if (isMinimized())
-                vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this), true);
-            else if (!isFullScreen())
-                SysCommand(WindowCommand::Maximize);
-        });
-    }
+    m_lock->OnWindowStateChanged();
 }
 
 void CMainWnd::OnMaximizedChanged(bool maximized) {
     SetControlVisible(QStringLiteral("maxbtn"), !maximized);
     SetControlVisible(QStringLiteral("restorebtn"), maximized);
-    if (maximized && IsLocked())
-        SetControlVisible(QStringLiteral("appbar"), false);
-    else if (!maximized && !IsLocked())
-        SetControlVisible(QStringLiteral("appbar"), true);
+    m_lock->OnMaximizedChanged(maximized);
 }
 
 void CMainWnd::timerEvent(QTimerEvent* event) {
@@ -262,16 +160,40 @@ void CMainWnd::timerEvent(QTimerEvent* event) {
         WindowImplBase::timerEvent(event);
         return;
     }
-    if (!IsLocked())
-        return;
-    m_keyboard->Reassert();
-    if (!vorn::platform::IsForeground(vorn::NativeWindowOf(this)))
-        KeepInFront();
-    if (IsLocked() && !isMinimized())
-        vorn::platform::KeepOnTop(vorn::NativeWindowOf(this));
+    m_lock->OnTick();
 }
 
 void CMainWnd::SetControlVisible(const QString& name, bool visible) {
     if (QWidget* control = FindControl(name))
         control->setVisible(visible);
+}
+
+vorn::platform::NativeWindow CMainWnd::Handle() const {
+    return vorn::NativeWindowOf(this);
+}
+
+void CMainWnd::SetAppBarVisible(bool visible) {
+    SetControlVisible(QStringLiteral("appbar"), visible);
+}
+
+void CMainWnd::SetDragHeight(int pixels) {
+    // The caption rectangle's numbers are left, top, right, bottom: the full width, from the top.
+    SetCaptionRect(pixels > 0 ? QRect(0, 0, 0, pixels) : QRect());
+}
+
+void CMainWnd::StartTicks(int periodMs) {
+    if (m_timerId == 0)
+        m_timerId = startTimer(periodMs, Qt::PreciseTimer);
+}
+
+void CMainWnd::StopTicks() {
+    if (m_timerId != 0) {
+        killTimer(m_timerId);
+        m_timerId = 0;
+    }
+}
+
+void CMainWnd::RunSoon(std::function<void()> step) {
+    // The window is the context: a step still queued when the window goes is dropped.
+    QTimer::singleShot(0, this, std::move(step));
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "browser/BrowserHandlerCallback.h"
-#include "services/lock/LockControl.h"
+#include "services/lock/WindowLock.h"
 #include "ui/WindowImplBase.h"
 
 #include <QPointer>
@@ -11,22 +11,22 @@
 class CBrowserProfile;
 class CCefBrowserUI;
 class CMessageEvent;
-class IKeyboardFilter;
 
 namespace vorn {
 class PageBridge;
 }
 
 // The main window: the client's only top-level window, the skinned title bar above the browser
-// panel, the application lock, and the receiver of the card worker's results (handed on to the
-// page bridge). Everything here runs on the main thread.
+// panel, the window the application lock holds (the lock's steps are vorn::WindowLock; this class
+// carries them out in the toolkit), and the receiver of the card worker's results (handed on to
+// the page bridge). Everything here runs on the main thread.
 class CMainWnd : public vorn::ui::WindowImplBase,
                  public ICefBrowserHandler,
-                 public vorn::ILockControl {
+                 public vorn::ILockControl,
+                 private vorn::ILockHost {
     Q_OBJECT
 public:
-    // What the title bar and the lock ask of the window.
-    enum class WindowCommand { Minimize, Maximize, Close, Restore };
+    using WindowCommand = vorn::WindowCommand;
 
     // What the page starts with: the address to load (as config.ini gives it) and whether F5
     // and Ctrl+R reload.
@@ -44,12 +44,12 @@ public:
     // are refused while locked.
     void SysCommand(WindowCommand command);
 
-    bool IsLocked() const override { return m_lockState == vorn::LockState::Locked; }
+    bool IsLocked() const override { return m_lock->IsLocked(); }
     CCefBrowserUI* Browser() const { return m_browser; }
 
     // ILockControl: the page's LockApp.
     void SetLockState(vorn::LockState state) override;
-    vorn::LockState GetLockState() const override { return m_lockState; }
+    vorn::LockState GetLockState() const override { return m_lock->GetLockState(); }
 
     // ICefBrowserHandler: pop-ups open in this same browser.
     bool OnBeforePopup(const QUrl& targetUrl) override;
@@ -69,13 +69,23 @@ private:
     // The card worker's events, posted to this window from its thread.
     void HandleCardEvent(CMessageEvent* message);
     void ShowReadingState(bool reading);
-    void Lock();
-    void Unlock();
-    void KeepInFront();
-    // The periodic timer runs exactly while locked.
-    void UpdateTimer();
     void OnMaximizedChanged(bool maximized);
     void SetControlVisible(const QString& name, bool visible);
+
+    // ILockHost: the lock's requests, carried out by the toolkit.
+    vorn::platform::NativeWindow Handle() const override;
+    bool IsMinimized() const override { return isMinimized(); }
+    bool IsMaximized() const override { return isMaximized(); }
+    bool IsFullScreen() const override { return isFullScreen(); }
+    void ShowMinimized() override { showMinimized(); }
+    void ShowMaximized() override { showMaximized(); }
+    void ShowNormal() override { showNormal(); }
+    void Close() override { close(); }
+    void SetAppBarVisible(bool visible) override;
+    void SetDragHeight(int pixels) override;
+    void StartTicks(int periodMs) override;
+    void StopTicks() override;
+    void RunSoon(std::function<void()> step) override;
 
     CBrowserProfile* m_profile;
     vorn::PageBridge& m_bridge;
@@ -85,9 +95,9 @@ private:
     QPointer<QWidget> m_restoreButton;
     QPointer<QWidget> m_minButton;
     CCefBrowserUI* m_browser = nullptr;
-    vorn::LockState m_lockState = vorn::LockState::Unlocked;
     int m_timerId = 0;
     bool m_wasMaximized = false;
-    bool m_lockWarningGiven = false;
-    std::unique_ptr<IKeyboardFilter> m_keyboard;
+    std::unique_ptr<vorn::platform::IKeyboardFilter> m_keyboard;
+    std::unique_ptr<vorn::platform::IWindowState> m_windowState;
+    std::unique_ptr<vorn::WindowLock> m_lock;
 };

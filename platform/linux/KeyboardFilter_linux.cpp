@@ -1,7 +1,7 @@
 #include "platform/KeyboardFilter.h"
 
-#include "platform/linux/KeyGrabs_linux.h"
 #include "common/Logging.h"
+#include "platform/linux/KeyGrabs_linux.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
@@ -27,6 +27,7 @@
 namespace {
 
 using vorn::keys::Key;
+using vorn::platform::IKeyboardFilter;
 
 constexpr int kKeyKinds = 6;
 // Safety net for grab losses the event stream does not show: the grab is re-taken this often
@@ -367,6 +368,8 @@ private:
 
 }  // namespace
 
+namespace vorn::platform {
+
 std::unique_ptr<IKeyboardFilter> CreateKeyboardFilter() {
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (app && QGuiApplication::platformName() == QLatin1String("xcb")) {
@@ -385,3 +388,5 @@ std::unique_ptr<IKeyboardFilter> CreateKeyboardFilter() {
     }
     return std::make_unique<NullKeyboardFilter>();
 }
+
+}  // namespace vorn::platform

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-namespace vorn::platform {
+namespace vorn::platform::x11 {
 namespace {
 
 // EWMH and ICCCM constants.
@@ -602,9 +602,9 @@ void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) {
     qCDebug(lcLock) << "window" << xid << "brought back maximised";
 }
 
-}  // namespace vorn::platform
+}  // namespace vorn::platform::x11
 
-namespace vorn::platform {
+namespace vorn::platform::x11 {
 
 void GuardStacking(NativeWindow window, bool on) {
     xcb_connection_t* c = Connection();
@@ -732,6 +732,31 @@ void KeepOnTop(NativeWindow window) {
                    "not restack the client over it.",
                    w, Describe(c, w).c_str());
     }
+}
+
+}  // namespace vorn::platform::x11
+
+namespace vorn::platform {
+namespace {
+
+// Every instance speaks through the toolkit's one display connection and the one stacking guard.
+class X11WindowState : public IWindowState {
+public:
+    bool CanEnforceLock() const override { return x11::CanEnforceLock(); }
+    void SetTopmost(NativeWindow window, bool on) override { x11::SetTopmost(window, on); }
+    bool IsForeground(NativeWindow window) const override { return x11::IsForeground(window); }
+    void SetFullScreen(NativeWindow window, bool on) override { x11::SetFullScreen(window, on); }
+    void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) override {
+        x11::ShowMaximizedNoActivate(window, wholeScreen);
+    }
+    void GuardStacking(NativeWindow window, bool on) override { x11::GuardStacking(window, on); }
+    void KeepOnTop(NativeWindow window) override { x11::KeepOnTop(window); }
+};
+
+}  // namespace
+
+std::unique_ptr<IWindowState> CreateWindowState() {
+    return std::make_unique<X11WindowState>();
 }
 
 }  // namespace vorn::platform

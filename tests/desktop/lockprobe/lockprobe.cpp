@@ -39,7 +39,9 @@ void Say(const QString& line) {
 
 class ProbeWindow : public QWidget {
 public:
-    explicit ProbeWindow(bool windowFilter) : m_keyboard(CreateKeyboardFilter()) {
+    explicit ProbeWindow(bool windowFilter)
+        : m_keyboard(vorn::platform::CreateKeyboardFilter()),
+          m_windowState(vorn::platform::CreateWindowState()) {
         setWindowTitle(QStringLiteral("lockprobe"));
         auto* layout = new QVBoxLayout(this);
         m_edit = new QLineEdit(this);
@@ -56,7 +58,7 @@ public:
     ~ProbeWindow() override { m_keyboard->RemoveWindowFilter(); }
 
     bool Enforceable() const {
-        return m_keyboard->IsEnforceable() && vorn::platform::CanEnforceLock();
+        return m_keyboard->IsEnforceable() && m_windowState->CanEnforceLock();
     }
 
     void Command(const std::string& command) {
@@ -69,18 +71,18 @@ public:
             const bool held = m_keyboard->InstallLockFilter(vorn::NativeWindowOf(this));
             if (!isMaximized())
                 showMaximized();
-            vorn::platform::SetTopmost(vorn::NativeWindowOf(this), true);
+            m_windowState->SetTopmost(vorn::NativeWindowOf(this), true);
             Say(held ? QStringLiteral("lock held") : QStringLiteral("lock pending"));
         } else if (command == "unlock") {
             m_locked = false;
             m_keyboard->RemoveLockFilter();
-            vorn::platform::SetTopmost(vorn::NativeWindowOf(this), false);
+            m_windowState->SetTopmost(vorn::NativeWindowOf(this), false);
             Say(QStringLiteral("unlock"));
         } else if (command == "state") {
             Say(QStringLiteral("state locked=%1 filter=%2 foreground=%3 minimized=%4 maximized=%5")
                     .arg(int(m_locked))
                     .arg(int(m_keyboard->IsLockFilterInstalled()))
-                    .arg(int(vorn::platform::IsForeground(vorn::NativeWindowOf(this))))
+                    .arg(int(m_windowState->IsForeground(vorn::NativeWindowOf(this))))
                     .arg(int(isMinimized()))
                     .arg(int(isMaximized())));
         } else if (command == "quit") {
@@ -103,7 +105,7 @@ protected:
         if (event->type() == QEvent::WindowStateChange && m_locked && isMinimized())
             QTimer::singleShot(0, this, [this] {
                 if (m_locked && isMinimized())
-                    vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this));
+                    m_windowState->ShowMaximizedNoActivate(vorn::NativeWindowOf(this), false);
             });
     }
 
@@ -123,17 +125,18 @@ private:
         if (!m_locked)
             return;
         m_keyboard->Reassert();
-        if (!vorn::platform::IsForeground(vorn::NativeWindowOf(this)))
+        if (!m_windowState->IsForeground(vorn::NativeWindowOf(this)))
             KeepInFront();
     }
 
     void KeepInFront() {
         if (isMinimized())
-            vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(this));
-        vorn::platform::SetTopmost(vorn::NativeWindowOf(this), true);
+            m_windowState->ShowMaximizedNoActivate(vorn::NativeWindowOf(this), false);
+        m_windowState->SetTopmost(vorn::NativeWindowOf(this), true);
     }
 
-    std::unique_ptr<IKeyboardFilter> m_keyboard;
+    std::unique_ptr<vorn::platform::IKeyboardFilter> m_keyboard;
+    std::unique_ptr<vorn::platform::IWindowState> m_windowState;
     QLineEdit* m_edit = nullptr;
     QTimer m_timer;
     bool m_locked = false;

@@ -38,8 +38,8 @@ QApplication* Unenforceable::s_app = nullptr;
 TEST_F(Unenforceable, FilterRefusesTheLockAndSaysWhyOnce) {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("offscreen"));
     g_lockWarnings.clear();
-    auto first = CreateKeyboardFilter();
-    auto second = CreateKeyboardFilter();
+    auto first = vorn::platform::CreateKeyboardFilter();
+    auto second = vorn::platform::CreateKeyboardFilter();
     ASSERT_TRUE(first);
     ASSERT_TRUE(second);
     EXPECT_FALSE(first->IsEnforceable());
@@ -57,19 +57,20 @@ TEST_F(Unenforceable, FilterRefusesTheLockAndSaysWhyOnce) {
 }
 
 TEST_F(Unenforceable, WindowStateReportsNothingAndChangesNothing) {
-    EXPECT_FALSE(vorn::platform::CanEnforceLock());
+    const auto state = vorn::platform::CreateWindowState();
+    EXPECT_FALSE(state->CanEnforceLock());
     QWidget window;
     window.resize(200, 100);
     window.show();
     const QRect before = window.geometry();
-    vorn::platform::SetTopmost(vorn::NativeWindowOf(&window), true);
-    vorn::platform::ShowMaximizedNoActivate(vorn::NativeWindowOf(&window), true);
-    vorn::platform::GuardStacking(vorn::NativeWindowOf(&window), true);
-    vorn::platform::KeepOnTop(vorn::NativeWindowOf(&window));
-    vorn::platform::GuardStacking(vorn::NativeWindowOf(&window), false);
+    state->SetTopmost(vorn::NativeWindowOf(&window), true);
+    state->ShowMaximizedNoActivate(vorn::NativeWindowOf(&window), true);
+    state->GuardStacking(vorn::NativeWindowOf(&window), true);
+    state->KeepOnTop(vorn::NativeWindowOf(&window));
+    state->GuardStacking(vorn::NativeWindowOf(&window), false);
     // Never claims the window is in front: the keep-in-front step must not be skipped on a lie.
-    EXPECT_FALSE(vorn::platform::IsForeground(vorn::NativeWindowOf(&window)));
+    EXPECT_FALSE(state->IsForeground(vorn::NativeWindowOf(&window)));
     EXPECT_EQ(window.geometry(), before);
-    vorn::platform::SetTopmost(vorn::NativeWindowOf(nullptr), true);
-    EXPECT_FALSE(vorn::platform::IsForeground(vorn::NativeWindowOf(nullptr)));
+    state->SetTopmost(vorn::NativeWindowOf(nullptr), true);
+    EXPECT_FALSE(state->IsForeground(vorn::NativeWindowOf(nullptr)));
 }
