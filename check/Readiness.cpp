@@ -4,7 +4,7 @@
 #include "platform/CardLibrary.h"
 #include "platform/LockSupport.h"
 #include "platform/ProcessList.h"
-#include "platform/ProgramFolders.h"
+#include "platform/Program.h"
 #include "platform/RegularFile.h"
 #include "platform/UrlSchemeRegistration.h"
 #include "services/UrlProtocol.h"
@@ -40,7 +40,8 @@ bool HasComPortSetting(const std::string& file) {
 }
 
 std::optional<int> ModelVersion(const std::string& modelFolder) {
-    const std::optional<std::string> data = ReadSettings(modelFolder + "/ver.ini");
+    const std::optional<std::string> data =
+        ReadSettings(modelFolder + platform::kFolderSeparator + "ver.ini");
     if (!data)
         return std::nullopt;
     const std::optional<std::string> value = ini::Value(*data, "Config", "Ver");
@@ -86,11 +87,15 @@ CardReaderState CheckCardReader(const Options& options, const std::string& state
     std::packaged_task<CardReaderState()> task(
         [api, readCard = options.readCard] { return ProbeCard(api, readCard); });
     std::future<CardReaderState> result = task.get_future();
-    std::thread(std::move(task)).detach();
+    std::thread worker(std::move(task));
     if (result.wait_for(options.cardDeadline) != std::future_status::ready) {
+        worker.detach();
         state.timedOut = true;
         return state;
     }
+    // Joined, not left to end on its own: a thread still leaving while the process exits can
+    // hold the system's loader lock that the exit needs (seen as a hang at exit under Wine).
+    worker.join();
     CardReaderState probed = result.get();
     probed.expected = state.expected;
     probed.library = true;
@@ -148,7 +153,8 @@ StateFolderChoice ClientState(const std::string& clientFolder) {
     const bool marker = std::filesystem::exists(
         std::filesystem::u8path(clientFolder + std::string(kInstalledMarkerName)), ec);
     return ChooseStateFolder(clientFolder, platform::UserDataFolder(),
-                             platform::FolderWritable(clientFolder), marker);
+                             platform::FolderWritable(clientFolder), marker,
+                             platform::kFolderSeparator);
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
 // vornclient-check: tells an exam centre, before an exam, whether this machine is ready for the
 // client (see README). Exit status 0: nothing blocks an exam; 1: something does; 2: usage error.
 #include "check/Readiness.h"
-#include "platform/ProgramFolders.h"
+#include "platform/Program.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -21,14 +22,6 @@ constexpr char kUsage[] =
     "  --client-folder   the client to check (default: the folder of this program)\n"
     "Exit status: 0 ready, 1 something blocks an exam, 2 usage error.\n";
 
-#ifdef _WIN32
-constexpr std::string_view kSeparators = "\\/";
-constexpr char kSeparator = '\\';
-#else
-constexpr std::string_view kSeparators = "/";
-constexpr char kSeparator = '/';
-#endif
-
 int Usage(const std::string& problem) {
     std::fprintf(stderr, "vornclient-check: %s\n%s", problem.c_str(), kUsage);
     return 2;
@@ -37,11 +30,13 @@ int Usage(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vorn::platform::UseUtf8Console();
     vorn::check::Options options;
     bool json = false;
     bool createProtocol = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
+    const std::vector<std::string> args = vorn::platform::ProgramArguments(argc, argv);
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
         if (arg == "--json") {
             json = true;
         } else if (arg == "--read-card") {
@@ -51,9 +46,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--createprotocol" || arg == "/createprotocol") {
             createProtocol = true;
         } else if (arg == "--client-folder") {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+            if (i + 1 >= args.size() || args[i + 1].empty())
                 return Usage("--client-folder needs a folder.");
-            options.clientFolder = argv[++i];
+            options.clientFolder = args[++i];
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -63,7 +58,7 @@ int main(int argc, char** argv) {
     }
     if (options.clientFolder.empty()) {
         const std::string self = vorn::platform::ExecutablePath();
-        const std::size_t cut = self.find_last_of(kSeparators);
+        const std::size_t cut = self.find_last_of(vorn::platform::kFolderSeparators);
         if (cut == std::string::npos) {
             std::fputs(
                 "vornclient-check: cannot tell which folder this program is in; name the "
@@ -73,8 +68,9 @@ int main(int argc, char** argv) {
         }
         options.clientFolder = self.substr(0, cut);
     }
-    if (kSeparators.find(options.clientFolder.back()) == std::string_view::npos)
-        options.clientFolder += kSeparator;
+    if (std::string_view(vorn::platform::kFolderSeparators).find(options.clientFolder.back()) ==
+        std::string_view::npos)
+        options.clientFolder += vorn::platform::kFolderSeparator;
 
     if (createProtocol && !vorn::check::RegisterClient(options.clientFolder))
         std::fputs("vornclient-check: vornapp: links could not be registered (see above).\n",

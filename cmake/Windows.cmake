@@ -18,6 +18,8 @@ add_library(vorn_remote_rules STATIC services/probes/RemoteControlRules.cpp)
 target_link_libraries(vorn_remote_rules PUBLIC vorn_platform_process)
 add_library(vorn_ini_rules STATIC services/settings/IniText.cpp)
 target_include_directories(vorn_ini_rules PUBLIC ${PROJECT_SOURCE_DIR})
+# The readiness check, vornclient-check.exe, from the same source as on Linux.
+add_subdirectory(check)
 
 if(VORN_BUILD_TESTS)
     enable_testing()

@@ -1,12 +1,14 @@
 #include "platform/ProcessList.h"
 
 #include "platform/win32/Text_win.h"
+#include "platform/win32/VersionInfo_win.h"
 
 #include <windows.h>
 
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <array>
 
 // Windows has no process tree to read: `procRoot` is ignored, the system's snapshot is the
 // source. Names and paths are converted from UTF-16 to UTF-8, never through the ANSI code page.
@@ -39,10 +41,13 @@ ProcessRecord RecordOf(const PROCESSENTRY32W& entry) {
 
 }  // namespace
 
-std::string ProcessFileName(std::string_view exePath, std::string_view argv0, std::string_view comm) {
+std::string ProcessFileName(std::string_view exePath,
+                            std::string_view argv0,
+                            std::string_view comm) {
     for (std::string_view path : {exePath, argv0}) {
         const size_t slash = path.find_last_of("\\/");
-        const std::string_view base = slash == std::string_view::npos ? path : path.substr(slash + 1);
+        const std::string_view base =
+            slash == std::string_view::npos ? path : path.substr(slash + 1);
         if (!base.empty())
             return std::string(base);
     }
@@ -56,7 +61,8 @@ std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path&) {
         return records;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry))
         records.push_back(RecordOf(entry));
     CloseHandle(snapshot);
     std::sort(records.begin(), records.end(),
@@ -69,6 +75,18 @@ std::optional<ProcessRecord> ReadProcessRecord(const std::filesystem::path&, std
         if (record.pid == pid)
             return std::move(record);
     return std::nullopt;
+}
+
+std::uint32_t CurrentProcessId() {
+    return GetCurrentProcessId();
+}
+
+std::vector<std::string> ProcessIdentityTexts(const ProcessRecord& record) {
+    if (record.imagePath.empty())
+        return {};
+    const std::array<std::string, 3> strings =
+        win32::IdentityVersionStrings(win32::Utf8ToWide(record.imagePath));
+    return {strings.begin(), strings.end()};
 }
 
 }  // namespace vorn::platform

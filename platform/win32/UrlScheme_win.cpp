@@ -15,8 +15,8 @@ namespace {
 // RegSetValueExW asks for it).
 bool SetString(HKEY key, const wchar_t* name, DWORD type, const std::wstring& data) {
     const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
-    const LSTATUS status = RegSetValueExW(key, name, 0, type,
-                                          reinterpret_cast<const BYTE*>(data.c_str()), bytes);
+    const LSTATUS status =
+        RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
     if (status != ERROR_SUCCESS)
         vorn::log::Debug(vorn::log::Area::App, "Registry value not written: " + ErrorText(status));
     return status == ERROR_SUCCESS;
@@ -34,8 +34,8 @@ bool WriteKey(HKEY root, const std::wstring& path, std::initializer_list<Value> 
     const LSTATUS status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                            KEY_SET_VALUE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
-        vorn::log::Debug(vorn::log::Area::App, "Registry key " + WideToUtf8(path) +
-                                                     " not created: " + ErrorText(status));
+        vorn::log::Debug(vorn::log::Area::App,
+                         "Registry key " + WideToUtf8(path) + " not created: " + ErrorText(status));
         return false;
     }
     bool ok = true;
@@ -50,11 +50,13 @@ bool WriteKey(HKEY root, const std::wstring& path, std::initializer_list<Value> 
 bool WriteUrlSchemeKeys(bool perUser, const std::wstring& scheme, const std::wstring& exe) {
     const HKEY root = perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     const std::wstring base = L"Software\\Classes\\" + scheme;
-    bool ok = WriteKey(root, base, {{nullptr, REG_SZ, scheme + L"Protocol"},
-                                    {L"URL Protocol", REG_EXPAND_SZ, exe}});
+    bool ok =
+        WriteKey(root, base,
+                 {{nullptr, REG_SZ, scheme + L"Protocol"}, {L"URL Protocol", REG_EXPAND_SZ, exe}});
     ok = WriteKey(root, base + L"\\DefaultIcon", {{nullptr, REG_SZ, exe + L",1"}}) && ok;
     ok = WriteKey(root, base + L"\\shell\\open\\command",
-                  {{nullptr, REG_SZ, L"\"" + exe + L"\" \"%1\""}}) && ok;
+                  {{nullptr, REG_SZ, L"\"" + exe + L"\" \"%1\""}}) &&
+         ok;
     return ok;
 }
 
@@ -63,8 +65,8 @@ SchemeScope RegisterUrlSchemeW(const std::wstring& scheme, const std::wstring& e
         return SchemeScope::Machine;
     if (WriteUrlSchemeKeys(true, scheme, exe))
         return SchemeScope::User;
-    vorn::log::Warning(vorn::log::Area::App, "The " + WideToUtf8(scheme) +
-                                                 ": address scheme could not be registered");
+    vorn::log::Warning(vorn::log::Area::App,
+                       "The " + WideToUtf8(scheme) + ": address scheme could not be registered");
     return SchemeScope::None;
 }
 
@@ -112,8 +114,8 @@ std::wstring UrlSchemeCommand(const std::wstring& scheme) {
 namespace vorn::platform {
 
 bool RegisterUrlScheme(const std::string& scheme, const std::string& executablePath) {
-    return win32::RegisterUrlSchemeW(win32::Utf8ToWide(scheme), win32::Utf8ToWide(executablePath)) !=
-           win32::SchemeScope::None;
+    return win32::RegisterUrlSchemeW(win32::Utf8ToWide(scheme),
+                                     win32::Utf8ToWide(executablePath)) != win32::SchemeScope::None;
 }
 
 // An installer registers the client machine-wide under a class of its own (its ProgID).
@@ -126,12 +128,26 @@ bool SetDefaultUrlSchemeHandler(const std::string& scheme, const std::string& en
     const std::wstring program =
         win32::ProgramOf(win32::ReadCommand(HKEY_LOCAL_MACHINE, win32::Utf8ToWide(entryName)));
     if (program.empty()) {
-        vorn::log::Warning(vorn::log::Area::App,
-                           "No installed handler " + entryName + " to make the default of " + scheme);
+        vorn::log::Warning(vorn::log::Area::App, "No installed handler " + entryName +
+                                                     " to make the default of " + scheme);
         return false;
     }
     return win32::WriteUrlSchemeKeys(true, win32::Utf8ToWide(scheme), program);
 }
 
-}  // namespace vorn::platform
+UrlSchemeHandler FindUrlSchemeHandler(const std::string& scheme) {
+    UrlSchemeHandler handler;
+    const std::wstring command = win32::UrlSchemeCommand(win32::Utf8ToWide(scheme));
+    if (command.empty())
+        return handler;
+    const std::wstring program = win32::ProgramOf(command);
+    handler.command = win32::WideToUtf8(command);
+    handler.program = win32::WideToUtf8(program);
+    const DWORD attributes =
+        program.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(program.c_str());
+    handler.programFound =
+        attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return handler;
+}
 
+}  // namespace vorn::platform

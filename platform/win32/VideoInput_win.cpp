@@ -1,4 +1,5 @@
 #include "platform/win32/VideoInput_win.h"
+#include "platform/VideoDevices.h"
 
 #include "common/LogSink.h"
 #include "platform/win32/Text_win.h"
@@ -52,8 +53,8 @@ std::vector<VideoInputDevice> EnumerateVideoInputDevices() {
     const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
         Ref<ICreateDevEnum> system;
-        if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_ALL,
-                                    IID_ICreateDevEnum, reinterpret_cast<void**>(system.out())))) {
+        if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_ALL, IID_ICreateDevEnum,
+                                    reinterpret_cast<void**>(system.out())))) {
             log::Warning(log::Area::Probes, "The system device enumerator is not available.");
         } else {
             Ref<IEnumMoniker> monikers;
@@ -101,3 +102,22 @@ std::vector<VideoInputDevice> NonUsbVideoInputDevices() {
 }
 
 }  // namespace vorn::platform::win32
+
+namespace vorn::platform {
+
+// The page's identifier is the moniker's display name; what Linux calls the card and the
+// driver are the friendly name and the description here.
+std::vector<VideoDevice> EnumerateVideoDevices(bool includeUsb) {
+    std::vector<VideoDevice> devices;
+    for (win32::VideoInputDevice& input : win32::EnumerateVideoInputDevices()) {
+        const bool usb = win32::IsUsbCamera(input);
+        if (usb && !includeUsb)
+            continue;
+        devices.push_back(VideoDevice{std::move(input.displayName), std::move(input.friendlyName),
+                                      std::move(input.description),
+                                      usb ? VideoBus::Usb : VideoBus::Other});
+    }
+    return devices;
+}
+
+}  // namespace vorn::platform

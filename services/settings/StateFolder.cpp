@@ -2,24 +2,26 @@
 
 namespace vorn {
 
-std::string WithTrailingSlash(std::string_view folder) {
+std::string WithTrailingSeparator(std::string_view folder, char separator) {
     std::string result(folder);
-    if (!result.empty() && result.back() != '/')
-        result += '/';
+    if (!result.empty() && result.back() != '/' && result.back() != separator)
+        result += separator;
     return result;
 }
 
 StateFolderChoice ChooseStateFolder(std::string_view clientFolder,
                                     std::string_view dataHome,
                                     bool clientFolderWritable,
-                                    bool markerPresent) {
+                                    bool markerPresent,
+                                    char separator) {
     StateFolderChoice choice;
     if ((!clientFolderWritable || markerPresent) && !dataHome.empty()) {
         choice.installed = true;
-        choice.stateFolder = WithTrailingSlash(WithTrailingSlash(dataHome) + "vornclient");
+        choice.stateFolder = WithTrailingSeparator(
+            WithTrailingSeparator(dataHome, separator) + "vornclient", separator);
     } else {
         // Without a data folder for the user there is nowhere else to go.
-        choice.stateFolder = WithTrailingSlash(clientFolder);
+        choice.stateFolder = WithTrailingSeparator(clientFolder, separator);
     }
     return choice;
 }

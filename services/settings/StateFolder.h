@@ -17,13 +17,16 @@ struct StateFolderChoice {
 
 // Installed when the client folder cannot be written or holds the marker, and the user has a
 // data folder: the state folder is "<dataHome>/vornclient/". Otherwise (portable, or nowhere
-// else to go) the client folder itself. Folders are given with or without a trailing "/".
+// else to go) the client folder itself. Folders are given with or without a trailing separator;
+// `separator` is the system's ('\\' on Windows, where '/' ends a folder too).
 StateFolderChoice ChooseStateFolder(std::string_view clientFolder,
                                     std::string_view dataHome,
                                     bool clientFolderWritable,
-                                    bool markerPresent);
+                                    bool markerPresent,
+                                    char separator = '/');
 
-// `folder` with exactly one trailing "/" (an empty folder stays empty).
-std::string WithTrailingSlash(std::string_view folder);
+// `folder` ending in a separator (`separator` appended unless it ends in it or in '/'); an empty
+// folder stays empty.
+std::string WithTrailingSeparator(std::string_view folder, char separator = '/');
 
 }  // namespace vorn

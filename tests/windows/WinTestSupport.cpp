@@ -77,11 +77,24 @@ std::string RunAndCapture(const std::wstring& commandLine, DWORD* exitCode) {
     CloseHandle(writeEnd);
     std::string out;
     if (ok) {
-        char buf[4096];
-        DWORD n = 0;
-        while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0)
-            out.append(buf, n);
-        WaitForSingleObject(info.hProcess, 30000);
+        // Read while the process runs and stop when it has ended, rather than at the pipe's end:
+        // a program Wine starts on the child's behalf (the desktop's explorer.exe, on the first
+        // use of the desktop) inherits the write end and keeps the pipe open for its whole life.
+        const auto drain = [&] {
+            DWORD available = 0;
+            while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available) {
+                char buf[4096];
+                DWORD n = 0;
+                if (!ReadFile(readEnd, buf, sizeof buf, &n, nullptr) || n == 0)
+                    return;
+                out.append(buf, n);
+            }
+        };
+        const ULONGLONG deadline = GetTickCount64() + 60000;
+        while (WaitForSingleObject(info.hProcess, 10) == WAIT_TIMEOUT &&
+               GetTickCount64() < deadline)
+            drain();
+        drain();
         DWORD code = 0;
         GetExitCodeProcess(info.hProcess, &code);
         if (exitCode)

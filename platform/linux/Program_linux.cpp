@@ -1,4 +1,4 @@
-#include "platform/ProgramFolders.h"
+#include "platform/Program.h"
 
 #include <unistd.h>
 
@@ -7,6 +7,10 @@
 #include <system_error>
 
 namespace vorn::platform {
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
 
 std::string ExecutablePath() {
     std::error_code ec;
@@ -24,6 +28,10 @@ std::string UserDataFolder() {
 
 bool FolderWritable(const std::string& folder) {
     return ::access(folder.c_str(), W_OK) == 0;
+}
+
+void UseUtf8Console() {
+    // A Linux terminal decodes by the user's locale, which is UTF-8 on any current system.
 }
 
 }  // namespace vorn::platform

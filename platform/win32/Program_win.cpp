@@ -1,13 +1,26 @@
-#include "platform/ProgramFolders.h"
+#include "platform/Program.h"
 
 #include "platform/win32/Text_win.h"
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstdlib>
 #include <string>
 
 namespace vorn::platform {
+
+std::vector<std::string> ProgramArguments(int, char**) {
+    std::vector<std::string> arguments;
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            arguments.push_back(win32::WideToUtf8(wide[i]));
+        LocalFree(wide);
+    }
+    return arguments;
+}
 
 std::string ExecutablePath() {
     std::wstring path(32768, L'\0');
@@ -35,6 +48,10 @@ bool FolderWritable(const std::string& folder) {
         return false;
     CloseHandle(file);
     return true;
+}
+
+void UseUtf8Console() {
+    SetConsoleOutputCP(CP_UTF8);
 }
 
 }  // namespace vorn::platform
