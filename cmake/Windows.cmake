@@ -41,3 +41,4 @@ add_library(termb SHARED services/card/simulator/TermbSimulator.cpp
 set_target_properties(termb PROPERTIES PREFIX "" OUTPUT_NAME termb
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_link_options(termb PRIVATE -Wl,--kill-at)
+vorn_check_links()
