@@ -9,6 +9,7 @@
 #include "platform/Monitors.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
+#include "services/card/CardReader.h"
 #include "services/probes/CameraList.h"
 #include "services/probes/Displays.h"
 #include "services/settings/Deployment.h"
@@ -23,15 +24,34 @@ namespace {
 
 class CardReading : public ICardReading {
 public:
-    explicit CardReading(CGlobal& global) : m_global(global) {}
-    void SavePort(int port) override { m_global.SetConfigInt(QStringLiteral("ComPort"), port); }
-    void Start(CardMode mode, CardRequester requester) override {
-        m_global.StartCardReading(mode, requester);
+    // The reader is deliberately never destroyed: its destructor waits for the card library,
+    // and a hung port must not hold up the exit (Shutdown bounds the wait when the event loop
+    // ends).
+    explicit CardReading(CGlobal& global) : m_global(global), m_reader(new CCardReader) {}
+
+    // The window receives the reader's UM_CARD_* events. Main thread, once.
+    void Init(QObject* window) {
+        int comPort = 0;
+        int readTime = 500;
+        m_global.GetConfigInt(QStringLiteral("ComPort"), comPort);
+        m_global.GetConfigInt(QStringLiteral("ReadTime"), readTime);
+        const ClientPaths& paths = m_global.Paths();
+        // The photo's folder is the state folder, which an installed client may still have to
+        // create.
+        paths.EnsureStateFolder();
+        m_reader->Init(window, paths.ClientFolder(), comPort, readTime, paths.PhotoFile());
     }
-    void Stop() override { m_global.StopCardReading(); }
+
+    void SavePort(int port) override { m_global.SetConfigInt(QStringLiteral("ComPort"), port); }
+    // Port 0: the reader searches the ports.
+    void Start(CardMode mode, CardRequester requester) override {
+        m_reader->StartCardReading(0, mode, requester);
+    }
+    void Stop() override { m_reader->StopCardReading(); }
 
 private:
     CGlobal& m_global;
+    CCardReader* m_reader;
 };
 
 class ModelUpdate : public IModelUpdate {
@@ -145,7 +165,7 @@ CMainWnd::PageSettings ServiceWiring::PageSettings() const {
 void ServiceWiring::ConnectWindow(CMainWnd& window) {
     Parts& parts = *m_parts;
     // The card worker's events go to the window, which hands the results to the bridge.
-    parts.global.InitCardReader(&window);
+    parts.card.Init(&window);
     parts.bridge.SetLockControl(&window);
     parts.probes.SetLockControl(&window);
     if (CBrowserHandler* page = window.Browser() ? window.Browser()->GetHandler() : nullptr) {

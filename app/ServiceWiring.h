@@ -11,10 +11,10 @@ namespace vorn {
 
 class PageBridge;
 
-// The one place that wires the program: it takes the services object (settings, card reader),
-// hands it the model updater, creates the probes and the page bridge, and connects the bridge to
-// the engine's scheme handler, the main window (lock control, card results) and the page (answers,
-// origin changes). Main thread. Create after the application object and the engine profile;
+// The one place that wires the program: it takes the services object (paths and settings), hands
+// it the model updater, creates the card reader, the probes and the page bridge, and connects the
+// bridge to the engine's scheme handler, the main window (lock control, card results) and the page
+// (answers, origin changes). Main thread. Create after the application object and the engine profile;
 // destroy after the main window and before the profile.
 class ServiceWiring {
 public:

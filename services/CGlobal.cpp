@@ -2,7 +2,6 @@
 
 #include "common/Logging.h"
 #include "services/UrlProtocol.h"
-#include "services/card/CardReader.h"
 #include "services/settings/IniFile.h"
 
 #include <QCoreApplication>
@@ -27,14 +26,12 @@ QString DefaultClientFolder() {
 }  // namespace
 
 CGlobal& CGlobal::Instance() {
-    // Never destroyed: card and update workers may still run while the process exits.
+    // Never destroyed: workers (the model update) may still run while the process exits.
     static CGlobal* instance = new CGlobal;
     return *instance;
 }
 
-CGlobal::CGlobal()
-    : m_paths(vorn::ClientPaths::Resolve(DefaultClientFolder())),
-      m_card(std::make_unique<CCardReader>()) {}
+CGlobal::CGlobal() : m_paths(vorn::ClientPaths::Resolve(DefaultClientFolder())) {}
 
 void CGlobal::SetClientFolder(const QString& folder) {
     m_paths = vorn::ClientPaths::Resolve(folder);
@@ -58,24 +55,6 @@ bool CGlobal::SetConfigInt(const QString& key, int value) {
         qCWarning(lcSettings, "Could not save %s=%d in %s.", qPrintable(key), value,
                   qPrintable(file));
     return ok;
-}
-
-void CGlobal::InitCardReader(QObject* window) {
-    m_comPort = 0;
-    m_readTime = 500;
-    GetConfigInt(QStringLiteral("ComPort"), m_comPort);
-    GetConfigInt(QStringLiteral("ReadTime"), m_readTime);
-    // The photo's folder is the state folder, which an installed client may still have to create.
-    m_paths.EnsureStateFolder();
-    m_card->Init(window, m_paths.ClientFolder(), m_comPort, m_readTime, m_paths.PhotoFile());
-}
-
-void CGlobal::StartCardReading(vorn::CardMode mode, std::uint64_t requester) {
-    m_card->StartCardReading(0, mode, requester);
-}
-
-void CGlobal::StopCardReading() {
-    m_card->StopCardReading();
 }
 
 void CGlobal::StartModelUpdate(int localVersion) {

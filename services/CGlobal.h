@@ -1,20 +1,14 @@
 #pragma once
 
-#include "common/CardMode.h"
 #include "services/settings/ClientPaths.h"
 
 #include <QString>
 
-#include <cstdint>
 #include <functional>
-#include <memory>
 
-class QObject;
-class CCardReader;
-
-// The process-wide services object: settings, the card reader, the model update, the URL-scheme
-// registration and the lock filter. Created on first use and deliberately never destroyed, so a
-// worker that outlives the main window still finds it.
+// The process-wide services object: the client's paths and settings, the model update and the
+// URL-scheme registration. Created on first use and deliberately never destroyed, so a worker
+// that outlives the main window still finds it.
 class CGlobal {
 public:
     static CGlobal& Instance();
@@ -32,15 +26,6 @@ public:
     void GetConfigInt(const QString& key, int& value) const;
     void GetConfigString(const QString& key, QString& value) const;
     bool SetConfigInt(const QString& key, int value);
-
-    // Card reader. Init on the main thread with the window that receives UM_CARD_* events;
-    // Start/Stop from any thread, they return at once. A reading searches the ports; its
-    // results carry `requester`.
-    void InitCardReader(QObject* window);
-    void StartCardReading(vorn::CardMode mode, std::uint64_t requester = 0);
-    void StopCardReading();
-    int ComPortSetting() const { return m_comPort; }
-    int ReadTimeSetting() const { return m_readTime; }
 
     // Model update on its own worker; a request while one runs is ignored (and logged).
     // The program hands in what starts a run (the updater belongs to the model layer, which this
@@ -63,8 +48,5 @@ private:
     ~CGlobal() = delete;
 
     vorn::ClientPaths m_paths;
-    int m_comPort = 0;
-    int m_readTime = 500;
-    std::unique_ptr<CCardReader> m_card;
     ModelUpdateStarter m_startModelUpdate;
 };
