@@ -3,6 +3,8 @@
 #include "check/Readiness.h"
 #include "platform/Program.h"
 
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,12 +15,13 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: vornclient-check [--json] [--read-card] [--expect-card] [--createprotocol]\n"
-    "                        [--client-folder FOLDER]\n"
+    "                        [--card-timeout SECONDS] [--client-folder FOLDER]\n"
     "Reports whether this machine is ready for an exam with the client.\n"
     "  --json            one JSON object instead of the text report\n"
     "  --read-card       also read and print the card on the reader (for a technician)\n"
     "  --expect-card     a card reader must be usable here (also when config.ini sets ComPort)\n"
     "  --createprotocol  register the client as the handler of vornapp: links first\n"
+    "  --card-timeout    how long the card reader may take to answer (1-600 s, default 20)\n"
     "  --client-folder   the client to check (default: the folder of this program)\n"
     "Exit status: 0 ready, 1 something blocks an exam, 2 usage error.\n";
 
@@ -45,6 +48,15 @@ int main(int argc, char** argv) {
             options.expectCard = true;
         } else if (arg == "--createprotocol" || arg == "/createprotocol") {
             createProtocol = true;
+        } else if (arg == "--card-timeout") {
+            const std::string value = i + 1 < args.size() ? args[++i] : std::string();
+            int seconds = 0;
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), seconds);
+            if (value.empty() || error != std::errc() || end != value.data() + value.size() ||
+                seconds < 1 || seconds > 600)
+                return Usage("--card-timeout needs a number of seconds from 1 to 600.");
+            options.cardDeadline = std::chrono::seconds(seconds);
         } else if (arg == "--client-folder") {
             if (i + 1 >= args.size() || args[i + 1].empty())
                 return Usage("--client-folder needs a folder.");

@@ -99,6 +99,16 @@ class CheckTest(unittest.TestCase):
         reader = self.report()["cardReader"]
         self.assertEqual((reader["port"], reader["card"]), (3, False))
 
+    def test_a_reader_that_never_answers_is_reported_in_time(self):
+        self.add_reader(ports="1001")
+        with open(os.path.join(self.client, "termb-sim.ini"), "a") as f:
+            f.write("hang = 1\n")
+        started = time.monotonic()
+        data = self.report("--card-timeout", "1", "--expect-card", expect_code=1)
+        self.assertLess(time.monotonic() - started, 10)
+        self.assertTrue(data["cardReader"]["timedOut"])
+        self.assertIn("did not answer in time", " ".join(data["blockers"]))
+
     def test_an_expected_reader_that_cannot_be_used_blocks(self):
         shutil.copy("/bin/true", os.path.join(self.client, "vornclient"))
         self.report("--createprotocol", expect_code=0)
@@ -164,7 +174,8 @@ class CheckTest(unittest.TestCase):
         self.assertFalse(under_xvfb({"WAYLAND_DISPLAY": "wayland-0"}))
 
     def test_usage_errors(self):
-        for args in (["--bogus"], ["--client-folder"], ["--json", "extra"]):
+        for args in (["--bogus"], ["--client-folder"], ["--json", "extra"], ["--card-timeout", "0"],
+                     ["--card-timeout", "5s"]):
             result = subprocess.run([CHECK, *args], env=self.env, capture_output=True, text=True)
             self.assertEqual(result.returncode, 2, args)
             self.assertIn("Usage:", result.stderr)
