@@ -8,6 +8,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
+#include "services/UrlProtocol.h"
 #include "ui/ResourceManager.h"
 #include "window/MainWnd.h"
 
@@ -16,6 +17,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QScreen>
+#include <QThreadPool>
 
 #include <cstdio>
 #include <memory>
@@ -36,6 +38,20 @@ int PrintRequestKey(int argc, char** argv) {
         return 1;
     std::fputs((key + "\n").c_str(), stdout);
     return 0;
+}
+
+// A start rewrites the vornapp: registration only when it differs from what this executable
+// would write (first start, a moved client folder, another handler made the default), in a child
+// process nobody waits for. The comparison reads the user's files, so it stays off the main thread.
+void RefreshUrlProtocol(bool installed) {
+    const QString executable = QCoreApplication::applicationFilePath();
+    QThreadPool::globalInstance()->start([executable, installed] {
+        if (vorn::ClientUrlSchemeIsRegistered(installed, executable.toStdString())) {
+            qCDebug(lcApp, "The vornapp: registration is current; it is not written again.");
+            return;
+        }
+        QProcess::startDetached(executable, {QStringLiteral("/createprotocol")});
+    });
 }
 
 }  // namespace
@@ -98,9 +114,7 @@ int main(int argc, char** argv) {
     auto* profile = new CBrowserProfile(paths, lockAvailable, clientKey, &app);
     auto wiring = std::make_unique<vorn::ServiceWiring>(CGlobal::Instance(), *profile);
 
-    // Refresh the URL-scheme registration on every start, without waiting for it.
-    QProcess::startDetached(QCoreApplication::applicationFilePath(),
-                            {QStringLiteral("/createprotocol")});
+    RefreshUrlProtocol(paths.GetMode() == vorn::ClientPaths::Mode::Installed);
 
     QPointer<CMainWnd> window = new CMainWnd(profile, wiring->Bridge(), wiring->PageSettings());
     window->CreateFromSkin();

@@ -30,4 +30,11 @@ struct UrlSchemeHandler {
 };
 UrlSchemeHandler FindUrlSchemeHandler(const std::string& scheme);
 
+// True when RegisterUrlScheme / SetDefaultUrlSchemeHandler with these arguments would leave the
+// registration exactly as it is, so a start can skip writing it. Reads only, a bounded amount,
+// and follows no link at the places the registration writes: anything unexpected there (a link,
+// a file too large or unreadable, a missing entry) answers false, and the caller registers.
+bool UrlSchemeRegistrationIsCurrent(const std::string& scheme, const std::string& executablePath);
+bool DefaultUrlSchemeHandlerIsCurrent(const std::string& scheme, const std::string& entryName);
+
 }  // namespace vorn::platform

@@ -10,4 +10,10 @@ bool RegisterClientUrlScheme(bool installed, const std::string& clientExecutable
     return platform::RegisterUrlScheme(kUrlScheme, clientExecutable);
 }
 
+bool ClientUrlSchemeIsRegistered(bool installed, const std::string& clientExecutable) {
+    if (installed && platform::HasSystemHandlerEntry(kPackagedHandlerEntry))
+        return platform::DefaultUrlSchemeHandlerIsCurrent(kUrlScheme, kPackagedHandlerEntry);
+    return platform::UrlSchemeRegistrationIsCurrent(kUrlScheme, clientExecutable);
+}
+
 }  // namespace vorn

@@ -16,4 +16,8 @@ inline constexpr char kPackagedHandlerEntry[] = "vornclient.desktop";
 // logged).
 bool RegisterClientUrlScheme(bool installed, const std::string& clientExecutable);
 
+// True when RegisterClientUrlScheme with these arguments would write nothing new, so a start
+// can skip it. Any thread; reads only, a bounded amount, without following links.
+bool ClientUrlSchemeIsRegistered(bool installed, const std::string& clientExecutable);
+
 }  // namespace vorn

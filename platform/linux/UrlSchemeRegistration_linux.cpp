@@ -325,6 +325,28 @@ bool RegisterUrlScheme(const std::string& scheme, const std::string& executableP
     return SetDefaultUrlSchemeHandler(scheme, entryName) && written;
 }
 
+bool DefaultUrlSchemeHandlerIsCurrent(const std::string& scheme, const std::string& desktopEntry) {
+    const XdgFolders folders = XdgFolders::FromEnvironment();
+    if (folders.configHome.empty())
+        return false;
+    // Links are not followed here, though the writing side follows one: a link is left to it.
+    const std::optional<std::string> existing =
+        ReadRegularFile(folders.configHome + "/mimeapps.list", kMaxListBytes, LinkPolicy::Refuse);
+    return existing &&
+           MimeAppsWithDefault(*existing, "x-scheme-handler/" + scheme, desktopEntry) == *existing;
+}
+
+bool UrlSchemeRegistrationIsCurrent(const std::string& scheme, const std::string& executablePath) {
+    const XdgFolders folders = XdgFolders::FromEnvironment();
+    if (folders.dataHome.empty())
+        return false;
+    const std::string entryName = scheme + ".desktop";
+    const std::optional<std::string> entry = ReadRegularFile(
+        folders.dataHome + "/applications/" + entryName, kMaxListBytes, LinkPolicy::Refuse);
+    return entry && *entry == DesktopEntryText(scheme, executablePath) &&
+           DefaultUrlSchemeHandlerIsCurrent(scheme, entryName);
+}
+
 std::string FindSystemDesktopEntry(const std::string& entryName) {
     const XdgFolders folders = XdgFolders::FromEnvironment();
     const std::string& user = folders.dataHome;

@@ -72,19 +72,43 @@ SchemeScope RegisterUrlSchemeW(const std::wstring& scheme, const std::wstring& e
 
 namespace {
 
-std::wstring ReadCommand(HKEY root, const std::wstring& classKey) {
-    const std::wstring path = L"Software\\Classes\\" + classKey + L"\\shell\\open\\command";
+// A string value of the type `flags` allows (expandable strings as stored), empty when missing,
+// of another type or over 64 KiB.
+std::wstring ReadString(HKEY root, const std::wstring& path, const wchar_t* name, DWORD flags) {
+    flags |= RRF_NOEXPAND;
     DWORD bytes = 0;
-    if (RegGetValueW(root, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
-            ERROR_SUCCESS ||
+    if (RegGetValueW(root, path.c_str(), name, flags, nullptr, nullptr, &bytes) != ERROR_SUCCESS ||
         bytes < sizeof(wchar_t) || bytes > 64 * 1024)
         return {};
     std::wstring data(bytes / sizeof(wchar_t), L'\0');
-    if (RegGetValueW(root, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data.data(), &bytes) !=
+    if (RegGetValueW(root, path.c_str(), name, flags, nullptr, data.data(), &bytes) !=
         ERROR_SUCCESS)
         return {};
     data.resize(wcsnlen(data.c_str(), data.size()));
     return data;
+}
+
+std::wstring ReadCommand(HKEY root, const std::wstring& classKey) {
+    return ReadString(root, L"Software\\Classes\\" + classKey + L"\\shell\\open\\command", nullptr,
+                      RRF_RT_REG_SZ);
+}
+
+// Whether one class registry holds exactly the four values WriteUrlSchemeKeys writes.
+bool HoldsUrlSchemeKeys(HKEY root, const std::wstring& scheme, const std::wstring& exe) {
+    const std::wstring base = L"Software\\Classes\\" + scheme;
+    return ReadString(root, base, nullptr, RRF_RT_REG_SZ) == scheme + L"Protocol" &&
+           ReadString(root, base, L"URL Protocol", RRF_RT_REG_EXPAND_SZ) == exe &&
+           ReadString(root, base + L"\\DefaultIcon", nullptr, RRF_RT_REG_SZ) == exe + L",1" &&
+           ReadCommand(root, scheme) == L"\"" + exe + L"\" \"%1\"";
+}
+
+bool HasClassKey(HKEY root, const std::wstring& classKey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, (L"Software\\Classes\\" + classKey).c_str(), 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
 }
 
 // The program a command starts: its first argument, quoted or up to the first blank.
@@ -148,6 +172,21 @@ UrlSchemeHandler FindUrlSchemeHandler(const std::string& scheme) {
     handler.programFound =
         attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     return handler;
+}
+
+// What the user opens is the user's class key where there is one, else the machine's.
+bool UrlSchemeRegistrationIsCurrent(const std::string& scheme, const std::string& executablePath) {
+    const std::wstring wideScheme = win32::Utf8ToWide(scheme);
+    const HKEY root =
+        win32::HasClassKey(HKEY_CURRENT_USER, wideScheme) ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    return win32::HoldsUrlSchemeKeys(root, wideScheme, win32::Utf8ToWide(executablePath));
+}
+
+bool DefaultUrlSchemeHandlerIsCurrent(const std::string& scheme, const std::string& entryName) {
+    const std::wstring program =
+        win32::ProgramOf(win32::ReadCommand(HKEY_LOCAL_MACHINE, win32::Utf8ToWide(entryName)));
+    return !program.empty() &&
+           win32::HoldsUrlSchemeKeys(HKEY_CURRENT_USER, win32::Utf8ToWide(scheme), program);
 }
 
 }  // namespace vorn::platform

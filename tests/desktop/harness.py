@@ -491,7 +491,12 @@ def without_desktop(env):
 
 def client_processes(exe):
     """(pid, argv) of every process whose executable is `exe` (links resolved), apart from the
-    short registration runs ("/createprotocol") every start spawns."""
+    short registration runs ("/createprotocol") a start spawns."""
+    return [(pid, argv) for pid, argv in processes_of(exe) if argv[1:2] != ["/createprotocol"]]
+
+
+def processes_of(exe):
+    """(pid, argv) of every process whose executable is `exe` (links resolved)."""
     real = os.path.realpath(exe)
     found = []
     for pid in os.listdir("/proc"):
@@ -504,8 +509,7 @@ def client_processes(exe):
                 argv = [a.decode("utf-8", "replace") for a in f.read().split(b"\0")[:-1]]
         except OSError:
             continue
-        if argv[1:2] != ["/createprotocol"]:
-            found.append((int(pid), argv))
+        found.append((int(pid), argv))
     return found
 
 

@@ -9,7 +9,7 @@ import subprocess
 import time
 import unittest
 
-from harness import ARTIFACTS, Client, Display, TestServer, wait_until
+from harness import ARTIFACTS, Client, Display, TestServer, processes_of, wait_until
 
 MAXIMIZED = {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"}
 
@@ -168,6 +168,45 @@ class Registration(unittest.TestCase):
             self.assertEqual(env_query.stdout.strip(), "vornapp.desktop")
             client.stop()
             shutil.rmtree(client.root, ignore_errors=True)
+
+    def test_a_start_rewrites_the_registration_only_when_it_differs(self):
+        def read(path):
+            with open(path, encoding="utf-8") as f:
+                return f.read()
+
+        with Display() as d:
+            client = Client(d)
+            entry = os.path.join(client.env["XDG_DATA_HOME"], "applications", "vornapp.desktop")
+            mime_apps = os.path.join(client.env["XDG_CONFIG_HOME"], "mimeapps.list")
+            os.makedirs(os.path.dirname(entry))
+            os.makedirs(os.path.dirname(mime_apps))
+            # What the client wrote before its folder was moved.
+            with open(entry, "w", encoding="utf-8") as f:
+                f.write("[Desktop Entry]\nType=Application\nName=vornapp protocol\n"
+                        "Exec=/old/folder/vornclient %u\nNoDisplay=true\nTerminal=false\n"
+                        "MimeType=x-scheme-handler/vornapp;\n")
+            with open(mime_apps, "w", encoding="utf-8") as f:
+                f.write("[Default Applications]\nx-scheme-handler/vornapp=vornapp.desktop\n")
+            try:
+                client.start()
+                client.wait_for_window()
+                wait_until(lambda: f"Exec={client.exe} %u\n" in read(entry), 20,
+                           what="the entry rewritten for the moved client")
+                client.stop()
+                wait_until(lambda: not [argv for _, argv in processes_of(client.exe)
+                                        if argv[1:2] == ["/createprotocol"]], 20,
+                           what="the registration run's end")
+                written = [os.stat(p).st_ino for p in (entry, mime_apps)]
+                client.start()
+                client.wait_for_window()
+                wait_until(lambda: "registration is current" in client.output(), 20,
+                           what="the registration found current")
+                time.sleep(1)
+                # Every write replaces the file: the same inode means nothing was written.
+                self.assertEqual([os.stat(p).st_ino for p in (entry, mime_apps)], written)
+            finally:
+                client.stop()
+                shutil.rmtree(client.root, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -37,10 +37,10 @@ protected:
         return values;
     }
 
-    static std::vector<std::string> ExpectedValues(const std::string& scheme, const std::string& exe) {
+    static std::vector<std::string> ExpectedValues(const std::string& scheme,
+                                                   const std::string& exe) {
         return {"(Default)    REG_SZ    " + scheme + "Protocol",
-                "URL Protocol    REG_EXPAND_SZ    " + exe,
-                "(Default)    REG_SZ    " + exe + ",1",
+                "URL Protocol    REG_EXPAND_SZ    " + exe, "(Default)    REG_SZ    " + exe + ",1",
                 "(Default)    REG_SZ    \"" + exe + "\" \"%1\""};
     }
 
@@ -54,7 +54,8 @@ TEST_F(UrlSchemeWin, RegistrationHoldsExactlyTheFourValues) {
     const std::wstring exe = L"C:\\Program Files\\Vorn\\vornclient.exe";
     // Wine's user is an administrator, so the machine's class registry takes it.
     ASSERT_EQ(RegisterUrlSchemeW(scheme, exe), SchemeScope::Machine);
-    ASSERT_TRUE(vorn::platform::RegisterUrlScheme(schemeA, "C:\\Program Files\\Vorn\\vornclient.exe"));
+    ASSERT_TRUE(
+        vorn::platform::RegisterUrlScheme(schemeA, "C:\\Program Files\\Vorn\\vornclient.exe"));
     EXPECT_EQ(RegQueryValues(L"HKEY_CLASSES_ROOT\\" + scheme),
               ExpectedValues(schemeA, "C:\\Program Files\\Vorn\\vornclient.exe"));
     EXPECT_EQ(UrlSchemeCommand(scheme), L"\"" + exe + L"\" \"%1\"");
@@ -76,11 +77,13 @@ TEST_F(UrlSchemeWin, ValuesKeepTypesAndTheWholeUtf16PathWithItsTerminator) {
                               Expected{base + L"\\shell\\open\\command", nullptr, REG_SZ,
                                        L"\"" + exe + L"\" \"%1\""}}) {
         HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, e.key.c_str(), 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, e.key.c_str(), 0, KEY_QUERY_VALUE, &key),
+                  ERROR_SUCCESS);
         wchar_t data[512] = {};
         DWORD type = 0, bytes = sizeof data;
-        ASSERT_EQ(RegQueryValueExW(key, e.name, nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegQueryValueExW(key, e.name, nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes),
+            ERROR_SUCCESS);
         RegCloseKey(key);
         EXPECT_EQ(type, e.type);
         EXPECT_EQ(bytes, (e.data.size() + 1) * sizeof(wchar_t));
@@ -104,6 +107,23 @@ TEST_F(UrlSchemeWin, InstalledClassBecomesTheUsersHandler) {
     ASSERT_TRUE(vorn::platform::SetDefaultUrlSchemeHandler(schemeA, progIdA));
     EXPECT_EQ(RegQueryValues(L"HKEY_CURRENT_USER\\Software\\Classes\\" + scheme),
               ExpectedValues(schemeA, "C:\\Vorn Client\\vornclient.exe"));
+}
+
+TEST_F(UrlSchemeWin, CurrentOnlyWhenWhatTheUserOpensHoldsTheseValues) {
+    EXPECT_FALSE(vorn::platform::UrlSchemeRegistrationIsCurrent(schemeA, "C:\\a\\vornclient.exe"));
+    ASSERT_TRUE(WriteUrlSchemeKeys(false, scheme, L"C:\\a\\vornclient.exe"));
+    EXPECT_TRUE(vorn::platform::UrlSchemeRegistrationIsCurrent(schemeA, "C:\\a\\vornclient.exe"));
+    EXPECT_FALSE(vorn::platform::UrlSchemeRegistrationIsCurrent(schemeA, "C:\\b\\vornclient.exe"));
+    // The user's own class key hides the machine's.
+    ASSERT_TRUE(WriteUrlSchemeKeys(true, scheme, L"C:\\b\\vornclient.exe"));
+    EXPECT_FALSE(vorn::platform::UrlSchemeRegistrationIsCurrent(schemeA, "C:\\a\\vornclient.exe"));
+    EXPECT_TRUE(vorn::platform::UrlSchemeRegistrationIsCurrent(schemeA, "C:\\b\\vornclient.exe"));
+
+    EXPECT_FALSE(vorn::platform::DefaultUrlSchemeHandlerIsCurrent(schemeA, progIdA));
+    ASSERT_TRUE(WriteUrlSchemeKeys(false, progId, L"C:\\Vorn Client\\vornclient.exe"));
+    EXPECT_FALSE(vorn::platform::DefaultUrlSchemeHandlerIsCurrent(schemeA, progIdA));
+    ASSERT_TRUE(vorn::platform::SetDefaultUrlSchemeHandler(schemeA, progIdA));
+    EXPECT_TRUE(vorn::platform::DefaultUrlSchemeHandlerIsCurrent(schemeA, progIdA));
 }
 
 }  // namespace

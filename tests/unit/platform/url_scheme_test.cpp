@@ -159,3 +159,42 @@ TEST_F(XdgHome, TheHandlerIsTheFirstDefaultThatIsInstalled) {
     EXPECT_EQ(handler.program, "/home/u/vornclient");
     EXPECT_FALSE(HasSystemHandlerEntry("vornapp.desktop"));
 }
+
+TEST_F(XdgHome, CurrentOnlyWhenWritingWouldChangeNothing) {
+    const std::string exe = "/opt/vorn/vornclient";
+    EXPECT_FALSE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+
+    ASSERT_TRUE(RegisterUrlScheme("vornapp", exe));
+    EXPECT_TRUE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    // The client folder moved: the entry starts the old path.
+    EXPECT_FALSE(UrlSchemeRegistrationIsCurrent("vornapp", "/srv/moved/vornclient"));
+    // A packaged entry would be made the default instead.
+    EXPECT_FALSE(DefaultUrlSchemeHandlerIsCurrent("vornapp", "vornclient.desktop"));
+
+    // Other applications' lines do not matter; another default for the scheme does.
+    const fs::path mimeApps = m_home / "config/mimeapps.list";
+    WriteAll(mimeApps,
+             "[Default Applications]\ntext/html=browser.desktop\n"
+             "x-scheme-handler/vornapp=vornapp.desktop\n\n[Added Associations]\n"
+             "text/plain=editor.desktop;\n");
+    EXPECT_TRUE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    WriteAll(mimeApps, "[Default Applications]\nx-scheme-handler/vornapp=other.desktop\n");
+    EXPECT_FALSE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    ASSERT_TRUE(SetDefaultUrlSchemeHandler("vornapp", "vornclient.desktop"));
+    EXPECT_TRUE(DefaultUrlSchemeHandlerIsCurrent("vornapp", "vornclient.desktop"));
+
+    // Links where the registration writes are not followed, even to the very same text.
+    ASSERT_TRUE(RegisterUrlScheme("vornapp", exe));
+    ASSERT_TRUE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    const fs::path entry = m_home / "data/applications/vornapp.desktop";
+    fs::rename(entry, m_home / "entry");
+    fs::create_symlink(m_home / "entry", entry);
+    EXPECT_FALSE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    fs::remove(entry);
+    fs::rename(m_home / "entry", entry);
+    ASSERT_TRUE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    fs::rename(mimeApps, m_home / "mimeapps");
+    fs::create_symlink(m_home / "mimeapps", mimeApps);
+    EXPECT_FALSE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    EXPECT_FALSE(DefaultUrlSchemeHandlerIsCurrent("vornapp", "vornapp.desktop"));
+}
