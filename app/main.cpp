@@ -117,19 +117,12 @@ int main(int argc, char** argv) {
     RefreshUrlProtocol(paths.GetMode() == vorn::ClientPaths::Mode::Installed);
 
     QPointer<CMainWnd> window = new CMainWnd(profile, wiring->Bridge(), wiring->PageSettings());
+    // Sized as the window manager will maximise it before anything in it is laid out.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window->StartMaximizedOver(screen->availableGeometry());
     window->CreateFromSkin();
     wiring->ConnectWindow(*window);
-    window->setGeometry(0, 0, 800, 572);
-    if (const QSize skinSize = window->SkinWindowSize(); skinSize.isValid() && !skinSize.isEmpty())
-        window->resize(skinSize);
-    // Restoring may go below the skin's minimum size, as the window never asked for one.
-    window->setMinimumSize(0, 0);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
-    window->showMaximized();
+    window->ShowStartMaximized();
 
     const int code = app.exec();
     // Pages go before their profile; a window closed just now may still await its deletion.

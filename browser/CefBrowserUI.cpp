@@ -3,9 +3,30 @@
 #include "browser/BrowserHandler.h"
 #include "common/Logging.h"
 
+#include <QLayout>
 #include <QShortcut>
 #include <QVBoxLayout>
 #include <QWebEngineView>
+
+namespace {
+
+// The page is first laid out at the size its view has when loading starts, and the widgets of a
+// window not shown yet keep their default sizes (a view 100×30) until it is shown. Laying the
+// window out now, from the top down, gives the page its real size from its first script on.
+void LayOutHiddenWindow(QWidget* window) {
+    QList<QWidget*> pending{window};
+    while (!pending.isEmpty()) {
+        QWidget* widget = pending.takeFirst();
+        if (QLayout* layout = widget->layout())
+            layout->activate();
+        for (QObject* child : widget->children()) {
+            if (child->isWidgetType())
+                pending.append(static_cast<QWidget*>(child));
+        }
+    }
+}
+
+}  // namespace
 
 CCefBrowserUI::CCefBrowserUI(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
@@ -45,6 +66,8 @@ bool CCefBrowserUI::CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler
     m_view->setPage(m_handler);
     layout()->addWidget(m_view);
     qCDebug(lcBrowser) << "creating browser at" << m_startUrl;
+    if (!QWidget::window()->isVisible())
+        LayOutHiddenWindow(QWidget::window());
     m_handler->LoadStartAddress(m_startUrl);
     return true;
 }

@@ -13,6 +13,7 @@
 #include <QWindow>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -138,8 +139,15 @@ void WindowImplBase::ApplyWindowInfo() {
         setMinimumSize(m_info.minSize.boundedTo(available));
     if (m_info.maxSize.isValid() && !m_info.maxSize.isEmpty())
         setMaximumSize(m_info.maxSize);
-    if (m_info.size.isValid() && !m_info.size.isEmpty())
-        resize(m_info.size.boundedTo(available).expandedTo(minimumSize()));
+    if (m_info.size.isValid() && !m_info.size.isEmpty()) {
+        if (m_startArea.isValid()) {
+            // A window restored by hand takes the skin's size as it is written.
+            m_firstRestore.setSize(m_info.size);
+            m_firstRestore.moveCenter(m_startArea.center());
+        } else {
+            resize(m_info.size.boundedTo(available).expandedTo(minimumSize()));
+        }
+    }
     UpdateMask();
 }
 
@@ -184,9 +192,29 @@ WindowImplBase::HitArea WindowImplBase::HitTest(const QPoint& pos, Qt::Edges* ed
     return HitArea::Client;
 }
 
+void WindowImplBase::StartMaximizedOver(const QRect& area) {
+    m_startArea = area;
+    m_firstRestore = QRect(QPoint(), QSize(800, 572));
+    m_firstRestore.moveCenter(area.center());
+    setGeometry(area);
+}
+
+void WindowImplBase::ShowStartMaximized() {
+    // Restoring may go below the skin's minimum size, as the window never asked for one.
+    setMinimumSize(0, 0);
+    showMaximized();
+}
+
+void WindowImplBase::ShowRestored() {
+    showNormal();
+    // The manager restores to the maximised size first; this request comes after it.
+    if (m_firstRestore.isValid())
+        setGeometry(std::exchange(m_firstRestore, QRect()));
+}
+
 void WindowImplBase::OnCaptionDoubleClick() {
     if (isMaximized())
-        showNormal();
+        ShowRestored();
     else
         showMaximized();
 }

@@ -39,6 +39,17 @@ public:
     QSize SkinMinSize() const { return m_info.minSize; }
     bool SkinLoaded() const { return m_skinLoaded; }
 
+    // A window that will be shown maximised over `area` (the screen's available area): called
+    // before CreateFromSkin, it makes the window that size from the start, so nothing in it is
+    // laid out at another size first. The skin's size, centred on `area`, becomes the size of
+    // its first restore (800×572 without a skin).
+    void StartMaximizedOver(const QRect& area);
+    // Shows the window maximised (at the area above, when given).
+    void ShowStartMaximized();
+    // Leaves the maximised state. A window manager restores a window to the size it was mapped
+    // with: the first restore of a window shown by ShowStartMaximized goes to the skin's size.
+    void ShowRestored();
+
     // What a press at `pos` (window coordinates) does, ignoring which control lies there:
     // resize from `*edges` (non-empty), drag (Caption) or nothing special (Client).
     enum class HitArea { Client, Caption, Border };
@@ -69,6 +80,8 @@ private:
     bool m_skinLoaded = false;
     bool m_dragPending = false;
     QPoint m_pressGlobal;
+    QRect m_startArea;     // where the window starts maximised; empty: not given
+    QRect m_firstRestore;  // where its first restore goes; empty once restored
 };
 
 }  // namespace vorn::ui

@@ -79,7 +79,7 @@ private:
     bool IsFullScreen() const override { return isFullScreen(); }
     void ShowMinimized() override { showMinimized(); }
     void ShowMaximized() override { showMaximized(); }
-    void ShowNormal() override { showNormal(); }
+    void ShowNormal() override { ShowRestored(); }
     void Close() override { close(); }
     void SetAppBarVisible(bool visible) override;
     void SetDragHeight(int pixels) override;

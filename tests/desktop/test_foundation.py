@@ -34,8 +34,9 @@ class Foundation(unittest.TestCase):
         cls.server = TestServer().__enter__()
         s = cls.server
         s.add_page("/start", page(s, "<h1>start</h1><script>" + s.control_snippet() + "report({event:'start',"
-                                     "fns:typeof LockApp+typeof GetVCamList});"
-                                     "window.addEventListener('load',function(){report({event:'load'})});"
+                                     "fns:typeof LockApp+typeof GetVCamList,width:innerWidth});"
+                                     "window.addEventListener('load',function(){"
+                                     "report({event:'load',width:innerWidth})});"
                                      "</script>"))
         s.add_page("/second", page(s, "<script>report({event:'second',"
                                       "fns:typeof LockApp})</script>"))
@@ -56,9 +57,12 @@ class Foundation(unittest.TestCase):
         # Config.ini's Url is the start page, and the bridge exists before the page's scripts.
         report = self.server.wait_for_report(lambda r: r.get("event") == "start")
         self.assertEqual(report["fns"], "functionfunction")
-        self.server.wait_for_report(lambda r: r.get("event") == "load")
+        loaded = self.server.wait_for_report(lambda r: r.get("event") == "load")
         geometry = d.geometry(w)
         self.assertGreaterEqual(geometry["WIDTH"], 1270)
+        # The page is laid out at the maximised window's width from its first script on.
+        self.assertEqual(report["width"], loaded["width"])
+        self.assertGreater(int(loaded["width"]), 1270)  # wider than the restored window
         time.sleep(1)
         d.screenshot(os.path.join(ARTIFACTS, "window.png"))
 
@@ -70,8 +74,13 @@ class Foundation(unittest.TestCase):
         middle_x, y = g["X"] + g["WIDTH"] - 1 - 45, g["Y"] + 15
         d.xdotool("mousemove", str(middle_x), str(y), "click", "1")
         wait_until(lambda: not (MAXIMIZED & d.net_wm_state(w)), what="restored")
-        g = d.geometry(w)
-        self.assertLess(g["WIDTH"], 1280)
+
+        def at_skin_size():
+            g = d.geometry(w)
+            return g if (g["WIDTH"], g["HEIGHT"]) == (1270, 717) else None
+
+        # The skin's size, though the window was never shown at that size.
+        g = wait_until(at_skin_size, 10, what="the skin's size, 1270x717")
         d.xdotool("mousemove", str(g["X"] + g["WIDTH"] - 1 - 45), str(g["Y"] + 15), "click", "1")
         wait_until(lambda: MAXIMIZED <= d.net_wm_state(w), what="maximised again")
 
