@@ -12,13 +12,13 @@ namespace {
 
 FileReadError FromErrno(int error) {
     switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return FileReadError::Missing;
-    case ELOOP:
-        return FileReadError::Link;
-    default:
-        return FileReadError::Unreadable;
+        case ENOENT:
+        case ENOTDIR:
+            return FileReadError::Missing;
+        case ELOOP:
+            return FileReadError::Link;
+        default:
+            return FileReadError::Unreadable;
     }
 }
 
@@ -120,24 +120,6 @@ bool StreamRegularFile(const std::string& path,
     }
     Set(why, FileReadError::None);
     return true;
-}
-
-std::string DescribeFileReadError(FileReadError error, const std::string& path, std::size_t maxBytes) {
-    switch (error) {
-    case FileReadError::None:
-        return path + " was read.";
-    case FileReadError::Missing:
-        return path + " does not exist.";
-    case FileReadError::NotRegular:
-        return path + " is not a regular file (a folder, FIFO or device); it is ignored.";
-    case FileReadError::Link:
-        return path + " is a symbolic link, which is not followed here; it is ignored.";
-    case FileReadError::TooLarge:
-        return path + " is larger than " + std::to_string(maxBytes) + " bytes; it is ignored.";
-    case FileReadError::Unreadable:
-        break;
-    }
-    return path + " cannot be read; it is ignored.";
 }
 
 }  // namespace vorn::platform

@@ -149,25 +149,4 @@ std::optional<std::string> ReadRegularFile(const std::string& path,
     return out;
 }
 
-std::string DescribeFileReadError(FileReadError error,
-                                  const std::string& path,
-                                  std::size_t maxBytes) {
-    switch (error) {
-        case FileReadError::None:
-            return path + " was read.";
-        case FileReadError::Missing:
-            return path + " does not exist.";
-        case FileReadError::NotRegular:
-            return path + " is not a regular file (a folder or device); it is ignored.";
-        case FileReadError::Link:
-            return path +
-                   " is a symbolic link or junction, which is not followed here; it is ignored.";
-        case FileReadError::TooLarge:
-            return path + " is larger than " + std::to_string(maxBytes) + " bytes; it is ignored.";
-        case FileReadError::Unreadable:
-            break;
-    }
-    return path + " cannot be read; it is ignored.";
-}
-
 }  // namespace vorn::platform
