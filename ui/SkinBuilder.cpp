@@ -195,6 +195,242 @@ void SkinBuilder::ReadFont(const SkinNode& node, int index) {
     }
 }
 
+// A control being built, as the attribute setters see it.
+struct SkinBuilder::Control {
+    SkinBuilder& builder;
+    const SkinNode& node;
+    QWidget* widget;
+    SkinBox* box;
+    QLabel* label;
+    SkinButton* button;
+    SkinItemMetrics* metrics;
+    int borderSize = 0;
+    QColor borderColor;
+    QString attribute;  // the one being applied
+
+    void Bad() { builder.NoteBadValue(node, attribute); }
+    void Note(const QString& what) { builder.Note(node, what); }
+    // The integer value when it is at least `lowest`; otherwise noted, and `*target` kept.
+    void SetInt(int* target, const QString& value, int lowest) {
+        const auto v = SkinValues::ParseInt(value);
+        if (v && *v >= lowest)
+            *target = *v;
+        else
+            Bad();
+    }
+    // The image a value names, or a null image (noted) when it cannot be read or loaded.
+    SkinImage Image(const QString& value) {
+        const auto ref = SkinValues::ParseImage(value);
+        if (!ref) {
+            Bad();
+            return SkinImage();
+        }
+        QString error;
+        SkinImage image = SkinImage::Load(*ref, builder.m_imageCache, &error);
+        if (image.IsNull())
+            Note(error);
+        return image;
+    }
+};
+
+namespace {
+
+// Which controls an attribute applies to; on any other it has no effect, like every attribute
+// the table does not name.
+enum Applies : unsigned { kBox = 1, kLabel = 2, kButton = 4, kText = kLabel | kButton, kAll = 7 };
+
+}  // namespace
+
+void SkinBuilder::ApplyAttribute(Control& c, const QString& name, const QString& value) {
+    using Setter = void (*)(Control&, const QString& value);
+    struct Attribute {
+        QLatin1StringView name;
+        unsigned applies;
+        Setter set;
+    };
+    static const Attribute kAttributes[] = {
+        {QLatin1StringView("name"), kAll,
+         [](Control& c, const QString& v) { c.widget->setObjectName(v); }},
+        {QLatin1StringView("width"), kAll,
+         [](Control& c, const QString& v) { c.SetInt(&c.metrics->width, v, 0); }},
+        {QLatin1StringView("height"), kAll,
+         [](Control& c, const QString& v) { c.SetInt(&c.metrics->height, v, 0); }},
+        {QLatin1StringView("minwidth"), kAll,
+         [](Control& c, const QString& v) { c.SetInt(&c.metrics->minWidth, v, 0); }},
+        {QLatin1StringView("minheight"), kAll,
+         [](Control& c, const QString& v) { c.SetInt(&c.metrics->minHeight, v, 0); }},
+        {QLatin1StringView("maxwidth"), kAll,
+         [](Control& c, const QString& v) { c.SetInt(&c.metrics->maxWidth, v, 0); }},
+        {QLatin1StringView("maxheight"), kAll,
+         [](Control& c, const QString& v) { c.SetInt(&c.metrics->maxHeight, v, 0); }},
+        {QLatin1StringView("padding"), kAll,
+         [](Control& c, const QString& v) {
+             if (const auto q = SkinValues::ParseQuad(v))
+                 c.metrics->padding = *q;
+             else
+                 c.Bad();
+         }},
+        {QLatin1StringView("visible"), kAll,
+         [](Control& c, const QString& v) {
+             if (const auto b = SkinValues::ParseBool(v))
+                 c.widget->setVisible(*b);
+             else
+                 c.Bad();
+         }},
+        {QLatin1StringView("enabled"), kAll,
+         [](Control& c, const QString& v) {
+             if (const auto b = SkinValues::ParseBool(v))
+                 c.widget->setEnabled(*b);
+             else
+                 c.Bad();
+         }},
+        {QLatin1StringView("tooltip"), kAll,
+         [](Control& c, const QString& v) { c.widget->setToolTip(v); }},
+        {QLatin1StringView("float"), kAll, &NoteNotSupported},
+        {QLatin1StringView("pos"), kAll, &NoteNotSupported},
+        {QLatin1StringView("bkcolor"), kAll,
+         [](Control& c, const QString& v) {
+             const auto color = SkinValues::ParseColor(v);
+             if (!color) {
+                 c.Bad();
+             } else if (c.box) {
+                 c.box->SetBackgroundColor(*color);
+             } else if (c.button) {
+                 c.button->SetBackgroundColor(*color);
+             } else {
+                 QPalette pal = c.label->palette();
+                 pal.setColor(QPalette::Window, *color);
+                 c.label->setPalette(pal);
+                 c.label->setAutoFillBackground(true);
+             }
+         }},
+        {QLatin1StringView("bordersize"), kBox,
+         [](Control& c, const QString& v) { c.SetInt(&c.borderSize, v, 0); }},
+        {QLatin1StringView("bordercolor"), kBox,
+         [](Control& c, const QString& v) {
+             if (const auto color = SkinValues::ParseColor(v))
+                 c.borderColor = *color;
+             else
+                 c.Bad();
+         }},
+        {QLatin1StringView("inset"), kBox,
+         [](Control& c, const QString& v) {
+             if (const auto q = SkinValues::ParseQuad(v))
+                 c.box->Layout()->SetInset(*q);
+             else
+                 c.Bad();
+         }},
+        {QLatin1StringView("childpadding"), kBox,
+         [](Control& c, const QString& v) {
+             // A value that cannot be read still sets no padding.
+             int padding = 0;
+             c.SetInt(&padding, v, 0);
+             c.box->Layout()->SetChildPadding(padding);
+         }},
+        {QLatin1StringView("bkimage"), kBox,
+         [](Control& c, const QString& v) {
+             const SkinImage image = c.Image(v);
+             if (!image.IsNull())
+                 c.box->SetBackgroundImage(image);
+         }},
+        {QLatin1StringView("text"), kText,
+         [](Control& c, const QString& v) {
+             if (c.label)
+                 c.label->setText(v);
+             else
+                 c.button->setText(v);
+         }},
+        {QLatin1StringView("font"), kText,
+         [](Control& c, const QString& v) {
+             const auto id = SkinValues::ParseInt(v);
+             if (id && c.builder.m_fonts.contains(*id))
+                 c.widget->setFont(c.builder.m_fonts.value(*id));
+             else
+                 c.Bad();
+         }},
+        {QLatin1StringView("textcolor"), kText, &SetTextColor},
+        {QLatin1StringView("disabledtextcolor"), kText, &SetTextColor},
+        {QLatin1StringView("align"), kText, &SetAlignment},
+        {QLatin1StringView("valign"), kText, &SetAlignment},
+        {QLatin1StringView("textpadding"), kText,
+         [](Control& c, const QString& v) {
+             const auto q = SkinValues::ParseQuad(v);
+             if (!q)
+                 c.Bad();
+             else if (c.label)
+                 c.label->setContentsMargins(*q);
+             else
+                 c.button->SetTextPadding(*q);
+         }},
+        {QLatin1StringView("normalimage"), kButton, &SetStateImage},
+        {QLatin1StringView("hotimage"), kButton, &SetStateImage},
+        {QLatin1StringView("pushedimage"), kButton, &SetStateImage},
+        {QLatin1StringView("disabledimage"), kButton, &SetStateImage},
+        {QLatin1StringView("selectedimage"), kButton, &SetStateImage},
+        {QLatin1StringView("selected"), kButton,
+         [](Control& c, const QString& v) {
+             if (!c.button->isCheckable())
+                 return;
+             if (const auto b = SkinValues::ParseBool(v))
+                 c.button->setChecked(*b);
+             else
+                 c.Bad();
+         }},
+    };
+    const unsigned kind = c.box ? kBox : c.label ? kLabel : kButton;
+    for (const Attribute& attribute : kAttributes) {
+        if (attribute.name != name)
+            continue;
+        if (attribute.applies & kind) {
+            c.attribute = name;
+            attribute.set(c, value);
+        }
+        return;
+    }
+    // Any other DuiLib attribute has no effect in this client's skin.
+}
+
+void SkinBuilder::NoteNotSupported(Control& c, const QString&) {
+    c.Note(QStringLiteral("%1 is not supported; <%2> is laid out with its siblings")
+               .arg(c.attribute, c.node.tag));
+}
+
+void SkinBuilder::SetTextColor(Control& c, const QString& value) {
+    const auto color = SkinValues::ParseColor(value);
+    const bool disabled = c.attribute == QLatin1String("disabledtextcolor");
+    if (!color)
+        c.Bad();
+    else if (c.label)
+        SetLabelColor(c.label, disabled ? QPalette::Disabled : QPalette::All, *color);
+    else if (disabled)
+        c.button->SetDisabledTextColor(*color);
+    else
+        c.button->SetTextColor(*color);
+}
+
+void SkinBuilder::SetAlignment(Control& c, const QString& value) {
+    if (c.label)
+        c.label->setAlignment(SkinValues::ParseAlign(value, c.label->alignment()));
+    else
+        c.button->SetTextAlignment(SkinValues::ParseAlign(value, Qt::AlignCenter));
+}
+
+void SkinBuilder::SetStateImage(Control& c, const QString& value) {
+    const SkinImage image = c.Image(value);
+    if (image.IsNull())
+        return;
+    SkinButton::State state = SkinButton::State::Normal;
+    if (c.attribute == QLatin1String("hotimage"))
+        state = SkinButton::State::Hot;
+    else if (c.attribute == QLatin1String("pushedimage"))
+        state = SkinButton::State::Pushed;
+    else if (c.attribute == QLatin1String("disabledimage"))
+        state = SkinButton::State::Disabled;
+    else if (c.attribute == QLatin1String("selectedimage"))
+        state = SkinButton::State::Selected;
+    c.button->SetStateImage(state, image);
+}
+
 QWidget* SkinBuilder::BuildControl(const SkinNode& node,
                                    QWidget* parent,
                                    SkinItemMetrics* metrics) {
@@ -232,166 +468,11 @@ QWidget* SkinBuilder::BuildControl(const SkinNode& node,
     }
     m_widgets.append(widget);
 
-    int borderSize = 0;
-    QColor borderColor;
-    for (const auto& [name, value] : node.attributes) {
-        auto bad = [&]() { NoteBadValue(node, name); };
-        auto intValue = [&](int* target, int lo) {
-            const auto v = SkinValues::ParseInt(value);
-            if (v && *v >= lo)
-                *target = *v;
-            else
-                bad();
-        };
-        if (name == QLatin1String("name")) {
-            widget->setObjectName(value);
-        } else if (name == QLatin1String("width")) {
-            intValue(&metrics->width, 0);
-        } else if (name == QLatin1String("height")) {
-            intValue(&metrics->height, 0);
-        } else if (name == QLatin1String("minwidth")) {
-            intValue(&metrics->minWidth, 0);
-        } else if (name == QLatin1String("minheight")) {
-            intValue(&metrics->minHeight, 0);
-        } else if (name == QLatin1String("maxwidth")) {
-            intValue(&metrics->maxWidth, 0);
-        } else if (name == QLatin1String("maxheight")) {
-            intValue(&metrics->maxHeight, 0);
-        } else if (name == QLatin1String("padding")) {
-            if (const auto q = SkinValues::ParseQuad(value))
-                metrics->padding = *q;
-            else
-                bad();
-        } else if (name == QLatin1String("visible")) {
-            if (const auto v = SkinValues::ParseBool(value))
-                widget->setVisible(*v);
-            else
-                bad();
-        } else if (name == QLatin1String("enabled")) {
-            if (const auto v = SkinValues::ParseBool(value))
-                widget->setEnabled(*v);
-            else
-                bad();
-        } else if (name == QLatin1String("tooltip")) {
-            widget->setToolTip(value);
-        } else if (name == QLatin1String("float") || name == QLatin1String("pos")) {
-            Note(node, QStringLiteral("%1 is not supported; <%2> is laid out with its siblings")
-                           .arg(name, node.tag));
-        } else if (name == QLatin1String("bkcolor")) {
-            const auto c = SkinValues::ParseColor(value);
-            if (!c) {
-                bad();
-            } else if (box) {
-                box->SetBackgroundColor(*c);
-            } else if (button) {
-                button->SetBackgroundColor(*c);
-            } else if (label) {
-                QPalette pal = label->palette();
-                pal.setColor(QPalette::Window, *c);
-                label->setPalette(pal);
-                label->setAutoFillBackground(true);
-            }
-        } else if (name == QLatin1String("bordersize") && box) {
-            intValue(&borderSize, 0);
-        } else if (name == QLatin1String("bordercolor") && box) {
-            if (const auto c = SkinValues::ParseColor(value))
-                borderColor = *c;
-            else
-                bad();
-        } else if (name == QLatin1String("inset") && box) {
-            if (const auto q = SkinValues::ParseQuad(value))
-                box->Layout()->SetInset(*q);
-            else
-                bad();
-        } else if (name == QLatin1String("childpadding") && box) {
-            int padding = 0;
-            intValue(&padding, 0);
-            box->Layout()->SetChildPadding(padding);
-        } else if (name == QLatin1String("bkimage") && box) {
-            const auto ref = SkinValues::ParseImage(value);
-            QString error;
-            const SkinImage image = ref ? SkinImage::Load(*ref, m_imageCache, &error) : SkinImage();
-            if (!ref)
-                bad();
-            else if (image.IsNull())
-                Note(node, error);
-            else
-                box->SetBackgroundImage(image);
-        } else if (name == QLatin1String("text") && (label || button)) {
-            if (label)
-                label->setText(value);
-            else
-                button->setText(value);
-        } else if (name == QLatin1String("font") && (label || button)) {
-            const auto id = SkinValues::ParseInt(value);
-            if (id && m_fonts.contains(*id))
-                widget->setFont(m_fonts.value(*id));
-            else
-                bad();
-        } else if ((name == QLatin1String("textcolor") ||
-                    name == QLatin1String("disabledtextcolor")) &&
-                   (label || button)) {
-            const auto c = SkinValues::ParseColor(value);
-            const bool disabled = name == QLatin1String("disabledtextcolor");
-            if (!c)
-                bad();
-            else if (label)
-                SetLabelColor(label, disabled ? QPalette::Disabled : QPalette::All, *c);
-            else if (disabled)
-                button->SetDisabledTextColor(*c);
-            else
-                button->SetTextColor(*c);
-        } else if ((name == QLatin1String("align") || name == QLatin1String("valign")) &&
-                   (label || button)) {
-            if (label)
-                label->setAlignment(SkinValues::ParseAlign(value, label->alignment()));
-            else
-                button->SetTextAlignment(SkinValues::ParseAlign(value, Qt::AlignCenter));
-        } else if (name == QLatin1String("textpadding") && (label || button)) {
-            if (const auto q = SkinValues::ParseQuad(value)) {
-                if (label)
-                    label->setContentsMargins(*q);
-                else
-                    button->SetTextPadding(*q);
-            } else {
-                bad();
-            }
-        } else if (button &&
-                   (name == QLatin1String("normalimage") || name == QLatin1String("hotimage") ||
-                    name == QLatin1String("pushedimage") ||
-                    name == QLatin1String("disabledimage") ||
-                    name == QLatin1String("selectedimage"))) {
-            const auto ref = SkinValues::ParseImage(value);
-            if (!ref) {
-                bad();
-                continue;
-            }
-            QString error;
-            const SkinImage image = SkinImage::Load(*ref, m_imageCache, &error);
-            if (image.IsNull()) {
-                Note(node, error);
-                continue;
-            }
-            SkinButton::State state = SkinButton::State::Normal;
-            if (name == QLatin1String("hotimage"))
-                state = SkinButton::State::Hot;
-            else if (name == QLatin1String("pushedimage"))
-                state = SkinButton::State::Pushed;
-            else if (name == QLatin1String("disabledimage"))
-                state = SkinButton::State::Disabled;
-            else if (name == QLatin1String("selectedimage"))
-                state = SkinButton::State::Selected;
-            button->SetStateImage(state, image);
-        } else if (name == QLatin1String("selected") && button && button->isCheckable()) {
-            if (const auto v = SkinValues::ParseBool(value))
-                button->setChecked(*v);
-            else
-                bad();
-        }
-        // Any other DuiLib attribute has no effect in this client's skin.
-    }
+    Control control{*this, node, widget, box, label, button, metrics};
+    for (const auto& [name, value] : node.attributes)
+        ApplyAttribute(control, name, value);
     if (box)
-        box->SetBorder(borderSize, borderColor);
+        box->SetBorder(control.borderSize, control.borderColor);
 
     for (const SkinNode& child : node.children) {
         if (!box) {

@@ -57,6 +57,13 @@ private:
     void ReadWindow(const SkinNode& node);
     void ReadFont(const SkinNode& node, int index);
     QWidget* BuildControl(const SkinNode& node, QWidget* parent, SkinItemMetrics* metrics);
+    // Attributes of controls go through one table, name -> setter (SkinBuilder.cpp).
+    struct Control;
+    static void ApplyAttribute(Control& control, const QString& name, const QString& value);
+    static void NoteNotSupported(Control& control, const QString& value);
+    static void SetTextColor(Control& control, const QString& value);
+    static void SetAlignment(Control& control, const QString& value);
+    static void SetStateImage(Control& control, const QString& value);
     void Note(const SkinNode& node, const QString& what);
     void NoteBadValue(const SkinNode& node, const QString& attribute);
 
