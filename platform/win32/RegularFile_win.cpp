@@ -51,9 +51,12 @@ HANDLE OpenRegularHandle(const std::string& path, LinkPolicy links, FileReadErro
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         const DWORD attributes = GetFileAttributesW(wide.c_str());
-        Set(why, attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
-                     ? FileReadError::NotRegular
-                     : FromError(error));
+        // A link whose target is missing fails to open at all; it is still a link.
+        const bool known = attributes != INVALID_FILE_ATTRIBUTES;
+        Set(why, known && links == LinkPolicy::Refuse && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                     ? FileReadError::Link
+                 : known && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FileReadError::NotRegular
+                                                                    : FromError(error));
         return INVALID_HANDLE_VALUE;
     }
     FILE_ATTRIBUTE_TAG_INFO tag{};
