@@ -60,35 +60,23 @@ bool WindowImplBase::CreateFromSkin() {
     QString error;
     const auto bytes = vorn::SkinFiles::Read(file, &error);
     if (!bytes) {
-        qCWarning(lcUi).noquote()
-            << error << "The window opens with a plain frame and without the skin's title bar.";
-        BuildFallback();
-        InitWindow();
-        return false;
+        return OpenWithoutSkin(error);
     }
     const vorn::SkinDocument document = vorn::SkinDocument::Parse(*bytes, file);
     if (!document.Ok()) {
-        qCWarning(lcUi).noquote()
-            << QStringLiteral("The skin document %1 is malformed at line %2, column %3: %4.")
-                   .arg(file)
-                   .arg(document.ErrorLine())
-                   .arg(document.ErrorColumn())
-                   .arg(document.Error())
-            << "The window opens with a plain frame and without the skin's title bar.";
-        BuildFallback();
-        InitWindow();
-        return false;
+        return OpenWithoutSkin(
+            QStringLiteral("The skin document %1 is malformed at line %2, column %3: %4.")
+                .arg(file)
+                .arg(document.ErrorLine())
+                .arg(document.ErrorColumn())
+                .arg(document.Error()));
     }
 
     vorn::SkinBuilder builder([this](QWidget* sender) { OnClick(sender); });
     QWidget* root = builder.Build(document, this);
     if (!root) {
-        qCWarning(lcUi).noquote()
-            << QStringLiteral("The skin document %1 cannot be used: %2.").arg(file, builder.Error())
-            << "The window opens with a plain frame and without the skin's title bar.";
-        BuildFallback();
-        InitWindow();
-        return false;
+        return OpenWithoutSkin(
+            QStringLiteral("The skin document %1 cannot be used: %2.").arg(file, builder.Error()));
     }
     if (!builder.Problems().isEmpty()) {
         qCWarning(lcUi).noquote() << QStringLiteral("The skin document %1 has %2 problem(s): %3")
@@ -120,6 +108,14 @@ bool WindowImplBase::CreateFromSkin() {
     ApplyWindowInfo();
     InitWindow();
     return true;
+}
+
+bool WindowImplBase::OpenWithoutSkin(const QString& why) {
+    qCWarning(lcUi).noquote()
+        << why << "The window opens with a plain frame and without the skin's title bar.";
+    BuildFallback();
+    InitWindow();
+    return false;
 }
 
 void WindowImplBase::BuildFallback() {

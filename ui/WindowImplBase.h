@@ -69,6 +69,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Logs `why`, builds the plain layout and calls InitWindow(); returns false.
+    bool OpenWithoutSkin(const QString& why);
     void BuildFallback();
     void ApplyWindowInfo();
     void UpdateMask();
