@@ -166,6 +166,14 @@ class Display:
     def xdotool(self, *args, check=True):
         return self.run(["xdotool", *args], check=check).stdout.strip()
 
+    def page_text(self, x=400, y=400):
+        """The text a person copies from the page (or frame) at (x, y): click, select all, copy,
+        and what the clipboard holds a moment later (empty when nothing could be copied)."""
+        self.xdotool("mousemove", str(x), str(y), "click", "1")
+        self.xdotool("key", "ctrl+a", "ctrl+c")
+        time.sleep(0.3)
+        return self.run(["xclip", "-o", "-selection", "clipboard"], check=False).stdout
+
     def find_windows(self, name):
         out = self.run(["xdotool", "search", "--onlyvisible", "--name", name], check=False).stdout
         return [int(w) for w in out.split()]

@@ -17,6 +17,19 @@ LOCK_TABLE = ["alt+Tab", "alt+shift+Tab", "alt+Escape", "ctrl+Escape", "ctrl+shi
               "super", "Super_R", "alt+F4"]
 
 
+def exam_page(server, on_load, script=""):
+    """An exam page with one answer field, focused on load, that reports what is typed. On load it
+    also reports `on_load` (a script object literal); `script` runs after the field is set up."""
+    return ("<!doctype html><html><head><meta charset='utf-8'><title>exam</title>"
+            f"<script>{server.control_snippet()}</script></head><body>"
+            "<input id='answer' autofocus>"
+            "<script>var f=document.getElementById('answer');"
+            "f.addEventListener('input',function(){report({event:'typed',value:f.value})});"
+            "window.addEventListener('load',function(){f.focus();"
+            f"report({on_load})}});{script}"
+            "</script></body></html>")
+
+
 def need_binary(name):
     path = os.path.join(TEST_BIN, name)
     if not os.path.exists(path):

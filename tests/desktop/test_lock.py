@@ -10,8 +10,8 @@ import time
 import unittest
 
 from harness import EXTRA_WM_RUN, Client, Display, TestServer, wait_until
-from lockhelpers import (LOCK_TABLE, KeyLogger, StateSpy, active_window, on_top, send_keys,
-                         wait_for_keyboard_grab)
+from lockhelpers import (LOCK_TABLE, KeyLogger, StateSpy, active_window, exam_page, on_top,
+                         send_keys, wait_for_keyboard_grab)
 
 MAXIMIZED = {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"}
 ABOVE = "_NET_WM_STATE_ABOVE"
@@ -21,18 +21,14 @@ NOT_WM_DEPENDENT = "does not depend on the window manager: runs in the default r
 REFUSED_LINE = "Alt+Tab is already taken by another program"
 
 
-def exam_page(server):
-    return ("<!doctype html><html><head><meta charset='utf-8'><title>exam</title>"
-            f"<script>{server.control_snippet()}</script></head><body>"
-            "<input id='answer' autofocus>"
-            "<script>var f=document.getElementById('answer');"
-            "f.addEventListener('input',function(){report({event:'typed',value:f.value})});"
-            "window.addEventListener('load',function(){f.focus();"
-            "report({event:'load',lock:String(window.__vornLockAvailable),h:innerHeight})});"
-            "window.addEventListener('resize',function(){report({event:'resize',h:innerHeight})});"
-            "document.addEventListener('mousedown',function(e){"
-            "report({event:'mousedown',x:e.screenX,y:e.screenY})});"
-            "</script></body></html>")
+def lock_exam_page(server):
+    """The exam page, reporting the lock's availability, its height and the mouse's presses."""
+    return exam_page(server,
+                     "{event:'load',lock:String(window.__vornLockAvailable),h:innerHeight}",
+                     "window.addEventListener('resize',function(){"
+                     "report({event:'resize',h:innerHeight})});"
+                     "document.addEventListener('mousedown',function(e){"
+                     "report({event:'mousedown',x:e.screenX,y:e.screenY})});")
 
 
 def covers_screen(display, window):
@@ -44,7 +40,7 @@ def start_client(test_class, window_manager=True, env=None, panel=False):
     test_class.display = Display(window_manager=window_manager).__enter__()
     test_class.panel = test_class.display.start_panel() if panel else None
     test_class.server = TestServer().__enter__()
-    test_class.server.add_page("/exam", exam_page(test_class.server))
+    test_class.server.add_page("/exam", lock_exam_page(test_class.server))
     test_class.logger = KeyLogger(test_class.display)
     test_class.client = Client(test_class.display, config=f"[Config]\nUrl={test_class.server.origin}/exam\n",
                                env=env).start()

@@ -12,7 +12,7 @@ import time
 import unittest
 
 from harness import Client, Display, TestServer, wait_until
-from lockhelpers import KeyLogger, send_keys
+from lockhelpers import KeyLogger, exam_page, send_keys
 
 MAXIMIZED = {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"}
 ABOVE = "_NET_WM_STATE_ABOVE"
@@ -25,16 +25,9 @@ def locked(state):
 HEADING = "Failed to load URL http://127.0.0.1:%d/exam with error net::ERR_CONNECTION_REFUSED (-102)."
 
 
-def exam_page(server):
-    return ("<!doctype html><html><head><meta charset='utf-8'><title>exam</title>"
-            f"<script>{server.control_snippet()}</script></head><body>"
-            "<input id='answer' autofocus>"
-            "<script>var f=document.getElementById('answer');"
-            "f.addEventListener('input',function(){report({event:'typed',value:f.value})});"
-            "window.addEventListener('load',function(){f.focus();"
-            "report({event:'ready',path:location.pathname,recovered:window.__vornRecovered?"
-            "JSON.stringify(window.__vornRecovered):'none'})});"
-            "</script></body></html>")
+# What the page reports once loaded: where it is, and what the client recovered for it.
+READY = ("{event:'ready',path:location.pathname,recovered:window.__vornRecovered?"
+         "JSON.stringify(window.__vornRecovered):'none'}")
 
 
 def free_port():
@@ -51,7 +44,7 @@ class Page:
         test.addCleanup(self.display.__exit__)
         self.server = TestServer().__enter__()
         test.addCleanup(self.server.__exit__)
-        self.server.add_page("/exam", exam_page(self.server))
+        self.server.add_page("/exam", exam_page(self.server, READY))
         self.logger = KeyLogger(self.display) if logger else None
         if self.logger:
             test.addCleanup(self.logger.close)
@@ -83,11 +76,7 @@ class Page:
         return wait_until(lambda: predicate(self.display.net_wm_state(self.window)), 10, what=what)
 
     def page_text(self):
-        d = self.display
-        d.xdotool("mousemove", "400", "400", "click", "1")
-        d.xdotool("key", "ctrl+a", "ctrl+c")
-        time.sleep(0.3)
-        return d.run(["xclip", "-o", "-selection", "clipboard"], check=False).stdout
+        return self.display.page_text()
 
 
 class KilledRenderer(unittest.TestCase):
@@ -141,7 +130,7 @@ class FailedLoads(unittest.TestCase):
         time.sleep(3)
         later = TestServer(port).__enter__()
         self.addCleanup(later.__exit__)
-        later.add_page("/exam", exam_page(later))
+        later.add_page("/exam", exam_page(later, READY))
         started = time.monotonic()
         later.wait_for_report(lambda r: r.get("event") == "ready", 20, what="the healed page")
         self.assertLess(time.monotonic() - started, 17)
@@ -187,11 +176,7 @@ class FailedLoads(unittest.TestCase):
 class FrameErrors(unittest.TestCase):
     def frame_text(self, page):
         """The text a person copies from the frame, which covers the top of the page."""
-        d = page.display
-        d.xdotool("mousemove", "400", "300", "click", "1")
-        d.xdotool("key", "ctrl+a", "ctrl+c")
-        time.sleep(0.3)
-        return d.run(["xclip", "-o", "-selection", "clipboard"], check=False).stdout
+        return page.display.page_text(400, 300)
 
     def test_a_frame_that_cannot_load_shows_the_error_and_its_reload_button(self):
         page = Page(self)
@@ -213,11 +198,7 @@ class FrameErrors(unittest.TestCase):
         self.assertIn("Reload", text)
         self.assertNotIn("server says gone", text)
         # A 404 with a body still shows the server's own page in its frame.
-        page.display.xdotool("mousemove", "400", "660", "click", "1")
-        page.display.xdotool("key", "ctrl+a", "ctrl+c")
-        time.sleep(0.3)
-        self.assertIn("server says gone", page.display.run(
-            ["xclip", "-o", "-selection", "clipboard"], check=False).stdout)
+        self.assertIn("server says gone", page.display.page_text(400, 660))
 
         # The server comes up; the button in the frame loads it there, the page stays.
         later = TestServer(port).__enter__()
@@ -252,7 +233,7 @@ class ReloadKeysOff(unittest.TestCase):
         wait_until(lambda: HEADING % port in page.page_text(), 20, what="the error page")
         later = TestServer(port).__enter__()
         self.addCleanup(later.__exit__)
-        later.add_page("/exam", exam_page(later))
+        later.add_page("/exam", exam_page(later, READY))
         time.sleep(5)
         self.assertEqual(later.paths_requested(), [])
         page.display.xdotool("key", "Tab", "Return")
