@@ -91,6 +91,19 @@ def client_folder(exe):
     return folder
 
 
+def record_side_by_side(results, key, title, figures, detail=lambda label: ""):
+    """Prints and keeps the main process's CPU of this build and the reference, measured over
+    the same stretch: results[key + "_main_pct"], and results[key + "_ratio"] (this build /
+    reference) when the reference ran and used any CPU."""
+    for label, pct in figures.items():
+        print(f"{title}, {label:10s} main {pct:6.3f} % of a core{detail(label)}", flush=True)
+    results[f"{key}_main_pct"] = {k: round(v, 3) for k, v in figures.items()}
+    if figures.get("reference", 0) > 0:
+        ratio = figures["this build"] / figures["reference"]
+        results[f"{key}_ratio"] = round(ratio, 3)
+        print(f"{title}, this build / reference {ratio:.2f}", flush=True)
+
+
 def bench_builtin_side_by_side(display, args, results):
     """Unlocked, built-in page: this build and the reference run at once, measured together."""
     exes = {"this build": os.path.join(harness.BUILD_DIR, "vornclient")}
@@ -109,16 +122,9 @@ def bench_builtin_side_by_side(display, args, results):
         t0 = time.monotonic()
         time.sleep(args.builtin_seconds)
         elapsed = time.monotonic() - t0
-        figures = {}
-        for label, pid in pids.items():
-            figures[label] = 100.0 * (cpu_ticks(pid) - before[label]) / TICKS / elapsed
-            print(f"built-in page, unlocked, {label:10s} main {figures[label]:6.3f} % of a core",
-                  flush=True)
-        results["builtin_unlocked_main_pct"] = {k: round(v, 3) for k, v in figures.items()}
-        if "reference" in figures and figures["reference"] > 0:
-            ratio = figures["this build"] / figures["reference"]
-            results["builtin_unlocked_ratio"] = round(ratio, 3)
-            print(f"built-in page, unlocked, this build / reference {ratio:.2f}", flush=True)
+        figures = {label: 100.0 * (cpu_ticks(pid) - before[label]) / TICKS / elapsed
+                   for label, pid in pids.items()}
+        record_side_by_side(results, "builtin_unlocked", "built-in page, unlocked", figures)
     finally:
         for client in clients.values():
             client.stop()
@@ -218,15 +224,9 @@ def bench_locked_other_active_alternating(display, args, results):
                 harness.wait_until(lambda: not LOCKED_STATES & display.net_wm_state(window), 10,
                                    what="unlock")
         figures = {label: 100.0 * ticks[label] / TICKS / seconds[label] for label in exes}
-        for label, pct in figures.items():
-            print(f"locked, other window active, taking turns, {label:10s} main {pct:6.3f} % "
-                  f"({ticks[label]} ticks in {seconds[label]:.0f} s)", flush=True)
-        results["locked_other_active_alternating_main_pct"] = {
-            k: round(v, 3) for k, v in figures.items()}
-        if figures["reference"] > 0:
-            ratio = figures["this build"] / figures["reference"]
-            results["locked_other_active_alternating_ratio"] = round(ratio, 3)
-            print(f"locked, other window active, this build / reference {ratio:.2f}", flush=True)
+        record_side_by_side(results, "locked_other_active_alternating",
+                            "locked, other window active, taking turns", figures,
+                            lambda label: f" ({ticks[label]} ticks in {seconds[label]:.0f} s)")
     finally:
         for client in clients.values():
             client.stop()

@@ -230,7 +230,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         status, body, content_type = route
         self._send(status, body, content_type, head_only)
 
-    def _send(self, status, body, content_type, head_only=False):
+    def _send(self, status, body, content_type, head_only=False, headers=None):
         if isinstance(body, str):
             body = body.encode("utf-8")
         self.send_response(status)
@@ -238,6 +238,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Access-Control-Allow-Origin", "*")
         self.send_header("Cache-Control", "no-store")
+        for name, value in (headers or {}).items():
+            self.send_header(name, value)
         self.end_headers()
         if not head_only:
             self.wfile.write(body)

@@ -182,13 +182,8 @@ class Downloads(unittest.TestCase):
         s.add_page("/p", ready_page(s))
 
         def attachment(handler, parsed, query):
-            body = b"exam material"
-            handler.send_response(200)
-            handler.send_header("Content-Type", "application/octet-stream")
-            handler.send_header("Content-Disposition", "attachment; filename=\"paper-7.bin\"")
-            handler.send_header("Content-Length", str(len(body)))
-            handler.end_headers()
-            handler.wfile.write(body)
+            handler._send(200, b"exam material", "application/octet-stream",
+                          headers={"Content-Disposition": "attachment; filename=\"paper-7.bin\""})
             return None
 
         s.routes["/paper"] = attachment
