@@ -38,6 +38,28 @@ function(vorn_check_links)
     endforeach()
 endfunction()
 
+# Each library is seen through an include folder of its own in the build tree,
+# <build>/include/<target>/, holding a link to each header it lists at the header's path from the
+# checkout root. Includes keep that form ("services/probes/CameraList.h"), but a source finds a
+# header only through the libraries it links: an include of a layer that is not linked (a
+# forbidden direction) fails to compile.
+#   vorn_export_headers(<target> <PUBLIC|INTERFACE|PRIVATE> <files relative to the current folder>)
+function(vorn_export_headers target scope)
+    set(_dir ${CMAKE_BINARY_DIR}/include/${target})
+    file(REMOVE_RECURSE ${_dir})
+    foreach(_f ${ARGN})
+        if(NOT _f MATCHES "\\.(h|hpp)$")
+            continue()
+        endif()
+        get_filename_component(_abs ${_f} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+        file(RELATIVE_PATH _rel ${PROJECT_SOURCE_DIR} ${_abs})
+        get_filename_component(_parent ${_dir}/${_rel} DIRECTORY)
+        file(MAKE_DIRECTORY ${_parent})
+        file(CREATE_LINK ${_abs} ${_dir}/${_rel} SYMBOLIC)
+    endforeach()
+    target_include_directories(${target} ${scope} ${_dir})
+endfunction()
+
 # A static library of the listed sources (headers included), or a header-only one (INTERFACE).
 #   vorn_library(<name> [INTERFACE] SOURCES <files> [LIBS <what its headers need>]
 #                [PRIVATE_LIBS <what only its sources need>])
@@ -50,11 +72,11 @@ function(vorn_library name)
     vorn_note_links(${A_LIBS} ${A_PRIVATE_LIBS})
     if(A_INTERFACE)
         add_library(${name} INTERFACE ${A_SOURCES})
-        target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+        vorn_export_headers(${name} INTERFACE ${A_SOURCES})
         target_link_libraries(${name} INTERFACE ${A_LIBS})
     else()
         add_library(${name} STATIC ${A_SOURCES})
-        target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+        vorn_export_headers(${name} PUBLIC ${A_SOURCES})
         target_link_libraries(${name} PUBLIC ${A_LIBS} PRIVATE ${A_PRIVATE_LIBS})
     endif()
 endfunction()

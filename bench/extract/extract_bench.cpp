@@ -1,7 +1,7 @@
 // Extracts the model-like archive with the archive layer (one handle; two handles on two
 // threads, odd and even entries) and with `unzip -o -q`, each into a fresh folder, in one run.
 
-#include "bench/extract/ScratchFolder.h"
+#include "ScratchFolder.h"
 #include "models/archive/Archive.h"
 
 #include <benchmark/benchmark.h>

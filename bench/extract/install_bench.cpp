@@ -8,7 +8,7 @@
 // unzip's time includes starting the process; Python's is the time extractall takes inside the
 // interpreter, measured by the interpreter.
 
-#include "bench/extract/ScratchFolder.h"
+#include "ScratchFolder.h"
 #include "models/update/ModelInstaller.h"
 
 #include <benchmark/benchmark.h>

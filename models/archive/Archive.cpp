@@ -6,7 +6,7 @@
 #include "models/archive/ArchiveTimes.h"
 #include "models/archive/EntryReader.h"
 #include "common/Logging.h"
-#include "platform/UniqueFd.h"
+#include "common/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 
 #include "models/archive/Archive.h"
 #include "common/Logging.h"
-#include "platform/PathSegments.h"
+#include "common/PathSegments.h"
 
 #include <cerrno>
 #include <cstring>

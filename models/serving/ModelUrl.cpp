@@ -1,6 +1,6 @@
 #include "models/serving/ModelUrl.h"
 
-#include "platform/PathSegments.h"
+#include "common/PathSegments.h"
 
 #include <QMimeDatabase>
 

@@ -1,7 +1,7 @@
 #include "platform/ProcessList.h"
 
 #include "common/LogSink.h"
-#include "platform/UniqueFd.h"
+#include "common/UniqueFd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
