@@ -42,3 +42,4 @@ set_target_properties(termb PROPERTIES PREFIX "" OUTPUT_NAME termb
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_link_options(termb PRIVATE -Wl,--kill-at)
 vorn_check_links()
+vorn_apply_warnings(${PROJECT_SOURCE_DIR})
