@@ -22,8 +22,9 @@ std::string ComputeInstalledClientKey(const vorn::ClientKeyInputs& inputs) {
     timer.start();
     const std::optional<std::string> key = vorn::ComputeClientKey(inputs);
     if (!key) {
-        qCWarning(lcApp, "The client's own executable could not be read, so its requests cannot "
-                         "be signed; the exam service may refuse them.");
+        qCWarning(lcApp,
+                  "The client's own executable could not be read, so its requests cannot "
+                  "be signed; the exam service may refuse them.");
         return {};
     }
     qCDebug(lcApp) << "client key computed in" << timer.nsecsElapsed() / 1000 << "us";
@@ -34,9 +35,10 @@ std::shared_future<std::string> StartInstalledClientKey() {
     // The inputs are gathered here: settings and paths belong to the main thread.
     vorn::ClientKeyInputs inputs = InstalledClientKeyInputs();
     try {
-        return std::async(std::launch::async, [inputs = std::move(inputs)] {
-                   return ComputeInstalledClientKey(inputs);
-               }).share();
+        return std::async(
+                   std::launch::async,
+                   [inputs = std::move(inputs)] { return ComputeInstalledClientKey(inputs); })
+            .share();
     } catch (const std::system_error& e) {
         qCDebug(lcApp) << "no worker for the client key (" << e.what() << "); computing it now";
     }

@@ -14,8 +14,8 @@ class PageBridge;
 // The one place that wires the program: it takes the services object (paths and settings), hands
 // it the model updater, creates the card reader, the probes and the page bridge, and connects the
 // bridge to the engine's scheme handler, the main window (lock control, card results) and the page
-// (answers, origin changes). Main thread. Create after the application object and the engine profile;
-// destroy after the main window and before the profile.
+// (answers, origin changes). Main thread. Create after the application object and the engine
+// profile; destroy after the main window and before the profile.
 class ServiceWiring {
 public:
     ServiceWiring(CGlobal& global, CBrowserProfile& profile);

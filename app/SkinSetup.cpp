@@ -21,7 +21,8 @@ QByteArray BuiltInSkinZip() {
 
 void SetupSkinResources() {
     CPaintManagerUI::SetResourceType(kResourceFiles);
-    const QString skinFolder = CPaintManagerUI::GetInstancePath() + QStringLiteral("Skin/CEFBrowser/");
+    const QString skinFolder =
+        CPaintManagerUI::GetInstancePath() + QStringLiteral("Skin/CEFBrowser/");
     if (!QFile::exists(skinFolder + QStringLiteral("res.xml"))) {
         const QByteArray zip = BuiltInSkinZip();
         if (!zip.isEmpty()) {
@@ -31,16 +32,16 @@ void SetupSkinResources() {
         }
     }
     switch (CPaintManagerUI::GetResourceType()) {
-    case kResourceFiles:
-        CPaintManagerUI::SetResourcePath(skinFolder);
-        CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
-        break;
-    case kResourceZip:
-        CPaintManagerUI::SetResourcePath(skinFolder);
-        CPaintManagerUI::SetResourceZip(BuiltInSkinZip());
-        CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
-        break;
-    default:
-        break;
+        case kResourceFiles:
+            CPaintManagerUI::SetResourcePath(skinFolder);
+            CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
+            break;
+        case kResourceZip:
+            CPaintManagerUI::SetResourcePath(skinFolder);
+            CPaintManagerUI::SetResourceZip(BuiltInSkinZip());
+            CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
+            break;
+        default:
+            break;
     }
 }

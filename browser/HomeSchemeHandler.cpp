@@ -12,7 +12,8 @@ QString CHomeSchemeHandler::ResourcePath(const QUrl& url) {
     // Only plain names below the home folder; the resource system has no "..", but say so.
     if (path.isEmpty() || path.contains(QLatin1String("..")) || path.contains(u'\\'))
         return {};
-    return QStringLiteral(":/vorn/home") + (path == QLatin1String("/") ? QStringLiteral("/index.html") : path);
+    return QStringLiteral(":/vorn/home") +
+           (path == QLatin1String("/") ? QStringLiteral("/index.html") : path);
 }
 
 void CHomeSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
@@ -22,8 +23,7 @@ void CHomeSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
         return;
     }
-    const QByteArray mime = QMimeDatabase().mimeTypeForFile(resource, QMimeDatabase::MatchExtension)
-                                .name()
-                                .toUtf8();
+    const QByteArray mime =
+        QMimeDatabase().mimeTypeForFile(resource, QMimeDatabase::MatchExtension).name().toUtf8();
     job->reply(mime, file);
 }

@@ -1,7 +1,7 @@
 #include "browser/PageRequestInterceptor.h"
 
-#include "models/serving/web/CModelRequestInterceptor.h"
 #include "common/Logging.h"
+#include "models/serving/web/CModelRequestInterceptor.h"
 #include "services/integrity/ClientKey.h"
 
 #include <QElapsedTimer>

@@ -39,8 +39,8 @@ public:
     static std::string FileName();
 
     // Any thread, but call it before any reading starts. Loads FileName() from `folder` (ends
-    // in the platform's folder separator) and resolves the entry points by name. The library stays loaded until the
-    // process ends. Returns all null when the file is missing or does not load.
+    // in the platform's folder separator) and resolves the entry points by name. The library stays
+    // loaded until the process ends. Returns all null when the file is missing or does not load.
     static EntryPoints Load(const std::string& folder);
 };
 

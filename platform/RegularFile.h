@@ -47,6 +47,8 @@ bool StreamRegularFile(const std::string& path,
                        FileReadError* why = nullptr);
 
 // One sentence for a log line: what is wrong with `path` and that it is ignored.
-std::string DescribeFileReadError(FileReadError error, const std::string& path, std::size_t maxBytes);
+std::string DescribeFileReadError(FileReadError error,
+                                  const std::string& path,
+                                  std::size_t maxBytes);
 
 }  // namespace vorn::platform

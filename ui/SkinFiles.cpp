@@ -51,8 +51,8 @@ std::optional<QByteArray> SkinFiles::Read(const QString& name, QString* error) {
     // ours, and must neither redirect the read nor stall the start-up.
     const std::string nativePath = QFile::encodeName(path).toStdString();
     platform::FileReadError why = platform::FileReadError::None;
-    const std::optional<std::string> content = platform::ReadRegularFile(
-        nativePath, kMaxFileSize, platform::LinkPolicy::Refuse, &why);
+    const std::optional<std::string> content =
+        platform::ReadRegularFile(nativePath, kMaxFileSize, platform::LinkPolicy::Refuse, &why);
     if (!content) {
         SetError(error, QStringLiteral("The skin file %1")
                             .arg(QString::fromStdString(

@@ -1,7 +1,7 @@
 #include "ui/SkinZipReader.h"
 
-#include "models/archive/Archive.h"
 #include "common/Logging.h"
+#include "models/archive/Archive.h"
 
 namespace vorn {
 

@@ -130,8 +130,7 @@ void BM_PythonFresh(benchmark::State& s) {
 
 }  // namespace
 
-#define VORN_CASE(name) \
-    BENCHMARK(name)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->MinTime(2)
+#define VORN_CASE(name) BENCHMARK(name)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->MinTime(2)
 VORN_CASE(BM_InstallerUpdate)->UseRealTime();
 VORN_CASE(BM_UnzipUpdate)->UseRealTime();
 VORN_CASE(BM_PythonUpdate)->UseManualTime();

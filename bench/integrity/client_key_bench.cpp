@@ -35,8 +35,8 @@ void BM_ClientKey(benchmark::State& state) {
     for (auto _ : state)
         benchmark::DoNotOptimize(vorn::ComputeClientKey(inputs));
     std::error_code ec;
-    state.SetBytesProcessed(state.iterations() *
-                            static_cast<int64_t>(std::filesystem::file_size(inputs.executable, ec)));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(std::filesystem::file_size(
+                                                     inputs.executable, ec)));
 }
 
 // The reference: coreutils' sha256sum over the executable and every skin file.

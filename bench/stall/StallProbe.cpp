@@ -40,7 +40,8 @@ protected:
         if (now - m_periodStart < 100000)
             return;
         char line[96];
-        const int n = std::snprintf(line, sizeof line, "%lld %lld %d\n", now / 1000, m_maxGap, m_ticks);
+        const int n =
+            std::snprintf(line, sizeof line, "%lld %lld %d\n", now / 1000, m_maxGap, m_ticks);
         if (n > 0 && ::write(m_fd, line, static_cast<size_t>(n)) < 0)
             return;
         m_periodStart = now;

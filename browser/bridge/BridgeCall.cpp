@@ -18,8 +18,7 @@ std::optional<BridgeCall> ParseBridgeCall(const QUrl& url) {
     if (!ok || call.sequence < 1 || call.sequence > kMaxSequence || call.document.isEmpty() ||
         call.document.size() > kMaxDocumentLength)
         return std::nullopt;
-    const QByteArray json =
-        query.queryItemValue(QStringLiteral("a"), QUrl::FullyDecoded).toUtf8();
+    const QByteArray json = query.queryItemValue(QStringLiteral("a"), QUrl::FullyDecoded).toUtf8();
     QJsonParseError error;
     const QJsonDocument parsed = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError || !parsed.isArray())

@@ -12,9 +12,9 @@ namespace vorn::bridge {
 // One call of the page script, as it travels over the bridge's transport:
 //   vornbridge://call/?d=<document>&s=<sequence>&a=<JSON array of texts>
 struct BridgeCall {
-    QString document;   // the page's per-document token, 1..kMaxDocumentLength characters
+    QString document;     // the page's per-document token, 1..kMaxDocumentLength characters
     qint64 sequence = 0;  // 1, 2, 3 ... within one document
-    QStringList args;   // args[0] the function name, then at most kMaxArgs - 1 texts
+    QStringList args;     // args[0] the function name, then at most kMaxArgs - 1 texts
 };
 
 inline constexpr int kMaxDocumentLength = 64;

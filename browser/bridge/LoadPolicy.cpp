@@ -14,25 +14,25 @@ QUrl StartUrlFromSetting(const QString& text) {
 
 bool IsNetworkFailure(int errorCode) {
     switch (errorCode) {
-    case -7:    // TIMED_OUT
-    case -12:   // NETWORK_IO_SUSPENDED
-    case -15:   // SOCKET_NOT_CONNECTED
-    case -21:   // NETWORK_CHANGED
-    case -100:  // CONNECTION_CLOSED
-    case -101:  // CONNECTION_RESET
-    case -102:  // CONNECTION_REFUSED
-    case -103:  // CONNECTION_ABORTED
-    case -104:  // CONNECTION_FAILED
-    case -105:  // NAME_NOT_RESOLVED
-    case -106:  // INTERNET_DISCONNECTED
-    case -109:  // ADDRESS_UNREACHABLE
-    case -118:  // CONNECTION_TIMED_OUT
-    case -130:  // PROXY_CONNECTION_FAILED
-    case -137:  // NAME_RESOLUTION_FAILED
-    case -324:  // EMPTY_RESPONSE: the server closed the connection without an answer
-        return true;
-    default:
-        return false;
+        case -7:    // TIMED_OUT
+        case -12:   // NETWORK_IO_SUSPENDED
+        case -15:   // SOCKET_NOT_CONNECTED
+        case -21:   // NETWORK_CHANGED
+        case -100:  // CONNECTION_CLOSED
+        case -101:  // CONNECTION_RESET
+        case -102:  // CONNECTION_REFUSED
+        case -103:  // CONNECTION_ABORTED
+        case -104:  // CONNECTION_FAILED
+        case -105:  // NAME_NOT_RESOLVED
+        case -106:  // INTERNET_DISCONNECTED
+        case -109:  // ADDRESS_UNREACHABLE
+        case -118:  // CONNECTION_TIMED_OUT
+        case -130:  // PROXY_CONNECTION_FAILED
+        case -137:  // NAME_RESOLUTION_FAILED
+        case -324:  // EMPTY_RESPONSE: the server closed the connection without an answer
+            return true;
+        default:
+            return false;
     }
 }
 

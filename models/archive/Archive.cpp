@@ -1,12 +1,12 @@
 #include "models/archive/Archive.h"
 
+#include "common/Logging.h"
+#include "common/UniqueFd.h"
 #include "models/archive/ArchiveFolders.h"
 #include "models/archive/ArchiveNames.h"
 #include "models/archive/ArchiveSource.h"
 #include "models/archive/ArchiveTimes.h"
 #include "models/archive/EntryReader.h"
-#include "common/Logging.h"
-#include "common/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -105,12 +105,12 @@ struct ArchiveHandleImpl {
     int count = 0;
     bool hasPassword = false;
     std::string password;
-    std::string base;                     // absolute, UTF-8, as the system names it
-    std::u16string baseUnits;             // the same ending in "/", for the path length limit
-    std::unique_ptr<char[]> writeBuffer;  // allocated at the first extraction
+    std::string base;                       // absolute, UTF-8, as the system names it
+    std::u16string baseUnits;               // the same ending in "/", for the path length limit
+    std::unique_ptr<char[]> writeBuffer;    // allocated at the first extraction
     std::unique_ptr<char[]> compareBuffer;  // allocated at the first comparison
-    std::vector<uint8_t> centralExtra;    // allocated at the first entry read
-    FolderCache folders;                  // below the base, for relative targets
+    std::vector<uint8_t> centralExtra;      // allocated at the first entry read
+    FolderCache folders;                    // below the base, for relative targets
 
     // Reader position: the entry minizip stands on, and the first entry known to be
     // unreachable (the archive never changes, so neither does that).
@@ -204,7 +204,10 @@ uint64_t Le64(const uint8_t* p) {
 // header's offset. The system's minizip compares those fields against a 64-bit all-ones value
 // and so never reads them; this reads them. The offset cannot be told apart from minizip's
 // fields, so it is taken when the block still holds eight bytes after the sizes.
-void ApplyZip64(const uint8_t* extra, size_t size, ZPOS64_T* usize, ZPOS64_T* csize,
+void ApplyZip64(const uint8_t* extra,
+                size_t size,
+                ZPOS64_T* usize,
+                ZPOS64_T* csize,
                 std::optional<uint64_t>* offset) {
     constexpr uint64_t kMax32 = 0xFFFFFFFF;
     for (size_t at = 0; at + 4 <= size;) {
@@ -231,8 +234,11 @@ void ApplyZip64(const uint8_t* extra, size_t size, ZPOS64_T* usize, ZPOS64_T* cs
 
 // The local header at `offset`, checked against the central record as minizip checks it, for
 // entries whose offset only the zip64 block gives.
-uint32_t ReadLocalHeader(ArchiveHandleImpl* h, uint64_t offset, const unz_file_info64& info,
-                         EntryRecord* r, std::vector<uint8_t>* extra) {
+uint32_t ReadLocalHeader(ArchiveHandleImpl* h,
+                         uint64_t offset,
+                         const unz_file_info64& info,
+                         EntryRecord* r,
+                         std::vector<uint8_t>* extra) {
     uint8_t header[30];
     if (h->source.ReadAt(offset, header, sizeof header) != long(sizeof header) ||
         Le32(header) != 0x04034B50 || Le16(header + 8) != info.compression_method ||
@@ -240,9 +246,8 @@ uint32_t ReadLocalHeader(ArchiveHandleImpl* h, uint64_t offset, const unz_file_i
         (!(Le16(header + 6) & 8) && Le32(header + 14) != static_cast<uint32_t>(info.crc)))
         return ZR_CORRUPT;
     extra->resize(Le16(header + 28));
-    if (!extra->empty() &&
-        h->source.ReadAt(offset + 30 + info.size_filename, extra->data(), extra->size()) !=
-            static_cast<long>(extra->size()))
+    if (!extra->empty() && h->source.ReadAt(offset + 30 + info.size_filename, extra->data(),
+                                            extra->size()) != static_cast<long>(extra->size()))
         return ZR_NOTFOUND_EXTRA;
     r->headerStart = offset;
     r->data.start = offset + 30 + info.size_filename + extra->size();
@@ -303,8 +308,7 @@ void ReadRecord(ArchiveHandleImpl* h, int index, EntryRecord* r) {
     } else if (!zip64Offset) {
         r->result = ZR_CORRUPT;
         return;
-    } else if (const uint32_t rc = ReadLocalHeader(h, *zip64Offset, info, r, &extra);
-               rc != ZR_OK) {
+    } else if (const uint32_t rc = ReadLocalHeader(h, *zip64Offset, info, r, &extra); rc != ZR_OK) {
         r->result = rc;
         return;
     }
@@ -356,8 +360,8 @@ uint32_t LoadItem(ArchiveHandleImpl* h, int index) {
 template <typename Sink>
 uint32_t CopyData(ArchiveHandleImpl* h, char* buffer, Sink&& sink) {
     EntryReader reader;
-    if (const uint32_t rc = reader.Open(&h->source, h->cached.data,
-                                        h->hasPassword ? &h->password : nullptr);
+    if (const uint32_t rc =
+            reader.Open(&h->source, h->cached.data, h->hasPassword ? &h->password : nullptr);
         rc != ZR_OK)
         return rc;
     auto* bytes = reinterpret_cast<uint8_t*>(buffer);
@@ -534,8 +538,8 @@ uint32_t ArchiveExtractItem(ArchiveHandle h,
     }
 
     UniqueFd file;
-    if (const uint32_t rc = CreateFileAt(folder, ToDiskPath(filePart),
-                                         item.attributes & kReadOnly, file.out());
+    if (const uint32_t rc =
+            CreateFileAt(folder, ToDiskPath(filePart), item.attributes & kReadOnly, file.out());
         rc != ZR_OK)
         return rc;
     if (loaded != ZR_OK)
@@ -635,8 +639,8 @@ uint32_t ArchiveSurveyEntries(ArchiveHandle h, ArchiveSurvey* survey) {
                 survey->unpackedBytes += r.data.uncompressedSize;
         }
         if (r.located) {
-            const uint64_t end = r.data.start + std::min<uint64_t>(r.data.compressedSize,
-                                                                   UINT64_MAX - r.data.start);
+            const uint64_t end =
+                r.data.start + std::min<uint64_t>(r.data.compressedSize, UINT64_MAX - r.data.start);
             spans.push_back({r.headerStart, end, static_cast<int>(survey->entries.size())});
         }
         survey->entries.push_back(std::move(summary));
@@ -646,8 +650,8 @@ uint32_t ArchiveSurveyEntries(ArchiveHandle h, ArchiveSurvey* survey) {
     for (size_t i = 1; i < spans.size(); ++i) {
         if (spans[i].begin < spans[i - 1].end) {
             survey->overlapping = std::max(spans[i].index, spans[i - 1].index);
-            qCDebug(lcModels) << "archive: entries" << spans[i - 1].index << "and"
-                                << spans[i].index << "overlap; the archive is refused";
+            qCDebug(lcModels) << "archive: entries" << spans[i - 1].index << "and" << spans[i].index
+                              << "overlap; the archive is refused";
             return ZR_OVERLAP;
         }
     }

@@ -94,17 +94,17 @@ uint32_t ArchiveReadItem(ArchiveHandle handle, int index, std::string* bytes);
 
 // What ArchiveSurveyEntries learns of one entry.
 struct ArchiveEntrySummary {
-    uint32_t result = ZR_OK;        // what ArchiveGetItem gives for it
-    ArchiveItem item;               // filled when result is ZR_OK
-    uint16_t method = 0;            // compression method the central directory names
+    uint32_t result = ZR_OK;  // what ArchiveGetItem gives for it
+    ArchiveItem item;         // filled when result is ZR_OK
+    uint16_t method = 0;      // compression method the central directory names
     bool encrypted = false;
     uint64_t uncompressedSize = 0;  // as recorded (zip64 sizes read), not clamped
 };
 
 struct ArchiveSurvey {
     std::vector<ArchiveEntrySummary> entries;  // in index order
-    uint64_t unpackedBytes = 0;  // recorded sizes of the file entries that can be got
-    int overlapping = -1;        // an entry whose header or data overlaps another's, or -1
+    uint64_t unpackedBytes = 0;                // recorded sizes of the file entries that can be got
+    int overlapping = -1;  // an entry whose header or data overlaps another's, or -1
 };
 
 // Reads every entry's central record and local header once (the handle keeps them, so later

@@ -1,8 +1,8 @@
 #include "models/archive/ArchiveFolders.h"
 
-#include "models/archive/Archive.h"
 #include "common/Logging.h"
 #include "common/PathSegments.h"
+#include "models/archive/Archive.h"
 
 #include <cerrno>
 #include <cstring>

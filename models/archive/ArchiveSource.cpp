@@ -105,8 +105,7 @@ uLong ArchiveSource::Read(voidpf, voidpf stream, void* buf, uLong size) {
     auto* self = static_cast<ArchiveSource*>(stream);
     if (self->m_pos >= self->m_size || size == 0)
         return 0;
-    const size_t wanted =
-        static_cast<size_t>(std::min<uint64_t>(size, self->m_size - self->m_pos));
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(size, self->m_size - self->m_pos));
     if (self->m_data || wanted >= kWindow / 2) {
         const long n = self->ReadAt(self->m_pos, buf, wanted);
         if (n < 0) {
@@ -136,8 +135,8 @@ uLong ArchiveSource::Read(voidpf, voidpf stream, void* buf, uLong size) {
         window->size = static_cast<size_t>(n);
     }
     window->used = ++self->m_uses;
-    const size_t available = static_cast<size_t>(
-        std::min<uint64_t>(wanted, window->start + window->size - self->m_pos));
+    const size_t available =
+        static_cast<size_t>(std::min<uint64_t>(wanted, window->start + window->size - self->m_pos));
     std::memcpy(buf, window->bytes.get() + (self->m_pos - window->start), available);
     self->m_pos += available;
     return static_cast<uLong>(available);

@@ -10,13 +10,14 @@ namespace vorn::archive {
 namespace {
 constexpr size_t kInputSize = 0x4000;
 constexpr uint64_t kCipherHeader = 12;
-}
+}  // namespace
 
 EntryReader::~EntryReader() {
     Close();
 }
 
-uint32_t EntryReader::Open(ArchiveSource* source, const EntryData& data,
+uint32_t EntryReader::Open(ArchiveSource* source,
+                           const EntryData& data,
                            const std::string* password) {
     Close();
     const bool encrypted = data.flag & 1;

@@ -1,7 +1,7 @@
 #include "models/serving/ModelServer.h"
 
-#include "models/serving/ModelUrl.h"
 #include "common/Logging.h"
+#include "models/serving/ModelUrl.h"
 
 #include <httplib.h>
 

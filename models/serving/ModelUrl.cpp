@@ -139,8 +139,8 @@ std::string MimeTypeForModelName(std::string_view name) {
         }))
         return "text/html";
     static const QMimeDatabase database;
-    const QMimeType type = database.mimeTypeForFile(QStringLiteral("model.") + QString::fromStdString(ext),
-                                                    QMimeDatabase::MatchExtension);
+    const QMimeType type = database.mimeTypeForFile(
+        QStringLiteral("model.") + QString::fromStdString(ext), QMimeDatabase::MatchExtension);
     if (!type.isValid() || type.isDefault())
         return "text/html";
     return type.name().toStdString();

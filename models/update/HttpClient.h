@@ -40,7 +40,8 @@ public:
     // link, so nothing planted there is ever written through. A body longer than maxBytes is a
     // failure. On failure returns false and removes whatever was written, so no error page or
     // partial body stays behind as the file.
-    bool DownloadToFile(const std::string& url, const std::filesystem::path& path,
+    bool DownloadToFile(const std::string& url,
+                        const std::filesystem::path& path,
                         uint64_t maxBytes);
 
 private:

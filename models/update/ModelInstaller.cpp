@@ -1,7 +1,7 @@
 #include "models/update/ModelInstaller.h"
 
-#include "models/archive/Archive.h"
 #include "common/Logging.h"
+#include "models/archive/Archive.h"
 
 #include <QString>
 
@@ -107,8 +107,8 @@ std::map<std::string, fs::file_type> List(const fs::path& folder, std::error_cod
                              : d->d_type == DT_LNK ? fs::file_type::symlink
                                                    : fs::file_type::unknown;
         struct stat st {};
-        if (d->d_type == DT_UNKNOWN && ::fstatat(::dirfd(dir), d->d_name, &st,
-                                                 AT_SYMLINK_NOFOLLOW) == 0)
+        if (d->d_type == DT_UNKNOWN &&
+            ::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
             type = S_ISDIR(st.st_mode) ? fs::file_type::directory : fs::file_type::regular;
         children.emplace(name, type);
     }
@@ -292,9 +292,9 @@ const char* RefusedName(const ArchiveItem& item) {
     if (item.attributes & 0x10)
         return nullptr;
     const size_t last = name.find_last_of(u"\\/");
-    const std::u16string_view file =
-        last == std::u16string::npos ? std::u16string_view(name)
-                                     : std::u16string_view(name).substr(last + 1);
+    const std::u16string_view file = last == std::u16string::npos
+                                         ? std::u16string_view(name)
+                                         : std::u16string_view(name).substr(last + 1);
     if (file.empty() || file == u".")
         return "it names no file";
     return nullptr;
@@ -414,11 +414,11 @@ bool ModelInstaller::ExtractToStaging(const fs::path& archive,
     }
     const std::optional<uint64_t> available =
         m_limits.freeSpace ? m_limits.freeSpace(m_staging) : SystemFreeSpace(m_staging);
-    if (available && (*available < m_limits.freeSpaceMargin ||
-                      total > *available - m_limits.freeSpaceMargin)) {
+    if (available &&
+        (*available < m_limits.freeSpaceMargin || total > *available - m_limits.freeSpaceMargin)) {
         qCWarning(lcModels) << "model archive refused: it unpacks to" << total << "bytes and"
-                            << *available << "bytes are free; at least"
-                            << m_limits.freeSpaceMargin << "must stay free";
+                            << *available << "bytes are free; at least" << m_limits.freeSpaceMargin
+                            << "must stay free";
         return false;
     }
 

@@ -1,8 +1,8 @@
 #include "models/update/ModelUpdater.h"
 
+#include "common/Logging.h"
 #include "models/update/ModelInstaller.h"
 #include "models/update/VersionDocument.h"
-#include "common/Logging.h"
 #include "services/settings/IniFile.h"
 
 #include <chrono>
@@ -147,7 +147,6 @@ void CModelUpdater::Run(int localVersion) {
     if (installer.Install(archive, &m_abort))
         qCInfo(lcModels) << "model update: version" << doc->modelVer << "installed";
     else
-        qCWarning(lcModels)
-            << "model update: installation failed; the model folder keeps version"
-            << localVersion;
+        qCWarning(lcModels) << "model update: installation failed; the model folder keeps version"
+                            << localVersion;
 }

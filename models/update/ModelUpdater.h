@@ -10,10 +10,10 @@
 #include <mutex>
 #include <thread>
 
-// Brings the model folder (in the client's state folder) up to date from the model CDN host: fetches
-// "modelVer.json", and when its version is newer than the local "ver.ini" downloads the archive
-// and installs it (see vorn::ModelInstaller). A run reports nothing back; its outcome is what it
-// leaves on disk and the lines it writes to the vorn.models logging category (failures as
+// Brings the model folder (in the client's state folder) up to date from the model CDN host:
+// fetches "modelVer.json", and when its version is newer than the local "ver.ini" downloads the
+// archive and installs it (see vorn::ModelInstaller). A run reports nothing back; its outcome is
+// what it leaves on disk and the lines it writes to the vorn.models logging category (failures as
 // warnings).
 //
 // The archive may neither download nor unpack to more than the size limit, "ModelLimitMB" of

@@ -8,8 +8,8 @@ namespace {
 
 // X servers that show their screen to remote viewers instead of local monitors.
 constexpr std::array<std::string_view, 10> kRemoteXServers = {
-    "Xvnc", "Xtigervnc", "Xtightvnc", "Xvnc4", "Xvnc-core", "X11rdp", "Xrdp",
-    "nxagent", "x2goagent", "Xvfb-for-Xpra",
+    "Xvnc",   "Xtigervnc", "Xtightvnc", "Xvnc4",     "Xvnc-core",
+    "X11rdp", "Xrdp",      "nxagent",   "x2goagent", "Xvfb-for-Xpra",
 };
 // Programs that copy an existing X display to remote viewers.
 constexpr std::array<std::string_view, 3> kDisplayScrapers = {"x11vnc", "x0vncserver",
@@ -84,7 +84,8 @@ std::optional<std::string_view> NamedDisplay(const std::vector<std::string_view>
                 word.remove_prefix(prefix.size());
         }
         const DisplayName parsed = ParseDisplay(word);
-        if (!parsed.number.empty() && !parsed.remoteHost && word.find(':') != std::string_view::npos)
+        if (!parsed.number.empty() && !parsed.remoteHost &&
+            word.find(':') != std::string_view::npos)
             return parsed.number;
     }
     return std::nullopt;

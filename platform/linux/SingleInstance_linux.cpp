@@ -5,17 +5,17 @@
 
 #include <QByteArray>
 
-#include <cerrno>
-#include <cstddef>
-#include <algorithm>
-#include <cstring>
 #include <fcntl.h>
-#include <string>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <string>
 
 namespace vorn::platform {
 namespace {
@@ -31,13 +31,15 @@ bool IsPrivateFolder(const QByteArray& folder) {
     struct stat st {};
     if (folder.isEmpty() || ::lstat(folder.constData(), &st) != 0)
         return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 bool LockFile(const QByteArray& path) {
     // Close-on-exec: the engine's helper processes and anything started through xdg-open must
     // not inherit the descriptor, or a leftover child would keep the lock after the client is gone.
-    UniqueFd fd(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+    UniqueFd fd(
+        ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
     if (!fd.valid()) {
         qCWarning(lcApp, "Cannot create the single-instance lock %s (%s); starting without it.",
                   path.constData(), std::strerror(errno));
@@ -93,12 +95,14 @@ bool LockAbstractSocket(const std::string& name) {
     if (answered && holder.uid == uid)
         return false;
     if (answered)
-        qCWarning(lcApp, "The single-instance name of this user is held by another user's "
-                         "process (pid %d, uid %d); starting anyway.",
+        qCWarning(lcApp,
+                  "The single-instance name of this user is held by another user's "
+                  "process (pid %d, uid %d); starting anyway.",
                   static_cast<int>(holder.pid), static_cast<int>(holder.uid));
     else
-        qCWarning(lcApp, "The single-instance name of this user is held by a process that does "
-                         "not answer; starting anyway.");
+        qCWarning(lcApp,
+                  "The single-instance name of this user is held by a process that does "
+                  "not answer; starting anyway.");
     return true;
 }
 

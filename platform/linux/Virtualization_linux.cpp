@@ -47,8 +47,8 @@ bool IsXenDom0(const VirtualizationSource& source) {
     size_t start = 0;
     while (start <= line.size()) {
         const size_t comma = line.find(',', start);
-        const std::string cap = line.substr(start, comma == std::string::npos ? std::string::npos
-                                                                              : comma - start);
+        const std::string cap =
+            line.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (cap == "control_d")
             return true;
         if (comma == std::string::npos)

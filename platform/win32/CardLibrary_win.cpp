@@ -34,8 +34,8 @@ CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
         log::Info(Area::Card, "no card library at " + path);
         return api;
     }
-    if (attributes.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
-                                       FILE_ATTRIBUTE_DEVICE)) {
+    if (attributes.dwFileAttributes &
+        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) {
         log::Warning(Area::Card, "The card library " + path + " is not a plain file; not loaded.");
         return api;
     }
@@ -46,7 +46,8 @@ CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
     const DWORD error = GetLastError();
     SetErrorMode(oldMode);
     if (!library) {
-        log::Info(Area::Card, "no card library at " + path + ": " + platform::win32::ErrorText(error));
+        log::Info(Area::Card,
+                  "no card library at " + path + ": " + platform::win32::ErrorText(error));
         return api;
     }
     // Deliberately never freed: a worker may still be inside the library at exit.

@@ -35,11 +35,27 @@ Slot& SlotOf(KeyboardHook::Table table) {
 
 void Track(Seen& seen, DWORD vk, bool down) {
     switch (vk) {
-        case VK_MENU: case VK_LMENU: case VK_RMENU: seen.alt = down; break;
-        case VK_CONTROL: case VK_LCONTROL: case VK_RCONTROL: seen.control = down; break;
-        case VK_SHIFT: case VK_LSHIFT: case VK_RSHIFT: seen.shift = down; break;
-        case VK_LWIN: case VK_RWIN: seen.win = down; break;
-        default: break;
+        case VK_MENU:
+        case VK_LMENU:
+        case VK_RMENU:
+            seen.alt = down;
+            break;
+        case VK_CONTROL:
+        case VK_LCONTROL:
+        case VK_RCONTROL:
+            seen.control = down;
+            break;
+        case VK_SHIFT:
+        case VK_LSHIFT:
+        case VK_RSHIFT:
+            seen.shift = down;
+            break;
+        case VK_LWIN:
+        case VK_RWIN:
+            seen.win = down;
+            break;
+        default:
+            break;
     }
 }
 
@@ -68,8 +84,9 @@ LRESULT CALLBACK HookProc(int code, WPARAM message, LPARAM data) {
         const Key key = KeyOfVirtualKey(event.vkCode);
         const unsigned mods = Modifiers(seen, event);
         Track(seen, event.vkCode, message == WM_KEYDOWN || message == WM_SYSKEYDOWN);
-        const bool swallow = table == KeyboardHook::Table::Lock ? keys::IsLockFilterChord(key, mods)
-                                                                : keys::IsWindowFilterChord(key, mods);
+        const bool swallow = table == KeyboardHook::Table::Lock
+                                 ? keys::IsLockFilterChord(key, mods)
+                                 : keys::IsWindowFilterChord(key, mods);
         if (swallow)
             return 1;
     }
@@ -80,12 +97,18 @@ LRESULT CALLBACK HookProc(int code, WPARAM message, LPARAM data) {
 
 keys::Key KeyOfVirtualKey(unsigned vk) {
     switch (vk) {
-        case VK_TAB: return Key::Tab;
-        case VK_ESCAPE: return Key::Escape;
-        case VK_F4: return Key::F4;
-        case VK_LWIN: return Key::SuperL;
-        case VK_RWIN: return Key::SuperR;
-        default: return Key::Other;
+        case VK_TAB:
+            return Key::Tab;
+        case VK_ESCAPE:
+            return Key::Escape;
+        case VK_F4:
+            return Key::F4;
+        case VK_LWIN:
+            return Key::SuperL;
+        case VK_RWIN:
+            return Key::SuperR;
+        default:
+            return Key::Other;
     }
 }
 
@@ -106,8 +129,8 @@ bool KeyboardHook::Install() {
     const HOOKPROC proc = m_table == Table::Lock ? HookProc<Table::Lock> : HookProc<Table::Window>;
     m_hook = SetWindowsHookExW(WH_KEYBOARD_LL, proc, GetModuleHandleW(nullptr), 0);
     if (!m_hook) {
-        log::Warning(log::Area::Lock, "The keyboard filter could not be installed: " +
-                                          ErrorText(GetLastError()));
+        log::Warning(log::Area::Lock,
+                     "The keyboard filter could not be installed: " + ErrorText(GetLastError()));
         slot.owner = nullptr;
         return false;
     }

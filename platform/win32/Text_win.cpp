@@ -9,8 +9,8 @@ namespace vorn::platform::win32 {
 std::wstring Utf8ToWide(std::string_view text) {
     if (text.empty() || text.size() > INT_MAX)
         return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
     return out;
@@ -32,7 +32,8 @@ std::string ErrorText(unsigned long error) {
     const DWORD n = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text = n ? WideToUtf8(std::wstring_view(buffer, n)) : "error " + std::to_string(error);
+    std::string text =
+        n ? WideToUtf8(std::wstring_view(buffer, n)) : "error " + std::to_string(error);
     LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();

@@ -16,7 +16,9 @@ enum class SchemeScope { None, Machine, User };
 SchemeScope RegisterUrlSchemeW(const std::wstring& scheme, const std::wstring& executablePath);
 
 // The same four values in one class registry only (per user or the machine's).
-bool WriteUrlSchemeKeys(bool perUser, const std::wstring& scheme, const std::wstring& executablePath);
+bool WriteUrlSchemeKeys(bool perUser,
+                        const std::wstring& scheme,
+                        const std::wstring& executablePath);
 
 // The command that opening scheme://... runs for this user now (the default value of
 // <scheme>\shell\open\command in the user's class registry, else the machine's), empty when

@@ -52,10 +52,12 @@ void Frame(Sha256& hash, std::string_view label, unsigned long long size) {
 }
 
 // Hashes one regular file, framed: "<label>\0<size>\0<hex SHA-256 of the bytes>", the size
-// counted while reading, so the frame tells what was hashed even if the file changes meanwhile. False when it
-// is not a regular file (a link at the last component included), is larger than `maxBytes` or
-// cannot be read.
-bool HashFile(Sha256& hash, std::string_view label, const std::filesystem::path& path,
+// counted while reading, so the frame tells what was hashed even if the file changes meanwhile.
+// False when it is not a regular file (a link at the last component included), is larger than
+// `maxBytes` or cannot be read.
+bool HashFile(Sha256& hash,
+              std::string_view label,
+              const std::filesystem::path& path,
               size_t maxBytes) {
     Sha256 content;
     size_t size = 0;

@@ -10,7 +10,7 @@ struct ClientInfo {
     bool lockAvailable = false;
     bool locked = false;
     int displays = 0;
-    std::string virtualMachine;              // "" or the hypervisor's name
+    std::string virtualMachine;  // "" or the hypervisor's name
     bool remoteSession = false;
     std::vector<std::string> screenCapture;  // names of running recorders and screen sharers
     std::string requestKey;                  // hex; "" when the client has none

@@ -21,8 +21,8 @@ inline constexpr std::array<std::string_view, 3> ExactOnlyNames = {"TIM", "WeCha
 // Which rule recognised a process; the numbers are the ones in the match log lines.
 enum class RemoteControlRule : int {
     None = 0,
-    ExactName = 1,          // file name without extension equals an entry of either list
-    NamePrefix = 2,         // file name begins with a remote-control tool name
+    ExactName = 1,      // file name without extension equals an entry of either list
+    NamePrefix = 2,     // file name begins with a remote-control tool name
     PathOrOwnName = 3,  // image path or argv[0] contains a remote-control tool name
 };
 

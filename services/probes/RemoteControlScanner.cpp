@@ -52,7 +52,8 @@ struct RemoteControlScanner::State {
 
     static constexpr std::size_t kAnswersPerTurn = 4;
 
-    void Resolve(const std::shared_ptr<State>& self, std::size_t count,
+    void Resolve(const std::shared_ptr<State>& self,
+                 std::size_t count,
                  const ProcessScanResult& found) {
         const std::size_t end = std::min(resolved + count, pending.size());
         for (std::size_t i = resolved; i < end; ++i)
@@ -128,8 +129,9 @@ RemoteControlScanner::~RemoteControlScanner() {
     m_state->stopping = true;
     m_state->wake.notify_all();
     if (!m_state->exited.wait_for(lock, kExitWait, [this] { return !m_state->workerRunning; }))
-        qCWarning(lcProbes, "The process scan did not finish within %lld ms; the client goes on "
-                            "without waiting for it.",
+        qCWarning(lcProbes,
+                  "The process scan did not finish within %lld ms; the client goes on "
+                  "without waiting for it.",
                   static_cast<long long>(kExitWait.count()));
 }
 

@@ -22,4 +22,5 @@ const std::vector<ScreenCaptureProgram>& ScreenCapturePrograms();
 // The names of the listed programs among `processes`, each once, in list order. A process is
 // known by its file name, by argv[0], or, for a script interpreter (python, perl, sh, ...), by
 // its script. Pure, any thread.
-std::vector<std::string> FindScreenCapture(const std::vector<vorn::platform::ProcessRecord>& processes);
+std::vector<std::string> FindScreenCapture(
+    const std::vector<vorn::platform::ProcessRecord>& processes);

@@ -23,9 +23,17 @@ QString HomePage() {
     const QString page = FromEnvironment("VORN_HOME_PAGE", VORN_DEFAULT_HOME_PAGE);
     return page.isEmpty() ? QString::fromLatin1(kBuiltInHomePage) : page;
 }
-QString StaticHost() { return Host("VORN_STATIC_HOST", VORN_DEFAULT_STATIC_HOST); }
-QString HttpResourceHost() { return Host("VORN_HTTP_RESOURCE_HOST", VORN_DEFAULT_HTTP_RESOURCE_HOST); }
-QString HttpsResourceHost() { return Host("VORN_HTTPS_RESOURCE_HOST", VORN_DEFAULT_HTTPS_RESOURCE_HOST); }
-QString PageHost() { return Host("VORN_PAGE_HOST", VORN_DEFAULT_PAGE_HOST); }
+QString StaticHost() {
+    return Host("VORN_STATIC_HOST", VORN_DEFAULT_STATIC_HOST);
+}
+QString HttpResourceHost() {
+    return Host("VORN_HTTP_RESOURCE_HOST", VORN_DEFAULT_HTTP_RESOURCE_HOST);
+}
+QString HttpsResourceHost() {
+    return Host("VORN_HTTPS_RESOURCE_HOST", VORN_DEFAULT_HTTPS_RESOURCE_HOST);
+}
+QString PageHost() {
+    return Host("VORN_PAGE_HOST", VORN_DEFAULT_PAGE_HOST);
+}
 
 }  // namespace vorn::deployment

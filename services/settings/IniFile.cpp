@@ -1,8 +1,8 @@
 #include "services/settings/IniFile.h"
 
 #include "common/Logging.h"
-#include "services/settings/IniText.h"
 #include "platform/RegularFile.h"
+#include "services/settings/IniText.h"
 
 #include <QFile>
 #include <QMutex>
@@ -52,9 +52,9 @@ void WarnOnce(const QString& path, platform::FileReadError error) {
 // keep config.ini elsewhere; what it leads to must still be a regular file.
 std::optional<QByteArray> ReadFile(const QString& path, bool* missing = nullptr) {
     platform::FileReadError why = platform::FileReadError::None;
-    std::optional<std::string> bytes = platform::ReadRegularFile(
-        QFile::encodeName(path).toStdString(), IniFile::kMaxFileBytes, platform::LinkPolicy::Follow,
-        &why);
+    std::optional<std::string> bytes =
+        platform::ReadRegularFile(QFile::encodeName(path).toStdString(), IniFile::kMaxFileBytes,
+                                  platform::LinkPolicy::Follow, &why);
     if (missing)
         *missing = why == platform::FileReadError::Missing;
     if (!bytes) {
@@ -167,7 +167,8 @@ bool IniFile::WriteString(const QString& path,
             insertion.prepend(eol);
         data.insert(static_cast<qsizetype>(after.next), insertion);
     } else {
-        if (!data.isEmpty() && data.size() > (View(data).starts_with(ini::kByteOrderMark) ? 3 : 0)) {
+        if (!data.isEmpty() &&
+            data.size() > (View(data).starts_with(ini::kByteOrderMark) ? 3 : 0)) {
             if (!data.endsWith('\n'))
                 data.append(eol);
             if (!lines.empty() && lines.back().contentEnd > lines.back().begin)

@@ -66,7 +66,8 @@ void ClearFolder(int dir) {
                 abort();
             if ((st.st_mode & 0700) != 0700)
                 fchmodat(dir, e->d_name, 0755, 0);
-            const int child = openat(dir, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int child =
+                openat(dir, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (child < 0)
                 abort();
             ClearFolder(child);

@@ -28,10 +28,12 @@ void Check(bool condition) {
 void FuzzUrl(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     for (const QByteArray& text : {bytes, QByteArray("vornbridge://call/?") + bytes}) {
-        const std::optional<BridgeCall> call = vorn::bridge::ParseBridgeCall(QUrl(QString::fromUtf8(text)));
+        const std::optional<BridgeCall> call =
+            vorn::bridge::ParseBridgeCall(QUrl(QString::fromUtf8(text)));
         if (!call)
             continue;
-        Check(!call->document.isEmpty() && call->document.size() <= vorn::bridge::kMaxDocumentLength);
+        Check(!call->document.isEmpty() &&
+              call->document.size() <= vorn::bridge::kMaxDocumentLength);
         Check(call->sequence >= 1 && call->sequence <= vorn::bridge::kMaxSequence);
         Check(!call->args.isEmpty() && call->args.size() <= vorn::bridge::kMaxArgs);
     }
@@ -42,16 +44,16 @@ struct Model {
     struct Pending {
         CallSequencer::Clock::time_point since;
     };
-    std::map<int, qint64> lastDelivered;                 // per document
-    std::map<int, std::map<qint64, Pending>> pending;    // per document: held calls
+    std::map<int, qint64> lastDelivered;               // per document
+    std::map<int, std::map<qint64, Pending>> pending;  // per document: held calls
     CallSequencer::Clock::time_point now{};
 
     void Delivered(const QStringList& args) {
         Check(args.size() == 2);
         const int doc = args[0].toInt();
         const qint64 seq = args[1].toLongLong();
-        Check(seq > lastDelivered[doc]);             // in order, never twice
-        Check(pending[doc].erase(seq) == 1);         // only what was accepted and not yet delivered
+        Check(seq > lastDelivered[doc]);      // in order, never twice
+        Check(pending[doc].erase(seq) == 1);  // only what was accepted and not yet delivered
         lastDelivered[doc] = seq;
     }
     void CheckHeld(const CallSequencer& sequencer) const {
@@ -61,7 +63,7 @@ struct Model {
                 continue;
             any = true;
             const qint64 last = lastDelivered.count(doc) ? lastDelivered.at(doc) : 0;
-            Check(held.begin()->first > last + 1);   // nothing held while its turn has come
+            Check(held.begin()->first > last + 1);  // nothing held while its turn has come
             for (const auto& [seq, p] : held)
                 Check(now - p.since < CallSequencer::kGapLimit);
         }
@@ -89,7 +91,8 @@ void FuzzSequencer(FuzzedDataProvider& input) {
                     seq = input.ConsumeIntegralInRange<qint64>(1, last + 1);
                     break;
                 case 1:  // far ahead, up to the largest number a page can send
-                    seq = input.ConsumeIntegralInRange<qint64>(last + 1, vorn::bridge::kMaxSequence);
+                    seq =
+                        input.ConsumeIntegralInRange<qint64>(last + 1, vorn::bridge::kMaxSequence);
                     break;
                 default:
                     seq = last + 1 + input.ConsumeIntegralInRange<qint64>(0, 300);
@@ -100,9 +103,9 @@ void FuzzSequencer(FuzzedDataProvider& input) {
             auto& held = model.pending[doc];
             if (seq > last && !held.count(seq))
                 held[seq] = {model.now};
-            sequencer.Accept(BridgeCall{QString::number(doc), seq,
-                                        {QString::number(doc), QString::number(seq)}},
-                             model.now);
+            sequencer.Accept(
+                BridgeCall{QString::number(doc), seq, {QString::number(doc), QString::number(seq)}},
+                model.now);
         }
         model.CheckHeld(sequencer);
     }

@@ -21,7 +21,8 @@ protected:
         ASSERT_TRUE(CopyFileW((wintest::ExeFolder() + L"..\\termb.dll").c_str(),
                               (folder.path() + L"\\termb.dll").c_str(), FALSE));
         std::ofstream(std::filesystem::path(folder.path() + L"\\termb-sim.ini"))
-            << "ports = 1005\ncard = 1\nname = \xe6\xb5\x8b\xe8\xaf\x95 TEST\nidcode = 11010520000101001X\n";
+            << "ports = 1005\ncard = 1\nname = \xe6\xb5\x8b\xe8\xaf\x95 TEST\nidcode = "
+               "11010520000101001X\n";
     }
 
     std::string ClientFolder() const { return WideToUtf8(folder.path() + L"\\"); }

@@ -2,8 +2,8 @@
 // and read once through GetPrivateProfileStringW / GetPrivateProfileIntW and once through
 // vorn::ini on the same bytes. Where the two differ on purpose, the case names the system's
 // answer, so a difference that appears or goes away is seen.
-#include "services/settings/IniText.h"
 #include "platform/win32/Text_win.h"
+#include "services/settings/IniText.h"
 
 #include "WinTestSupport.h"
 
@@ -36,7 +36,10 @@ struct Case {
     std::optional<std::string> systemAnswer = std::nullopt;
 };
 
-Case Str(const char* label, std::optional<std::string> file, std::string section, std::string key,
+Case Str(const char* label,
+         std::optional<std::string> file,
+         std::string section,
+         std::string key,
          int maxUnits = 259) {
     Case c{label, std::move(file), std::move(section), std::move(key)};
     c.maxUnits = maxUnits;
@@ -70,16 +73,17 @@ const std::string kComments =
 const std::string kQuotes =
     "[Config]\na=\t spaced value \t\nb=\"quoted\"\nc=' single '\nd=\"mismatched'\ne=\"\n"
     "f=\"\"inner\"\"\ng=\nh=\"\"\n";
-const std::string kLong = "[Config]\nUrl=http://x/" + std::string(300, 'a') +
-                          "\nPair=ab\xF0\x9F\x98\x80z\n";
+const std::string kLong =
+    "[Config]\nUrl=http://x/" + std::string(300, 'a') + "\nPair=ab\xF0\x9F\x98\x80z\n";
 const std::string kPair = kBom + "[Config]\nPair=ab\xF0\x9F\x98\x80z\n";
 const std::string kInts =
     "[Config]\nplain=42\nneg=-7\nplus=+5\ntrail=12abc\nword=abc\nhex=0x10\nempty=\n"
     "quoted='13'\nwrap=4294967297\nbig=2147483648\nsign=-\n"
     "long=000000000000000000000000001234567\nspaced=  -8 \ntab=\t9\n";
 const std::string kUnicode = kBom +
-    "[Pr\xC3\xBC" "fung]\n\xC3\x84rger=1\nName=\xE8\x80\x83\xE8\xAF\x95\n"
-    "nbsp=\xC2\xA0x\xC2\xA0\nideo=\xE3\x80\x80y\xE3\x80\x80\n";
+                             "[Pr\xC3\xBC"
+                             "fung]\n\xC3\x84rger=1\nName=\xE8\x80\x83\xE8\xAF\x95\n"
+                             "nbsp=\xC2\xA0x\xC2\xA0\nideo=\xE3\x80\x80y\xE3\x80\x80\n";
 const std::string kOdd =
     "[Config]\r\nCrlf=value\r\nInner Space = x y \r\nEof=z\x1A\r\n[a]b]\r\nk=in a]b\r\n";
 
@@ -117,8 +121,9 @@ std::vector<Case> Cases() {
         Str("pair whole", kPair, "Config", "Pair", 4),
         Str("no room", kPair, "Config", "Pair", 0),
         // The system drops trailing blanks of the caller's default; ours hands it back as given.
-        Differs(WithDefault(Str("missing key keeps the default", kPair, "Config", "none"), " def  "),
-                " def"),
+        Differs(
+            WithDefault(Str("missing key keeps the default", kPair, "Config", "none"), " def  "),
+            " def"),
         Int("plain", kInts, "Config", "plain"),
         Int("negative", kInts, "Config", "neg"),
         Int("plus sign", kInts, "Config", "plus"),
@@ -135,12 +140,24 @@ std::vector<Case> Cases() {
         Int("spaced int", kInts, "Config", "spaced"),
         Int("tab int", kInts, "Config", "tab"),
         Int("int from missing key", kInts, "Config", "none"),
-        Str("utf-8 value", kUnicode, "Pr\xC3\xBC" "fung", "Name"),
-        Str("non-ASCII names ignore case", kUnicode, "PR\xC3\x9C" "FUNG", "\xC3\xA4rger"),
+        Str("utf-8 value", kUnicode,
+            "Pr\xC3\xBC"
+            "fung",
+            "Name"),
+        Str("non-ASCII names ignore case", kUnicode,
+            "PR\xC3\x9C"
+            "FUNG",
+            "\xC3\xA4rger"),
         // Ours trims every Unicode space around a value; the system only ASCII white space.
-        Differs(Str("no-break space trimmed", kUnicode, "Pr\xC3\xBC" "fung", "nbsp"),
+        Differs(Str("no-break space trimmed", kUnicode,
+                    "Pr\xC3\xBC"
+                    "fung",
+                    "nbsp"),
                 "\xC2\xA0x\xC2\xA0"),
-        Differs(Str("ideographic space trimmed", kUnicode, "Pr\xC3\xBC" "fung", "ideo"),
+        Differs(Str("ideographic space trimmed", kUnicode,
+                    "Pr\xC3\xBC"
+                    "fung",
+                    "ideo"),
                 "\xE3\x80\x80y\xE3\x80\x80"),
         Str("crlf", kOdd, "Config", "Crlf"),
         Str("space inside name", kOdd, "Config", "inner space"),
@@ -174,9 +191,9 @@ protected:
             return std::to_string(static_cast<int>(
                 GetPrivateProfileIntW(section.c_str(), key.c_str(), c.defaultInt, path.c_str())));
         std::wstring buffer(static_cast<std::size_t>(c.maxUnits) + 1, L'\0');
-        const DWORD length =
-            GetPrivateProfileStringW(section.c_str(), key.c_str(), Utf8ToWide(c.defaultText).c_str(),
-                                     buffer.data(), static_cast<DWORD>(buffer.size()), path.c_str());
+        const DWORD length = GetPrivateProfileStringW(
+            section.c_str(), key.c_str(), Utf8ToWide(c.defaultText).c_str(), buffer.data(),
+            static_cast<DWORD>(buffer.size()), path.c_str());
         return WideToUtf8(std::wstring_view(buffer.data(), length));
     }
 
@@ -206,7 +223,9 @@ TEST_P(IniProfileDifferential, AgreesWithTheSystem) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, IniProfileDifferential, testing::ValuesIn(Cases()),
+INSTANTIATE_TEST_SUITE_P(Cases,
+                         IniProfileDifferential,
+                         testing::ValuesIn(Cases()),
                          [](const testing::TestParamInfo<Case>& info) {
                              std::string name;
                              for (const char* p = info.param.label; *p; ++p)

@@ -21,7 +21,11 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
             g_keyDowns.push_back(w);
             return 0;
         // Not to the default handling: Alt would open the window menu, Alt+F4 close the window.
-        case WM_KEYUP: case WM_SYSKEYUP: case WM_CHAR: case WM_SYSCHAR: case WM_SYSCOMMAND:
+        case WM_KEYUP:
+        case WM_SYSKEYUP:
+        case WM_CHAR:
+        case WM_SYSCHAR:
+        case WM_SYSCOMMAND:
             return 0;
         default:
             return DefWindowProcW(window, message, w, l);
@@ -59,7 +63,8 @@ protected:
     }
     void TearDown() override { DestroyWindow(window); }
 
-    // Presses the keys in order, releases them in reverse; true when the last one reached the window.
+    // Presses the keys in order, releases them in reverse; true when the last one reached the
+    // window.
     bool Reaches(const std::vector<WORD>& chord) {
         g_keyDowns.clear();
         std::vector<INPUT> inputs;
@@ -93,14 +98,31 @@ protected:
 };
 
 const std::vector<std::vector<WORD>> kLockChords = {
-    {VK_LCONTROL, VK_ESCAPE}, {VK_LCONTROL, VK_LSHIFT, VK_ESCAPE}, {VK_LMENU, VK_TAB},
-    {VK_LMENU, VK_LSHIFT, VK_TAB}, {VK_LMENU, VK_ESCAPE}, {VK_RMENU, VK_ESCAPE}, {VK_LWIN},
-    {VK_RWIN}, {VK_LMENU, VK_F4}, {VK_RMENU, VK_F4}, {VK_LCONTROL, VK_LMENU, VK_ESCAPE},
+    {VK_LCONTROL, VK_ESCAPE},
+    {VK_LCONTROL, VK_LSHIFT, VK_ESCAPE},
+    {VK_LMENU, VK_TAB},
+    {VK_LMENU, VK_LSHIFT, VK_TAB},
+    {VK_LMENU, VK_ESCAPE},
+    {VK_RMENU, VK_ESCAPE},
+    {VK_LWIN},
+    {VK_RWIN},
+    {VK_LMENU, VK_F4},
+    {VK_RMENU, VK_F4},
+    {VK_LCONTROL, VK_LMENU, VK_ESCAPE},
 };
 
 const std::vector<std::vector<WORD>> kOrdinaryKeys = {
-    {'A'}, {VK_LSHIFT, 'A'}, {VK_LCONTROL, 'C'}, {VK_TAB}, {VK_LSHIFT, VK_TAB},
-    {VK_LCONTROL, VK_TAB}, {VK_ESCAPE}, {VK_LSHIFT, VK_ESCAPE}, {VK_F4}, {VK_LCONTROL, VK_F4}, {VK_F5},
+    {'A'},
+    {VK_LSHIFT, 'A'},
+    {VK_LCONTROL, 'C'},
+    {VK_TAB},
+    {VK_LSHIFT, VK_TAB},
+    {VK_LCONTROL, VK_TAB},
+    {VK_ESCAPE},
+    {VK_LSHIFT, VK_ESCAPE},
+    {VK_F4},
+    {VK_LCONTROL, VK_F4},
+    {VK_F5},
 };
 
 TEST_F(KeyboardHookWin, LockTableReachesNoWindowWhileOtherKeysDo) {
@@ -119,9 +141,10 @@ TEST_F(KeyboardHookWin, LockTableReachesNoWindowWhileOtherKeysDo) {
 TEST_F(KeyboardHookWin, WindowTableStaysBelowTheLockTable) {
     const std::vector<std::vector<WORD>> windowChords = {
         {VK_LMENU, VK_TAB}, {VK_LMENU, VK_LSHIFT, VK_TAB}, {VK_LWIN}, {VK_RWIN}};
-    const std::vector<std::vector<WORD>> lockOnly = {
-        {VK_LMENU, VK_F4}, {VK_LCONTROL, VK_ESCAPE}, {VK_LCONTROL, VK_LSHIFT, VK_ESCAPE},
-        {VK_LMENU, VK_ESCAPE}};
+    const std::vector<std::vector<WORD>> lockOnly = {{VK_LMENU, VK_F4},
+                                                     {VK_LCONTROL, VK_ESCAPE},
+                                                     {VK_LCONTROL, VK_LSHIFT, VK_ESCAPE},
+                                                     {VK_LMENU, VK_ESCAPE}};
     ASSERT_TRUE(windowHook.Install());
     ASSERT_TRUE(lockHook.Install());
     KeyboardHook second{KeyboardHook::Table::Lock};

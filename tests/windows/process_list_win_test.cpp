@@ -61,7 +61,8 @@ TEST_F(ProcessListWin, InnocentNameIsFoundByItsVersionResource) {
     const auto plain = StartAs(L"idle_helper.exe", L"\u8003\u8bd5 \u00e9\u0436\\helper2.exe");
     ASSERT_TRUE(tool);
     ASSERT_TRUE(plain);
-    EXPECT_EQ(tool->imagePath, WideToUtf8(folder.path() + L"\\\u8003\u8bd5 \u00e9\u0436\\helper.exe"));
+    EXPECT_EQ(tool->imagePath,
+              WideToUtf8(folder.path() + L"\\\u8003\u8bd5 \u00e9\u0436\\helper.exe"));
     const auto strings = IdentityVersionStrings(Utf8ToWide(tool->imagePath));
     EXPECT_EQ(strings[0], "AnyDesk remote desktop");
     EXPECT_EQ(strings[1], "(C) Example Software");

@@ -27,7 +27,8 @@ int ChildMain(const char* role, const char* name) {
 }
 
 DWORD TryInChild(const std::wstring& name) {
-    wintest::Process child(wintest::ExeFolder() + L"single_instance_win_test.exe", L"--try " + name);
+    wintest::Process child(wintest::ExeFolder() + L"single_instance_win_test.exe",
+                           L"--try " + name);
     return child.Wait(20000);
 }
 
@@ -56,7 +57,8 @@ TEST(SingleInstanceWin, NameIsFreeAgainOnceTheHolderIsKilled) {
 }
 
 int main(int argc, char** argv) {
-    if (argc == 3 && (std::strcmp(argv[1], "--try") == 0 || std::strcmp(argv[1], "--take-and-wait") == 0))
+    if (argc == 3 &&
+        (std::strcmp(argv[1], "--try") == 0 || std::strcmp(argv[1], "--take-and-wait") == 0))
         return ChildMain(argv[1], argv[2]);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

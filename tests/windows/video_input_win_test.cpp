@@ -53,8 +53,8 @@ TEST(VideoInputClassification, OnlyAHardwareDeviceOnTheUsbBusIsAUsbCamera) {
     EXPECT_TRUE(IsUsbCamera({"@device:pnp:\\\\?\\usb#vid_046d", "Webcam", "Webcam", usb}));
     EXPECT_FALSE(IsUsbCamera({"@device:sw:{860BB310}\\{x}", "Soft", "Soft", usb}));
     EXPECT_FALSE(IsUsbCamera({"@device:pnp:\\\\?\\root#image#0000", "Root", "Root", usb}));
-    EXPECT_FALSE(IsUsbCamera({"@device:pnp:\\\\?\\pci#ven_8086", "Capture", "Capture",
-                              "\\\\?\\pci#ven_8086&dev_1234"}));
+    EXPECT_FALSE(IsUsbCamera(
+        {"@device:pnp:\\\\?\\pci#ven_8086", "Capture", "Capture", "\\\\?\\pci#ven_8086&dev_1234"}));
     EXPECT_FALSE(IsUsbCamera({"@device:pnp:\\\\?\\USB#VID_046D", "Upper", "Upper",
                               "\\\\?\\USB#VID_046D&PID_0825#1"}));  // compared case and all
 }

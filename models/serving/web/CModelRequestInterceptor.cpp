@@ -1,7 +1,7 @@
 #include "models/serving/web/CModelRequestInterceptor.h"
 
-#include "models/serving/ModelUrl.h"
 #include "common/Logging.h"
+#include "models/serving/ModelUrl.h"
 
 #include <QWebEngineUrlRequestInfo>
 

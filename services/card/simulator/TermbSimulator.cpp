@@ -66,9 +66,9 @@ std::filesystem::path LibraryFolder() {
 #ifdef _WIN32
     HMODULE self = nullptr;
     wchar_t file[32768];
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCWSTR>(&CVR_InitComm), &self)) {
+    if (GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&CVR_InitComm), &self)) {
         const DWORD n = GetModuleFileNameW(self, file, static_cast<DWORD>(std::size(file)));
         if (n > 0 && n < std::size(file))
             return std::filesystem::path(std::wstring(file, n)).parent_path();

@@ -41,9 +41,11 @@ TEST(BrowserPolicy, OnlyThreeExternalSchemes) {
 }
 
 TEST(HomePage, OnlyNamesBelowTheHomeFolder) {
-    EXPECT_EQ(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/index.html")), ":/vorn/home/index.html");
+    EXPECT_EQ(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/index.html")),
+              ":/vorn/home/index.html");
     EXPECT_EQ(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/")), ":/vorn/home/index.html");
-    EXPECT_EQ(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/demo.js?x=1")), ":/vorn/home/demo.js");
+    EXPECT_EQ(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/demo.js?x=1")),
+              ":/vorn/home/demo.js");
     EXPECT_TRUE(CHomeSchemeHandler::ResourcePath(QUrl("vorn://other/index.html")).isEmpty());
     EXPECT_TRUE(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/%2E%2E/bridge.js")).isEmpty());
     EXPECT_TRUE(CHomeSchemeHandler::ResourcePath(QUrl("vorn://home/..%5Cx")).isEmpty());

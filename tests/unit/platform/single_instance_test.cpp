@@ -119,9 +119,8 @@ TEST(SingleInstance, AnotherUserCannotKeepTheClientFromStarting) {
 // A runtime folder that others may write to, or that is a link, is not private.
 TEST(SingleInstance, OnlyAPrivateRuntimeFolderHoldsTheLockFile) {
     QTemporaryDir runtime;
-    ASSERT_TRUE(QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner |
-                                                          QFileDevice::WriteOwner |
-                                                          QFileDevice::ExeOwner));
+    ASSERT_TRUE(QFile::setPermissions(
+        runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     EXPECT_EQ(SingleInstanceLockPath("x"), (runtime.path() + "/x").toStdString());
     ASSERT_EQ(::chmod(runtime.path().toUtf8().constData(), 0777), 0);

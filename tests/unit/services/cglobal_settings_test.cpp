@@ -66,7 +66,8 @@ TEST_F(GlobalSettings, PortWrittenByThePageIsReadAtTheNextStart) {
     Write("; exam room 3\n[Config]\nUrl=https://exam/\n");
     EXPECT_TRUE(CGlobal::Instance().SetConfigInt("ComPort", 3));
     const QByteArray text = Read();
-    EXPECT_TRUE(text.startsWith("; exam room 3\n[Config]\nUrl=https://exam/\n")) << text.constData();
+    EXPECT_TRUE(text.startsWith("; exam room 3\n[Config]\nUrl=https://exam/\n"))
+        << text.constData();
     EXPECT_TRUE(text.contains("ComPort=3")) << text.constData();
     int port = 0;
     CGlobal::Instance().GetConfigInt("ComPort", port);

@@ -5,9 +5,9 @@
 #include "ui/SkinLayout.h"
 #include "ui/WindowImplBase.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QLayout>
-#include <QFile>
 #include <QTest>
 
 #include <sys/stat.h>

@@ -8,12 +8,14 @@ using vorn::StartupRole;
 TEST(StartupRole, RegistrationOnlyAsFirstArgumentInAnyCase) {
     EXPECT_EQ(DecideStartupRole({"vornclient", "/createprotocol"}), StartupRole::RegisterProtocol);
     EXPECT_EQ(DecideStartupRole({"vornclient", "/CreateProtocol"}), StartupRole::RegisterProtocol);
-    EXPECT_EQ(DecideStartupRole({"vornclient", "/CREATEPROTOCOL", "x"}), StartupRole::RegisterProtocol);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "/CREATEPROTOCOL", "x"}),
+              StartupRole::RegisterProtocol);
 }
 
 TEST(StartupRole, RequestKeyOnlyAsFirstArgumentExactly) {
     EXPECT_EQ(DecideStartupRole({"vornclient", "--request-key"}), StartupRole::PrintRequestKey);
-    EXPECT_EQ(DecideStartupRole({"vornclient", "--request-key", "x"}), StartupRole::PrintRequestKey);
+    EXPECT_EQ(DecideStartupRole({"vornclient", "--request-key", "x"}),
+              StartupRole::PrintRequestKey);
     EXPECT_EQ(DecideStartupRole({"vornclient", "--REQUEST-KEY"}), StartupRole::Main);
     EXPECT_EQ(DecideStartupRole({"vornclient", "x", "--request-key"}), StartupRole::Main);
     EXPECT_EQ(DecideStartupRole({"vornclient", "vornapp://x?--request-key"}), StartupRole::Main);

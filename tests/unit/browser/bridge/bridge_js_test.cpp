@@ -36,9 +36,9 @@ protected:
 QTemporaryDir* BridgeScriptTest::s_dir = nullptr;
 
 TEST_P(BridgeScriptTest, Scenario) {
-    const vorntest::NodeResult result =
-        vorntest::RunNode({vorntest::SourceDir() + "/tests/unit/browser/bridge/bridge_js_harness.js",
-                           s_dir->filePath("bridge.js"), GetParam()});
+    const vorntest::NodeResult result = vorntest::RunNode(
+        {vorntest::SourceDir() + "/tests/unit/browser/bridge/bridge_js_harness.js",
+         s_dir->filePath("bridge.js"), GetParam()});
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString() << result.out.toStdString();
 }
 

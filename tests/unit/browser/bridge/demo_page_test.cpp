@@ -98,9 +98,15 @@ TEST_F(DemoPageTest, CardFieldsAreRecoveredFromTheCardText) {
 }
 
 TEST_F(DemoPageTest, ClientReportIsShownAndThePageSignsAsTheClientDoes) {
-    const std::string script = vorn::ClientInfoAnswer(
-        {"0.1.0", "linux-x11", true, false, 2, "kvm", false, {"OBS", "ffmpeg"},
-         std::string(64, 'c')});
+    const std::string script = vorn::ClientInfoAnswer({"0.1.0",
+                                                       "linux-x11",
+                                                       true,
+                                                       false,
+                                                       2,
+                                                       "kvm",
+                                                       false,
+                                                       {"OBS", "ffmpeg"},
+                                                       std::string(64, 'c')});
     const vorntest::NodeResult result =
         vorntest::RunNode(Harness("clientinfo"), QByteArray::fromStdString(script));
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();

@@ -70,9 +70,9 @@ QJsonArray RunAnswers(const QStringList& scripts) {
     QJsonArray input;
     for (const QString& script : scripts)
         input.append(script);
-    const vorntest::NodeResult result =
-        vorntest::RunNode({vorntest::SourceDir() + "/tests/unit/browser/bridge/answer_roundtrip.js"},
-                          QJsonDocument(input).toJson(QJsonDocument::Compact));
+    const vorntest::NodeResult result = vorntest::RunNode(
+        {vorntest::SourceDir() + "/tests/unit/browser/bridge/answer_roundtrip.js"},
+        QJsonDocument(input).toJson(QJsonDocument::Compact));
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     const QJsonArray reports = QJsonDocument::fromJson(result.out).array();
     EXPECT_EQ(reports.size(), scripts.size()) << result.out.toStdString();
@@ -155,8 +155,15 @@ TEST(EscapingRoundTripTest, ClientInfoArrivesExactlyWithItsTypes) {
     for (const QString& text : HostileTexts()) {
         const std::string value = text.toStdString();
         flip = !flip;
-        infos.push_back({value, "p" + value, flip, !flip, flip ? 2 : 0, value + "vm", flip,
-                         {value, "OBS"}, "k" + value});
+        infos.push_back({value,
+                         "p" + value,
+                         flip,
+                         !flip,
+                         flip ? 2 : 0,
+                         value + "vm",
+                         flip,
+                         {value, "OBS"},
+                         "k" + value});
         scripts << QString::fromStdString(ClientInfoAnswer(infos.back()));
     }
     const QJsonArray reports = RunAnswers(scripts);

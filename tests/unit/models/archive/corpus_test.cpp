@@ -61,10 +61,10 @@ std::vector<Expectation> ReadManifest(const fs::path& path) {
         } else if (kind == "entry") {
             std::string get, extract;
             l >> get >> extract;
-            cur.results.emplace_back(std::stoul(get, nullptr, 16),
-                                     extract == "-" ? std::nullopt
-                                                    : std::optional<uint32_t>(
-                                                          std::stoul(extract, nullptr, 16)));
+            cur.results.emplace_back(
+                std::stoul(get, nullptr, 16),
+                extract == "-" ? std::nullopt
+                               : std::optional<uint32_t>(std::stoul(extract, nullptr, 16)));
         } else if (kind == "dir") {
             std::string p;
             l >> p;
@@ -108,8 +108,8 @@ void Check(const Expectation& e, const fs::path& archive, const fs::path& base) 
         const uint32_t got = ArchiveGetItem(h, i, &entry);
         EXPECT_EQ(got, e.results[i].first) << "get " << i;
         if (e.results[i].second) {
-            EXPECT_EQ(ArchiveExtractItem(h, i, entry.name), *e.results[i].second) << "extract "
-                                                                                 << i;
+            EXPECT_EQ(ArchiveExtractItem(h, i, entry.name), *e.results[i].second)
+                << "extract " << i;
         }
     }
     if (h) {

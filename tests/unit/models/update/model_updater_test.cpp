@@ -69,7 +69,8 @@ std::string CorpusArchive(const std::string& name) {
     if (!mkdtemp(dir))
         return {};
     const std::string command = std::string("python3 '") + source +
-                                "/tests/archive_corpus/make_corpus.py' '" + dir + "' --only " + name;
+                                "/tests/archive_corpus/make_corpus.py' '" + dir + "' --only " +
+                                name;
     std::string bytes;
     if (std::system(command.c_str()) == 0) {
         std::ifstream in(std::string(dir) + "/" + name, std::ios::binary);
@@ -175,11 +176,11 @@ protected:
                 std::lock_guard lock(mutex);
                 ++archiveRequests;
             }
-            res.set_content_provider(
-                size_t(1) << 30, "application/zip", [](size_t, size_t, httplib::DataSink& sink) {
-                    std::this_thread::sleep_for(100ms);
-                    return sink.write("PK--------", 10);
-                });
+            res.set_content_provider(size_t(1) << 30, "application/zip",
+                                     [](size_t, size_t, httplib::DataSink& sink) {
+                                         std::this_thread::sleep_for(100ms);
+                                         return sink.write("PK--------", 10);
+                                     });
         });
         server.Get("/models.zip", [this](const httplib::Request&, httplib::Response& res) {
             std::string body;
@@ -244,8 +245,7 @@ protected:
     void RunUpdate(int localVersion = -1,
                    vorn::HttpLimits limits = {},
                    vorn::InstallLimits install = {}) {
-        CModelUpdater updater(QString::fromStdString(client.string() + "/"), host, limits,
-                              install);
+        CModelUpdater updater(QString::fromStdString(client.string() + "/"), host, limits, install);
         ASSERT_TRUE(updater.Start(localVersion));
         updater.WaitForIdle();
     }
@@ -590,7 +590,9 @@ TEST_F(ModelUpdaterTest, RefusedEntriesAreLeftOutAndTheRestInstalls) {
 }
 
 TEST_F(ModelUpdaterTest, LaterEntryOfTheSameNameWins) {
-    archive = BuildZip({{"dup.bin", "first"}, {"dup.bin", "second"}, {"./dup.bin", "third"},
+    archive = BuildZip({{"dup.bin", "first"},
+                        {"dup.bin", "second"},
+                        {"./dup.bin", "third"},
                         {"ver.ini", VerIni(6)}});
     ServeVersion(6);
     RunUpdate();

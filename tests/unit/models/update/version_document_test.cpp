@@ -41,8 +41,8 @@ TEST(VersionDocument, ReadingRules) {
         {R"({"modelVer": 3, "other": [1, {"x": 2}], "downloadUrl": "u"})", true, 3, "u"},
         {"// comment\n{\"modelVer\": /* inline */ 4}", true, 4, ""},
         {"{\"modelVer\": 4} trailing", true, 4, ""},
-        {"{\"modelVer\": 5, \"extra\": " + std::string(30, '[') + std::string(30, ']') + "}",
-         true, 5, ""},
+        {"{\"modelVer\": 5, \"extra\": " + std::string(30, '[') + std::string(30, ']') + "}", true,
+         5, ""},
         {"{\"downloadUrl\": \"\\u00e9\"}", true, 0, "\xC3\xA9"},
         // The run ends on these.
         {R"({"modelVer": 2147483648})", false},

@@ -29,8 +29,7 @@ std::vector<bool> Present(const CardLibrary::EntryPoints& api) {
 
 TEST(CardLibrary, ResolvesEveryEntryPointOfACompleteLibrary) {
     cardtest::SimFolder folder;
-    EXPECT_EQ(Present(CardLibrary::Load(folder.Path().toStdString())),
-              std::vector<bool>(16, true));
+    EXPECT_EQ(Present(CardLibrary::Load(folder.Path().toStdString())), std::vector<bool>(16, true));
 }
 
 TEST(CardLibrary, EntryPointsALibraryLacksStayEmpty) {

@@ -13,7 +13,9 @@ namespace {
 struct ClientFolder {
     FixtureDir dir;
     ClientFolder() {
-        dir.write("vornclient", std::string("\x7f" "ELF executable bytes\0\1\2", 24));
+        dir.write("vornclient", std::string("\x7f"
+                                            "ELF executable bytes\0\1\2",
+                                            24));
         dir.write("Skin/CEFBrowser/res.xml", "<Res/>");
         dir.write("Skin/CEFBrowser/main.xml", "<Window/>");
         dir.write("Skin/CEFBrowser/default/_A0_close.png", "\x89PNG close");
@@ -37,7 +39,9 @@ TEST(ClientKey, SameFilesSameKeyAnyChangeAnotherKey) {
     EXPECT_EQ(key, a.Key());
     EXPECT_EQ(key, b.Key());
 
-    b.dir.write("vornclient", std::string("\x7f" "ELF executable bytes\0\1\3", 24));
+    b.dir.write("vornclient", std::string("\x7f"
+                                          "ELF executable bytes\0\1\3",
+                                          24));
     EXPECT_NE(b.Key(), key) << "one byte of the executable";
 
     ClientFolder skin;

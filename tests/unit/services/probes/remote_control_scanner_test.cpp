@@ -77,8 +77,7 @@ TEST(RemoteControlScanner, AnswersComeFromAFreshScanOnAWorkerInRequestOrder) {
     App();
     QObject context;
     auto gate = std::make_shared<GatedScan>();
-    RemoteControlScanner scanner(&context,
-                                 [gate] { return vorn::ProcessScanResult{(*gate)()}; });
+    RemoteControlScanner scanner(&context, [gate] { return vorn::ProcessScanResult{(*gate)()}; });
     std::vector<std::pair<char, bool>> answers;
 
     auto answer = [&](char name) {
@@ -139,7 +138,7 @@ TEST(RemoteControlScanner, AStuckScanDelaysDestructionOnlyBoundedAndAnswersNothi
     const auto begin = std::chrono::steady_clock::now();
     {
         RemoteControlScanner scanner(&context,
-                                 [gate] { return vorn::ProcessScanResult{(*gate)()}; });
+                                     [gate] { return vorn::ProcessScanResult{(*gate)()}; });
         scanner.Request([&](const vorn::ProcessScanResult&) { answered = true; });
         gate->WaitStarted(1);
     }

@@ -90,8 +90,7 @@ TEST(RemoteControlRules, ArgumentsThatNameAToolDoNotCount) {
                       "python3 -c print(open('x').read()) /home/candidate/TeamViewer-notes.txt",
                       "python3"),
               RemoteControlRule::None);
-    EXPECT_EQ(RuleFor("grep", "/usr/bin/grep", "grep TeamViewer", "grep"),
-              RemoteControlRule::None);
+    EXPECT_EQ(RuleFor("grep", "/usr/bin/grep", "grep TeamViewer", "grep"), RemoteControlRule::None);
     EXPECT_EQ(RuleFor("vim.basic", "/usr/bin/vim.basic", "vim anydesk.txt", "vim"),
               RemoteControlRule::None);
     EXPECT_EQ(RuleFor("python3", "", "python3 /srv/teamviewer/agent.py", "python3"),
@@ -100,8 +99,7 @@ TEST(RemoteControlRules, ArgumentsThatNameAToolDoNotCount) {
 
 TEST(RemoteControlRules, NonAsciiNamesCompareAsBytes) {
     EXPECT_EQ(RuleFor("ToDesk远程.exe"), RemoteControlRule::NamePrefix);
-    EXPECT_EQ(RuleFor("向日葵", "/opt/向日葵/Sunlogin客户端"),
-              RemoteControlRule::PathOrOwnName);
+    EXPECT_EQ(RuleFor("向日葵", "/opt/向日葵/Sunlogin客户端"), RemoteControlRule::PathOrOwnName);
     EXPECT_EQ(RuleFor("微信.exe", "/opt/微信/微信.exe"), RemoteControlRule::None);
 }
 

@@ -38,8 +38,9 @@ TEST(RemoteSession, VncAndRdpXServersOfThisDisplay) {
     EXPECT_FALSE(IsRemoteDisplay(":0", xvnc));
     EXPECT_TRUE(IsRemoteDisplay(":2", {Process("Xvnc", "Xvnc :2 -geometry 1280x1024")}));
     EXPECT_TRUE(IsRemoteDisplay(
-        ":10", {Process("Xorg", "/usr/lib/xorg/Xorg :10 -auth .Xauthority -config xrdp/xorg.conf "
-                                "-noreset -nolisten tcp")}));
+        ":10", {Process("Xorg",
+                        "/usr/lib/xorg/Xorg :10 -auth .Xauthority -config xrdp/xorg.conf "
+                        "-noreset -nolisten tcp")}));
     EXPECT_TRUE(IsRemoteDisplay(":50", {Process("nxagent", "nxagent -D -name NX :50")}));
     // xpra's X server is an Xvfb known by its argv[0].
     EXPECT_TRUE(IsRemoteDisplay(

@@ -16,7 +16,9 @@ struct Machine {
     FixtureDir dir;
     std::optional<std::string> cpu;
 
-    Machine& Dmi(std::string_view product, std::string_view vendor, std::string_view board = {},
+    Machine& Dmi(std::string_view product,
+                 std::string_view vendor,
+                 std::string_view board = {},
                  std::string_view bios = {}) {
         dir.write("sys/class/dmi/id/product_name", std::string(product) + "\n");
         dir.write("sys/class/dmi/id/sys_vendor", std::string(vendor) + "\n");

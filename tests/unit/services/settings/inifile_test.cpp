@@ -72,8 +72,12 @@ TEST_F(IniFileTest, NamesIgnoreCaseAndTheFirstMatchWins) {
     // Keys before the first header form the section without a name.
     EXPECT_EQ(IniFile::ReadString(m_path, "", "Url", "d"), "before-any-section");
     // Every script's letters fold, not only ASCII ones.
-    Write("[Pr\xC3\xBC" "fung]\n\xC3\x84rger=1\n");
-    EXPECT_EQ(IniFile::ReadInt(m_path, QString::fromUtf8("PR\xC3\x9C" "FUNG"),
+    Write(
+        "[Pr\xC3\xBC"
+        "fung]\n\xC3\x84rger=1\n");
+    EXPECT_EQ(IniFile::ReadInt(m_path,
+                               QString::fromUtf8("PR\xC3\x9C"
+                                                 "FUNG"),
                                QString::fromUtf8("\xC3\xA4rger"), 0),
               1);
 }

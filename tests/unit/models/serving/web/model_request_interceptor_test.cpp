@@ -114,11 +114,11 @@ TEST_F(ModelRequestInterceptorTest, OnlyTheLoopbackServersOwnUrlsAreLocal) {
     ASSERT_FALSE(served.isEmpty());
     EXPECT_TRUE(interceptor->IsLocalServerUrl(served));
     const int port = server->Port();
-    EXPECT_TRUE(interceptor->IsLocalServerUrl(
-        QUrl(QStringLiteral("http://127.0.0.1:%1/other").arg(port))));
+    EXPECT_TRUE(
+        interceptor->IsLocalServerUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/other").arg(port))));
     EXPECT_FALSE(interceptor->IsLocalServerUrl(
         QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port == 65535 ? 1 : port + 1))));
-    EXPECT_FALSE(interceptor->IsLocalServerUrl(
-        QUrl(QStringLiteral("http://localhost:%1/").arg(port))));
+    EXPECT_FALSE(
+        interceptor->IsLocalServerUrl(QUrl(QStringLiteral("http://localhost:%1/").arg(port))));
     EXPECT_FALSE(interceptor->IsLocalServerUrl(QUrl("http://cdn.example/models/a+b.bin")));
 }
