@@ -12,9 +12,7 @@ option(VORN_WARNINGS_AS_ERRORS "Treat compiler warnings as errors (on in CI)" ${
 
 add_library(vorn_warnings INTERFACE)
 if(MSVC)
-    # Sources are UTF-8; standard conformance as with GCC.
-    target_compile_options(vorn_warnings INTERFACE /W4 /utf-8 /permissive- /Zc:__cplusplus
-        $<$<BOOL:${VORN_WARNINGS_AS_ERRORS}>:/WX>)
+    target_compile_options(vorn_warnings INTERFACE /W4 $<$<BOOL:${VORN_WARNINGS_AS_ERRORS}>:/WX>)
 else()
     target_compile_options(vorn_warnings INTERFACE
         $<$<COMPILE_LANGUAGE:C,CXX>:-Wall -Wextra -Wno-missing-field-initializers>
