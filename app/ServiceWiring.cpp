@@ -67,7 +67,10 @@ private:
 class PageProbes : public IPageProbes {
 public:
     PageProbes(QObject* context, const CBrowserProfile& profile)
-        : m_profile(profile), m_windowState(platform::CreateWindowState()), m_scanner(context) {}
+        : m_profile(profile),
+          m_windowState(platform::CreateWindowState()),
+          m_monitors(platform::CreateMonitors()),
+          m_scanner(context) {}
 
     void SetLockControl(const ILockControl* lock) { m_lock = lock; }
 
@@ -78,6 +81,7 @@ public:
 private:
     const CBrowserProfile& m_profile;
     std::unique_ptr<platform::IWindowState> m_windowState;
+    std::unique_ptr<platform::IMonitors> m_monitors;
     const ILockControl* m_lock = nullptr;
     RemoteControlScanner m_scanner;
 };
@@ -95,7 +99,7 @@ ClientInfo PageProbes::ClientFacts() {
                     : qpa == QLatin1String("xcb") ? "linux-x11"
                                                   : "linux-" + qpa.toStdString();
     info.locked = m_lock && m_lock->GetLockState() == LockState::Locked;
-    std::optional<std::vector<platform::MonitorArea>> monitors = platform::ListMonitors();
+    std::optional<std::vector<platform::MonitorArea>> monitors = m_monitors->List();
     if (!monitors) {
         // Without RandR monitors (or without X) the toolkit's screens stand in.
         monitors.emplace();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -14,9 +15,18 @@ struct MonitorArea {
     bool operator==(const MonitorArea&) const = default;
 };
 
-// The monitors the display server reports for this session (X11: the active RandR monitors of
-// the default screen of $DISPLAY, over a connection of its own). Any thread; one round trip.
-// Nothing when no display can be reached or the server does not report monitors.
-std::optional<std::vector<MonitorArea>> ListMonitors();
+// The monitors of this session's desktop.
+class IMonitors {
+public:
+    virtual ~IMonitors() = default;
+
+    // The monitors the display server reports now, over a connection of the implementation's own
+    // (X11: the active RandR monitors of the default screen of $DISPLAY). Any thread; one round
+    // trip. Nothing when no display can be reached or the server does not report monitors.
+    virtual std::optional<std::vector<MonitorArea>> List() const = 0;
+};
+
+// Never null. Any thread.
+std::unique_ptr<IMonitors> CreateMonitors();
 
 }  // namespace vorn::platform

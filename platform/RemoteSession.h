@@ -2,17 +2,24 @@
 
 #include "platform/ProcessList.h"
 
-#include <string_view>
+#include <memory>
 #include <vector>
 
 namespace vorn::platform {
 
-// Whether the display that shows this session is reached from another machine. On X11: the
-// display name names a host (a display reached over TCP, as SSH X11 forwarding does with
-// "localhost:10"), or the X server of the display is a VNC, RDP or NX server (Xvnc, Xorg with
-// xrdp's configuration, nxagent, ...), or a screen server (x11vnc, x0vncserver, vino-server,
-// krfb, ...) serves it. Without an X display: a Wayland screen server (wayvnc, weston's RDP
-// back end) runs. Pure over `display` ($DISPLAY) and `processes`; any thread.
-bool IsRemoteDisplay(std::string_view display, const std::vector<ProcessRecord>& processes);
+// Whether the display that shows this session is reached from another machine.
+class IRemoteSession {
+public:
+    virtual ~IRemoteSession() = default;
+
+    // True when this session's screen is shown on another machine: the session itself is a
+    // remote one (a display reached over the network, a VNC, RDP or NX server), or a screen
+    // server among `processes` (this machine's, one scan serving several probes) serves it.
+    // Any thread.
+    virtual bool IsRemote(const std::vector<ProcessRecord>& processes) const = 0;
+};
+
+// Never null. Any thread.
+std::unique_ptr<IRemoteSession> CreateRemoteSession();
 
 }  // namespace vorn::platform

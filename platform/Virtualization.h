@@ -1,7 +1,6 @@
 #pragma once
 
-#include <filesystem>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,28 +17,24 @@ struct VirtualizationFacts {
     // board vendor, BIOS vendor, product version; an unreadable one is empty.
     std::vector<std::string> dmiStrings;
     // SMBIOS BIOS characteristics extension byte 2, bit 4 ("virtual machine"); nothing when the
-    // table cannot be read (it is readable by root only).
+    // table cannot be read.
     std::optional<bool> firmwareVmBit;
     bool userModeLinux = false;  // the CPU is User-Mode Linux's
     bool xenDomain = false;      // running in a Xen domain
     bool xenDom0 = false;        // ... and that domain is the hardware domain (dom0)
-    std::string hypervisorType;  // the kernel's name of the hypervisor, when it exposes one
+    std::string hypervisorType;  // the system's name of the hypervisor, when it exposes one
 };
 
-// The hypervisor signature; an empty function stands for the CPU's own instruction.
-using HypervisorSignatureQuery = std::function<std::optional<std::string>()>;
+// This machine's CPU and firmware.
+class IVirtualization {
+public:
+    virtual ~IVirtualization() = default;
 
-// The machine's roots by default; tests point them at fixture trees and replace the CPU query.
-struct VirtualizationSource {
-    std::filesystem::path sysfsRoot = "/sys";
-    std::filesystem::path procRoot = "/proc";
-    HypervisorSignatureQuery cpu;
+    // Reads the facts. Any thread; a few small reads. What cannot be read stays empty.
+    virtual VirtualizationFacts ReadFacts() const = 0;
 };
 
-// Reads the facts. Any thread; a few small file reads. What cannot be read stays empty.
-VirtualizationFacts ReadVirtualizationFacts(const VirtualizationSource& source = {});
-
-// CPUID leaf 1 ECX bit 31 and leaf 0x40000000 on x86; nothing elsewhere.
-std::optional<std::string> QueryHypervisorSignature();
+// Never null. Any thread.
+std::unique_ptr<IVirtualization> CreateVirtualization();
 
 }  // namespace vorn::platform

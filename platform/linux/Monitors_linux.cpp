@@ -15,9 +15,7 @@ struct ConnectionCloser {
     void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
 };
 
-}  // namespace
-
-std::optional<std::vector<MonitorArea>> ListMonitors() {
+std::optional<std::vector<MonitorArea>> ListRandrMonitors() {
     int screenNumber = 0;
     // A connection of our own: the probe may run off the GUI thread, and Qt's connection is not
     // ours to share across threads.
@@ -51,6 +49,17 @@ std::optional<std::vector<MonitorArea>> ListMonitors() {
         monitors.push_back(MonitorArea{it.data->x, it.data->y, it.data->width, it.data->height});
     }
     return monitors;
+}
+
+class RandrMonitors : public IMonitors {
+public:
+    std::optional<std::vector<MonitorArea>> List() const override { return ListRandrMonitors(); }
+};
+
+}  // namespace
+
+std::unique_ptr<IMonitors> CreateMonitors() {
+    return std::make_unique<RandrMonitors>();
 }
 
 }  // namespace vorn::platform

@@ -1,6 +1,7 @@
-#include "platform/RemoteSession.h"
+#include "platform/linux/RemoteSession_linux.h"
 
 #include <array>
+#include <cstdlib>
 #include <optional>
 
 namespace vorn::platform {
@@ -131,6 +132,23 @@ bool IsRemoteDisplay(std::string_view display, const std::vector<ProcessRecord>&
         }
     }
     return false;
+}
+
+namespace {
+
+class DisplayRemoteSession : public IRemoteSession {
+public:
+    bool IsRemote(const std::vector<ProcessRecord>& processes) const override {
+        // Read on every call: the answer is about the display this process shows on now.
+        const char* display = std::getenv("DISPLAY");
+        return IsRemoteDisplay(display ? display : "", processes);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<IRemoteSession> CreateRemoteSession() {
+    return std::make_unique<DisplayRemoteSession>();
 }
 
 }  // namespace vorn::platform

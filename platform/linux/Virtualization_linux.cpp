@@ -1,4 +1,4 @@
-#include "platform/Virtualization.h"
+#include "platform/linux/Virtualization_linux.h"
 
 #include "platform/RegularFile.h"
 
@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace vorn::platform {
 namespace {
@@ -95,7 +96,9 @@ std::optional<std::string> QueryHypervisorSignature() {
 #endif
 }
 
-VirtualizationFacts ReadVirtualizationFacts(const VirtualizationSource& source) {
+namespace {
+
+VirtualizationFacts ReadSourceFacts(const VirtualizationSource& source) {
     VirtualizationFacts facts;
     facts.hypervisorSignature = source.cpu ? source.cpu() : QueryHypervisorSignature();
 
@@ -114,6 +117,25 @@ VirtualizationFacts ReadVirtualizationFacts(const VirtualizationSource& source) 
     facts.xenDom0 = facts.xenDomain && IsXenDom0(source);
     facts.hypervisorType = FirstLine(ReadSmallFile(source.sysfsRoot / "hypervisor/type"));
     return facts;
+}
+
+}  // namespace
+
+class SysfsVirtualization : public IVirtualization {
+public:
+    explicit SysfsVirtualization(VirtualizationSource source) : m_source(std::move(source)) {}
+    VirtualizationFacts ReadFacts() const override { return ReadSourceFacts(m_source); }
+
+private:
+    VirtualizationSource m_source;
+};
+
+std::unique_ptr<IVirtualization> CreateVirtualization(VirtualizationSource source) {
+    return std::make_unique<SysfsVirtualization>(std::move(source));
+}
+
+std::unique_ptr<IVirtualization> CreateVirtualization() {
+    return CreateVirtualization(VirtualizationSource{});
 }
 
 }  // namespace vorn::platform

@@ -1,6 +1,5 @@
 #include "services/probes/Environment.h"
 
-#include "platform/RemoteSession.h"
 #include "services/probes/ScreenCapture.h"
 #include "services/probes/VirtualMachine.h"
 
@@ -18,11 +17,11 @@ const std::string& ThisMachinesVirtualMachine() {
 
 }  // namespace
 
-EnvironmentReport ProbeEnvironment(std::string_view display,
+EnvironmentReport ProbeEnvironment(const vorn::platform::IRemoteSession& session,
                                    const std::vector<vorn::platform::ProcessRecord>& processes) {
     EnvironmentReport report;
     report.virtualMachine = ThisMachinesVirtualMachine();
-    report.remoteSession = vorn::platform::IsRemoteDisplay(display, processes);
+    report.remoteSession = session.IsRemote(processes);
     report.screenCapture = FindScreenCapture(processes);
     return report;
 }

@@ -1,19 +1,19 @@
 #pragma once
 
 #include "platform/ProcessList.h"
+#include "platform/RemoteSession.h"
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 // The environment facts of the client report that need no display connection.
 struct EnvironmentReport {
     std::string virtualMachine;              // DetectVirtualMachine
-    bool remoteSession = false;              // vorn::platform::IsRemoteDisplay
+    bool remoteSession = false;              // vorn::platform::IRemoteSession::IsRemote
     std::vector<std::string> screenCapture;  // FindScreenCapture
 };
 
-// Over a given display name and process list (one scan serves both process checks); the
-// virtual machine is this machine's. Any thread.
-EnvironmentReport ProbeEnvironment(std::string_view display,
+// Over a given process list (one scan serves both process checks); the virtual machine is this
+// machine's. Any thread that may use `session`.
+EnvironmentReport ProbeEnvironment(const vorn::platform::IRemoteSession& session,
                                    const std::vector<vorn::platform::ProcessRecord>& processes);

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <system_error>
@@ -20,8 +19,8 @@ namespace vorn {
 
 ProcessScanResult ScanProcesses() {
     const std::vector<vorn::platform::ProcessRecord> processes = OtherProcesses();
-    const char* display = std::getenv("DISPLAY");
-    return {IsRemoteControlRunning(processes), ProbeEnvironment(display ? display : "", processes)};
+    return {IsRemoteControlRunning(processes),
+            ProbeEnvironment(*vorn::platform::CreateRemoteSession(), processes)};
 }
 
 // Shared by the scanner and its worker: a worker still stuck in a scan when the scanner goes

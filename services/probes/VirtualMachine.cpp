@@ -137,6 +137,10 @@ std::string DecideVirtualMachine(const vorn::platform::VirtualizationFacts& fact
     return std::string(Decide(facts));
 }
 
-std::string DetectVirtualMachine(const vorn::platform::VirtualizationSource& source) {
-    return DecideVirtualMachine(vorn::platform::ReadVirtualizationFacts(source));
+std::string DetectVirtualMachine(const vorn::platform::IVirtualization& machine) {
+    return DecideVirtualMachine(machine.ReadFacts());
+}
+
+std::string DetectVirtualMachine() {
+    return DetectVirtualMachine(*vorn::platform::CreateVirtualization());
 }

@@ -11,5 +11,8 @@
 // systemd's, except virtualbox (systemd: oracle) and hyperv (systemd: microsoft). Pure, any thread.
 std::string DecideVirtualMachine(const vorn::platform::VirtualizationFacts& facts);
 
-// DecideVirtualMachine over the facts `source` reads (the machine's own by default). Any thread.
-std::string DetectVirtualMachine(const vorn::platform::VirtualizationSource& source = {});
+// DecideVirtualMachine over the facts `machine` reads. Any thread.
+std::string DetectVirtualMachine(const vorn::platform::IVirtualization& machine);
+
+// The same over this machine's own CPU and firmware.
+std::string DetectVirtualMachine();

@@ -1,4 +1,4 @@
-#include "platform/RemoteSession.h"
+#include "platform/linux/RemoteSession_linux.h"
 
 #include <gtest/gtest.h>
 

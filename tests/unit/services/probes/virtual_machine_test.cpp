@@ -1,5 +1,7 @@
 #include "services/probes/VirtualMachine.h"
 
+#include "platform/linux/Virtualization_linux.h"
+
 #include "ProbeFixtures.h"
 
 #include <gtest/gtest.h>
@@ -46,7 +48,7 @@ struct Machine {
         source.procRoot = dir.root() / "proc";
         const std::optional<std::string> signature = cpu;
         source.cpu = [signature] { return signature; };
-        return DetectVirtualMachine(source);
+        return DetectVirtualMachine(*vorn::platform::CreateVirtualization(source));
     }
 };
 
