@@ -12,7 +12,7 @@ BUILD=build-win
 if [ "${1:-}" != "--under-xvfb" ]; then
     fresh=0
     [ "${1:-}" = "--fresh" ] && fresh=1
-    for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres "$WINE64" xvfb-run; do
+    for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres "$WINE64" xvfb-run openbox xprop; do
         command -v "$tool" >/dev/null || { echo "test-windows: $tool is missing (run scripts/setup.sh)" >&2; exit 1; }
     done
     [ -f /usr/src/googletest/CMakeLists.txt ] || { echo "test-windows: GoogleTest sources are missing (run scripts/setup.sh)" >&2; exit 1; }
