@@ -3,20 +3,12 @@
 #include "common/LogSink.h"
 #include "platform/LockSupport.h"
 #include "platform/win32/KeyboardHook_win.h"
+#include "platform/win32/OwnWindow_win.h"
 
 #include <windows.h>
 
 namespace vorn::platform {
 namespace {
-
-bool IsOwnTopLevel(NativeWindow window) {
-    HWND hwnd = reinterpret_cast<HWND>(window);
-    if (!hwnd || !IsWindow(hwnd) || GetAncestor(hwnd, GA_ROOT) != hwnd)
-        return false;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    return pid == GetCurrentProcessId();
-}
 
 // Both filters are low-level keyboard hooks of the whole input desktop (win32::KeyboardHook): a
 // hook sees every key before any window does, so unlike a grab on X11 it needs no window to be
@@ -39,7 +31,7 @@ public:
     void RemoveWindowFilter() override { m_window.Remove(); }
 
     bool InstallLockFilter(NativeWindow window) override {
-        if (!m_enforceable || !IsOwnTopLevel(window))
+        if (!m_enforceable || !win32::OwnTopLevelWindow(window))
             return false;
         m_lockWanted = true;
         return m_lock.Install();

@@ -2,6 +2,7 @@
 
 #include "common/LogSink.h"
 #include "platform/LockSupport.h"
+#include "platform/win32/OwnWindow_win.h"
 #include "platform/win32/Text_win.h"
 
 #include <windows.h>
@@ -36,16 +37,7 @@ Shared& State() {
     return shared;
 }
 
-// Only a top-level window of this process is ever touched: the handle comes from the toolkit,
-// and a stale or foreign one must not move another program's window.
-HWND OwnTopLevel(NativeWindow window) {
-    HWND hwnd = reinterpret_cast<HWND>(window);
-    if (!hwnd || !IsWindow(hwnd) || GetAncestor(hwnd, GA_ROOT) != hwnd)
-        return nullptr;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    return pid == GetCurrentProcessId() ? hwnd : nullptr;
-}
+using win32::OwnTopLevelWindow;
 
 bool MonitorAreas(HWND hwnd, RECT& whole, RECT& work) {
     MONITORINFO info{};
@@ -135,24 +127,24 @@ public:
     // SWP_NOACTIVATE: SetWindowPos without it activates the window, and the lock re-asserts the
     // band on every tick while another window is in front; it must never take the foreground.
     void SetTopmost(NativeWindow window, bool on) override {
-        if (HWND hwnd = OwnTopLevel(window))
+        if (HWND hwnd = OwnTopLevelWindow(window))
             SetWindowPos(hwnd, on ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
     }
 
     bool IsForeground(NativeWindow window) const override {
-        HWND hwnd = OwnTopLevel(window);
+        HWND hwnd = OwnTopLevelWindow(window);
         HWND foreground = GetForegroundWindow();
         return hwnd && foreground && GetAncestor(foreground, GA_ROOT) == hwnd;
     }
 
     void SetFullScreen(NativeWindow window, bool on) override {
-        if (HWND hwnd = OwnTopLevel(window))
+        if (HWND hwnd = OwnTopLevelWindow(window))
             SetFullScreenOf(hwnd, on);
     }
 
     void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) override {
-        HWND hwnd = OwnTopLevel(window);
+        HWND hwnd = OwnTopLevelWindow(window);
         if (!hwnd)
             return;
         if (!IsZoomed(hwnd)) {
@@ -183,7 +175,7 @@ public:
     }
 
     void GuardStacking(NativeWindow window, bool on) override {
-        HWND hwnd = OwnTopLevel(window);
+        HWND hwnd = OwnTopLevelWindow(window);
         auto& shared = State();
         if (!hwnd) {
             // A destroyed window's handle may be reused; forget what it left behind.
@@ -203,7 +195,7 @@ public:
     // steady state. A window covering the whole screen that something moved (another program, or
     // a window manager placing it as it came back from the taskbar) is put back first.
     void KeepOnTop(NativeWindow window) override {
-        HWND hwnd = OwnTopLevel(window);
+        HWND hwnd = OwnTopLevelWindow(window);
         auto& shared = State();
         if (!hwnd || !shared.guarded.count(hwnd))
             return;
