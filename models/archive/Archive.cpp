@@ -255,90 +255,112 @@ uint32_t ReadLocalHeader(ArchiveHandleImpl* h,
     return ZR_OK;
 }
 
-// Reads entry `index` through minizip into *r; r->result tells how far it got.
-void ReadRecord(ArchiveHandleImpl* h, int index, EntryRecord* r) {
-    *r = EntryRecord{};
-    r->result = Position(h, index);
-    if (r->result != ZR_OK)
-        return;
-
-    unz_file_info64 info{};
-    char name[kMaxName];
+// The central directory's record of the positioned entry: its name into `name` and what it
+// says of the data into r->data (sizes corrected from the zip64 block). `zip64Offset` gets the
+// local header's offset when only that block gives it.
+uint32_t ReadCentralRecord(ArchiveHandleImpl* h,
+                           EntryRecord* r,
+                           unz_file_info64* info,
+                           char (&name)[kMaxName],
+                           std::optional<uint64_t>* zip64Offset) {
     if (h->centralExtra.empty())
         h->centralExtra.resize(0x10000);
-    if (unzGetCurrentFileInfo64(h->zip, &info, name, sizeof name, h->centralExtra.data(),
-                                h->centralExtra.size(), nullptr, 0) != UNZ_OK) {
-        r->result = ZR_UNREACHABLE;
-        return;
-    }
-    r->method = static_cast<uint16_t>(info.compression_method);
-    r->encrypted = info.flag & 1;
-    std::optional<uint64_t> zip64Offset;
-    ApplyZip64(h->centralExtra.data(), std::min<size_t>(info.size_file_extra, 0x10000),
-               &info.uncompressed_size, &info.compressed_size, &zip64Offset);
-    r->data.compressedSize = info.compressed_size;
-    r->data.uncompressedSize = info.uncompressed_size;
-    r->data.crc = static_cast<uint32_t>(info.crc);
-    r->data.dosDate = static_cast<uint32_t>(info.dosDate);
-    r->data.flag = static_cast<uint16_t>(info.flag);
+    if (unzGetCurrentFileInfo64(h->zip, info, name, sizeof name, h->centralExtra.data(),
+                                h->centralExtra.size(), nullptr, 0) != UNZ_OK)
+        return ZR_UNREACHABLE;
+    r->method = static_cast<uint16_t>(info->compression_method);
+    r->encrypted = info->flag & 1;
+    ApplyZip64(h->centralExtra.data(), std::min<size_t>(info->size_file_extra, 0x10000),
+               &info->uncompressed_size, &info->compressed_size, zip64Offset);
+    r->data.compressedSize = info->compressed_size;
+    r->data.uncompressedSize = info->uncompressed_size;
+    r->data.crc = static_cast<uint32_t>(info->crc);
+    r->data.dosDate = static_cast<uint32_t>(info->dosDate);
+    r->data.flag = static_cast<uint16_t>(info->flag);
     r->data.method = r->method;
-    if (info.size_filename >= kMaxName) {
-        r->result = ZR_TOO_LONG;
-        return;
-    }
-
+    if (info->size_filename >= kMaxName)
+        return ZR_TOO_LONG;
     // minizip lets other methods through its header check; only stored and deflate are read.
-    if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) {
-        r->result = ZR_CORRUPT;
-        return;
-    }
-    std::vector<uint8_t> extra;
-    if (unzOpenCurrentFile2(h->zip, nullptr, nullptr, 1) == UNZ_OK) {
-        extra.resize(static_cast<size_t>(std::max(0, unzGetLocalExtrafield(h->zip, nullptr, 0))));
-        const int extraRead =
-            extra.empty() ? 0 : unzGetLocalExtrafield(h->zip, extra.data(), unsigned(extra.size()));
-        r->data.start = unzGetCurrentFileZStreamPos64(h->zip);
-        unzCloseCurrentFile(h->zip);
-        if (extraRead != static_cast<int>(extra.size())) {
-            r->result = ZR_NOTFOUND_EXTRA;
-            return;
-        }
-        r->headerStart = r->data.start - 30 - info.size_filename - extra.size();
-        r->located = true;
-    } else if (!zip64Offset) {
-        r->result = ZR_CORRUPT;
-        return;
-    } else if (const uint32_t rc = ReadLocalHeader(h, *zip64Offset, info, r, &extra); rc != ZR_OK) {
-        r->result = rc;
-        return;
-    }
+    if (info->compression_method != 0 && info->compression_method != Z_DEFLATED)
+        return ZR_CORRUPT;
+    return ZR_OK;
+}
 
-    std::u16string decoded = DecodeUtf8(std::string_view(name, info.size_filename));
-    ArchiveItem& item = r->item;
-    item.index = index;
-    item.attributes = DecodeAttributes(static_cast<uint32_t>(info.external_fa),
-                                       static_cast<uint32_t>(info.version));
+// Where the positioned entry's local header and data start, and the header's extra field (it
+// holds the entry's times). minizip finds the header unless only the zip64 block gives its
+// offset; then the header is read here.
+uint32_t LocateData(ArchiveHandleImpl* h,
+                    const unz_file_info64& info,
+                    const std::optional<uint64_t>& zip64Offset,
+                    EntryRecord* r,
+                    std::vector<uint8_t>* extra) {
+    if (unzOpenCurrentFile2(h->zip, nullptr, nullptr, 1) != UNZ_OK)
+        return zip64Offset ? ReadLocalHeader(h, *zip64Offset, info, r, extra) : ZR_CORRUPT;
+    extra->resize(static_cast<size_t>(std::max(0, unzGetLocalExtrafield(h->zip, nullptr, 0))));
+    const int extraRead =
+        extra->empty() ? 0 : unzGetLocalExtrafield(h->zip, extra->data(), unsigned(extra->size()));
+    r->data.start = unzGetCurrentFileZStreamPos64(h->zip);
+    unzCloseCurrentFile(h->zip);
+    if (extraRead != static_cast<int>(extra->size()))
+        return ZR_NOTFOUND_EXTRA;
+    r->headerStart = r->data.start - 30 - info.size_filename - extra->size();
+    r->located = true;
+    return ZR_OK;
+}
+
+// What a caller is shown of the entry: its checked name, attributes, times and sizes. A name
+// that climbs out of the target folder or holds control characters refuses the entry.
+uint32_t DescribeItem(int index,
+                      const unz_file_info64& info,
+                      std::string_view name,
+                      const std::vector<uint8_t>& extra,
+                      ArchiveItem* item) {
+    std::u16string decoded = DecodeUtf8(name);
+    item->index = index;
+    item->attributes = DecodeAttributes(static_cast<uint32_t>(info.external_fa),
+                                        static_cast<uint32_t>(info.version));
     // Some tools mark folders only by the trailing separator; such a name cannot be a file.
     if (!decoded.empty() && IsSeparator(decoded.back()))
-        item.attributes |= kDirectory;
-    item.name = SanitiseEntryName(std::move(decoded));
-    if (const uint32_t rc = CheckRelativeName(item.name); rc != ZR_OK) {
+        item->attributes |= kDirectory;
+    item->name = SanitiseEntryName(std::move(decoded));
+    if (const uint32_t rc = CheckRelativeName(item->name); rc != ZR_OK) {
         qCInfo(lcModels) << "archive: refusing entry" << index
                          << "(its name climbs out or holds control characters)";
-        r->result = rc;
-        return;
+        return rc;
     }
 
     EntryTimes times;
     times.write = times.access = times.creation =
         DosTimeToFileTime(static_cast<uint32_t>(info.dosDate));
     ApplyUtExtraField(extra.data(), extra.size(), &times);
-    item.writeTime = times.write;
-    item.accessTime = times.access;
-    item.creationTime = times.creation;
-    item.compressedSize = static_cast<int32_t>(std::min<ZPOS64_T>(info.compressed_size, INT32_MAX));
-    item.uncompressedSize =
+    item->writeTime = times.write;
+    item->accessTime = times.access;
+    item->creationTime = times.creation;
+    item->compressedSize =
+        static_cast<int32_t>(std::min<ZPOS64_T>(info.compressed_size, INT32_MAX));
+    item->uncompressedSize =
         static_cast<int32_t>(std::min<ZPOS64_T>(info.uncompressed_size, INT32_MAX));
+    return ZR_OK;
+}
+
+// Reads entry `index` through minizip into *r; r->result tells how far it got.
+void ReadRecord(ArchiveHandleImpl* h, int index, EntryRecord* r) {
+    *r = EntryRecord{};
+    r->result = Position(h, index);
+    if (r->result != ZR_OK)
+        return;
+    unz_file_info64 info{};
+    char name[kMaxName];
+    std::optional<uint64_t> zip64Offset;
+    r->result = ReadCentralRecord(h, r, &info, name, &zip64Offset);
+    if (r->result != ZR_OK)
+        return;
+    std::vector<uint8_t> extra;
+    r->result = LocateData(h, info, zip64Offset, r, &extra);
+    if (r->result != ZR_OK)
+        return;
+    r->result =
+        DescribeItem(index, info, std::string_view(name, info.size_filename), extra, &r->item);
 }
 
 uint32_t LoadItem(ArchiveHandleImpl* h, int index) {
