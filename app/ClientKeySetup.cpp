@@ -8,12 +8,11 @@
 
 #include <system_error>
 
-vorn::ClientKeyInputs InstalledClientKeyInputs() {
-    CGlobal& global = CGlobal::Instance();
+vorn::ClientKeyInputs InstalledClientKeyInputs(const CGlobal& settings) {
     QString url;
-    global.GetConfigString(QStringLiteral("Url"), url);
+    settings.GetConfigString(QStringLiteral("Url"), url);
     return {QCoreApplication::applicationFilePath().toStdU16String(),
-            (global.ClientFolder() + QStringLiteral("Skin/CEFBrowser")).toStdU16String(),
+            (settings.ClientFolder() + QStringLiteral("Skin/CEFBrowser")).toStdU16String(),
             url.toStdString()};
 }
 
@@ -31,9 +30,9 @@ std::string ComputeInstalledClientKey(const vorn::ClientKeyInputs& inputs) {
     return *key;
 }
 
-std::shared_future<std::string> StartInstalledClientKey() {
+std::shared_future<std::string> StartInstalledClientKey(const CGlobal& settings) {
     // The inputs are gathered here: settings and paths belong to the main thread.
-    vorn::ClientKeyInputs inputs = InstalledClientKeyInputs();
+    vorn::ClientKeyInputs inputs = InstalledClientKeyInputs(settings);
     try {
         return std::async(
                    std::launch::async,
@@ -43,6 +42,7 @@ std::shared_future<std::string> StartInstalledClientKey() {
         qCDebug(lcApp) << "no worker for the client key (" << e.what() << "); computing it now";
     }
     std::promise<std::string> now;
-    now.set_value(ComputeInstalledClientKey(InstalledClientKeyInputs()));
+    // `inputs` went into the worker's function, which was built before the worker failed.
+    now.set_value(ComputeInstalledClientKey(InstalledClientKeyInputs(settings)));
     return now.get_future().share();
 }

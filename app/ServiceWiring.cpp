@@ -5,6 +5,7 @@
 #include "browser/BrowserProfile.h"
 #include "browser/CefBrowserUI.h"
 #include "browser/bridge/PageBridge.h"
+#include "common/Logging.h"
 #include "models/update/ModelUpdater.h"
 #include "platform/Monitors.h"
 #include "platform/WindowState.h"
@@ -27,22 +28,22 @@ public:
     // The reader is deliberately never destroyed: its destructor waits for the card library,
     // and a hung port must not hold up the exit (Shutdown bounds the wait when the event loop
     // ends).
-    explicit CardReading(CGlobal& global) : m_global(global), m_reader(new CCardReader) {}
+    explicit CardReading(CGlobal& settings) : m_settings(settings), m_reader(new CCardReader) {}
 
     // The window receives the reader's UM_CARD_* events. Main thread, once.
     void Init(QObject* window) {
         int comPort = 0;
         int readTime = 500;
-        m_global.GetConfigInt(QStringLiteral("ComPort"), comPort);
-        m_global.GetConfigInt(QStringLiteral("ReadTime"), readTime);
-        const ClientPaths& paths = m_global.Paths();
+        m_settings.GetConfigInt(QStringLiteral("ComPort"), comPort);
+        m_settings.GetConfigInt(QStringLiteral("ReadTime"), readTime);
+        const ClientPaths& paths = m_settings.Paths();
         // The photo's folder is the state folder, which an installed client may still have to
         // create.
         paths.EnsureStateFolder();
         m_reader->Init(window, paths.ClientFolder(), comPort, readTime, paths.PhotoFile());
     }
 
-    void SavePort(int port) override { m_global.SetConfigInt(QStringLiteral("ComPort"), port); }
+    void SavePort(int port) override { m_settings.SetConfigInt(QStringLiteral("ComPort"), port); }
     // Port 0: the reader searches the ports.
     void Start(CardMode mode, CardRequester requester) override {
         m_reader->StartCardReading(0, mode, requester);
@@ -50,28 +51,42 @@ public:
     void Stop() override { m_reader->StopCardReading(); }
 
 private:
-    CGlobal& m_global;
+    CGlobal& m_settings;
     CCardReader* m_reader;
 };
 
 class ModelUpdate : public IModelUpdate {
 public:
-    explicit ModelUpdate(CGlobal& global) : m_global(global) {}
+    explicit ModelUpdate(const ClientPaths& paths) : m_paths(paths) {}
+
     // The installed version is read from the model folder's ver.ini.
-    void Start() override { m_global.StartModelUpdate(-1); }
+    void Start() override {
+        if (!m_paths.EnsureStateFolder())
+            qCWarning(lcModels,
+                      "The folder %s cannot be created; the model update cannot save files.",
+                      qPrintable(m_paths.StateFolder()));
+        // Created on the first request and deliberately never destroyed: its worker may still
+        // run while the process exits.
+        if (!m_updater)
+            m_updater = new CModelUpdater(m_paths.StateFolder(), deployment::HttpResourceHost(),
+                                          HttpLimits{}, InstallLimits{}, m_paths.SettingsFile());
+        m_updater->Start(-1);
+    }
 
 private:
-    CGlobal& m_global;
+    const ClientPaths& m_paths;
+    CModelUpdater* m_updater = nullptr;
 };
 
 class PageProbes : public IPageProbes {
 public:
-    PageProbes(QObject* context, const CBrowserProfile& profile)
-        : m_profile(profile),
-          m_windowState(platform::CreateWindowState()),
+    explicit PageProbes(QObject* context)
+        : m_windowState(platform::CreateWindowState()),
           m_monitors(platform::CreateMonitors()),
           m_scanner(context) {}
 
+    // Where the request key comes from; until then the key is left empty.
+    void SetProfile(const CBrowserProfile* profile) { m_profile = profile; }
     void SetLockControl(const ILockControl* lock) { m_lock = lock; }
 
     CameraList VirtualCameras() override { return GetVirtualCameraList(); }
@@ -79,7 +94,7 @@ public:
     ClientInfo ClientFacts() override;
 
 private:
-    const CBrowserProfile& m_profile;
+    const CBrowserProfile* m_profile = nullptr;
     std::unique_ptr<platform::IWindowState> m_windowState;
     std::unique_ptr<platform::IMonitors> m_monitors;
     const ILockControl* m_lock = nullptr;
@@ -109,46 +124,44 @@ ClientInfo PageProbes::ClientFacts() {
         }
     }
     info.displays = CountDisplays(*monitors);
-    info.requestKey = m_profile.ClientKey();
+    if (m_profile)
+        info.requestKey = m_profile->ClientKey();
     return info;
 }
 
 }  // namespace
 
 struct ServiceWiring::Parts {
-    Parts(CGlobal& g, CBrowserProfile& p)
-        : global(g),
-          profile(p),
-          card(g),
-          models(g),
-          probes(&context, p),
+    Parts()
+        : card(settings),
+          models(settings.Paths()),
+          probes(&context),
           bridge(card, models, probes) {}
 
-    CGlobal& global;
-    CBrowserProfile& profile;
+    // First: everything below may read a path or a setting until it is gone.
+    CGlobal settings;
     // Where the process scan's answers are delivered: the main thread.
     QObject context;
     CardReading card;
     ModelUpdate models;
     PageProbes probes;
     PageBridge bridge;
+    CBrowserProfile* profile = nullptr;
 };
 
-ServiceWiring::ServiceWiring(CGlobal& global, CBrowserProfile& profile)
-    : m_parts(std::make_unique<Parts>(global, profile)) {
-    global.SetModelUpdateStarter([](const ClientPaths& paths, int localVersion) {
-        // Created on the first request and deliberately never destroyed, like the services
-        // object: its worker may still run while the process exits.
-        static CModelUpdater* updater = nullptr;
-        if (!updater)
-            updater = new CModelUpdater(paths.StateFolder(), deployment::HttpResourceHost(),
-                                        HttpLimits{}, InstallLimits{}, paths.SettingsFile());
-        updater->Start(localVersion);
-    });
-}
+ServiceWiring::ServiceWiring() : m_parts(std::make_unique<Parts>()) {}
 
 ServiceWiring::~ServiceWiring() {
-    m_parts->profile.Bridge()->SetTarget(nullptr);
+    if (m_parts->profile)
+        m_parts->profile->Bridge()->SetTarget(nullptr);
+}
+
+CGlobal& ServiceWiring::Settings() {
+    return m_parts->settings;
+}
+
+const ClientPaths& ServiceWiring::Paths() const {
+    return m_parts->settings.Paths();
 }
 
 PageBridge& ServiceWiring::Bridge() {
@@ -159,15 +172,17 @@ CMainWnd::PageSettings ServiceWiring::PageSettings() const {
     CMainWnd::PageSettings page;
     // A present "Url" wins over the built-in address, even when it is empty.
     page.startUrl = deployment::HomePage();
-    m_parts->global.GetConfigString(QStringLiteral("Url"), page.startUrl);
+    m_parts->settings.GetConfigString(QStringLiteral("Url"), page.startUrl);
     int allowReload = 1;
-    m_parts->global.GetConfigInt(QStringLiteral("AllowReload"), allowReload);
+    m_parts->settings.GetConfigInt(QStringLiteral("AllowReload"), allowReload);
     page.reloadKeys = allowReload != 0;
     return page;
 }
 
-void ServiceWiring::ConnectWindow(CMainWnd& window) {
+void ServiceWiring::ConnectWindow(CBrowserProfile& profile, CMainWnd& window) {
     Parts& parts = *m_parts;
+    parts.profile = &profile;
+    parts.probes.SetProfile(&profile);
     // The card worker's events go to the window, which hands the results to the bridge.
     parts.card.Init(&window);
     parts.bridge.SetLockControl(&window);
@@ -180,10 +195,10 @@ void ServiceWiring::ConnectWindow(CMainWnd& window) {
         QObject::connect(page, &CBrowserHandler::OriginChanged, &parts.context,
                          [&parts] { parts.bridge.OnOriginChange(); });
     }
-    parts.profile.Bridge()->SetTarget(&parts.bridge);
+    profile.Bridge()->SetTarget(&parts.bridge);
     // The window owns the page; once it is gone nothing reaches either.
     QObject::connect(&window, &QObject::destroyed, &parts.context, [&parts] {
-        parts.profile.Bridge()->SetTarget(nullptr);
+        parts.profile->Bridge()->SetTarget(nullptr);
         parts.bridge.SetLockControl(nullptr);
         parts.probes.SetLockControl(nullptr);
         parts.bridge.SetAnswerSink({});

@@ -9,26 +9,31 @@ class CGlobal;
 
 namespace vorn {
 
+class ClientPaths;
 class PageBridge;
 
-// The one place that wires the program: it takes the services object (paths and settings), hands
-// it the model updater, creates the card reader, the probes and the page bridge, and connects the
-// bridge to the engine's scheme handler, the main window (lock control, card results) and the page
-// (answers, origin changes). Main thread. Create after the application object and the engine
-// profile; destroy after the main window and before the profile.
+// The one place that wires the program: it creates the client's paths and settings, the card
+// reader, the model updater, the probes and the page bridge, and connects the bridge to the
+// engine's scheme handler, the main window (lock control, card results) and the page (answers,
+// origin changes). Main thread. Create right after the application object, before anything that
+// needs a path or a setting; destroy after the main window and before the engine profile.
 class ServiceWiring {
 public:
-    ServiceWiring(CGlobal& global, CBrowserProfile& profile);
+    ServiceWiring();
     ~ServiceWiring();
     ServiceWiring(const ServiceWiring&) = delete;
     ServiceWiring& operator=(const ServiceWiring&) = delete;
 
+    // The client's paths and config.ini, for the start-up steps that need them.
+    CGlobal& Settings();
+    const ClientPaths& Paths() const;
     PageBridge& Bridge();
     // What the main window's page starts with: config.ini's Url and AllowReload.
     CMainWnd::PageSettings PageSettings() const;
     // Once the window has built itself from its skin (it holds the page then). Until the window
-    // is destroyed, page requests reach the bridge and the bridge reaches the window.
-    void ConnectWindow(CMainWnd& window);
+    // is destroyed, page requests reach the bridge through the profile's scheme handler, and
+    // the bridge reaches the window. `profile` must outlive this object.
+    void ConnectWindow(CBrowserProfile& profile, CMainWnd& window);
 
 private:
     struct Parts;

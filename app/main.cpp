@@ -26,14 +26,15 @@ namespace {
 
 int RegisterProtocol(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    CGlobal::Instance().RegisterUrlProtocol();
+    // A role of its own: nothing but the paths is wired.
+    CGlobal().RegisterUrlProtocol();
     return 0;
 }
 
 // Prints the key an exam service lists to accept this release and installation.
 int PrintRequestKey(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const std::string key = ComputeInstalledClientKey(InstalledClientKeyInputs());
+    const std::string key = ComputeInstalledClientKey(InstalledClientKeyInputs(CGlobal()));
     if (key.empty())
         return 1;
     std::fputs((key + "\n").c_str(), stdout);
@@ -89,7 +90,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("vornclient"));
     QApplication::setApplicationVersion(QStringLiteral(VORN_VERSION));
 
-    const vorn::ClientPaths& paths = CGlobal::Instance().Paths();
+    auto wiring = std::make_unique<vorn::ServiceWiring>();
+    const vorn::ClientPaths& paths = wiring->Paths();
     const bool stateReady = paths.EnsureStateFolder();
     // Lives to the end of the process: workers may still log while it exits.
     vorn::LogFile::Install(new vorn::LogFile(paths.LogFolder()));
@@ -104,7 +106,7 @@ int main(int argc, char** argv) {
     Q_INIT_RESOURCE(bridge);
 
     // Hashing the executable overlaps with the rest of start-up; the first request waits for it.
-    const std::shared_future<std::string> clientKey = StartInstalledClientKey();
+    const std::shared_future<std::string> clientKey = StartInstalledClientKey(wiring->Settings());
     SetupSkinResources();
     const bool lockAvailable = vorn::platform::CreateWindowState()->CanEnforceLock();
     if (!lockAvailable)
@@ -112,8 +114,6 @@ int main(int argc, char** argv) {
                   "In a Wayland session the application lock (keeping the client in "
                   "front and blocking task-switching keys) cannot be enforced.");
     auto* profile = new CBrowserProfile(paths, lockAvailable, clientKey, &app);
-    auto wiring = std::make_unique<vorn::ServiceWiring>(CGlobal::Instance(), *profile);
-
     RefreshUrlProtocol(paths.GetMode() == vorn::ClientPaths::Mode::Installed);
 
     QPointer<CMainWnd> window = new CMainWnd(profile, wiring->Bridge(), wiring->PageSettings());
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->StartMaximizedOver(screen->availableGeometry());
     window->CreateFromSkin();
-    wiring->ConnectWindow(*window);
+    wiring->ConnectWindow(*profile, *window);
     window->ShowStartMaximized();
 
     const int code = app.exec();

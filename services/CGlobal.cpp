@@ -25,17 +25,9 @@ QString DefaultClientFolder() {
 
 }  // namespace
 
-CGlobal& CGlobal::Instance() {
-    // Never destroyed: workers (the model update) may still run while the process exits.
-    static CGlobal* instance = new CGlobal;
-    return *instance;
-}
+CGlobal::CGlobal() : CGlobal(DefaultClientFolder()) {}
 
-CGlobal::CGlobal() : m_paths(vorn::ClientPaths::Resolve(DefaultClientFolder())) {}
-
-void CGlobal::SetClientFolder(const QString& folder) {
-    m_paths = vorn::ClientPaths::Resolve(folder);
-}
+CGlobal::CGlobal(const QString& clientFolder) : m_paths(vorn::ClientPaths::Resolve(clientFolder)) {}
 
 void CGlobal::GetConfigInt(const QString& key, int& value) const {
     value = vorn::IniFile::ReadInt(m_paths.SettingsFile(), kConfigSection, key, value);
@@ -57,15 +49,7 @@ bool CGlobal::SetConfigInt(const QString& key, int value) {
     return ok;
 }
 
-void CGlobal::StartModelUpdate(int localVersion) {
-    if (!m_paths.EnsureStateFolder())
-        qCWarning(lcModels, "The folder %s cannot be created; the model update cannot save files.",
-                  qPrintable(m_paths.StateFolder()));
-    if (m_startModelUpdate)
-        m_startModelUpdate(m_paths, localVersion);
-}
-
-void CGlobal::RegisterUrlProtocol() {
+void CGlobal::RegisterUrlProtocol() const {
     vorn::RegisterClientUrlScheme(m_paths.GetMode() == vorn::ClientPaths::Mode::Installed,
                                   QCoreApplication::applicationFilePath().toStdString());
 }

@@ -32,8 +32,7 @@ TEST(InstalledSettings, PortGoesToTheUsersFileAndUrlStaysTheAdministrators) {
     const QByteArray admin = "[Config]\nUrl=https://exam.example/\nComPort=2\nReadTime=700\n";
     Write(client + "/config.ini", admin);
     qputenv("XDG_DATA_HOME", (root.path() + "/data").toUtf8());
-    CGlobal& global = CGlobal::Instance();
-    global.SetClientFolder(client);
+    CGlobal global(client);
 
     int port = 0;
     global.GetConfigInt("ComPort", port);
