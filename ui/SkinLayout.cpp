@@ -99,29 +99,31 @@ QList<QRect> SkinLayout::ComputeGeometry(const QRect& area) const {
     const QMargins in = m_inset;
     const QRect rc(area.left() + in.left(), area.top() + in.top(),
                    area.width() - in.left() - in.right(), area.height() - in.top() - in.bottom());
+    return m_mode == Mode::Stack ? StackGeometry(rc) : LineGeometry(rc);
+}
+
+// A container: every child over the whole area, within its own padding and limits.
+QList<QRect> SkinLayout::StackGeometry(const QRect& rc) const {
     QList<QRect> out;
     out.reserve(m_items.size());
-
-    if (m_mode == Mode::Stack) {
-        for (const Entry& e : m_items) {
-            if (e.item->isEmpty()) {
-                out.append(QRect());
-                continue;
-            }
-            const SkinItemMetrics& m = e.metrics;
-            const QRect inner = rc.marginsRemoved(m.padding);
-            const int w = Clamp(m.width > 0 ? m.width : inner.width(), m.minWidth, m.maxWidth);
-            const int h = Clamp(m.height > 0 ? m.height : inner.height(), m.minHeight, m.maxHeight);
-            out.append(QRect(inner.left(), inner.top(), std::max(0, w), std::max(0, h)));
+    for (const Entry& e : m_items) {
+        if (e.item->isEmpty()) {
+            out.append(QRect());
+            continue;
         }
-        return out;
+        const SkinItemMetrics& m = e.metrics;
+        const QRect inner = rc.marginsRemoved(m.padding);
+        const int w = Clamp(m.width > 0 ? m.width : inner.width(), m.minWidth, m.maxWidth);
+        const int h = Clamp(m.height > 0 ? m.height : inner.height(), m.minHeight, m.maxHeight);
+        out.append(QRect(inner.left(), inner.top(), std::max(0, w), std::max(0, h)));
     }
+    return out;
+}
 
+// What the fixed children and all paddings take of `available`, and so what each child
+// without a length of its own gets (the last of them also takes the rounding).
+SkinLayout::Shares SkinLayout::ShareMainAxis(int available) const {
     const bool horizontal = m_mode == Mode::Horizontal;
-    const int available = horizontal ? rc.width() : rc.height();
-    const int crossAvailable = horizontal ? rc.height() : rc.width();
-
-    // First pass: what the fixed children and all paddings take, and how many share the rest.
     int fixed = 0, adjustables = 0, visible = 0;
     for (const Entry& e : m_items) {
         if (e.item->isEmpty())
@@ -140,12 +142,24 @@ QList<QRect> SkinLayout::ComputeGeometry(const QRect& area) const {
     }
     if (visible > 1)
         fixed += (visible - 1) * m_childPadding;
-    const int share = adjustables > 0 ? std::max(0, (available - fixed) / adjustables) : 0;
-    const int remainder =
-        adjustables > 0 ? std::max(0, available - fixed - share * adjustables) : 0;
+    Shares shares;
+    shares.adjustables = adjustables;
+    shares.share = adjustables > 0 ? std::max(0, (available - fixed) / adjustables) : 0;
+    shares.remainder =
+        adjustables > 0 ? std::max(0, available - fixed - shares.share * adjustables) : 0;
+    return shares;
+}
 
+// A horizontal or vertical layout: children one after the other along the main axis, each
+// filling the cross axis unless it has a size there.
+QList<QRect> SkinLayout::LineGeometry(const QRect& rc) const {
+    const bool horizontal = m_mode == Mode::Horizontal;
+    const int crossAvailable = horizontal ? rc.height() : rc.width();
+    const Shares shares = ShareMainAxis(horizontal ? rc.width() : rc.height());
+    QList<QRect> out;
+    out.reserve(m_items.size());
     int pos = horizontal ? rc.left() : rc.top();
-    int adjustablesLeft = adjustables;
+    int adjustablesLeft = shares.adjustables;
     for (const Entry& e : m_items) {
         if (e.item->isEmpty()) {
             out.append(QRect());
@@ -160,7 +174,7 @@ QList<QRect> SkinLayout::ComputeGeometry(const QRect& area) const {
             length = Clamp(size, lo, hi);
         } else {
             --adjustablesLeft;
-            length = share + (adjustablesLeft == 0 ? remainder : 0);
+            length = shares.share + (adjustablesLeft == 0 ? shares.remainder : 0);
             length = Clamp(length, lo, hi);
         }
         const int crossSize = horizontal ? m.height : m.width;

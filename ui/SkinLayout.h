@@ -62,8 +62,17 @@ private:
         SkinItemMetrics metrics;
         bool skinItem;  // metrics come from the skin, not from the item's own hints
     };
+    // How the main axis is shared among the children without a length of their own.
+    struct Shares {
+        int adjustables = 0;
+        int share = 0;
+        int remainder = 0;
+    };
     static int Clamp(int v, int lo, int hi);
     QSize ItemMinimum(const Entry& e) const;
+    QList<QRect> StackGeometry(const QRect& rc) const;
+    Shares ShareMainAxis(int available) const;
+    QList<QRect> LineGeometry(const QRect& rc) const;
 
     Mode m_mode;
     int m_childPadding = 0;

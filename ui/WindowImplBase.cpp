@@ -239,38 +239,9 @@ bool WindowImplBase::HandleMouse(QWidget* receiver, QEvent* event) {
 
     switch (type) {
         case QEvent::MouseMove:
-            if (m_dragPending && (mouse->buttons() & Qt::LeftButton)) {
-                if ((mouse->globalPosition().toPoint() - m_pressGlobal).manhattanLength() >=
-                    QApplication::startDragDistance()) {
-                    m_dragPending = false;
-                    if (QWindow* handle = windowHandle())
-                        handle->startSystemMove();
-                }
-                return true;
-            }
-            if (mouse->buttons() == Qt::NoButton) {
-                if (area == HitArea::Border)
-                    setCursor(CursorFor(edges));
-                else
-                    unsetCursor();
-            }
-            return false;
+            return HandleMouseMove(*mouse, area, edges);
         case QEvent::MouseButtonPress:
-            if (mouse->button() != Qt::LeftButton)
-                return false;
-            if (area == HitArea::Border) {
-                if (QWindow* handle = windowHandle())
-                    handle->startSystemResize(edges);
-                return true;
-            }
-            if (area == HitArea::Caption && !onButton) {
-                // The move starts once the mouse travels, so that a double click still arrives
-                // here instead of going to the window manager's move.
-                m_dragPending = true;
-                m_pressGlobal = mouse->globalPosition().toPoint();
-                return true;
-            }
-            return false;
+            return HandleMousePress(*mouse, area, edges, onButton);
         case QEvent::MouseButtonRelease:
             if (m_dragPending && mouse->button() == Qt::LeftButton) {
                 m_dragPending = false;
@@ -287,6 +258,48 @@ bool WindowImplBase::HandleMouse(QWidget* receiver, QEvent* event) {
         default:
             return false;
     }
+}
+
+// A pending caption drag becomes the manager's move once the mouse travelled far enough;
+// without a button held, the cursor shows which border resizes.
+bool WindowImplBase::HandleMouseMove(const QMouseEvent& mouse, HitArea area, Qt::Edges edges) {
+    if (m_dragPending && (mouse.buttons() & Qt::LeftButton)) {
+        if ((mouse.globalPosition().toPoint() - m_pressGlobal).manhattanLength() >=
+            QApplication::startDragDistance()) {
+            m_dragPending = false;
+            if (QWindow* handle = windowHandle())
+                handle->startSystemMove();
+        }
+        return true;
+    }
+    if (mouse.buttons() == Qt::NoButton) {
+        if (area == HitArea::Border)
+            setCursor(CursorFor(edges));
+        else
+            unsetCursor();
+    }
+    return false;
+}
+
+bool WindowImplBase::HandleMousePress(const QMouseEvent& mouse,
+                                      HitArea area,
+                                      Qt::Edges edges,
+                                      bool onButton) {
+    if (mouse.button() != Qt::LeftButton)
+        return false;
+    if (area == HitArea::Border) {
+        if (QWindow* handle = windowHandle())
+            handle->startSystemResize(edges);
+        return true;
+    }
+    if (area == HitArea::Caption && !onButton) {
+        // The move starts once the mouse travels, so that a double click still arrives here
+        // instead of going to the window manager's move.
+        m_dragPending = true;
+        m_pressGlobal = mouse.globalPosition().toPoint();
+        return true;
+    }
+    return false;
 }
 
 void WindowImplBase::resizeEvent(QResizeEvent* event) {

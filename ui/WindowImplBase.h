@@ -76,6 +76,8 @@ private:
     void UpdateMask();
     // Returns true when the event was taken for dragging or resizing.
     bool HandleMouse(QWidget* receiver, QEvent* event);
+    bool HandleMouseMove(const QMouseEvent& mouse, HitArea area, Qt::Edges edges);
+    bool HandleMousePress(const QMouseEvent& mouse, HitArea area, Qt::Edges edges, bool onButton);
 
     vorn::SkinWindowInfo m_info;
     bool m_created = false;

@@ -79,18 +79,75 @@ void CModelUpdater::WaitForIdle() {
     m_idle.wait(lock, [this] { return !m_running; });
 }
 
-void CModelUpdater::Run(int localVersion) {
-    const fs::path client = ToPath(m_clientFolder);
-    const fs::path models = client / "models";
-    const fs::path archive = client / "models.zip";
+namespace {
+
+// The version document at `versionUrl`, when it offers a version newer than `localVersion`
+// from an address fit to download; what it offers otherwise is logged.
+std::optional<vorn::VersionDocument> FetchNewerVersion(vorn::HttpClient& http,
+                                                       const std::string& versionUrl,
+                                                       int localVersion) {
+    const std::optional<std::string> text = http.FetchText(versionUrl, kMaxVersionDocument);
+    if (!text) {
+        qCWarning(lcModels) << "model update: version document unavailable from"
+                            << versionUrl.c_str();
+        return std::nullopt;
+    }
+    std::optional<vorn::VersionDocument> doc = vorn::ParseVersionDocument(*text);
+    if (!doc) {
+        qCWarning(lcModels) << "model update: version document unreadable; nothing done";
+        return std::nullopt;
+    }
+    if (doc->modelVer <= localVersion || doc->downloadUrl.empty()) {
+        qCInfo(lcModels) << "model update: remote version" << doc->modelVer << "local version"
+                         << localVersion
+                         << (doc->downloadUrl.empty() ? "(no download address)" : "")
+                         << "- nothing to download";
+        return std::nullopt;
+    }
+    if (HasControlCharacters(doc->downloadUrl)) {
+        qCWarning(lcModels)
+            << "model update: download address contains control characters; refused";
+        return std::nullopt;
+    }
+    return doc;
+}
+
+// Downloads beside the archive and only then takes its place, so that a failed download never
+// leaves an archive of another version to be extracted.
+bool DownloadArchive(vorn::HttpClient& http,
+                     const std::string& url,
+                     const fs::path& archive,
+                     uint64_t maxBytes) {
     fs::path download = archive;
     download += "_temp";
+    if (!http.DownloadToFile(url, download, maxBytes)) {
+        qCWarning(lcModels) << "model update: download failed; model folder unchanged";
+        return false;
+    }
+    std::error_code ec;
+    fs::rename(download, archive, ec);
+    if (ec) {
+        // Extracting whatever older archive sits there would install the wrong version.
+        qCWarning(lcModels) << "model update: cannot move the download into place:"
+                            << ec.message().c_str();
+        fs::remove(download, ec);
+        return false;
+    }
+    qCInfo(lcModels) << "model update: downloaded" << fs::file_size(archive, ec) << "bytes";
+    return true;
+}
+
+}  // namespace
+
+void CModelUpdater::Run(int localVersion) {
+    const fs::path client = ToPath(m_clientFolder);
+    const fs::path archive = client / "models.zip";
     vorn::InstallLimits install = m_install;
     const int limitMB = vorn::IniFile::ReadInt(m_settingsFile, QStringLiteral("Config"),
                                                QStringLiteral("ModelLimitMB"), 0);
     if (limitMB > 0)
         install.maxUnpackedBytes = uint64_t(limitMB) << 20;
-    vorn::ModelInstaller installer(models, client / "models.staging", install);
+    vorn::ModelInstaller installer(client / "models", client / "models.staging", install);
 
     // A run killed during extraction leaves its staging folder behind.
     installer.CleanStaging();
@@ -103,47 +160,15 @@ void CModelUpdater::Run(int localVersion) {
     const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now().time_since_epoch())
                            .count();
-    const std::string versionUrl = VersionUrl(m_versionHost, ticks);
     vorn::HttpClient http(m_limits, &m_abort);
-    const std::optional<std::string> text = http.FetchText(versionUrl, kMaxVersionDocument);
-    if (!text) {
-        qCWarning(lcModels) << "model update: version document unavailable from"
-                            << versionUrl.c_str();
+    const std::optional<vorn::VersionDocument> doc =
+        FetchNewerVersion(http, VersionUrl(m_versionHost, ticks), localVersion);
+    if (!doc)
         return;
-    }
-    const std::optional<vorn::VersionDocument> doc = vorn::ParseVersionDocument(*text);
-    if (!doc) {
-        qCWarning(lcModels) << "model update: version document unreadable; nothing done";
-        return;
-    }
-    if (doc->modelVer <= localVersion || doc->downloadUrl.empty()) {
-        qCInfo(lcModels) << "model update: remote version" << doc->modelVer << "local version"
-                         << localVersion
-                         << (doc->downloadUrl.empty() ? "(no download address)" : "")
-                         << "- nothing to download";
-        return;
-    }
-    if (HasControlCharacters(doc->downloadUrl)) {
-        qCWarning(lcModels)
-            << "model update: download address contains control characters; refused";
-        return;
-    }
     qCInfo(lcModels) << "model update: version" << localVersion << "->" << doc->modelVer << "from"
                      << doc->downloadUrl.c_str();
-    if (!http.DownloadToFile(doc->downloadUrl, download, install.maxUnpackedBytes)) {
-        qCWarning(lcModels) << "model update: download failed; model folder unchanged";
+    if (!DownloadArchive(http, doc->downloadUrl, archive, install.maxUnpackedBytes))
         return;
-    }
-    std::error_code ec;
-    fs::rename(download, archive, ec);
-    if (ec) {
-        // Extracting whatever older archive sits there would install the wrong version.
-        qCWarning(lcModels) << "model update: cannot move the download into place:"
-                            << ec.message().c_str();
-        fs::remove(download, ec);
-        return;
-    }
-    qCInfo(lcModels) << "model update: downloaded" << fs::file_size(archive, ec) << "bytes";
     if (installer.Install(archive, &m_abort))
         qCInfo(lcModels) << "model update: version" << doc->modelVer << "installed";
     else
