@@ -6,6 +6,7 @@
 #include "browser/CefBrowserUI.h"
 #include "browser/bridge/PageBridge.h"
 #include "common/Logging.h"
+#include "common/Messages.h"
 #include "models/update/ModelUpdater.h"
 #include "platform/Monitors.h"
 #include "platform/WindowState.h"
@@ -30,8 +31,8 @@ public:
     // ends).
     explicit CardReading(CGlobal& settings) : m_settings(settings), m_reader(new CCardReader) {}
 
-    // The window receives the reader's UM_CARD_* events. Main thread, once.
-    void Init(QObject* window) {
+    // `receiver` gets the reader's UM_CARD_* events on this thread. Main thread, once.
+    void Init(QObject* receiver) {
         int comPort = 0;
         int readTime = 500;
         m_settings.GetConfigInt(QStringLiteral("ComPort"), comPort);
@@ -40,7 +41,7 @@ public:
         // The photo's folder is the state folder, which an installed client may still have to
         // create.
         paths.EnsureStateFolder();
-        m_reader->Init(window, paths.ClientFolder(), comPort, readTime, paths.PhotoFile());
+        m_reader->Init(receiver, paths.ClientFolder(), comPort, readTime, paths.PhotoFile());
     }
 
     void SavePort(int port) override { m_settings.SetConfigInt(QStringLiteral("ComPort"), port); }
@@ -76,6 +77,36 @@ public:
 private:
     const ClientPaths& m_paths;
     CModelUpdater* m_updater = nullptr;
+};
+
+// The card worker's events, back on the main thread: each result goes to the page bridge (which
+// drops it when the page moved to another origin since), the reading state to whatever shows
+// it (the window's read button, while the window exists).
+class CardEvents : public QObject {
+public:
+    explicit CardEvents(PageBridge& bridge) : m_bridge(bridge) {}
+
+    void ShowReadingStateWith(std::function<void(bool reading)> show) {
+        m_showReadingState = std::move(show);
+    }
+
+    bool event(QEvent* event) override {
+        const int type = static_cast<int>(event->type());
+        if (type == UM_CARD_RESULT) {
+            m_bridge.AnswerCardResult(*static_cast<CCardResultEvent*>(event));
+            return true;
+        }
+        if (type == UM_CARD_BUSY) {
+            if (m_showReadingState)
+                m_showReadingState(static_cast<CMessageEvent*>(event)->WParam() == 1);
+            return true;
+        }
+        return QObject::event(event);
+    }
+
+private:
+    PageBridge& m_bridge;
+    std::function<void(bool reading)> m_showReadingState;
 };
 
 class PageProbes : public IPageProbes {
@@ -136,7 +167,8 @@ struct ServiceWiring::Parts {
         : card(settings),
           models(settings.Paths()),
           probes(&context),
-          bridge(card, models, probes) {}
+          bridge(card, models, probes),
+          cardEvents(bridge) {}
 
     // First: everything below may read a path or a setting until it is gone.
     CGlobal settings;
@@ -146,6 +178,7 @@ struct ServiceWiring::Parts {
     ModelUpdate models;
     PageProbes probes;
     PageBridge bridge;
+    CardEvents cardEvents;
     CBrowserProfile* profile = nullptr;
 };
 
@@ -164,10 +197,6 @@ const ClientPaths& ServiceWiring::Paths() const {
     return m_parts->settings.Paths();
 }
 
-PageBridge& ServiceWiring::Bridge() {
-    return m_parts->bridge;
-}
-
 CMainWnd::PageSettings ServiceWiring::PageSettings() const {
     CMainWnd::PageSettings page;
     // A present "Url" wins over the built-in address, even when it is empty.
@@ -183,8 +212,14 @@ void ServiceWiring::ConnectWindow(CBrowserProfile& profile, CMainWnd& window) {
     Parts& parts = *m_parts;
     parts.profile = &profile;
     parts.probes.SetProfile(&profile);
-    // The card worker's events go to the window, which hands the results to the bridge.
-    parts.card.Init(&window);
+    parts.card.Init(&parts.cardEvents);
+    parts.cardEvents.ShowReadingStateWith([window = QPointer<CMainWnd>(&window)](bool reading) {
+        if (window)
+            window->ShowReadingState(reading);
+    });
+    // The read button's answer goes to the page shown now, and to no later site.
+    QObject::connect(&window, &CMainWnd::ReadCardClicked, &parts.context,
+                     [&parts] { parts.bridge.StartCardReading(CardMode::Once); });
     parts.bridge.SetLockControl(&window);
     parts.probes.SetLockControl(&window);
     if (CBrowserHandler* page = window.Browser() ? window.Browser()->GetHandler() : nullptr) {
@@ -202,6 +237,7 @@ void ServiceWiring::ConnectWindow(CBrowserProfile& profile, CMainWnd& window) {
         parts.bridge.SetLockControl(nullptr);
         parts.probes.SetLockControl(nullptr);
         parts.bridge.SetAnswerSink({});
+        parts.cardEvents.ShowReadingStateWith({});
     });
 }
 

@@ -10,13 +10,13 @@ class CGlobal;
 namespace vorn {
 
 class ClientPaths;
-class PageBridge;
 
 // The one place that wires the program: it creates the client's paths and settings, the card
-// reader, the model updater, the probes and the page bridge, and connects the bridge to the
-// engine's scheme handler, the main window (lock control, card results) and the page (answers,
-// origin changes). Main thread. Create right after the application object, before anything that
-// needs a path or a setting; destroy after the main window and before the engine profile.
+// reader and the receiver of its results, the model updater, the probes and the page bridge,
+// and connects the bridge to the engine's scheme handler, the main window (lock control, read
+// button) and the page (answers, origin changes). Main thread. Create right after the application
+// object, before anything that needs a path or a setting; destroy after the main window and before
+// the engine profile.
 class ServiceWiring {
 public:
     ServiceWiring();
@@ -27,7 +27,6 @@ public:
     // The client's paths and config.ini, for the start-up steps that need them.
     CGlobal& Settings();
     const ClientPaths& Paths() const;
-    PageBridge& Bridge();
     // What the main window's page starts with: config.ini's Url and AllowReload.
     CMainWnd::PageSettings PageSettings() const;
     // Once the window has built itself from its skin (it holds the page then). Until the window

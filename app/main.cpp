@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     auto* profile = new CBrowserProfile(paths, lockAvailable, clientKey, &app);
     RefreshUrlProtocol(paths.GetMode() == vorn::ClientPaths::Mode::Installed);
 
-    QPointer<CMainWnd> window = new CMainWnd(profile, wiring->Bridge(), wiring->PageSettings());
+    QPointer<CMainWnd> window = new CMainWnd(profile, wiring->PageSettings());
     // Sized as the window manager will maximise it before anything in it is laid out.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->StartMaximizedOver(screen->availableGeometry());

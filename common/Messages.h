@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-// The card worker's results reach the main window as posted events whose types carry these
+// The card worker's results reach the main thread as posted events whose types carry these
 // numbers: the only hand-off between threads on the way to the page (the page's requests are
 // direct calls on the main thread). QCoreApplication::postEvent is safe from any thread; a
 // payload belongs to its event and is freed with it, also when the receiver is gone before the

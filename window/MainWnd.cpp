@@ -3,9 +3,7 @@
 #include "browser/BrowserHandler.h"
 #include "browser/BrowserProfile.h"
 #include "browser/CefBrowserUI.h"
-#include "browser/bridge/PageBridge.h"
 #include "common/Logging.h"
-#include "common/Messages.h"
 #include "platform/KeyboardFilter.h"
 #include "platform/WindowState.h"
 #include "window/NativeWindowOf.h"
@@ -16,9 +14,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-CMainWnd::CMainWnd(CBrowserProfile* profile, vorn::PageBridge& bridge, PageSettings page)
+CMainWnd::CMainWnd(CBrowserProfile* profile, PageSettings page)
     : m_profile(profile),
-      m_bridge(bridge),
       m_page(std::move(page)),
       m_keyboard(vorn::platform::CreateKeyboardFilter()),
       m_windowState(vorn::platform::CreateWindowState()),
@@ -75,8 +72,7 @@ void CMainWnd::OnClick(QWidget* sender) {
     } else if (sender == m_restoreButton) {
         SysCommand(WindowCommand::Restore);
     } else if (sender->objectName().toLower() == QLatin1String("readbtn")) {
-        // The answer goes to the page shown now, and to no later site.
-        m_bridge.StartCardReading(vorn::CardMode::Once);
+        emit ReadCardClicked();
     }
 }
 
@@ -95,21 +91,9 @@ bool CMainWnd::OnBeforePopup(const QUrl& targetUrl) {
 }
 
 bool CMainWnd::event(QEvent* event) {
-    const int type = static_cast<int>(event->type());
-    if (type == UM_CARD_RESULT || type == UM_CARD_BUSY) {
-        HandleCardEvent(static_cast<CMessageEvent*>(event));
-        return true;
-    }
     if (event->type() == QEvent::WindowDeactivate)
         m_lock->OnDeactivated();
     return WindowImplBase::event(event);
-}
-
-void CMainWnd::HandleCardEvent(CMessageEvent* message) {
-    if (message->Message() == UM_CARD_RESULT)
-        m_bridge.AnswerCardResult(*static_cast<CCardResultEvent*>(message));
-    else
-        ShowReadingState(message->WParam() == 1);
 }
 
 void CMainWnd::ShowReadingState(bool reading) {

@@ -10,16 +10,11 @@
 
 class CBrowserProfile;
 class CCefBrowserUI;
-class CMessageEvent;
-
-namespace vorn {
-class PageBridge;
-}
 
 // The main window: the client's only top-level window, the skinned title bar above the browser
-// panel, the window the application lock holds (the lock's steps are vorn::WindowLock; this class
-// carries them out in the toolkit), and the receiver of the card worker's results (handed on to
-// the page bridge). Everything here runs on the main thread.
+// panel (with the optional read button) and the window the application lock holds (the lock's
+// steps are vorn::WindowLock; this class carries them out in the toolkit). Everything here runs
+// on the main thread.
 class CMainWnd : public vorn::ui::WindowImplBase,
                  public ICefBrowserHandler,
                  public vorn::ILockControl,
@@ -35,9 +30,8 @@ public:
         bool reloadKeys = true;
     };
 
-    // `profile` and `bridge` must outlive the window. The window's read button starts a reading
-    // through `bridge`, and card results reach the page through it.
-    CMainWnd(CBrowserProfile* profile, vorn::PageBridge& bridge, PageSettings page);
+    // `profile` must outlive the window.
+    CMainWnd(CBrowserProfile* profile, PageSettings page);
     ~CMainWnd() override;
 
     // Carries out a system command as the title bar or the lock asks for it. Close and restore
@@ -54,6 +48,14 @@ public:
     // ICefBrowserHandler: pop-ups open in this same browser.
     bool OnBeforePopup(const QUrl& targetUrl) override;
 
+    // The skin's read button, if it has one: disabled, with a text saying so, while a card is
+    // being read.
+    void ShowReadingState(bool reading);
+
+signals:
+    // The read button was clicked: a single card reading for the page shown now.
+    void ReadCardClicked();
+
 protected:
     QString GetSkinFile() const override { return QStringLiteral("main.xml"); }
     void InitWindow() override;
@@ -66,9 +68,6 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
-    // The card worker's events, posted to this window from its thread.
-    void HandleCardEvent(CMessageEvent* message);
-    void ShowReadingState(bool reading);
     void OnMaximizedChanged(bool maximized);
     void SetControlVisible(const QString& name, bool visible);
 
@@ -88,7 +87,6 @@ private:
     void RunSoon(std::function<void()> step) override;
 
     CBrowserProfile* m_profile;
-    vorn::PageBridge& m_bridge;
     PageSettings m_page;
     QPointer<QWidget> m_closeButton;
     QPointer<QWidget> m_maxButton;

@@ -7,7 +7,7 @@
 
 namespace vorn {
 
-CardEventRelay::CardEventRelay(QObject* window) : m_window(window) {}
+CardEventRelay::CardEventRelay(QObject* receiver) : m_receiver(receiver) {}
 
 CardEventRelay::~CardEventRelay() = default;
 
@@ -32,14 +32,14 @@ void CardEventRelay::Deliver() {
         m_scheduled = false;
     }
     for (auto& event : events) {
-        // The window may close itself while handling an earlier event: checked every time.
-        if (m_window) {
+        // The receiver may go while handling an earlier event: checked every time.
+        if (m_receiver) {
             // Synchronous on this thread; the event and its record or text are freed right
-            // after, the window having copied what it needs.
-            QCoreApplication::sendEvent(m_window, event.get());
+            // after, the receiver having copied what it needs.
+            QCoreApplication::sendEvent(m_receiver, event.get());
         } else {
             ++m_dropped;
-            qCDebug(lcCard) << "no window for card event" << static_cast<int>(event->type());
+            qCDebug(lcCard) << "no receiver for card event" << static_cast<int>(event->type());
         }
     }
 }

@@ -43,7 +43,7 @@ CCardReader::~CCardReader() {
     m_relay.reset();
 }
 
-void CCardReader::Init(QObject* window,
+void CCardReader::Init(QObject* receiver,
                        const QString& clientFolder,
                        int comPort,
                        int readTime,
@@ -56,7 +56,7 @@ void CCardReader::Init(QObject* window,
     m_comPort = comPort;
     m_readTime = readTime;
     m_api = CardLibrary::Load(clientFolder.toStdString());
-    m_relay = std::make_unique<vorn::CardEventRelay>(window);
+    m_relay = std::make_unique<vorn::CardEventRelay>(receiver);
     // A worker asleep in its pause must not outlive the event loop it reports to.
     if (auto* app = QCoreApplication::instance())
         QObject::connect(app, &QCoreApplication::aboutToQuit, m_relay.get(),
@@ -159,7 +159,7 @@ void CCardReader::RunCardReading(Request request) {
 }
 
 void CCardReader::RunCycle(const Request& request) {
-    // Before Init there is neither library nor window: the cycle fails and its events are freed.
+    // Before Init there is neither library nor receiver: the cycle fails and its events are freed.
     vorn::CardEventRelay* target = m_target.load();
     auto post = [target](QEvent* event) {
         std::unique_ptr<QEvent> owned(event);

@@ -24,7 +24,7 @@ class CardEventRelay;
 }
 
 // The identity-card reader: readings run on a worker thread that drives the card library and
-// reports each cycle to the window as posted events UM_CARD_BUSY (1), one CCardResultEvent,
+// reports each cycle to a receiver as posted events UM_CARD_BUSY (1), one CCardResultEvent,
 // UM_CARD_BUSY (0, continuous flag).
 //
 // At most one worker exists, so the library is never called from two threads. A start request
@@ -34,7 +34,7 @@ class CardEventRelay;
 // is kept.
 //
 // Events go to a relay object that lives on the thread that called Init and forwards them to
-// the window while it exists; events for a window that is gone are freed undelivered.
+// the receiver while it exists; events for a receiver that is gone are freed undelivered.
 class CCardReader {
 public:
     CCardReader();
@@ -47,7 +47,7 @@ public:
     // folder (ends in "/"; the library lives there), the two settings, which no reading
     // consults, and where the photo is saved (empty: "idcard.jpg" in the client folder). A
     // missing library or entry point is not an error here.
-    void Init(QObject* window,
+    void Init(QObject* receiver,
               const QString& clientFolder,
               int comPort,
               int readTime,
