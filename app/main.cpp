@@ -55,43 +55,8 @@ void RefreshUrlProtocol(bool installed) {
     });
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    vorn::log::ConnectPlatformLog();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    switch (vorn::DecideStartupRole(arguments)) {
-        case vorn::StartupRole::RegisterProtocol:
-            return RegisterProtocol(argc, argv);
-        case vorn::StartupRole::PrintRequestKey:
-            return PrintRequestKey(argc, argv);
-        case vorn::StartupRole::PrintVersion:
-            fputs(vorn::VersionText().toLocal8Bit().constData(), stdout);
-            return 0;
-        case vorn::StartupRole::PrintHelp:
-            fputs(vorn::HelpText().toLocal8Bit().constData(), stdout);
-            return 0;
-        case vorn::StartupRole::Main:
-            break;
-    }
-
-    // A second start leaves silently; the running instance is not disturbed.
-    if (!vorn::platform::AcquireSingleInstance("vorn_appinstance"))
-        return 0;
-
-    vorn::engine::PrepareEnvironment();
-    vorn::engine::RegisterSchemes();
-    // The engine also reads switches from the command line: it gets only the program name.
-    int engineArgc = 1;
-    char* engineArgv[] = {argv[0], nullptr};
-    QApplication app(engineArgc, engineArgv);
-    QApplication::setApplicationName(QStringLiteral("vornclient"));
-    QApplication::setApplicationVersion(QStringLiteral(VORN_VERSION));
-
-    auto wiring = std::make_unique<vorn::ServiceWiring>();
-    const vorn::ClientPaths& paths = wiring->Paths();
+// The log file in the state folder, which is made sure to exist first.
+void StartLog(const vorn::ClientPaths& paths) {
     const bool stateReady = paths.EnsureStateFolder();
     // Lives to the end of the process: workers may still log while it exits.
     vorn::LogFile::Install(new vorn::LogFile(paths.LogFolder()));
@@ -103,7 +68,27 @@ int main(int argc, char** argv) {
                   "The folder %s cannot be created: card photos, model updates and the log "
                   "cannot be saved.",
                   qPrintable(paths.StateFolder()));
-    Q_INIT_RESOURCE(bridge);
+}
+
+// The client itself, from the engine's start to the end of its event loop. `program` is the
+// name the process was started by.
+int RunClient(char* program) {
+    // A second start leaves silently; the running instance is not disturbed.
+    if (!vorn::platform::AcquireSingleInstance("vorn_appinstance"))
+        return 0;
+
+    vorn::engine::PrepareEnvironment();
+    vorn::engine::RegisterSchemes();
+    // The engine also reads switches from the command line: it gets only the program name.
+    int engineArgc = 1;
+    char* engineArgv[] = {program, nullptr};
+    QApplication app(engineArgc, engineArgv);
+    QApplication::setApplicationName(QStringLiteral("vornclient"));
+    QApplication::setApplicationVersion(QStringLiteral(VORN_VERSION));
+
+    auto wiring = std::make_unique<vorn::ServiceWiring>();
+    const vorn::ClientPaths& paths = wiring->Paths();
+    StartLog(paths);
 
     // Hashing the executable overlaps with the rest of start-up; the first request waits for it.
     const std::shared_future<std::string> clientKey = StartInstalledClientKey(wiring->Settings());
@@ -131,4 +116,29 @@ int main(int argc, char** argv) {
     delete profile;
     CResourceManager::GetInstance().Release();
     return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    vorn::log::ConnectPlatformLog();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    switch (vorn::DecideStartupRole(arguments)) {
+        case vorn::StartupRole::RegisterProtocol:
+            return RegisterProtocol(argc, argv);
+        case vorn::StartupRole::PrintRequestKey:
+            return PrintRequestKey(argc, argv);
+        case vorn::StartupRole::PrintVersion:
+            fputs(vorn::VersionText().toLocal8Bit().constData(), stdout);
+            return 0;
+        case vorn::StartupRole::PrintHelp:
+            fputs(vorn::HelpText().toLocal8Bit().constData(), stdout);
+            return 0;
+        case vorn::StartupRole::Main:
+            break;
+    }
+    Q_INIT_RESOURCE(bridge);
+    return RunClient(argv[0]);
 }

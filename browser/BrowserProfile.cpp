@@ -78,6 +78,28 @@ QString ReadResource(const QString& path) {
     return QString::fromUtf8(file.readAll());
 }
 
+// A download goes where the user chooses in a save dialog, or nowhere.
+void AskWhereToSave(QWebEngineDownloadRequest* download) {
+    const QString suggested =
+        QDir(download->downloadDirectory()).filePath(download->downloadFileName());
+    // The dialog belongs to the page's window: transient for it, so the window manager keeps it
+    // above a locked, always-on-top window instead of hiding a modal dialog that would swallow
+    // every click and key of the exam.
+    QWidget* owner = nullptr;
+    if (QWebEnginePage* page = download->page())
+        if (QWebEngineView* view = QWebEngineView::forPage(page))
+            owner = view->window();
+    const QString target = QFileDialog::getSaveFileName(owner, QString(), suggested);
+    if (target.isEmpty()) {
+        download->cancel();
+        return;
+    }
+    const QFileInfo info(target);
+    download->setDownloadDirectory(info.absolutePath());
+    download->setDownloadFileName(info.fileName());
+    download->accept();
+}
+
 }  // namespace
 
 CBrowserProfile::CBrowserProfile(const vorn::ClientPaths& paths,
@@ -108,27 +130,7 @@ CBrowserProfile::CBrowserProfile(const vorn::ClientPaths& paths,
     m_profile->installUrlSchemeHandler(vorn::engine::kBridgeScheme, m_bridge);
     m_profile->installUrlSchemeHandler(vorn::engine::kHomeScheme, new CHomeSchemeHandler(this));
 
-    connect(m_profile, &QWebEngineProfile::downloadRequested, this,
-            [](QWebEngineDownloadRequest* download) {
-                const QString suggested =
-                    QDir(download->downloadDirectory()).filePath(download->downloadFileName());
-                // The dialog belongs to the page's window: transient for it, so the window
-                // manager keeps it above a locked, always-on-top window instead of hiding a
-                // modal dialog that would swallow every click and key of the exam.
-                QWidget* owner = nullptr;
-                if (QWebEnginePage* page = download->page())
-                    if (QWebEngineView* view = QWebEngineView::forPage(page))
-                        owner = view->window();
-                const QString target = QFileDialog::getSaveFileName(owner, QString(), suggested);
-                if (target.isEmpty()) {
-                    download->cancel();
-                    return;
-                }
-                const QFileInfo info(target);
-                download->setDownloadDirectory(info.absolutePath());
-                download->setDownloadFileName(info.fileName());
-                download->accept();
-            });
+    connect(m_profile, &QWebEngineProfile::downloadRequested, this, &AskWhereToSave);
     InstallScripts(lockAvailable);
 }
 

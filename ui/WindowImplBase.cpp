@@ -85,6 +85,19 @@ bool WindowImplBase::CreateFromSkin() {
                                          .arg(builder.Problems().join(QStringLiteral("; ")));
     }
 
+    AdoptSkin(root, builder, file);
+    m_skinLoaded = true;
+    setWindowFlag(Qt::FramelessWindowHint, true);
+    ApplyWindowInfo();
+    InitWindow();
+    return true;
+}
+
+// The built controls fill the window; the page's panel is added when the skin has none, and
+// every control the skin made reports its mouse to the window (caption drag, border resize).
+void WindowImplBase::AdoptSkin(QWidget* root,
+                               const vorn::SkinBuilder& builder,
+                               const QString& file) {
     auto* layout = new vorn::SkinLayout(vorn::SkinLayout::Mode::Vertical, this);
     layout->AddWidget(root, vorn::SkinItemMetrics());
     if (!FindControl(QStringLiteral("webpanel"))) {
@@ -103,11 +116,6 @@ bool WindowImplBase::CreateFromSkin() {
         w->setMouseTracking(true);
     }
     m_info = builder.Window();
-    m_skinLoaded = true;
-    setWindowFlag(Qt::FramelessWindowHint, true);
-    ApplyWindowInfo();
-    InitWindow();
-    return true;
 }
 
 bool WindowImplBase::OpenWithoutSkin(const QString& why) {

@@ -72,6 +72,7 @@ private:
     // Logs `why`, builds the plain layout and calls InitWindow(); returns false.
     bool OpenWithoutSkin(const QString& why);
     void BuildFallback();
+    void AdoptSkin(QWidget* root, const vorn::SkinBuilder& builder, const QString& file);
     void ApplyWindowInfo();
     void UpdateMask();
     // Returns true when the event was taken for dragging or resizing.
