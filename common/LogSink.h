@@ -12,8 +12,8 @@ namespace vorn::log {
 enum class Level { Debug, Info, Warning };
 
 // The subsystem a line belongs to; the program maps each to its logging category
-// (vorn.app, vorn.lock, vorn.card, vorn.probes).
-enum class Area { App, Lock, Card, Probes };
+// (vorn.app, vorn.lock, vorn.card, vorn.probes, vorn.models).
+enum class Area { App, Lock, Card, Probes, Models };
 
 // Called on the thread that writes the line; must not block.
 using Sink = void (*)(Area area, Level level, std::string_view message);

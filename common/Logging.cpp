@@ -27,6 +27,8 @@ Category CategoryOf(Area area) {
             return lcCard;
         case Area::Probes:
             return lcProbes;
+        case Area::Models:
+            return lcModels;
         case Area::App:
             break;
     }

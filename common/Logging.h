@@ -20,7 +20,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcModels)    // vorn.models: archive layer, update, l
 namespace vorn::log {
 
 // Routes the platform layer's standard-C++ log sink (common/LogSink.h) into the categories above:
-// vorn.app, vorn.lock, vorn.card, vorn.probes. Call once, first thing in main.
+// vorn.app, vorn.lock, vorn.card, vorn.probes, vorn.models. Call once, first thing in main.
 void ConnectPlatformLog();
 
 }  // namespace vorn::log

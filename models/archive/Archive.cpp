@@ -1,7 +1,6 @@
 #include "models/archive/Archive.h"
 
-#include "common/Logging.h"
-#include "common/UniqueFd.h"
+#include "common/LogSink.h"
 #include "models/archive/ArchiveFolders.h"
 #include "models/archive/ArchiveNames.h"
 #include "models/archive/ArchiveSource.h"
@@ -11,16 +10,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <unordered_map>
 #include <vector>
 
+#include <unzip.h>
+
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unzip.h>
+#endif
 
 using namespace vorn::archive;
 
@@ -32,12 +35,27 @@ constexpr uint64_t kMaxReadItem = 256ull << 20;
 constexpr uint32_t kDirectory = 0x10;
 constexpr uint32_t kReadOnly = 0x01;
 
-using vorn::UniqueFd;
+using vorn::log::Area;
 
 std::string ToDiskPath(std::u16string_view name) {
     std::string path = EncodeUtf8(name);
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
+}
+
+// A path as the folder steps take it: UTF-8 (on POSIX systems the bytes the system gave).
+std::string PathText(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return EncodeUtf8(path.u16string());
+#else
+    return path.native();
+#endif
+}
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
+    return text;
 }
 
 }  // namespace
@@ -49,43 +67,35 @@ public:
     FolderCache() = default;
     FolderCache(const FolderCache&) = delete;
     FolderCache& operator=(const FolderCache&) = delete;
-    ~FolderCache() { Clear(); }
 
-    uint32_t Open(const std::string& base, const std::string& folder, int* fd) {
-        if (m_base < 0) {
+    // The handle stays the cache's; it is valid until the next call.
+    uint32_t Open(const std::string& base, const std::string& folder, NativeHandle* handle) {
+        if (!m_base.Valid()) {
             // The base is made when missing (its parent must exist), as OpenFolder does.
-            if (::mkdir(base.c_str(), 0777) != 0 && errno != EEXIST)
-                qCDebug(lcModels) << "archive: cannot create base folder" << base.c_str();
-            m_base = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (m_base < 0)
+            m_base = OpenSystemFolder(base, true);
+            if (!m_base.Valid())
                 return ZR_NOFILE;
         }
         if (const auto it = m_folders.find(folder); it != m_folders.end()) {
-            *fd = it->second;
+            *handle = it->second.Get();
             return ZR_OK;
         }
-        const uint32_t rc = OpenFolderAt(m_base, folder, fd);
+        OsHandle opened;
+        const uint32_t rc = OpenFolderAt(m_base.Get(), folder, &opened);
         if (rc != ZR_OK)
             return rc;
-        if (m_folders.size() >= kMaxFolders) {
-            for (const auto& [name, open] : m_folders)
-                ::close(open);
+        if (m_folders.size() >= kMaxFolders)
             m_folders.clear();
-        }
-        m_folders.emplace(folder, *fd);
+        *handle = opened.Get();
+        m_folders.emplace(folder, std::move(opened));
         return ZR_OK;
     }
 
 private:
     static constexpr size_t kMaxFolders = 64;  // descriptors are not plentiful
-    void Clear() {
-        for (const auto& [name, fd] : m_folders)
-            ::close(fd);
-        if (m_base >= 0)
-            ::close(m_base);
-    }
-    int m_base = -1;
-    std::unordered_map<std::string, int> m_folders;
+    // Declared first, so closed last.
+    OsHandle m_base;
+    std::unordered_map<std::string, OsHandle> m_folders;
 };
 
 // Everything extraction needs to know of one entry, read once.
@@ -133,8 +143,8 @@ bool SetBase(ArchiveHandleImpl* h, const std::filesystem::path& baseFolder) {
                                                     : std::filesystem::absolute(baseFolder, ec);
     if (ec)
         return false;
-    h->base = base.native();
-    h->baseUnits = DecodeUtf8(h->base);
+    h->base = PathText(base);
+    h->baseUnits = base.u16string();
     if (h->baseUnits.empty() || !IsSeparator(h->baseUnits.back()))
         h->baseUnits.push_back(u'/');
     return true;
@@ -152,7 +162,7 @@ ArchiveHandle Finish(std::unique_ptr<ArchiveHandleImpl> h,
     zlib_filefunc64_def functions = h->source.Functions();
     h->zip = unzOpen2_64(&h->source, &functions);
     if (!h->zip) {
-        qCDebug(lcModels) << "archive: no readable zip directory";
+        vorn::log::Debug(Area::Models, "archive: no readable zip directory");
         return nullptr;
     }
     unz_global_info64 info{};
@@ -180,8 +190,9 @@ uint32_t Position(ArchiveHandleImpl* h, int index) {
         if (unzGoToNextFile(h->zip) != UNZ_OK) {
             h->firstUnreachable = h->current + 1;
             h->current = -1;
-            qCDebug(lcModels) << "archive: entries from" << h->firstUnreachable
-                              << "on cannot be reached";
+            vorn::log::Debug(Area::Models, "archive: entries from " +
+                                               std::to_string(h->firstUnreachable) +
+                                               " on cannot be reached");
             return ZR_UNREACHABLE;
         }
         ++h->current;
@@ -324,8 +335,8 @@ uint32_t DescribeItem(int index,
         item->attributes |= kDirectory;
     item->name = SanitiseEntryName(std::move(decoded));
     if (const uint32_t rc = CheckRelativeName(item->name); rc != ZR_OK) {
-        qCInfo(lcModels) << "archive: refusing entry" << index
-                         << "(its name climbs out or holds control characters)";
+        vorn::log::Info(Area::Models, "archive: refusing entry " + std::to_string(index) +
+                                          " (its name climbs out or holds control characters)");
         return rc;
     }
 
@@ -399,19 +410,7 @@ uint32_t CopyData(ArchiveHandleImpl* h, char* buffer, Sink&& sink) {
     return reader.Close();
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
+#ifndef _WIN32
 // LinkIfSame's answer when the previous file differs or cannot be linked: extract as usual.
 constexpr uint32_t kNotSame = 1;
 
@@ -424,14 +423,14 @@ uint32_t LinkIfSame(ArchiveHandleImpl* h,
                     const std::string& name,
                     int targetFolder) {
     const ArchiveItem& item = h->cached.item;
-    UniqueFd oldFolder;
+    OsHandle oldFolder;
     if (name.empty() || name == "." || name == ".." ||
-        OpenFolderAt(previousFolder, folderPath, oldFolder.out(), false) != ZR_OK)
+        OpenFolderAt(previousFolder, folderPath, &oldFolder, false) != ZR_OK)
         return kNotSame;
-    const UniqueFd old(::openat(oldFolder.get(), name.c_str(),
+    const OsHandle old(::openat(oldFolder.Get(), name.c_str(),
                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st {};
-    if (!old.valid() || ::fstat(old.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+    if (!old.Valid() || ::fstat(old.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         uint64_t(st.st_size) != h->cached.data.uncompressedSize)
         return kNotSame;
     const timespec written = FileTimeToTimespec(item.writeTime);
@@ -444,18 +443,12 @@ uint32_t LinkIfSame(ArchiveHandleImpl* h,
     if (!h->compareBuffer)
         h->compareBuffer = std::make_unique<char[]>(kBufferSize);
     char* const theirs = h->compareBuffer.get();
-    const int fd = old.get();
+    const int fd = old.Get();
     bool same = true;
     uint64_t offset = 0;
     const uint32_t rc = CopyData(h, h->writeBuffer.get(), [&](const char* p, size_t n) {
-        for (size_t done = 0; done < n;) {
-            const ssize_t got = ::pread(fd, theirs + done, n - done, off_t(offset + done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return same = false;
-            done += size_t(got);
-        }
+        if (ReadFileAt(fd, offset, theirs, n) != static_cast<long>(n))
+            return same = false;
         offset += n;
         return same = std::memcmp(p, theirs, n) == 0;
     });
@@ -463,7 +456,7 @@ uint32_t LinkIfSame(ArchiveHandleImpl* h,
         return kNotSame;
     if (rc != ZR_OK)
         return rc;
-    if (::linkat(oldFolder.get(), name.c_str(), targetFolder, name.c_str(), 0) != 0)
+    if (::linkat(oldFolder.Get(), name.c_str(), targetFolder, name.c_str(), 0) != 0)
         return kNotSame;
     // Only the very file compared may stand at the target (its name could have been replaced
     // in between; linkat links a link itself rather than following it).
@@ -475,6 +468,7 @@ uint32_t LinkIfSame(ArchiveHandleImpl* h,
     }
     return ZR_OK;
 }
+#endif
 }  // namespace
 
 ArchiveHandle ArchiveOpenFile(const std::u16string& path,
@@ -541,27 +535,36 @@ uint32_t ArchiveExtractItem(ArchiveHandle h,
         return nameCheck;
     if ((absolute ? 0 : h->baseUnits.size()) + targetName.size() >= kMaxName)
         return ZR_TOO_LONG;
+    const std::string diskTarget = ToDiskPath(targetName);
+    if (CheckPathSteps(
+            std::string_view(diskTarget).substr(absolute ? RootLength(diskTarget) : 0)) != ZR_OK)
+        return ZR_UNSAFE_NAME;
 
-    UniqueFd absoluteFolder;
-    int folder = -1;
+    OsHandle absoluteFolder;
+    NativeHandle folder = kNoHandle;
     const uint32_t opened =
-        absolute ? OpenFolder(&h->base, ToDiskPath(folderPart), true, absoluteFolder.out())
+        absolute ? OpenFolder(&h->base, ToDiskPath(folderPart), true, &absoluteFolder)
                  : h->folders.Open(h->base, ToDiskPath(folderPart), &folder);
     if (absolute)
-        folder = absoluteFolder.get();
+        folder = absoluteFolder.Get();
     if (isDirectory || opened != ZR_OK)
         return opened;
 
+#ifndef _WIN32
     if (previousFolder >= 0 && !absolute && loaded == ZR_OK) {
         const uint32_t rc =
             LinkIfSame(h, previousFolder, ToDiskPath(folderPart), ToDiskPath(filePart), folder);
         if (rc != kNotSame)
             return rc;
     }
+#else
+    // Hard links from an earlier extraction are a POSIX saving only; here every file is written.
+    (void)previousFolder;
+#endif
 
-    UniqueFd file;
+    OsHandle file;
     if (const uint32_t rc =
-            CreateFileAt(folder, ToDiskPath(filePart), item.attributes & kReadOnly, file.out());
+            CreateFileAt(folder, ToDiskPath(filePart), item.attributes & kReadOnly, &file);
         rc != ZR_OK)
         return rc;
     if (loaded != ZR_OK)
@@ -569,15 +572,14 @@ uint32_t ArchiveExtractItem(ArchiveHandle h,
 
     if (!h->writeBuffer)
         h->writeBuffer = std::make_unique<char[]>(kBufferSize);
-    const int fd = file.get();
-    const uint32_t result = CopyData(h, h->writeBuffer.get(),
-                                     [fd](const char* p, size_t n) { return WriteAll(fd, p, n); });
+    const NativeHandle out = file.Get();
+    const uint32_t result = CopyData(
+        h, h->writeBuffer.get(), [out](const char* p, size_t n) { return WriteAll(out, p, n); });
     if (result == ZR_OK) {
-        const timespec times[2] = {FileTimeToTimespec(item.accessTime),
-                                   FileTimeToTimespec(item.writeTime)};
-        ::futimens(fd, times);
+        SetFileTimes(out, item.creationTime, item.accessTime, item.writeTime);
     } else {
-        qCDebug(lcModels) << "archive: entry" << index << "failed with" << Qt::hex << result;
+        vorn::log::Debug(Area::Models,
+                         "archive: entry " + std::to_string(index) + " failed with " + Hex(result));
     }
     return result;
 }
@@ -617,10 +619,10 @@ uint32_t ArchiveClose(ArchiveHandle h) {
 }
 
 void CreateFolderPath(const std::filesystem::path* base, const std::u16string& relative) {
-    const std::string baseText = base ? base->native() : std::string();
+    const std::string baseText = base ? PathText(*base) : std::string();
     const bool absolute = !base && IsAbsoluteName(relative);
-    UniqueFd folder;
-    OpenFolder(base ? &baseText : nullptr, ToDiskPath(relative), absolute, folder.out());
+    OsHandle folder;
+    OpenFolder(base ? &baseText : nullptr, ToDiskPath(relative), absolute, &folder);
 }
 
 uint32_t ArchiveSurveyEntries(ArchiveHandle h, ArchiveSurvey* survey) {
@@ -672,8 +674,10 @@ uint32_t ArchiveSurveyEntries(ArchiveHandle h, ArchiveSurvey* survey) {
     for (size_t i = 1; i < spans.size(); ++i) {
         if (spans[i].begin < spans[i - 1].end) {
             survey->overlapping = std::max(spans[i].index, spans[i - 1].index);
-            qCDebug(lcModels) << "archive: entries" << spans[i - 1].index << "and" << spans[i].index
-                              << "overlap; the archive is refused";
+            vorn::log::Debug(Area::Models, "archive: entries " +
+                                               std::to_string(spans[i - 1].index) + " and " +
+                                               std::to_string(spans[i].index) +
+                                               " overlap; the archive is refused");
             return ZR_OVERLAP;
         }
     }

@@ -1,31 +1,120 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 // Folder and file creation for extraction. Below a base folder every step is opened relative
-// to the previous one with O_NOFOLLOW, so a symbolic link placed there (by anyone) is refused
-// instead of followed, and no ".." step is taken. Safe on any thread; returned descriptors
-// belong to the caller.
+// to the handle of the previous one and never through a link, so a link placed there (by
+// anyone) is refused instead of followed, and no ".." step is taken. The walk itself is the
+// same everywhere (ArchiveFolders.cpp); each system supplies the steps: descriptors and
+// O_NOFOLLOW on POSIX systems (ArchiveFolders_posix.cpp), handles opened relative to a root
+// handle that refuse reparse points on Windows (ArchiveFolders_win.cpp). Names are UTF-8,
+// "/"-separated. Safe on any thread; returned handles belong to the caller.
 namespace vorn::archive {
 
-// Opens the folder `folder` ("/"-separated, UTF-8), creating every missing step:
+#ifdef _WIN32
+using NativeHandle = void*;  // a HANDLE
+inline constexpr NativeHandle kNoHandle = nullptr;
+#else
+using NativeHandle = int;  // a descriptor
+inline constexpr NativeHandle kNoHandle = -1;
+#endif
+
+// Owns one open folder or file of the system and closes it when it goes.
+class OsHandle {
+public:
+    OsHandle() = default;
+    explicit OsHandle(NativeHandle handle) : m_handle(handle) {}
+    ~OsHandle() { Reset(); }
+    OsHandle(const OsHandle&) = delete;
+    OsHandle& operator=(const OsHandle&) = delete;
+    OsHandle(OsHandle&& other) noexcept : m_handle(other.m_handle) { other.m_handle = kNoHandle; }
+    OsHandle& operator=(OsHandle&& other) noexcept {
+        if (this != &other) {
+            Reset(other.m_handle);
+            other.m_handle = kNoHandle;
+        }
+        return *this;
+    }
+
+    NativeHandle Get() const { return m_handle; }
+    bool Valid() const { return m_handle != kNoHandle; }
+    void Reset(NativeHandle handle = kNoHandle);
+
+private:
+    NativeHandle m_handle = kNoHandle;
+};
+
+// Opens the folder `folder`, creating every missing step:
 //  - base given, folder relative: below the base, which is created first when missing (its
 //    parent must exist); links and ".." refused;
 //  - no base, folder relative: below the current directory, links and ".." refused;
 //  - folder absolute ("/..." or a drive form "X:..."): as the system resolves it.
-// On success *fd is an O_DIRECTORY descriptor; otherwise ZR_NOFILE, ZR_LINK or ZR_UNSAFE_NAME.
-uint32_t OpenFolder(const std::string* base, std::string_view folder, bool absolute, int* fd);
+// On success *folderOut is the open folder; otherwise ZR_NOFILE, ZR_LINK or ZR_UNSAFE_NAME.
+uint32_t OpenFolder(const std::string* base,
+                    std::string_view folder,
+                    bool absolute,
+                    OsHandle* folderOut);
 
-// As OpenFolder below a base folder, from an open descriptor of that base (not taken over).
+// As OpenFolder below a base folder, from an open handle of that base (not taken over).
 // Without `create`, a missing step gives ZR_NOFILE instead of being made.
-uint32_t OpenFolderAt(int baseFd, std::string_view folder, int* fd, bool create = true);
+uint32_t OpenFolderAt(NativeHandle base,
+                      std::string_view folder,
+                      OsHandle* folderOut,
+                      bool create = true);
 
-// Creates or truncates the regular file `name` in the folder `dirFd` for writing, never
-// through a link. A read-only or non-regular file in the way gives ZR_NOFILE and stays as it
-// is; a link gives ZR_LINK. `readOnly` removes the write bits right away (the returned
-// descriptor still writes). On success *fd is the open descriptor.
-uint32_t CreateFileAt(int dirFd, const std::string& name, bool readOnly, int* fd);
+// ZR_UNSAFE_NAME when a step of the "/"-separated `path` is one CheckStepName refuses, else
+// ZR_OK; for a whole target before anything of it is made.
+uint32_t CheckPathSteps(std::string_view path);
+
+// The steps each system supplies.
+
+// The folder at `path` as the system resolves it (a base folder, "/", "."); with `create`, a
+// missing last step is made first (its parent must exist). Invalid when it cannot be opened.
+OsHandle OpenSystemFolder(const std::string& path, bool create);
+
+// How many leading characters of an absolute `path` name a root the walk starts from ("/"; on
+// Windows also "X:/" and "//server/share/"); 0 when the walk starts at the current directory.
+size_t RootLength(std::string_view path);
+
+// Opens the one step `name` below `folder` as a folder, creating it when missing and `create`.
+// Without `followLinks` a link there (a symbolic link; on Windows also a junction) gives
+// ZR_LINK. ZR_NOFILE when it is missing (and not to be created), a file, or cannot be made.
+uint32_t OpenFolderStep(NativeHandle folder,
+                        const std::string& name,
+                        bool followLinks,
+                        bool create,
+                        OsHandle* out);
+
+// ZR_UNSAFE_NAME when the system would give the step `name` a meaning of its own instead of
+// a file or folder of that name (on Windows: device names, trailing dots or spaces, streams);
+// ZR_OK otherwise. Checked for every step before anything is made.
+uint32_t CheckStepName(std::string_view name);
+
+// Creates or truncates the regular file `name` in `folder` for writing, never through a link.
+// A read-only or non-regular file in the way gives ZR_NOFILE and stays as it is; a link gives
+// ZR_LINK. `readOnly` makes the file read-only right away (the returned handle still writes).
+uint32_t CreateFileAt(NativeHandle folder, const std::string& name, bool readOnly, OsHandle* out);
+
+// Writes all of `data`; false on an error.
+bool WriteAll(NativeHandle file, const char* data, size_t size);
+
+// Sets the times of an open file, FILETIME values (0: left as it is). Where the system keeps
+// no creation time it is ignored.
+void SetFileTimes(NativeHandle file, int64_t creation, int64_t access, int64_t write);
+
+// A regular file opened for reading (others may read and write it too) and its size; invalid
+// when `path` cannot be opened or is no regular file.
+OsHandle OpenFileForReading(const std::string& path, uint64_t* size);
+
+// A second handle on the same open folder or file (for a file: to read from another thread);
+// invalid when none can be had.
+OsHandle Duplicate(NativeHandle handle);
+
+// Up to `size` bytes at `offset`, leaving any shared position alone; the count read (short at
+// the end), or -1 on a read error.
+long ReadFileAt(NativeHandle file, uint64_t offset, void* into, size_t size);
 
 }  // namespace vorn::archive

@@ -1,12 +1,7 @@
 #include "models/archive/ArchiveSource.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vorn::archive {
 
@@ -14,23 +9,11 @@ namespace {
 constexpr size_t kWindow = 16 * 1024;
 }
 
-ArchiveSource::~ArchiveSource() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
+ArchiveSource::~ArchiveSource() = default;
 
 bool ArchiveSource::OpenFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    m_fd = fd;
-    m_size = static_cast<uint64_t>(st.st_size);
-    return true;
+    m_file = OpenFileForReading(path, &m_size);
+    return m_file.Valid();
 }
 
 bool ArchiveSource::OpenMemory(const void* data, size_t size) {
@@ -44,28 +27,15 @@ bool ArchiveSource::OpenMemory(const void* data, size_t size) {
 bool ArchiveSource::ShareOf(const ArchiveSource& other) {
     if (other.m_data)
         return OpenMemory(other.m_data, other.m_size);
-    if (other.m_fd < 0)
+    if (!other.m_file.Valid())
         return false;
-    // pread leaves the shared file offset alone, so both may read at the same time.
-    m_fd = ::fcntl(other.m_fd, F_DUPFD_CLOEXEC, 0);
+    m_file = Duplicate(other.m_file.Get());
     m_size = other.m_size;
-    return m_fd >= 0;
+    return m_file.Valid();
 }
 
 long ArchiveSource::ReadFile(uint64_t offset, void* into, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(m_fd, static_cast<char*>(into) + done, size - done,
-                                  static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<long>(done);
+    return ReadFileAt(m_file.Get(), offset, into, size);
 }
 
 long ArchiveSource::ReadAt(uint64_t offset, void* into, size_t size) {

@@ -7,6 +7,8 @@
 
 #include <ioapi.h>
 
+#include "models/archive/ArchiveFolders.h"
+
 // The bytes of an archive as minizip and the entry reader read them: a file opened read-only
 // (others may read and write it too) or a caller's memory block. Used by one thread at a time;
 // two sources opened with ShareOf read the same file independently.
@@ -46,7 +48,7 @@ private:
 
     long ReadFile(uint64_t offset, void* into, size_t size);
 
-    int m_fd = -1;
+    OsHandle m_file;
     const uint8_t* m_data = nullptr;
     uint64_t m_size = 0;
     uint64_t m_pos = 0;

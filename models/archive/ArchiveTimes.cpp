@@ -1,6 +1,8 @@
 #include "models/archive/ArchiveTimes.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -116,6 +118,7 @@ uint32_t DecodeAttributes(uint32_t external, uint32_t versionMadeBy) {
            (readOnly ? 0x01u : 0u) | (system ? 0x04u : 0u);
 }
 
+#ifndef _WIN32
 timespec FileTimeToTimespec(int64_t fileTime) {
     timespec ts{};
     if (fileTime <= 0) {
@@ -126,5 +129,6 @@ timespec FileTimeToTimespec(int64_t fileTime) {
     ts.tv_nsec = static_cast<long>(fileTime % kTicksPerSecond) * 100;
     return ts;
 }
+#endif
 
 }  // namespace vorn::archive

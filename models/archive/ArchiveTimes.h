@@ -5,7 +5,7 @@
 #include <ctime>
 
 // Decoding of an entry's times and attribute bits into the values of ArchiveItem, and their
-// application on Linux. Pure functions (the DOS conversion reads the process's time zone),
+// application on POSIX systems. Pure functions (the DOS conversion reads the process's time zone),
 // safe on any thread.
 namespace vorn::archive {
 
@@ -28,7 +28,9 @@ void ApplyUtExtraField(const uint8_t* extra, size_t length, EntryTimes* times);
 // systems 0, 7, 11 and 14 store DOS bits, the others Unix mode bits in the high 16 bits.
 uint32_t DecodeAttributes(uint32_t externalAttributes, uint32_t versionMadeBy);
 
+#ifndef _WIN32
 // A FILETIME as timespec for futimens; UTIME_OMIT for 0 (unknown) or values before 1601.
 timespec FileTimeToTimespec(int64_t fileTime);
+#endif
 
 }  // namespace vorn::archive

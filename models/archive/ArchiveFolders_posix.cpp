@@ -1,0 +1,162 @@
+// The folder steps on POSIX systems: descriptors, *at calls and O_NOFOLLOW.
+
+#include "models/archive/ArchiveFolders.h"
+
+#include "common/LogSink.h"
+#include "models/archive/Archive.h"
+#include "models/archive/ArchiveTimes.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vorn::archive {
+
+namespace {
+
+using log::Area;
+
+bool IsLinkAt(int dirFd, const std::string& name) {
+    struct stat st {};
+    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+}  // namespace
+
+void OsHandle::Reset(NativeHandle handle) {
+    if (m_handle >= 0)
+        ::close(m_handle);
+    m_handle = handle;
+}
+
+OsHandle OpenSystemFolder(const std::string& path, bool create) {
+    if (create && ::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+        log::Debug(Area::Models, "archive: cannot create base folder " + path);
+    return OsHandle(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+size_t RootLength(std::string_view path) {
+    return !path.empty() && path[0] == '/' ? 1 : 0;
+}
+
+uint32_t OpenFolderStep(NativeHandle folder,
+                        const std::string& name,
+                        bool followLinks,
+                        bool create,
+                        OsHandle* out) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = ::openat(folder, name.c_str(), flags);
+        if (fd >= 0) {
+            *out = OsHandle(fd);
+            return ZR_OK;
+        }
+        if (errno != ENOENT || attempt > 0 || !create)
+            break;
+        // Another extraction may create the same folder at the same time; EEXIST is fine.
+        if (::mkdirat(folder, name.c_str(), 0777) != 0 && errno != EEXIST)
+            break;
+    }
+    if (!create && errno == ENOENT)
+        return ZR_NOFILE;
+    if (!followLinks && IsLinkAt(folder, name)) {
+        log::Info(Area::Models, "archive: refusing to follow the link " + name);
+        return ZR_LINK;
+    }
+    log::Debug(Area::Models, "archive: cannot create folder " + name + ": " + std::strerror(errno));
+    return ZR_NOFILE;
+}
+
+uint32_t CheckStepName(std::string_view) {
+    // Every name but "." and ".." (taken care of by the walk) is a plain name here.
+    return ZR_OK;
+}
+
+uint32_t CreateFileAt(NativeHandle dirFd, const std::string& name, bool readOnly, OsHandle* fd) {
+    *fd = OsHandle();
+    if (name.empty() || name == "." || name == "..")
+        return ZR_NOFILE;
+    // O_NONBLOCK: a FIFO slipped in after the check must not block the extraction.
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    struct stat st {};
+    // Usually nothing is there yet: one exclusive create, which cannot meet a link or a FIFO.
+    OsHandle out(::openat(dirFd, name.c_str(), kFlags | O_EXCL, 0666));
+    if (!out.Valid() && errno != EEXIST)
+        return errno == ELOOP ? ZR_LINK : ZR_NOFILE;
+    if (!out.Valid()) {
+        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISLNK(st.st_mode)) {
+                log::Info(Area::Models, "archive: refusing to write through the link " + name);
+                return ZR_LINK;
+            }
+            // Root may write to a file without write bits; a read-only file is kept all the
+            // same.
+            if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0)
+                return ZR_NOFILE;
+        }
+        out = OsHandle(::openat(dirFd, name.c_str(), kFlags | O_TRUNC, 0666));
+        if (!out.Valid())
+            return errno == ELOOP ? ZR_LINK : ZR_NOFILE;
+        if (::fstat(out.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+            return ZR_NOFILE;
+    } else if (readOnly && ::fstat(out.Get(), &st) != 0) {
+        return ZR_NOFILE;
+    }
+    if (readOnly)
+        ::fchmod(out.Get(), st.st_mode & 07555);
+    *fd = std::move(out);
+    return ZR_OK;
+}
+
+bool WriteAll(NativeHandle fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void SetFileTimes(NativeHandle fd, int64_t, int64_t access, int64_t write) {
+    const timespec times[2] = {FileTimeToTimespec(access), FileTimeToTimespec(write)};
+    ::futimens(fd, times);
+}
+
+OsHandle OpenFileForReading(const std::string& path, uint64_t* size) {
+    OsHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return OsHandle();
+    *size = static_cast<uint64_t>(st.st_size);
+    return fd;
+}
+
+OsHandle Duplicate(NativeHandle fd) {
+    // pread leaves the shared file offset alone, so both may read at the same time.
+    return OsHandle(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+}
+
+long ReadFileAt(NativeHandle fd, uint64_t offset, void* into, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, static_cast<char*>(into) + done, size - done,
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<long>(done);
+}
+
+}  // namespace vorn::archive
