@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -18,9 +19,11 @@ namespace {
 constexpr int kRestackTries = 2;
 
 // What a window looked like before it covered the whole screen, to go back to exactly that.
+// A window asked while minimised has no place of its own yet (it sits in the icon area); its
+// place is taken when it first comes back, before it is put over the monitor.
 struct Windowed {
     LONG_PTR style = 0;
-    RECT rect{};
+    std::optional<RECT> rect;
 };
 
 // Process-wide, like the windows themselves; touched on the GUI thread only.
@@ -86,11 +89,10 @@ void SetFullScreenOf(HWND hwnd, bool on) {
     auto& saved = State().fullScreen;
     const auto it = saved.find(hwnd);
     if (on) {
+        Windowed& before =
+            it != saved.end() ? it->second : saved.emplace(hwnd, Windowed{}).first->second;
         if (it == saved.end()) {
-            Windowed before;
             before.style = GetWindowLongPtrW(hwnd, GWL_STYLE);
-            GetWindowRect(hwnd, &before.rect);
-            saved.emplace(hwnd, before);
             // No frame and no caption: the shell then counts the window as covering the whole
             // monitor and keeps the taskbar under it. WS_MAXIMIZE stays, so the window still
             // reports itself maximised.
@@ -98,8 +100,12 @@ void SetFullScreenOf(HWND hwnd, bool on) {
                               before.style & ~LONG_PTR{WS_CAPTION | WS_THICKFRAME});
         }
         // A minimised window keeps its place in the icon area; it is placed when it comes back.
-        RECT whole, work;
-        if (!IsIconic(hwnd) && MonitorAreas(hwnd, whole, work))
+        if (IsIconic(hwnd))
+            return;
+        RECT place, whole, work;
+        if (!before.rect && GetWindowRect(hwnd, &place))
+            before.rect = place;
+        if (MonitorAreas(hwnd, whole, work))
             PlaceAt(hwnd, whole, SWP_FRAMECHANGED);
         return;
     }
@@ -111,11 +117,11 @@ void SetFullScreenOf(HWND hwnd, bool on) {
     constexpr LONG_PTR kStateBits = WS_MINIMIZE | WS_MAXIMIZE | WS_VISIBLE | WS_DISABLED;
     const LONG_PTR now = GetWindowLongPtrW(hwnd, GWL_STYLE);
     SetWindowLongPtrW(hwnd, GWL_STYLE, (before.style & ~kStateBits) | (now & kStateBits));
-    if (IsIconic(hwnd))
+    if (IsIconic(hwnd) || !before.rect)
         SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     else
-        PlaceAt(hwnd, before.rect, SWP_FRAMECHANGED);
+        PlaceAt(hwnd, *before.rect, SWP_FRAMECHANGED);
 }
 
 class WindowState final : public IWindowState {

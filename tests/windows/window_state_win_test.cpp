@@ -5,6 +5,8 @@
 #include "WinTestSupport.h"
 #include "platform/WindowState.h"
 
+#include <cstdlib>
+
 using namespace wintest;
 
 namespace {
@@ -140,6 +142,22 @@ TEST_F(WindowStateWin, WholeScreenAndBackToMaximised) {
     EXPECT_TRUE(SameRect(RectOf(window), maximised));
     EXPECT_EQ(GetWindowLongPtrW(window, GWL_STYLE), style);
     EXPECT_TRUE(IsZoomed(window));
+}
+
+// Asked to cover the whole screen while minimised, the window has no place of its own yet; the
+// place it comes back to is the one it takes when it returns, never the icon area's.
+TEST_F(WindowStateWin, WholeScreenAskedWhileMinimisedGoesBackOnScreen) {
+    ShowWindow(window, SW_MINIMIZE);
+    Pump(200);
+    state->SetFullScreen(Handle(), true);
+    state->ShowMaximizedNoActivate(Handle(), true);
+    Pump(200);
+    state->SetFullScreen(Handle(), false);
+    Pump(200);
+    const RECT monitor = MonitorOf(window), now = RectOf(window);
+    EXPECT_TRUE(IsZoomed(window));
+    EXPECT_LE(std::abs(now.left - monitor.left), 16) << now.left;
+    EXPECT_LE(std::abs(now.top - monitor.top), 16) << now.top;
 }
 
 // Another program's topmost window that comes up over the locked window is passed on the next
