@@ -174,15 +174,16 @@ Report Gather(const Options& options) {
     const StateFolderChoice state = ClientState(options.clientFolder);
     report.installed = state.installed;
 
-    report.lockAvailable = platform::DisplayAllowsLock();
+    report.lockAvailable = platform::CreateLockSupport()->DisplayAllowsLock();
     report.cameras = GetVirtualCameraList();
 
-    const std::uint32_t self = platform::CurrentProcessId();
-    for (const platform::ProcessRecord& record : platform::EnumerateProcesses()) {
+    const std::unique_ptr<platform::IProcessList> processes = platform::CreateProcessList();
+    const std::uint32_t self = processes->CurrentProcessId();
+    for (const platform::ProcessRecord& record : processes->Enumerate()) {
         if (record.pid == self)
             continue;
         const RemoteControlRule rule =
-            MatchRemoteControlRule(record, platform::ProcessIdentityTexts(record));
+            MatchRemoteControlRule(record, processes->IdentityTexts(record));
         if (rule != RemoteControlRule::None)
             report.remoteTools.push_back(
                 {record.pid, record.fileName, record.imagePath, static_cast<int>(rule)});

@@ -2,46 +2,46 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vorn::platform {
 
-// One running process as the remote-control probe sees it. Texts are the kernel's bytes (UTF-8 on
+// One running process as the remote-control probe sees it. Texts are the system's bytes (UTF-8 on
 // a normal system), never re-encoded, so matching works on what the process really is called.
 struct ProcessRecord {
     std::uint32_t pid = 0;
-    std::string fileName;     // see ProcessFileName
-    std::string imagePath;    // target of the exe link; empty when it cannot be read
+    std::string fileName;     // the executable's file name (for a program run by an emulator
+                              // such as Wine, the emulated program's)
+    std::string imagePath;    // the executable's full path; empty when it cannot be read
     std::string commandLine;  // the arguments joined by single spaces; empty for kernel threads
     std::string argv0;        // the first argument, as the process named itself; may be empty
 };
 
-// Every process under `procRoot` (the real /proc unless a test passes a fixture tree), in
-// ascending pid order. Any thread. Processes that vanish or tell nothing are left out; an
-// unreadable `procRoot` gives an empty list.
-std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path& procRoot = "/proc");
+// This machine's processes.
+class IProcessList {
+public:
+    virtual ~IProcessList() = default;
 
-// This process's id, as EnumerateProcesses reports it.
-std::uint32_t CurrentProcessId();
+    // Every process, in ascending pid order. Any thread; blocks for one scan of the process
+    // table. Processes that vanish or tell nothing are left out; an unreadable table gives an
+    // empty list (logged).
+    virtual std::vector<ProcessRecord> Enumerate() const = 0;
 
-// What the remote-control rule that looks past a process's name searches: where executables carry
-// a version resource (Windows), its FileDescription, LegalCopyright and OriginalFilename, read from
-// the image; elsewhere the image path and the name the process gave itself (argv[0]). Any thread.
-std::vector<std::string> ProcessIdentityTexts(const ProcessRecord& record);
+    // This process's id, as Enumerate reports it.
+    virtual std::uint32_t CurrentProcessId() const = 0;
 
-// One process, or nothing when it has gone (or has neither exe link, command line nor comm).
-std::optional<ProcessRecord> ReadProcessRecord(const std::filesystem::path& procRoot,
-                                               std::uint32_t pid);
+    // What the remote-control rule that looks past a process's name searches: where executables
+    // carry a version resource (Windows), its FileDescription, LegalCopyright and
+    // OriginalFilename, read from the image; elsewhere the image path and the name the process
+    // gave itself (argv[0]). Any thread.
+    virtual std::vector<std::string> IdentityTexts(const ProcessRecord& record) const = 0;
+};
 
-// The file name rule: basename of the exe link (for a Wine loader, of the Windows program in
-// argv[0], split at "\" or "/"), else basename of argv[0], else comm. Pure, any thread.
-std::string ProcessFileName(std::string_view exePath,
-                            std::string_view argv0,
-                            std::string_view comm);
+// Never null. Any thread.
+std::unique_ptr<IProcessList> CreateProcessList();
 
 // The arguments of a command line as ProcessRecord::commandLine holds it (joined by single
 // spaces), empty ones dropped, in order; views into `commandLine`. Pure, any thread.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,20 @@ struct VideoDevice {
     VideoBus bus = VideoBus::Other;
 };
 
-// The machine's devices that can capture video, in the system's order (on Linux numeric order of
-// N in videoN, video2 before video10), duplicates kept. Any thread; blocks while it asks each
-// device. A device that cannot be asked is left out; none at all gives an empty list. With
-// `includeUsb` false, USB devices are neither opened (that wakes a suspended camera, which can
-// take long) nor listed.
-std::vector<VideoDevice> EnumerateVideoDevices(bool includeUsb = true);
+// The machine's video capture devices.
+class IVideoDevices {
+public:
+    virtual ~IVideoDevices() = default;
+
+    // The devices that can capture video, in the system's order (on Linux numeric order of N in
+    // videoN, video2 before video10), duplicates kept. Any thread; blocks while it asks each
+    // device. A device that cannot be asked is left out; none at all gives an empty list. With
+    // `includeUsb` false, USB devices are neither opened (that wakes a suspended camera, which
+    // can take long) nor listed.
+    virtual std::vector<VideoDevice> Enumerate(bool includeUsb) const = 0;
+};
+
+// Never null. Any thread.
+std::unique_ptr<IVideoDevices> CreateVideoDevices();
 
 }  // namespace vorn::platform

@@ -42,7 +42,8 @@ private:
 };
 
 void SetProcessCounter(benchmark::State& state) {
-    state.counters["processes"] = static_cast<double>(vorn::platform::EnumerateProcesses().size());
+    state.counters["processes"] =
+        static_cast<double>(vorn::platform::CreateProcessList()->Enumerate().size());
 }
 
 void BM_RemoteControlScan(benchmark::State& state) {
@@ -54,8 +55,9 @@ void BM_RemoteControlScan(benchmark::State& state) {
 
 void BM_EnumerateProcesses(benchmark::State& state) {
     ExtraProcesses extra(static_cast<int>(state.range(0)));
+    const auto processes = vorn::platform::CreateProcessList();
     for (auto _ : state)
-        benchmark::DoNotOptimize(vorn::platform::EnumerateProcesses());
+        benchmark::DoNotOptimize(processes->Enumerate());
     SetProcessCounter(state);
 }
 

@@ -23,11 +23,22 @@ bool LockEnforceableOn(xcb_connection_t* c) {
     return !xwayland;
 }
 
-bool DisplayAllowsLock() {
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    const bool allowed = LockEnforceableOn(c);
-    xcb_disconnect(c);
-    return allowed;
+namespace {
+
+class XcbLockSupport : public ILockSupport {
+public:
+    bool DisplayAllowsLock() const override {
+        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+        const bool allowed = LockEnforceableOn(c);
+        xcb_disconnect(c);
+        return allowed;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<ILockSupport> CreateLockSupport() {
+    return std::make_unique<XcbLockSupport>();
 }
 
 }  // namespace vorn::platform

@@ -1,4 +1,4 @@
-#include "platform/ProcessList.h"
+#include "platform/linux/ProcessList_linux.h"
 
 #include "common/LogSink.h"
 #include "common/UniqueFd.h"
@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 namespace vorn::platform {
 namespace {
@@ -158,6 +159,9 @@ std::optional<ProcessRecord> ReadProcessRecord(const std::filesystem::path& proc
     return ReadAt(root.get(), pid);
 }
 
+namespace {
+
+// Every process under `procRoot`, in ascending pid order.
 std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path& procRoot) {
     std::vector<ProcessRecord> records;
     UniqueFd root(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -191,14 +195,34 @@ std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path& procR
     return records;
 }
 
-std::uint32_t CurrentProcessId() {
-    return static_cast<std::uint32_t>(::getpid());
+class ProcfsProcessList : public IProcessList {
+public:
+    explicit ProcfsProcessList(std::filesystem::path procRoot) : m_procRoot(std::move(procRoot)) {}
+
+    std::vector<ProcessRecord> Enumerate() const override { return EnumerateProcesses(m_procRoot); }
+
+    std::uint32_t CurrentProcessId() const override {
+        return static_cast<std::uint32_t>(::getpid());
+    }
+
+    std::vector<std::string> IdentityTexts(const ProcessRecord& record) const override {
+        // ELF files carry no version strings; the install path and the name the process gave
+        // itself are where a renamed tool still shows what it is.
+        return {record.imagePath, record.argv0};
+    }
+
+private:
+    std::filesystem::path m_procRoot;
+};
+
+}  // namespace
+
+std::unique_ptr<IProcessList> CreateProcessList(std::filesystem::path procRoot) {
+    return std::make_unique<ProcfsProcessList>(std::move(procRoot));
 }
 
-std::vector<std::string> ProcessIdentityTexts(const ProcessRecord& record) {
-    // ELF files carry no version strings; the install path and the name the process gave
-    // itself are where a renamed tool still shows what it is.
-    return {record.imagePath, record.argv0};
+std::unique_ptr<IProcessList> CreateProcessList() {
+    return CreateProcessList("/proc");
 }
 
 }  // namespace vorn::platform

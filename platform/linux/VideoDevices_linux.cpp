@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace vorn::platform {
 namespace {
@@ -178,8 +179,27 @@ std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source, 
     return devices;
 }
 
-std::vector<VideoDevice> EnumerateVideoDevices(bool includeUsb) {
-    return EnumerateVideoDevices(VideoDeviceSource{}, includeUsb);
+namespace {
+
+class V4l2VideoDevices : public IVideoDevices {
+public:
+    explicit V4l2VideoDevices(VideoDeviceSource source) : m_source(std::move(source)) {}
+    std::vector<VideoDevice> Enumerate(bool includeUsb) const override {
+        return EnumerateVideoDevices(m_source, includeUsb);
+    }
+
+private:
+    VideoDeviceSource m_source;
+};
+
+}  // namespace
+
+std::unique_ptr<IVideoDevices> CreateVideoDevices(VideoDeviceSource source) {
+    return std::make_unique<V4l2VideoDevices>(std::move(source));
+}
+
+std::unique_ptr<IVideoDevices> CreateVideoDevices() {
+    return CreateVideoDevices(VideoDeviceSource{});
 }
 
 }  // namespace vorn::platform

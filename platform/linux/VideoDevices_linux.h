@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,7 +35,10 @@ struct VideoDeviceSource {
     CapabilityQuery query;  // empty: the real ioctl (QueryV4l2Capability)
 };
 
-// EnumerateVideoDevices over the given roots and query. VideoDevice::node is "/dev/videoN" as the
+// The device list over the given roots and query.
+std::unique_ptr<IVideoDevices> CreateVideoDevices(VideoDeviceSource source);
+
+// The devices over the given roots and query. VideoDevice::node is "/dev/videoN" as the
 // browser names it, whatever the /dev root.
 std::vector<VideoDevice> EnumerateVideoDevices(const VideoDeviceSource& source,
                                                bool includeUsb = true);

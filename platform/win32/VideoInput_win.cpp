@@ -105,19 +105,30 @@ std::vector<VideoInputDevice> NonUsbVideoInputDevices() {
 
 namespace vorn::platform {
 
-// The page's identifier is the moniker's display name; what Linux calls the card and the
-// driver are the friendly name and the description here.
-std::vector<VideoDevice> EnumerateVideoDevices(bool includeUsb) {
-    std::vector<VideoDevice> devices;
-    for (win32::VideoInputDevice& input : win32::EnumerateVideoInputDevices()) {
-        const bool usb = win32::IsUsbCamera(input);
-        if (usb && !includeUsb)
-            continue;
-        devices.push_back(VideoDevice{std::move(input.displayName), std::move(input.friendlyName),
-                                      std::move(input.description),
-                                      usb ? VideoBus::Usb : VideoBus::Other});
+namespace {
+
+class DirectShowVideoDevices : public IVideoDevices {
+public:
+    // The page's identifier is the moniker's display name; what Linux calls the card and the
+    // driver are the friendly name and the description here.
+    std::vector<VideoDevice> Enumerate(bool includeUsb) const override {
+        std::vector<VideoDevice> devices;
+        for (win32::VideoInputDevice& input : win32::EnumerateVideoInputDevices()) {
+            const bool usb = win32::IsUsbCamera(input);
+            if (usb && !includeUsb)
+                continue;
+            devices.push_back(
+                VideoDevice{std::move(input.displayName), std::move(input.friendlyName),
+                            std::move(input.description), usb ? VideoBus::Usb : VideoBus::Other});
+        }
+        return devices;
     }
-    return devices;
+};
+
+}  // namespace
+
+std::unique_ptr<IVideoDevices> CreateVideoDevices() {
+    return std::make_unique<DirectShowVideoDevices>();
 }
 
 }  // namespace vorn::platform

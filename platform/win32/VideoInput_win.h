@@ -3,8 +3,7 @@
 #include <string>
 #include <vector>
 
-// DirectShow's video input devices. Not yet behind platform/VideoDevices.h, whose contract is the
-// Linux one (V4L2 nodes); this is what a Windows camera list is made of.
+// DirectShow's video input devices: what platform/VideoDevices.h's list is made of on Windows.
 namespace vorn::platform::win32 {
 
 // One device of the video input category, texts in UTF-8.

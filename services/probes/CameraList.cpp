@@ -3,7 +3,7 @@
 #include <utility>
 
 CameraList GetVirtualCameraList() {
-    return VirtualCamerasOf(vorn::platform::EnumerateVideoDevices(false));
+    return VirtualCamerasOf(vorn::platform::CreateVideoDevices()->Enumerate(false));
 }
 
 CameraList VirtualCamerasOf(std::vector<vorn::platform::VideoDevice> devices) {

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include <unistd.h>
+#include <cstdint>
 
 bool IsRemoteControlProcess(const vorn::platform::ProcessRecord& record) {
     const RemoteControlRule rule = MatchRemoteControlRule(record);
@@ -27,17 +27,22 @@ bool IsRemoteControlRunning(const std::vector<vorn::platform::ProcessRecord>& pr
     return found;
 }
 
-bool IsRemoteControlRunning(const std::filesystem::path& procRoot) {
-    return IsRemoteControlRunning(vorn::platform::EnumerateProcesses(procRoot));
+bool IsRemoteControlRunning(const vorn::platform::IProcessList& processes) {
+    return IsRemoteControlRunning(processes.Enumerate());
+}
+
+std::vector<vorn::platform::ProcessRecord> OtherProcesses(
+    const vorn::platform::IProcessList& list) {
+    std::vector<vorn::platform::ProcessRecord> processes = list.Enumerate();
+    // The client's own command line carries the vornapp:// address a web page started it with;
+    // a page must not be able to make the client report itself as a remote-control tool.
+    const std::uint32_t self = list.CurrentProcessId();
+    std::erase_if(processes, [self](const auto& record) { return record.pid == self; });
+    return processes;
 }
 
 std::vector<vorn::platform::ProcessRecord> OtherProcesses() {
-    std::vector<vorn::platform::ProcessRecord> processes = vorn::platform::EnumerateProcesses();
-    // The client's own command line carries the vornapp:// address a web page started it with;
-    // a page must not be able to make the client report itself as a remote-control tool.
-    const auto self = static_cast<uint32_t>(::getpid());
-    std::erase_if(processes, [self](const auto& record) { return record.pid == self; });
-    return processes;
+    return OtherProcesses(*vorn::platform::CreateProcessList());
 }
 
 bool IsRemoteControlRunning() {

@@ -3,7 +3,6 @@
 #include "platform/ProcessList.h"
 
 #include <array>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,14 +38,17 @@ RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& re
 bool IsRemoteControlProcess(const vorn::platform::ProcessRecord& record);
 
 // Examines every other process (one log line per match) and tells whether any is a
-// remote-control tool. Main thread; blocks for one scan of /proc. Processes that cannot be read
-// only narrow what can match; an unreadable process table gives false.
+// remote-control tool. Main thread; blocks for one scan of the process table. Processes that
+// cannot be read only narrow what can match; an unreadable process table gives false.
 bool IsRemoteControlRunning();
 
-// Every process of this machine but the client itself, which a page could otherwise make look
+// Every process `processes` lists but the client itself, which a page could otherwise make look
 // like anything through the address it starts the client with. Any thread; blocks for the scan.
+std::vector<vorn::platform::ProcessRecord> OtherProcesses(
+    const vorn::platform::IProcessList& processes);
+// The same over this machine's process list.
 std::vector<vorn::platform::ProcessRecord> OtherProcesses();
 
-// The same over a given process list, or over the process table under `procRoot` (tests).
+// The same over a given process list, or over every process a process list gives (tests).
 bool IsRemoteControlRunning(const std::vector<vorn::platform::ProcessRecord>& processes);
-bool IsRemoteControlRunning(const std::filesystem::path& procRoot);
+bool IsRemoteControlRunning(const vorn::platform::IProcessList& processes);

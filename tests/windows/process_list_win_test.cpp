@@ -31,7 +31,7 @@ protected:
             if (attempt > 0)
                 Sleep(20);
             found.reset();
-            for (ProcessRecord& record : vorn::platform::EnumerateProcesses())
+            for (ProcessRecord& record : vorn::platform::CreateProcessList()->Enumerate())
                 if (record.pid == processes.back()->pid())
                     found = std::move(record);
         }

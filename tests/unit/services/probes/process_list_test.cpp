@@ -1,4 +1,4 @@
-#include "platform/ProcessList.h"
+#include "platform/linux/ProcessList_linux.h"
 
 #include "ProbeFixtures.h"
 
@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 using vorn::platform::CommandLineWords;
-using vorn::platform::EnumerateProcesses;
+using vorn::platform::CreateProcessList;
 using vorn::platform::PathBaseName;
 using vorn::platform::ProcessFileName;
 using vorn::platform::ProcessRecord;
@@ -86,7 +86,7 @@ TEST(ProcessList, FixtureTreeFollowsTheFallbacks) {
     // Numerically first although listed in any order.
     proc.write("42/comm", "init\n");
 
-    const std::vector<ProcessRecord> records = EnumerateProcesses(proc.root());
+    const std::vector<ProcessRecord> records = CreateProcessList(proc.root())->Enumerate();
     ASSERT_EQ(records.size(), 6u);
     EXPECT_EQ(records[0].pid, 42u);
     EXPECT_EQ(records[0].fileName, "init");
@@ -115,7 +115,7 @@ TEST(ProcessList, FixtureTreeFollowsTheFallbacks) {
 
     EXPECT_FALSE(ReadProcessRecord(proc.root(), 600).has_value());
     EXPECT_FALSE(ReadProcessRecord(proc.root(), 777).has_value());
-    EXPECT_TRUE(EnumerateProcesses(proc.root() / "missing").empty());
+    EXPECT_TRUE(CreateProcessList(proc.root() / "missing")->Enumerate().empty());
 }
 
 TEST(ProcessList, NonUtf8AndNonAsciiBytesAreKept) {
@@ -123,7 +123,7 @@ TEST(ProcessList, NonUtf8AndNonAsciiBytesAreKept) {
     ASSERT_FALSE(proc.root().empty());
     proc.link("10/exe", "/opt/向日葵/向日葵客户端");
     proc.write("11/cmdline", std::string("/tmp/bad\xff\xfename\0", 15));
-    const std::vector<ProcessRecord> records = EnumerateProcesses(proc.root());
+    const std::vector<ProcessRecord> records = CreateProcessList(proc.root())->Enumerate();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].fileName, "向日葵客户端");
     EXPECT_EQ(records[1].fileName, "bad\xff\xfename");
@@ -138,7 +138,7 @@ TEST(ProcessList, ReadsThisProcess) {
     EXPECT_THAT(self->commandLine, ::testing::HasSubstr("process_list_test"));
 
     bool listed = false;
-    for (const ProcessRecord& record : EnumerateProcesses())
+    for (const ProcessRecord& record : CreateProcessList()->Enumerate())
         listed |= record.pid == static_cast<uint32_t>(::getpid());
     EXPECT_TRUE(listed);
 }

@@ -1,5 +1,7 @@
 #include "services/probes/RemoteControl.h"
 
+#include "platform/linux/ProcessList_linux.h"
+
 #include "ProbeFixtures.h"
 
 #include <gmock/gmock.h>
@@ -16,6 +18,7 @@
 #include <thread>
 
 using ::testing::HasSubstr;
+using vorn::platform::CreateProcessList;
 using vorn::platform::ProcessRecord;
 
 namespace {
@@ -149,14 +152,14 @@ TEST(RemoteControlScan, FixtureProcessTable) {
 
     {
         ProbeLogCapture log;
-        EXPECT_TRUE(IsRemoteControlRunning(proc.root()));
+        EXPECT_TRUE(IsRemoteControlRunning(*CreateProcessList(proc.root())));
         ASSERT_EQ(log.lines().size(), 1u);
         EXPECT_THAT(log.lines()[0], HasSubstr("pid 40"));
         EXPECT_THAT(log.lines()[0], HasSubstr("WeChat.exe"));
     }
     std::filesystem::remove_all(proc.root() / "40");
-    EXPECT_FALSE(IsRemoteControlRunning(proc.root()));
-    EXPECT_FALSE(IsRemoteControlRunning(proc.root() / "missing"));
+    EXPECT_FALSE(IsRemoteControlRunning(*CreateProcessList(proc.root())));
+    EXPECT_FALSE(IsRemoteControlRunning(*CreateProcessList(proc.root() / "missing")));
 }
 
 // A real process whose executable is a copy of sleep named like a remote-control tool.
@@ -216,7 +219,7 @@ TEST(RemoteControlRealProcess, OwnCommandLineIsNotCounted) {
     const auto self = vorn::platform::ReadProcessRecord("/proc", static_cast<uint32_t>(::getpid()));
     const bool ownLineMatches = self && self->commandLine.starts_with(marker) &&
                                 MatchRemoteControlRule(*self) != RemoteControlRule::None;
-    const bool wholeTable = IsRemoteControlRunning(std::filesystem::path("/proc"));
+    const bool wholeTable = IsRemoteControlRunning(*CreateProcessList());
     const bool probe = IsRemoteControlRunning();
     std::copy(saved.begin(), saved.end(), argv0);
 
