@@ -15,7 +15,7 @@ namespace {
 // mapped or focused, and nothing a window manager owns is out of its reach.
 class KeyboardFilter final : public IKeyboardFilter {
 public:
-    KeyboardFilter() : m_enforceable(DisplayAllowsLock()) {
+    KeyboardFilter() : m_enforceable(CreateLockSupport()->DisplayAllowsLock()) {
         if (!m_enforceable)
             log::Warning(log::Area::Lock,
                          "Keyboard hooks cannot be set on this desktop: the task-switching keys "

@@ -128,7 +128,7 @@ class WindowState final : public IWindowState {
 public:
     // A low-level keyboard hook on the input desktop is what the lock stands on; stacking and
     // window states need nothing a desktop session lacks.
-    bool CanEnforceLock() const override { return DisplayAllowsLock(); }
+    bool CanEnforceLock() const override { return CreateLockSupport()->DisplayAllowsLock(); }
 
     // SWP_NOACTIVATE: SetWindowPos without it activates the window, and the lock re-asserts the
     // band on every tick while another window is in front; it must never take the foreground.
