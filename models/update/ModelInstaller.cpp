@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -306,6 +307,139 @@ struct Planned {
     std::u16string name;
 };
 
+// What the extraction will write: the folders, and the files each under the name it ends up
+// with; `skipped` entries are left out with a warning.
+struct Plan {
+    std::vector<Planned> folders;
+    std::vector<Planned> files;
+    int skipped = 0;
+};
+
+// Decides every entry before anything is written; nothing when the archive is refused. A later
+// entry of the same name replaces an earlier one, as extracting them in order would.
+std::optional<Plan> PlanEntries(const ArchiveSurvey& survey) {
+    Plan plan;
+    std::map<std::u16string, size_t> fileByKey;
+    for (size_t i = 0; i < survey.entries.size(); ++i) {
+        const ArchiveEntrySummary& e = survey.entries[i];
+        const char* refusal = nullptr;
+        if (e.result == ZR_UNSAFE_NAME || e.result == ZR_TOO_LONG)
+            refusal = "its name is unsafe or too long";
+        else if (e.result == ZR_CORRUPT && e.method != 0 && e.method != 8)
+            refusal = "it is compressed with an unsupported method";
+        else if (e.result != ZR_OK) {
+            qCWarning(lcModels) << "model archive refused: entry" << i << "is damaged (code"
+                                << Qt::hex << e.result << Qt::dec << ")";
+            return std::nullopt;
+        } else if (e.encrypted)
+            refusal = "it is encrypted";
+        else
+            refusal = RefusedName(e.item);
+        if (refusal) {
+            qCWarning(lcModels) << "model archive: entry" << i << Show(e.item.name)
+                                << "left out because" << refusal;
+            ++plan.skipped;
+            continue;
+        }
+        Planned p{static_cast<int>(i), e.uncompressedSize, e.item.name};
+        if (e.item.attributes & 0x10) {
+            plan.folders.push_back(std::move(p));
+            continue;
+        }
+        const auto [at, fresh] = fileByKey.emplace(Key(p.name), plan.files.size());
+        if (fresh) {
+            plan.files.push_back(std::move(p));
+        } else {
+            plan.files[at->second] = std::move(p);
+        }
+    }
+    return plan;
+}
+
+// Whether `total` unpacked bytes stay within the limit and leave the margin free on the disk
+// of `staging`.
+bool RoomFor(uint64_t total, const InstallLimits& limits, const fs::path& staging) {
+    if (total > limits.maxUnpackedBytes) {
+        qCWarning(lcModels) << "model archive refused: it unpacks to" << total
+                            << "bytes, more than the limit of" << limits.maxUnpackedBytes;
+        return false;
+    }
+    const std::optional<uint64_t> available =
+        limits.freeSpace ? limits.freeSpace(staging) : SystemFreeSpace(staging);
+    if (available &&
+        (*available < limits.freeSpaceMargin || total > *available - limits.freeSpaceMargin)) {
+        qCWarning(lcModels) << "model archive refused: it unpacks to" << total << "bytes and"
+                            << *available << "bytes are free; at least" << limits.freeSpaceMargin
+                            << "must stay free";
+        return false;
+    }
+    return true;
+}
+
+bool ExtractFolders(ArchiveHandle handle, const std::vector<Planned>& folders) {
+    for (const Planned& p : folders) {
+        if (const uint32_t rc = ArchiveExtractItem(handle, p.index, p.name); rc != ZR_OK) {
+            qCWarning(lcModels) << "extraction: folder" << Show(p.name) << "failed with code"
+                                << Qt::hex << rc;
+            return false;
+        }
+    }
+    return true;
+}
+
+// One thread per core unless `configured` says otherwise, at most kMaxThreads and no more than
+// there are files.
+unsigned ThreadsFor(size_t files, unsigned configured) {
+    unsigned threads = configured ? configured : std::thread::hardware_concurrency();
+    threads = std::clamp<unsigned>(threads, 1, kMaxThreads);
+    return static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(files, 1)));
+}
+
+// Extracts `files` on one thread per handle, the first handle's on this thread. `previous`:
+// the model folder, whose unchanged files are linked instead of written again (-1: none).
+// False when an entry fails on the disk or `abort` is set; entries whose path only the staging
+// folder makes too long are left out and counted in `skippedLate`.
+bool ExtractFiles(const std::vector<ArchiveHandle>& handles,
+                  const std::vector<Planned>& files,
+                  int previous,
+                  const std::atomic<bool>* abort,
+                  int* skippedLate) {
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::atomic<int> late{0};
+    auto work = [&](ArchiveHandle h) {
+        for (;;) {
+            if (failed.load(std::memory_order_relaxed) || (abort && abort->load()))
+                return;
+            const size_t i = next.fetch_add(1, std::memory_order_relaxed);
+            if (i >= files.size())
+                return;
+            const Planned& p = files[i];
+            const uint32_t rc = ArchiveExtractItem(h, p.index, p.name, previous);
+            if (rc == ZR_OK)
+                continue;
+            // Only the staging folder's own, longer path can make a name too long here.
+            if (rc == ZR_TOO_LONG) {
+                qCWarning(lcModels) << "model archive: entry" << p.index << Show(p.name)
+                                    << "left out because its path is too long";
+                late.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            qCWarning(lcModels) << "extraction: entry" << p.index << Show(p.name)
+                                << "failed with code" << Qt::hex << rc;
+            failed = true;
+        }
+    };
+    std::vector<std::thread> workers;
+    for (size_t t = 1; t < handles.size(); ++t)
+        workers.emplace_back(work, handles[t]);
+    work(handles.front());
+    for (std::thread& w : workers)
+        w.join();
+    *skippedLate = late;
+    return !(abort && abort->load()) && !failed;
+}
+
 }  // namespace
 
 ModelInstaller::ModelInstaller(fs::path modelFolder, fs::path stagingFolder, InstallLimits limits)
@@ -365,79 +499,25 @@ bool ModelInstaller::ExtractToStaging(const fs::path& archive,
         return false;
     }
 
-    // Decide every entry before anything is written. A later entry of the same name replaces
-    // an earlier one, as extracting them in order would.
-    std::vector<Planned> folders, files;
-    std::map<std::u16string, size_t> fileByKey;
-    int skipped = 0;
-    for (size_t i = 0; i < survey.entries.size(); ++i) {
-        const ArchiveEntrySummary& e = survey.entries[i];
-        const char* refusal = nullptr;
-        if (e.result == ZR_UNSAFE_NAME || e.result == ZR_TOO_LONG)
-            refusal = "its name is unsafe or too long";
-        else if (e.result == ZR_CORRUPT && e.method != 0 && e.method != 8)
-            refusal = "it is compressed with an unsupported method";
-        else if (e.result != ZR_OK) {
-            qCWarning(lcModels) << "model archive refused: entry" << i << "is damaged (code"
-                                << Qt::hex << e.result << Qt::dec << ")";
-            return false;
-        } else if (e.encrypted)
-            refusal = "it is encrypted";
-        else
-            refusal = RefusedName(e.item);
-        if (refusal) {
-            qCWarning(lcModels) << "model archive: entry" << i << Show(e.item.name)
-                                << "left out because" << refusal;
-            ++skipped;
-            continue;
-        }
-        Planned p{static_cast<int>(i), e.uncompressedSize, e.item.name};
-        if (e.item.attributes & 0x10) {
-            folders.push_back(std::move(p));
-            continue;
-        }
-        const auto [at, fresh] = fileByKey.emplace(Key(p.name), files.size());
-        if (fresh) {
-            files.push_back(std::move(p));
-        } else {
-            files[at->second] = std::move(p);
-        }
-    }
-
+    std::optional<Plan> plan = PlanEntries(survey);
+    if (!plan)
+        return false;
     uint64_t total = 0;
-    for (const Planned& p : files)
+    for (const Planned& p : plan->files)
         total += p.size;
-    if (total > m_limits.maxUnpackedBytes) {
-        qCWarning(lcModels) << "model archive refused: it unpacks to" << total
-                            << "bytes, more than the limit of" << m_limits.maxUnpackedBytes;
+    if (!RoomFor(total, m_limits, m_staging))
         return false;
-    }
-    const std::optional<uint64_t> available =
-        m_limits.freeSpace ? m_limits.freeSpace(m_staging) : SystemFreeSpace(m_staging);
-    if (available &&
-        (*available < m_limits.freeSpaceMargin || total > *available - m_limits.freeSpaceMargin)) {
-        qCWarning(lcModels) << "model archive refused: it unpacks to" << total << "bytes and"
-                            << *available << "bytes are free; at least" << m_limits.freeSpaceMargin
-                            << "must stay free";
-        return false;
-    }
 
-    qCDebug(lcModels) << "extraction: planned" << files.size() << "files and" << folders.size()
-                      << "folders," << total << "bytes";
+    qCDebug(lcModels) << "extraction: planned" << plan->files.size() << "files and"
+                      << plan->folders.size() << "folders," << total << "bytes";
     // Folders first (cheap, and shared by the files); then the files, largest first so that
     // the threads finish together.
-    for (const Planned& p : folders) {
-        if (const uint32_t rc = ArchiveExtractItem(handle, p.index, p.name); rc != ZR_OK) {
-            qCWarning(lcModels) << "extraction: folder" << Show(p.name) << "failed with code"
-                                << Qt::hex << rc;
-            return false;
-        }
-    }
+    if (!ExtractFolders(handle, plan->folders))
+        return false;
+    std::vector<Planned>& files = plan->files;
     std::stable_sort(files.begin(), files.end(),
                      [](const Planned& a, const Planned& b) { return a.size > b.size; });
-    unsigned threads = m_limits.threads ? m_limits.threads : std::thread::hardware_concurrency();
-    threads = std::clamp<unsigned>(threads, 1, kMaxThreads);
-    threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(files.size(), 1)));
+    const unsigned threads = ThreadsFor(files.size(), m_limits.threads);
     while (handles.size() < threads) {
         ArchiveHandle more = ArchiveDuplicate(handle);
         if (!more)
@@ -449,46 +529,12 @@ bool ModelInstaller::ExtractToStaging(const fs::path& archive,
     // written again: an update that changes a few files of many creates only those. Never
     // through a model folder that is a link (that one is updated file by file).
     const Fd previous(::open(m_models.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-
-    std::atomic<size_t> next{0};
-    std::atomic<bool> failed{false};
-    std::atomic<int> skippedLate{0};
-    auto work = [&](ArchiveHandle h) {
-        for (;;) {
-            if (failed.load(std::memory_order_relaxed) || (abort && abort->load()))
-                return;
-            const size_t i = next.fetch_add(1, std::memory_order_relaxed);
-            if (i >= files.size())
-                return;
-            const Planned& p = files[i];
-            const uint32_t rc = ArchiveExtractItem(h, p.index, p.name, previous.fd);
-            if (rc == ZR_OK)
-                continue;
-            // Only the staging folder's own, longer path can make a name too long here.
-            if (rc == ZR_TOO_LONG) {
-                qCWarning(lcModels) << "model archive: entry" << p.index << Show(p.name)
-                                    << "left out because its path is too long";
-                skippedLate.fetch_add(1, std::memory_order_relaxed);
-                continue;
-            }
-            qCWarning(lcModels) << "extraction: entry" << p.index << Show(p.name)
-                                << "failed with code" << Qt::hex << rc;
-            failed = true;
-        }
-    };
-    std::vector<std::thread> workers;
-    for (size_t t = 1; t < handles.size(); ++t)
-        workers.emplace_back(work, handles[t]);
-    work(handle);
-    for (std::thread& w : workers)
-        w.join();
-    if (abort && abort->load())
+    int skippedLate = 0;
+    if (!ExtractFiles(handles, files, previous.fd, abort, &skippedLate))
         return false;
-    if (failed)
-        return false;
-    qCDebug(lcModels) << "extraction:" << files.size() + folders.size() - skippedLate
+    qCDebug(lcModels) << "extraction:" << files.size() + plan->folders.size() - skippedLate
                       << "entries extracted to staging on" << handles.size() << "threads,"
-                      << skipped + skippedLate << "left out";
+                      << plan->skipped + skippedLate << "left out";
     return true;
 }
 

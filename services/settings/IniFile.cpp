@@ -100,6 +100,42 @@ QMutex& WriteMutex() {
     return mutex;
 }
 
+// Sets `keyName` of `sectionName` in the file's text `data`: the value of its first line
+// replaced (the key's stored spelling kept), or a line appended to the section, or a new
+// section at the end; every other byte stays.
+void PutSetting(QByteArray& data,
+                const QString& sectionName,
+                const QString& keyName,
+                const QString& value) {
+    const std::vector<ini::Line> lines = ini::ParseLines(View(data));
+    const ini::Lookup found =
+        ini::Find(lines, sectionName.toStdString(), keyName.toStdString(), SameName);
+    const QByteArray eol = LineEnding(data);
+    if (found.key >= 0) {
+        const ini::Line& line = lines[found.key];
+        // The stored spelling of the key stays; only the value changes.
+        const QByteArray replacement = (FromUtf8(line.name) + u'=' + value).toUtf8();
+        data.replace(static_cast<qsizetype>(line.begin),
+                     static_cast<qsizetype>(line.contentEnd - line.begin), replacement);
+    } else if (found.sectionFound) {
+        const ini::Line& after = lines[found.lastInSection];
+        QByteArray insertion = (keyName + u'=' + value).toUtf8() + eol;
+        if (after.contentEnd == after.next)  // last line of a file without a final line break
+            insertion.prepend(eol);
+        data.insert(static_cast<qsizetype>(after.next), insertion);
+    } else {
+        if (!data.isEmpty() &&
+            data.size() > (View(data).starts_with(ini::kByteOrderMark) ? 3 : 0)) {
+            if (!data.endsWith('\n'))
+                data.append(eol);
+            if (!lines.empty() && lines.back().contentEnd > lines.back().begin)
+                data.append(eol);
+        }
+        data.append((u'[' + sectionName + u']').toUtf8() + eol);
+        data.append((keyName + u'=' + value).toUtf8() + eol);
+    }
+}
+
 }  // namespace
 
 int IniFile::ReadInt(const QString& path,
@@ -150,33 +186,7 @@ bool IniFile::WriteString(const QString& path,
     }
     const QByteArray before = data;
 
-    const std::vector<ini::Line> lines = ini::ParseLines(View(data));
-    const ini::Lookup found =
-        ini::Find(lines, sectionName.toStdString(), keyName.toStdString(), SameName);
-    const QByteArray eol = LineEnding(data);
-    if (found.key >= 0) {
-        const ini::Line& line = lines[found.key];
-        // The stored spelling of the key stays; only the value changes.
-        const QByteArray replacement = (FromUtf8(line.name) + u'=' + value).toUtf8();
-        data.replace(static_cast<qsizetype>(line.begin),
-                     static_cast<qsizetype>(line.contentEnd - line.begin), replacement);
-    } else if (found.sectionFound) {
-        const ini::Line& after = lines[found.lastInSection];
-        QByteArray insertion = (keyName + u'=' + value).toUtf8() + eol;
-        if (after.contentEnd == after.next)  // last line of a file without a final line break
-            insertion.prepend(eol);
-        data.insert(static_cast<qsizetype>(after.next), insertion);
-    } else {
-        if (!data.isEmpty() &&
-            data.size() > (View(data).starts_with(ini::kByteOrderMark) ? 3 : 0)) {
-            if (!data.endsWith('\n'))
-                data.append(eol);
-            if (!lines.empty() && lines.back().contentEnd > lines.back().begin)
-                data.append(eol);
-        }
-        data.append((u'[' + sectionName + u']').toUtf8() + eol);
-        data.append((keyName + u'=' + value).toUtf8() + eol);
-    }
+    PutSetting(data, sectionName, keyName, value);
 
     // Nothing to change (the page's Init repeats the port it gave before): the file stays as
     // it is, with no rewrite on the caller's thread.
