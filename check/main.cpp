@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,24 +31,27 @@ int Usage(const std::string& problem) {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    vorn::platform::UseUtf8Console();
+// What the command line asks for.
+struct Invocation {
     vorn::check::Options options;
     bool json = false;
     bool createProtocol = false;
-    const std::vector<std::string> args = vorn::platform::ProgramArguments(argc, argv);
+};
+
+// Reads `args` into `out`; an exit status instead when the program ends here (help printed, or
+// a usage error).
+std::optional<int> ParseArguments(const std::vector<std::string>& args, Invocation& out) {
+    vorn::check::Options& options = out.options;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "--json") {
-            json = true;
+            out.json = true;
         } else if (arg == "--read-card") {
             options.readCard = true;
         } else if (arg == "--expect-card") {
             options.expectCard = true;
         } else if (arg == "--createprotocol" || arg == "/createprotocol") {
-            createProtocol = true;
+            out.createProtocol = true;
         } else if (arg == "--card-timeout") {
             const std::string value = i + 1 < args.size() ? args[++i] : std::string();
             int seconds = 0;
@@ -68,7 +72,13 @@ int main(int argc, char** argv) {
             return Usage("unknown option " + std::string(arg) + ".");
         }
     }
-    if (options.clientFolder.empty()) {
+    return std::nullopt;
+}
+
+// Without --client-folder the client is the one beside this program. The folder ends in a
+// separator; false, with a message, when this program's own folder cannot be told.
+bool SettleClientFolder(std::string& folder) {
+    if (folder.empty()) {
         const std::string self = vorn::platform::ExecutablePath();
         const std::size_t cut = self.find_last_of(vorn::platform::kFolderSeparators);
         if (cut == std::string::npos) {
@@ -76,20 +86,35 @@ int main(int argc, char** argv) {
                 "vornclient-check: cannot tell which folder this program is in; name the "
                 "client's folder with --client-folder.\n",
                 stderr);
-            return 2;
+            return false;
         }
-        options.clientFolder = self.substr(0, cut);
+        folder = self.substr(0, cut);
     }
-    if (std::string_view(vorn::platform::kFolderSeparators).find(options.clientFolder.back()) ==
+    if (std::string_view(vorn::platform::kFolderSeparators).find(folder.back()) ==
         std::string_view::npos)
-        options.clientFolder += vorn::platform::kFolderSeparator;
+        folder += vorn::platform::kFolderSeparator;
+    return true;
+}
 
-    if (createProtocol && !vorn::check::RegisterClient(options.clientFolder))
+}  // namespace
+
+int main(int argc, char** argv) {
+    vorn::platform::UseUtf8Console();
+    Invocation invocation;
+    if (const std::optional<int> status =
+            ParseArguments(vorn::platform::ProgramArguments(argc, argv), invocation))
+        return *status;
+    vorn::check::Options& options = invocation.options;
+    if (!SettleClientFolder(options.clientFolder))
+        return 2;
+
+    if (invocation.createProtocol && !vorn::check::RegisterClient(options.clientFolder))
         std::fputs("vornclient-check: vornapp: links could not be registered (see above).\n",
                    stderr);
 
     const vorn::check::Report report = vorn::check::Gather(options);
-    const std::string text = json ? vorn::check::ToJson(report) : vorn::check::ToText(report);
+    const std::string text =
+        invocation.json ? vorn::check::ToJson(report) : vorn::check::ToText(report);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
     const int code = vorn::check::Blockers(report).empty() ? 0 : 1;
