@@ -139,6 +139,5 @@ int main(int argc, char** argv) {
         case vorn::StartupRole::Main:
             break;
     }
-    Q_INIT_RESOURCE(bridge);
     return RunClient(argv[0]);
 }

@@ -8,17 +8,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-// Outside any namespace: the macro declares the resource's initialiser with global linkage.
-static void InitBridgeResource() {
-    Q_INIT_RESOURCE(bridge);
-}
-
 namespace {
 
 class BridgeScriptTest : public ::testing::TestWithParam<const char*> {
 protected:
     static void SetUpTestSuite() {
-        InitBridgeResource();
         s_dir = new QTemporaryDir;
         QFile resource(":/vorn/bridge.js");
         ASSERT_TRUE(resource.open(QIODevice::ReadOnly)) << "bridge.js is not in the resources";

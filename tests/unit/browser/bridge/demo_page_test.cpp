@@ -11,16 +11,11 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-static void InitBridgeResource() {
-    Q_INIT_RESOURCE(bridge);
-}
-
 namespace {
 
 class DemoPageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        InitBridgeResource();
         QFile resource(":/vorn/home/demo.js");
         ASSERT_TRUE(resource.open(QIODevice::ReadOnly));
         QFile copy(m_dir.filePath("demo.js"));
