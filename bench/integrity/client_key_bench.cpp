@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+using vorn::DetectVirtualMachine;
+
 namespace {
 
 const std::filesystem::path kBuild = VORN_BUILD_DIR;

@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <vector>
 
+using vorn::IsRemoteControlRunning;
+
 namespace {
 
 // Idle children that fill the process table for the duration of one benchmark.

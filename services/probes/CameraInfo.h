@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace vorn {
+
 // One listed video device, as the page receives it: devid, name, desc (UTF-8).
 struct CameraInfo {
     std::string devid;
@@ -11,3 +13,5 @@ struct CameraInfo {
 };
 
 using CameraList = std::vector<CameraInfo>;
+
+}  // namespace vorn

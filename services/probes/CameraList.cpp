@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace vorn {
+
 CameraList GetVirtualCameraList() {
     return VirtualCamerasOf(vorn::platform::CreateVideoDevices()->Enumerate(false));
 }
@@ -16,3 +18,5 @@ CameraList VirtualCamerasOf(std::vector<vorn::platform::VideoDevice> devices) {
     }
     return cameras;
 }
+
+}  // namespace vorn

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace vorn {
+
 // The machine's video capture devices that are not USB cameras (virtual cameras such as
 // v4l2loopback, capture cards on other buses), one entry per device in the system's order, equal
 // names kept. Main thread (it opens each device, so it blocks briefly); the list belongs to the
@@ -13,3 +15,5 @@ CameraList GetVirtualCameraList();
 
 // The same over a device list the caller enumerated (USB devices are dropped).
 CameraList VirtualCamerasOf(std::vector<vorn::platform::VideoDevice> devices);
+
+}  // namespace vorn

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace vorn {
+
 // What the page learns about the client and its environment from GetClientInfo.
 struct ClientInfo {
     std::string version;   // the client's version
@@ -15,3 +17,5 @@ struct ClientInfo {
     std::vector<std::string> screenCapture;  // names of running recorders and screen sharers
     std::string requestKey;                  // hex; "" when the client has none
 };
+
+}  // namespace vorn

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+namespace vorn {
+
 // The prefixes are ASCII and compared with the UTF-16 code units themselves rather than with a
 // code-page narrowing: a narrowing would turn characters it cannot represent into "?" (or a
 // best-fit ASCII letter), and such a lossy "?" must not make a device path look like "\\?\".
@@ -15,3 +17,5 @@ VideoDeviceClass ClassifyVideoDevice(const DeviceEntry& entry) {
         return kUsbCamera;
     return kNotUsbCamera;
 }
+
+}  // namespace vorn

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace vorn {
+
 // One video input device as the Windows device enumerator reports it (UTF-16 texts). Kept with
 // its classification so the Win32 layer can list devices by the same rules.
 struct DeviceEntry {
@@ -22,3 +24,5 @@ enum VideoDeviceClass : int {
 // starting with "\\?\usb#" marks one. Exact, case-sensitive prefixes, first match decides.
 // Pure, any thread.
 VideoDeviceClass ClassifyVideoDevice(const DeviceEntry& entry);
+
+}  // namespace vorn

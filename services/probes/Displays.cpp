@@ -1,5 +1,7 @@
 #include "services/probes/Displays.h"
 
+namespace vorn {
+
 namespace {
 
 using vorn::platform::MonitorArea;
@@ -33,3 +35,5 @@ int CountDisplays(const std::vector<MonitorArea>& monitors) {
     }
     return count;
 }
+
+}  // namespace vorn

@@ -5,6 +5,8 @@
 
 #include <mutex>
 
+namespace vorn {
+
 namespace {
 
 // The hardware under a running system does not change: the firmware and CPU are read once.
@@ -25,3 +27,5 @@ EnvironmentReport ProbeEnvironment(const vorn::platform::IRemoteSession& session
     report.screenCapture = FindScreenCapture(processes);
     return report;
 }
+
+}  // namespace vorn

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace vorn {
+
 // The environment facts of the client report that need no display connection.
 struct EnvironmentReport {
     std::string virtualMachine;              // DetectVirtualMachine
@@ -17,3 +19,5 @@ struct EnvironmentReport {
 // machine's. Any thread that may use `session`.
 EnvironmentReport ProbeEnvironment(const vorn::platform::IRemoteSession& session,
                                    const std::vector<vorn::platform::ProcessRecord>& processes);
+
+}  // namespace vorn

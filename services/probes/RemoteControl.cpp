@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace vorn {
+
 bool IsRemoteControlProcess(const vorn::platform::ProcessRecord& record) {
     const RemoteControlRule rule = MatchRemoteControlRule(record);
     if (rule == RemoteControlRule::None)
@@ -48,3 +50,5 @@ std::vector<vorn::platform::ProcessRecord> OtherProcesses() {
 bool IsRemoteControlRunning() {
     return IsRemoteControlRunning(OtherProcesses());
 }
+
+}  // namespace vorn

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace vorn {
+
 // Remote-control tools, in the forms their executables are known by. Matched case-sensitively
 // by exact name, name prefix, and substring of the image path or the process's own name.
 inline constexpr std::array<std::string_view, 13> RemoteToolNames = {
@@ -52,3 +54,5 @@ std::vector<vorn::platform::ProcessRecord> OtherProcesses();
 // The same over a given process list, or over every process a process list gives (tests).
 bool IsRemoteControlRunning(const std::vector<vorn::platform::ProcessRecord>& processes);
 bool IsRemoteControlRunning(const vorn::platform::IProcessList& processes);
+
+}  // namespace vorn

@@ -1,6 +1,8 @@
 // The matching rules alone: standard C++, so the Windows build shares them.
 #include "services/probes/RemoteControl.h"
 
+namespace vorn {
+
 namespace {
 
 template <size_t N>
@@ -49,3 +51,5 @@ RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& re
     // user's data: `grep TeamViewer` or an editor on "anydesk.txt" is not the tool.
     return MatchRemoteControlRule(record, {record.imagePath, record.argv0});
 }
+
+}  // namespace vorn

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+namespace vorn {
+
 namespace {
 
 using vorn::platform::ProcessRecord;
@@ -119,3 +121,5 @@ std::vector<std::string> FindScreenCapture(const std::vector<ProcessRecord>& pro
     }
     return result;
 }
+
+}  // namespace vorn

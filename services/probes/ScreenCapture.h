@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace vorn {
+
 // One screen recorder or screen-sharing program the page is told about.
 struct ScreenCaptureProgram {
     std::string_view name;  // as the page receives it
@@ -24,3 +26,5 @@ const std::vector<ScreenCaptureProgram>& ScreenCapturePrograms();
 // its script. Pure, any thread.
 std::vector<std::string> FindScreenCapture(
     const std::vector<vorn::platform::ProcessRecord>& processes);
+
+}  // namespace vorn

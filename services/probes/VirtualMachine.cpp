@@ -3,6 +3,8 @@
 #include <array>
 #include <string_view>
 
+namespace vorn {
+
 namespace {
 
 struct Signature {
@@ -144,3 +146,5 @@ std::string DetectVirtualMachine(const vorn::platform::IVirtualization& machine)
 std::string DetectVirtualMachine() {
     return DetectVirtualMachine(*vorn::platform::CreateVirtualization());
 }
+
+}  // namespace vorn

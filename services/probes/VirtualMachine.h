@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace vorn {
+
 // The hypervisor this system runs under, by the rules systemd-detect-virt --vm applies: "" on
 // bare metal (a container on bare metal included: containers are not virtual machines), else
 // kvm, qemu, vmware, virtualbox, hyperv, xen, amazon, bochs, parallels, bhyve, qnx, acrn, sre,
@@ -16,3 +18,5 @@ std::string DetectVirtualMachine(const vorn::platform::IVirtualization& machine)
 
 // The same over this machine's own CPU and firmware.
 std::string DetectVirtualMachine();
+
+}  // namespace vorn

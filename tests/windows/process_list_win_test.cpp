@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using vorn::MatchRemoteControlRule;
+using vorn::RemoteControlRule;
 using vorn::platform::ProcessRecord;
 using namespace vorn::platform::win32;
 

@@ -12,6 +12,9 @@
 
 #include <map>
 
+using vorn::CameraList;
+using vorn::GetVirtualCameraList;
+using vorn::VirtualCamerasOf;
 using vorn::platform::CanCaptureVideo;
 using vorn::platform::ClassifySysfsDevicePath;
 using vorn::platform::EnumerateVideoDevices;

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+using vorn::ClassifyVideoDevice;
+using vorn::DeviceEntry;
+using vorn::kNotUsbCamera;
+using vorn::kUsbCamera;
+using vorn::VideoDeviceClass;
+
 namespace {
 
 VideoDeviceClass Classify(std::u16string displayName, std::u16string devicePath) {

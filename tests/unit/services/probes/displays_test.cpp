@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+using vorn::CountDisplays;
 using vorn::platform::MonitorArea;
 
 TEST(Displays, SideBySideMirroredAndSingle) {

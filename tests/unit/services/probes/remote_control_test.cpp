@@ -18,6 +18,9 @@
 #include <thread>
 
 using ::testing::HasSubstr;
+using vorn::IsRemoteControlRunning;
+using vorn::MatchRemoteControlRule;
+using vorn::RemoteControlRule;
 using vorn::platform::CreateProcessList;
 using vorn::platform::ProcessRecord;
 

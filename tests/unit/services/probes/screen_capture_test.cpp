@@ -5,6 +5,9 @@
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using vorn::FindScreenCapture;
+using vorn::ScreenCaptureProgram;
+using vorn::ScreenCapturePrograms;
 using vorn::platform::ProcessRecord;
 
 namespace {

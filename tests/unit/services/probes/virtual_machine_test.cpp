@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+using vorn::DetectVirtualMachine;
 using vorn::platform::VirtualizationSource;
 
 namespace {
