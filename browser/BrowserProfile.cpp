@@ -117,7 +117,7 @@ CBrowserProfile::CBrowserProfile(const vorn::ClientPaths& paths,
 
     // Model URLs are answered from the model folder when the file is there.
     namespace deployment = vorn::deployment;
-    m_models = new CModelRequestInterceptor(
+    m_models = new vorn::CModelRequestInterceptor(
         paths.ModelFolder(),
         vorn::BuildModelUrlPrefixes(
             deployment::StaticHost().toStdString(), deployment::HttpResourceHost().toStdString(),

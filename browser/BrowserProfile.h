@@ -10,9 +10,9 @@ class QWebEngineProfile;
 
 namespace vorn {
 class ClientPaths;
-}
-class CBridgeSchemeHandler;
 class CModelRequestInterceptor;
+}  // namespace vorn
+class CBridgeSchemeHandler;
 class CPageRequestInterceptor;
 
 // Engine switches and process-wide engine settings.
@@ -61,7 +61,7 @@ private:
 
     QWebEngineProfile* m_profile = nullptr;
     CBridgeSchemeHandler* m_bridge = nullptr;
-    CModelRequestInterceptor* m_models = nullptr;
+    vorn::CModelRequestInterceptor* m_models = nullptr;
     CPageRequestInterceptor* m_interceptor = nullptr;
     std::shared_future<std::string> m_clientKey;
 };

@@ -8,7 +8,7 @@
 
 #include <QWebEngineUrlRequestInfo>
 
-CPageRequestInterceptor::CPageRequestInterceptor(CModelRequestInterceptor* models,
+CPageRequestInterceptor::CPageRequestInterceptor(vorn::CModelRequestInterceptor* models,
                                                  std::shared_future<std::string> clientKey,
                                                  QObject* parent)
     : QWebEngineUrlRequestInterceptor(parent),

@@ -5,7 +5,9 @@
 #include <future>
 #include <string>
 
+namespace vorn {
 class CModelRequestInterceptor;
+}
 
 // The profile's one request interceptor. Model URLs go to local serving first; every other
 // HTTP(S) request of the page (main frame, sub-frames, sub-resources, XHR, fetch) gets the
@@ -16,7 +18,7 @@ class CPageRequestInterceptor : public QWebEngineUrlRequestInterceptor {
 public:
     // `models` must outlive this object; an empty key signs nothing. The first request waits
     // for the key when it is still being computed.
-    CPageRequestInterceptor(CModelRequestInterceptor* models,
+    CPageRequestInterceptor(vorn::CModelRequestInterceptor* models,
                             std::shared_future<std::string> clientKey,
                             QObject* parent = nullptr);
 
@@ -24,7 +26,7 @@ public:
     void interceptRequest(QWebEngineUrlRequestInfo& info) override;
 
 private:
-    CModelRequestInterceptor* m_models;
+    vorn::CModelRequestInterceptor* m_models;
     const std::shared_future<std::string> m_clientKey;
     bool m_keyWaitedFor = false;
 };

@@ -12,6 +12,7 @@
 #include <thread>
 
 namespace fs = std::filesystem;
+using namespace vorn;
 
 namespace {
 

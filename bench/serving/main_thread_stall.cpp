@@ -31,6 +31,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using vorn::CModelRequestInterceptor;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -25,6 +25,8 @@
 #include <unistd.h>
 #endif
 
+namespace vorn {
+
 using namespace vorn::archive;
 
 namespace {
@@ -698,3 +700,5 @@ ArchiveHandle ArchiveDuplicate(ArchiveHandle h) {
     copy->table = h->table;
     return copy.release();
 }
+
+}  // namespace vorn

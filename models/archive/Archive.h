@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace vorn {
+
 // The zip archive layer: open an archive (file or memory), list its entries, extract one entry
 // to a file below a base folder, close. Entry names are always sanitised; nothing an archive
 // names can land outside the base folder, follow a symbolic link there or create one.
@@ -127,3 +129,5 @@ uint32_t ArchiveClose(ArchiveHandle handle);
 // absolute, as it stands. Below a base no ".." step is taken and no symbolic link is followed.
 // Reports nothing: a folder that could not be made shows up when a file inside it cannot be.
 void CreateFolderPath(const std::filesystem::path* base, const std::u16string& relative);
+
+}  // namespace vorn

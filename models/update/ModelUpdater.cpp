@@ -8,6 +8,8 @@
 #include <chrono>
 #include <filesystem>
 
+namespace vorn {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -175,3 +177,5 @@ void CModelUpdater::Run(int localVersion) {
         qCWarning(lcModels) << "model update: installation failed; the model folder keeps version"
                             << localVersion;
 }
+
+}  // namespace vorn

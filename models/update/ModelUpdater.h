@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+namespace vorn {
+
 // Brings the model folder (in the client's state folder) up to date from the model CDN host:
 // fetches "modelVer.json", and when its version is newer than the local "ver.ini" downloads the
 // archive and installs it (see vorn::ModelInstaller). A run reports nothing back; its outcome is
@@ -57,3 +59,5 @@ private:
     bool m_running = false;  // guarded by m_mutex
     std::thread m_worker;    // touched by Start and the destructor only
 };
+
+}  // namespace vorn

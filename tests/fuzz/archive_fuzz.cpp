@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using namespace vorn;
 
 namespace {
 

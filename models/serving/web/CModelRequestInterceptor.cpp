@@ -5,6 +5,8 @@
 
 #include <QWebEngineUrlRequestInfo>
 
+namespace vorn {
+
 CModelRequestInterceptor::CModelRequestInterceptor(QString modelFolder,
                                                    std::vector<std::string> prefixes,
                                                    QObject* parent)
@@ -55,3 +57,5 @@ void CModelRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) 
     qCDebug(lcModels) << "model URL answered locally:" << info.requestUrl().toString();
     info.redirect(target);
 }
+
+}  // namespace vorn

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace vorn {
+
 // Answers the page's model URLs from the model folder: a GET whose URL begins with one of the
 // model prefixes and names a regular file below the model folder is redirected to the loopback
 // model server, which reads the file on its own threads; every other request goes on to the
@@ -46,3 +48,5 @@ private:
     vorn::ModelServer& m_server;
     std::mutex m_startMutex;
 };
+
+}  // namespace vorn

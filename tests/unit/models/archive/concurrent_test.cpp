@@ -12,6 +12,7 @@
 
 namespace fs = std::filesystem;
 using ziptest::Entry;
+using namespace vorn;
 
 namespace {
 

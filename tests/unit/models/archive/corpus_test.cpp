@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
+using namespace vorn;
 
 namespace {
 

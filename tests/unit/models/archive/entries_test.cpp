@@ -15,6 +15,7 @@
 
 namespace fs = std::filesystem;
 using ziptest::Entry;
+using namespace vorn;
 
 namespace {
 

@@ -11,6 +11,7 @@
 
 namespace fs = std::filesystem;
 using ziptest::Entry;
+using namespace vorn;
 
 namespace {
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+using vorn::CreateFolderPath;
+
 namespace fs = std::filesystem;
 
 namespace {

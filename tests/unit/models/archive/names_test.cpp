@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+using namespace vorn;
 using namespace vorn::archive;
 
 namespace {

@@ -23,6 +23,8 @@
 #include <optional>
 #include <thread>
 
+using vorn::CModelUpdater;
+
 extern char** environ;
 
 namespace fs = std::filesystem;

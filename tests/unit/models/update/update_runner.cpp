@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: update_runner <client folder/> <host[:port]>\n");
         return 2;
     }
-    CModelUpdater updater(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
+    vorn::CModelUpdater updater(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
     if (!updater.Start(-1))
         return 1;
     updater.WaitForIdle();

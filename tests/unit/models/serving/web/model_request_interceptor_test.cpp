@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <fstream>
 
+using vorn::CModelRequestInterceptor;
+
 namespace fs = std::filesystem;
 
 namespace {
