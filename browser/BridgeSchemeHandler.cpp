@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QWebEngineUrlRequestJob>
 
+namespace vorn {
+
 CBridgeSchemeHandler::CBridgeSchemeHandler(QObject* parent)
     : QWebEngineUrlSchemeHandler(parent),
       m_sequencer([this](const QStringList& args) { Deliver(args); }),
@@ -45,3 +47,5 @@ void CBridgeSchemeHandler::Deliver(const QStringList& args) {
     if (m_target)
         m_target->Handle(args);
 }
+
+}  // namespace vorn

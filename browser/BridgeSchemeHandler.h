@@ -7,8 +7,8 @@
 class QTimer;
 
 namespace vorn {
+
 class PageBridge;
-}
 
 // The engine's end of the page bridge's transport: each vornbridge://call/ request is parsed
 // (bridge/BridgeCall.h), answered with an empty body at once and handed to the re-ordering
@@ -33,3 +33,5 @@ private:
     vorn::bridge::CallSequencer m_sequencer;
     QTimer* m_flushTimer = nullptr;
 };
+
+}  // namespace vorn

@@ -16,6 +16,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+namespace vorn {
+
 namespace {
 
 // Chromium's net error for a load that was replaced or stopped: no error page for those.
@@ -404,3 +406,5 @@ void CBrowserHandler::RemoveRecoveredScript() {
     for (const QWebEngineScript& script : scripts().find(QString::fromLatin1(kRecoveredScriptName)))
         scripts().remove(script);
 }
+
+}  // namespace vorn

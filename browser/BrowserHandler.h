@@ -5,9 +5,12 @@
 
 #include <string>
 
-class ICefBrowserHandler;
 class QTimer;
 class QWebEngineLoadingInfo;
+
+namespace vorn {
+
+class ICefBrowserHandler;
 
 // The client's page: the kiosk's browser policy (no context menu, pop-ups into the same page,
 // the error page, the external-protocol allow-list, camera and microphone granted, certificate
@@ -88,3 +91,5 @@ private:
     QElapsedTimer m_sinceRecovery;
     bool m_recoveredScript = false;
 };
+
+}  // namespace vorn

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QUrl>
 
+namespace vorn {
+
 // What the browser consults its owning window about. Called on the main thread.
 class ICefBrowserHandler {
 public:
@@ -18,3 +20,5 @@ public:
     // Whether the candidate is locked in: failed loads of the network then retry by themselves.
     virtual bool IsLocked() const { return false; }
 };
+
+}  // namespace vorn

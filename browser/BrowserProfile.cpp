@@ -20,7 +20,9 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineView>
 
-namespace vorn::engine {
+namespace vorn {
+
+namespace engine {
 
 QStringList Switches(bool disableGpu) {
     QStringList switches = {
@@ -63,7 +65,7 @@ void RegisterSchemes() {
     QWebEngineUrlScheme::registerScheme(home);
 }
 
-}  // namespace vorn::engine
+}  // namespace engine
 
 namespace {
 
@@ -160,3 +162,5 @@ void CBrowserProfile::InstallScripts(bool lockAvailable) {
     frameError.setSourceCode(ReadResource(QStringLiteral(":/vorn/frame_error.js")));
     m_profile->scripts()->insert(frameError);
 }
+
+}  // namespace vorn

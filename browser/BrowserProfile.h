@@ -9,14 +9,14 @@
 class QWebEngineProfile;
 
 namespace vorn {
+
 class ClientPaths;
 class CModelRequestInterceptor;
-}  // namespace vorn
 class CBridgeSchemeHandler;
 class CPageRequestInterceptor;
 
 // Engine switches and process-wide engine settings.
-namespace vorn::engine {
+namespace engine {
 
 // The switch list the exam page relies on. It replaces whatever the environment held.
 QStringList Switches(bool disableGpu);
@@ -33,7 +33,7 @@ inline constexpr const char* kBridgeScheme = "vornbridge";
 // The scheme of the built-in home page.
 inline constexpr const char* kHomeScheme = "vorn";
 
-}  // namespace vorn::engine
+}  // namespace engine
 
 // The client's one engine profile: disk cache under the temporary folder's "caches", language
 // zh-CN, the page bridge's scheme handler and scripts, model-URL interception and signed
@@ -65,3 +65,5 @@ private:
     CPageRequestInterceptor* m_interceptor = nullptr;
     std::shared_future<std::string> m_clientKey;
 };
+
+}  // namespace vorn

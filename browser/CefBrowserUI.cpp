@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 #include <QWebEngineView>
 
+namespace vorn {
+
 namespace {
 
 // The page is first laid out at the size its view has when loading starts, and the widgets of a
@@ -81,3 +83,5 @@ void CCefBrowserUI::CloseBrowser() {
     if (m_handler)
         m_handler->CloseBrowser();
 }
+
+}  // namespace vorn

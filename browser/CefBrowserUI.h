@@ -5,10 +5,13 @@
 #include <QWebEngineView>
 #include <QWidget>
 
-class CBrowserHandler;
-class ICefBrowserHandler;
 class QShortcut;
 class QWebEngineProfile;
+
+namespace vorn {
+
+class CBrowserHandler;
+class ICefBrowserHandler;
 
 // The view holder: the control that places the browser view (a QWebEngineView) inside the
 // window's "webpanel" and is the window's handle on it: loading a URL, reaching the page (the
@@ -41,3 +44,5 @@ private:
     QPointer<CBrowserHandler> m_handler;
     QList<QShortcut*> m_reloadKeys;
 };
+
+}  // namespace vorn

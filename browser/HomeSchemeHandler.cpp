@@ -5,6 +5,8 @@
 #include <QUrl>
 #include <QWebEngineUrlRequestJob>
 
+namespace vorn {
+
 QString CHomeSchemeHandler::ResourcePath(const QUrl& url) {
     if (url.host() != QLatin1String("home"))
         return {};
@@ -27,3 +29,5 @@ void CHomeSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
         QMimeDatabase().mimeTypeForFile(resource, QMimeDatabase::MatchExtension).name().toUtf8();
     job->reply(mime, file);
 }
+
+}  // namespace vorn

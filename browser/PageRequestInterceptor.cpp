@@ -8,6 +8,8 @@
 
 #include <QWebEngineUrlRequestInfo>
 
+namespace vorn {
+
 CPageRequestInterceptor::CPageRequestInterceptor(vorn::CModelRequestInterceptor* models,
                                                  std::shared_future<std::string> clientKey,
                                                  QObject* parent)
@@ -34,3 +36,5 @@ void CPageRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
             vorn::RequestHashFor(std::string_view(url.constData(), url.size()), m_clientKey.get()))
         info.setHttpHeader(vorn::kRequestHashHeader, QByteArray::fromStdString(*hash));
 }
+
+}  // namespace vorn

@@ -6,8 +6,8 @@
 #include <string>
 
 namespace vorn {
+
 class CModelRequestInterceptor;
-}
 
 // The profile's one request interceptor. Model URLs go to local serving first; every other
 // HTTP(S) request of the page (main frame, sub-frames, sub-resources, XHR, fetch) gets the
@@ -30,3 +30,5 @@ private:
     const std::shared_future<std::string> m_clientKey;
     bool m_keyWaitedFor = false;
 };
+
+}  // namespace vorn

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+using vorn::CBrowserHandler;
+using vorn::CHomeSchemeHandler;
+
 TEST(BrowserPolicy, ErrorPageEscapesTheUrl) {
     const QString html = CBrowserHandler::ErrorPageHtml(
         QUrl("http://127.0.0.1:1/<script>alert(1)</script>"), "net::ERR_<b>", -102);
