@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace vorn {
+
 // The card worker's results reach the main thread as posted events whose types carry these
 // numbers: the only hand-off between threads on the way to the page (the page's requests are
 // direct calls on the main thread). QCoreApplication::postEvent is safe from any thread; a
@@ -63,3 +65,5 @@ private:
     std::unique_ptr<IdCardRecord> m_record;
     std::unique_ptr<CardErrorText> m_error;
 };
+
+}  // namespace vorn

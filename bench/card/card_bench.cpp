@@ -18,6 +18,9 @@
 #include <cstdlib>
 #include <vector>
 
+using vorn::CCardReader;
+using vorn::UM_CARD_RESULT;
+
 namespace {
 
 class CountingWindow : public QObject {

@@ -10,9 +10,9 @@
 #include <functional>
 #include <memory>
 
-class CCardResultEvent;
-
 namespace vorn {
+
+class CCardResultEvent;
 
 // The controller of the page bridge: carries out each request the page sends (decoded by the
 // request table, PageRequest.h) on the client's services and hands the answers to the page, in

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <vector>
 
+namespace vorn {
+
 namespace {
 
 using vorn::CardLibrary;
@@ -232,3 +234,5 @@ int CCardReader::ReadCardContent(IdCardRecord& record, char16_t* errorText) cons
     }
     return 1;
 }
+
+}  // namespace vorn

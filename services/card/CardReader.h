@@ -17,11 +17,11 @@
 
 class QEvent;
 class QObject;
-struct IdCardRecord;
 
 namespace vorn {
+
 class CardEventRelay;
-}
+struct IdCardRecord;
 
 // The identity-card reader: readings run on a worker thread that drives the card library and
 // reports each cycle to a receiver as posted events UM_CARD_BUSY (1), one CCardResultEvent,
@@ -108,3 +108,5 @@ private:
     std::optional<Request> m_pending;
     std::chrono::milliseconds m_pause{1000};
 };
+
+}  // namespace vorn

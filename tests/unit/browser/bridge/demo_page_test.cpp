@@ -11,6 +11,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+using vorn::IdCardRecord;
+
 namespace {
 
 class DemoPageTest : public ::testing::Test {

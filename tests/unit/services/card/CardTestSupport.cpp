@@ -10,6 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 
+using vorn::CCardResultEvent;
+using vorn::CMessageEvent;
+using vorn::UM_CARD_BUSY;
+using vorn::UM_CARD_RESULT;
+
 namespace cardtest {
 
 bool EventLog::event(QEvent* event) {

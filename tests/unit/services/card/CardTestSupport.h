@@ -14,6 +14,8 @@
 
 namespace cardtest {
 
+using vorn::IdCardRecord;
+
 // A window stand-in that keeps what the card reader sent it, in order.
 class EventLog : public QObject {
 public:

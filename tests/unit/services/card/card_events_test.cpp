@@ -14,6 +14,9 @@
 #include <mutex>
 #include <new>
 
+using vorn::CCardReader;
+using vorn::IdCardRecord;
+
 using namespace std::chrono_literals;
 
 namespace {

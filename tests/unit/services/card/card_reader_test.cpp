@@ -19,6 +19,10 @@
 #include <system_error>
 #include <thread>
 
+using vorn::CCardReader;
+using vorn::IdCardRecord;
+using vorn::UM_CARD_BUSY;
+
 using namespace std::chrono_literals;
 using cardtest::EventLog;
 using cardtest::Field;
