@@ -20,26 +20,26 @@ QByteArray BuiltInSkinZip() {
 }  // namespace
 
 void SetupSkinResources() {
-    CPaintManagerUI::SetResourceType(kResourceFiles);
+    vorn::CPaintManagerUI::SetResourceType(kResourceFiles);
     const QString skinFolder =
-        CPaintManagerUI::GetInstancePath() + QStringLiteral("Skin/CEFBrowser/");
+        vorn::CPaintManagerUI::GetInstancePath() + QStringLiteral("Skin/CEFBrowser/");
     if (!QFile::exists(skinFolder + QStringLiteral("res.xml"))) {
         const QByteArray zip = BuiltInSkinZip();
         if (!zip.isEmpty()) {
             qCWarning(lcUi, "The skin folder %s is missing; using the skin built into the client.",
                       qPrintable(QDir::toNativeSeparators(skinFolder)));
-            CPaintManagerUI::SetResourceType(kResourceZip);
+            vorn::CPaintManagerUI::SetResourceType(kResourceZip);
         }
     }
-    switch (CPaintManagerUI::GetResourceType()) {
+    switch (vorn::CPaintManagerUI::GetResourceType()) {
         case kResourceFiles:
-            CPaintManagerUI::SetResourcePath(skinFolder);
-            CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
+            vorn::CPaintManagerUI::SetResourcePath(skinFolder);
+            vorn::CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
             break;
         case kResourceZip:
-            CPaintManagerUI::SetResourcePath(skinFolder);
-            CPaintManagerUI::SetResourceZip(BuiltInSkinZip());
-            CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
+            vorn::CPaintManagerUI::SetResourcePath(skinFolder);
+            vorn::CPaintManagerUI::SetResourceZip(BuiltInSkinZip());
+            vorn::CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
             break;
         default:
             break;

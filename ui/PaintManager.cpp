@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+namespace vorn {
+
 namespace {
 
 struct Settings {
@@ -63,3 +65,5 @@ void CPaintManagerUI::SetResourceZip(const QByteArray& zipBytes) {
 QByteArray CPaintManagerUI::GetResourceZip() {
     return State().zip;
 }
+
+}  // namespace vorn

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace vorn {
+
 // Process-wide resource settings of the UI layer: where the client folder is and where, and in
 // which form, the skin lives. Main thread only; the values live until the process ends.
 class CPaintManagerUI {
@@ -26,3 +28,5 @@ public:
     static void SetResourceZip(const QByteArray& zipBytes);
     static QByteArray GetResourceZip();
 };
+
+}  // namespace vorn

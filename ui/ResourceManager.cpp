@@ -4,6 +4,8 @@
 #include "ui/SkinDocument.h"
 #include "ui/SkinFiles.h"
 
+namespace vorn {
+
 CResourceManager& CResourceManager::GetInstance() {
     static CResourceManager instance;
     return instance;
@@ -54,3 +56,5 @@ QString CResourceManager::GetXmlPath(const QString& id) const {
 void CResourceManager::Release() {
     m_xml.clear();
 }
+
+}  // namespace vorn

@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QString>
 
+namespace vorn {
+
 // The skin's resource index ("res.xml": identifiers of skin documents mapped to their file
 // names). Main thread only.
 class CResourceManager {
@@ -22,3 +24,5 @@ private:
     CResourceManager() = default;
     QHash<QString, QString> m_xml;
 };
+
+}  // namespace vorn

@@ -90,6 +90,3 @@ private:
 };
 
 }  // namespace vorn::ui
-
-// The UI library's name for the window base.
-using WindowImplBase = vorn::ui::WindowImplBase;

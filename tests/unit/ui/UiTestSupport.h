@@ -54,9 +54,9 @@ inline QByteArray EmbeddedSkinZip() {
 
 // Points the UI layer at the skin files below `folder`.
 inline void UseSkinFolder(const QString& folder) {
-    CPaintManagerUI::SetResourceType(CPaintManagerUI::kResourceFile);
-    CPaintManagerUI::SetResourcePath(folder);
-    CPaintManagerUI::SetResourceZip(QByteArray());
+    vorn::CPaintManagerUI::SetResourceType(vorn::CPaintManagerUI::kResourceFile);
+    vorn::CPaintManagerUI::SetResourcePath(folder);
+    vorn::CPaintManagerUI::SetResourceZip(QByteArray());
 }
 
 // Collects the "vorn.ui" warnings logged while it lives.

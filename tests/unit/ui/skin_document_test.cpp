@@ -7,6 +7,8 @@
 
 #include <functional>
 
+using vorn::CPaintManagerUI;
+using vorn::CResourceManager;
 using vorn::SkinDocument;
 using vorn::SkinNode;
 

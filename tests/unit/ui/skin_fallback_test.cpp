@@ -12,8 +12,10 @@
 
 #include <sys/stat.h>
 
+using vorn::CResourceManager;
 using vorn::SkinItemMetrics;
 using vorn::SkinLayout;
+using vorn::ui::WindowImplBase;
 
 namespace {
 

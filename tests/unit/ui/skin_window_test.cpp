@@ -8,7 +8,10 @@
 #include <QLayout>
 #include <QTest>
 
+using vorn::CPaintManagerUI;
+using vorn::CResourceManager;
 using vorn::SkinButton;
+using vorn::ui::WindowImplBase;
 
 namespace {
 
