@@ -50,7 +50,7 @@ std::optional<int> ModelVersion(const std::string& modelFolder) {
 
 // Drives the library the way a reading does; runs on a worker so that a port that never
 // answers cannot hold the check forever.
-CardReaderState ProbeCard(const CardLibrary::EntryPoints& api, bool readCard) {
+CardReaderState ProbeCard(const platform::CardLibrary::EntryPoints& api, bool readCard) {
     CardReaderState state;
     const int port = card::OpenPort(api, 0);
     if (port == 0)
@@ -78,7 +78,8 @@ CardReaderState CheckCardReader(const Options& options, const std::string& state
     CardReaderState state;
     state.expected = options.expectCard || HasComPortSetting(options.clientFolder + "config.ini") ||
                      HasComPortSetting(stateFolder + "config.ini");
-    const CardLibrary::EntryPoints api = CardLibrary::Load(options.clientFolder);
+    const platform::CardLibrary::EntryPoints api =
+        platform::CardLibrary::Load(options.clientFolder);
     state.library = api.CVR_InitComm && api.CVR_Authenticate && api.CVR_CloseComm;
     if (!state.library)
         return state;

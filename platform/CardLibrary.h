@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace vorn {
+namespace vorn::platform {
 
 // The identity-card reader library: a vendor library in the client folder, loaded at run time
 // so that the client runs (and reports "no reader") without it. The library's texts are UTF-16
@@ -44,4 +44,4 @@ public:
     static EntryPoints Load(const std::string& folder);
 };
 
-}  // namespace vorn
+}  // namespace vorn::platform

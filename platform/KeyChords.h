@@ -5,7 +5,7 @@
 // Which key combinations the keyboard filters swallow, independent of any display server, so that
 // the tables can be tested without one. Keys and modifiers are named abstractly; each platform
 // layer translates its own key codes and modifier state (X11: platform/linux/KeyGrabs_linux.h).
-namespace vorn::keys {
+namespace vorn::platform::keys {
 
 enum class Key : std::uint8_t { Other, Tab, Escape, F4, SuperL, SuperR };
 
@@ -44,4 +44,4 @@ inline bool IsLockFilterChord(Key key, unsigned mods) {
     return false;
 }
 
-}  // namespace vorn::keys
+}  // namespace vorn::platform::keys

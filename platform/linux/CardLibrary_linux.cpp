@@ -5,7 +5,7 @@
 
 #include <dlfcn.h>
 
-namespace vorn {
+namespace vorn::platform {
 
 namespace {
 
@@ -68,4 +68,4 @@ CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
     return api;
 }
 
-}  // namespace vorn
+}  // namespace vorn::platform

@@ -7,7 +7,7 @@
 
 // The X11 side of the key chords: modifier masks as the display binds them and the passive grabs
 // the window filter needs. Pure, so the tables are tested without a display.
-namespace vorn::keys {
+namespace vorn::platform::keys {
 
 // Every OR-combination of the given modifier masks, the empty one first, without duplicates. Zero
 // masks (a lock key not bound to any modifier) and masks equal to an earlier one are ignored, so
@@ -103,4 +103,4 @@ inline unsigned ModifiersOf(std::uint16_t state, const ModifierMasks& m) {
     return mods;
 }
 
-}  // namespace vorn::keys
+}  // namespace vorn::platform::keys

@@ -26,8 +26,8 @@
 
 namespace {
 
-using vorn::keys::Key;
 using vorn::platform::IKeyboardFilter;
+using vorn::platform::keys::Key;
 
 constexpr int kKeyKinds = 6;
 // Safety net for grab losses the event stream does not show: the grab is re-taken this often
@@ -150,10 +150,10 @@ public:
                 const Key kind = m_keyOf[key->detail];
                 if (kind == Key::Other)
                     return false;
-                const unsigned mods = vorn::keys::ModifiersOf(key->state, m_masks);
-                if (m_lockWanted && vorn::keys::IsLockFilterChord(kind, mods))
+                const unsigned mods = vorn::platform::keys::ModifiersOf(key->state, m_masks);
+                if (m_lockWanted && vorn::platform::keys::IsLockFilterChord(kind, mods))
                     return true;
-                return m_windowFilter && vorn::keys::IsWindowFilterChord(kind, mods);
+                return m_windowFilter && vorn::platform::keys::IsWindowFilterChord(kind, mods);
             }
             case XCB_UNMAP_NOTIFY: {
                 // An unmapped grab window (minimised) loses the grab without any other notice.
@@ -248,7 +248,7 @@ private:
             for (xcb_keysym_t sym : syms)
                 for (std::uint8_t code : KeycodesOf(sym))
                     all.push_back(code);
-            return vorn::keys::ModifierMaskHolding(rows, perRow, all);
+            return vorn::platform::keys::ModifierMaskHolding(rows, perRow, all);
         };
         m_masks.alt = maskOf({XK_Alt_L, XK_Alt_R, XK_Meta_L});
         m_masks.super = maskOf({XK_Super_L, XK_Super_R});
@@ -275,7 +275,7 @@ private:
         };
         // All requests first, then the checks: one round trip instead of one per grab.
         std::vector<Pending> pending;
-        for (const auto& grab : vorn::keys::WindowFilterGrabs(m_masks))
+        for (const auto& grab : vorn::platform::keys::WindowFilterGrabs(m_masks))
             for (int code = 0; code < 256; ++code)
                 if (m_keyOf[code] == grab.key)
                     pending.push_back(
@@ -353,7 +353,7 @@ private:
     xcb_key_symbols_t* m_syms;
     xcb_window_t m_root = XCB_NONE;
     std::array<Key, 256> m_keyOf{};
-    vorn::keys::ModifierMasks m_masks;
+    vorn::platform::keys::ModifierMasks m_masks;
 
     bool m_windowFilter = false;
     std::vector<std::pair<xcb_keycode_t, std::uint16_t>> m_passive;

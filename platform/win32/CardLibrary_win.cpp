@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-namespace vorn {
+namespace vorn::platform {
 namespace {
 
 using log::Area;
@@ -71,4 +71,4 @@ CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
     return api;
 }
 
-}  // namespace vorn
+}  // namespace vorn::platform

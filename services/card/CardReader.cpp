@@ -17,7 +17,7 @@ namespace vorn {
 
 namespace {
 
-using vorn::CardLibrary;
+using vorn::platform::CardLibrary;
 
 constexpr char16_t kPortFailed[] = u"端口打开失败";
 constexpr char16_t kNoCard[] = u"找卡失败";

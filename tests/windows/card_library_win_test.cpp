@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-using vorn::CardLibrary;
+using vorn::platform::CardLibrary;
 using vorn::platform::win32::WideToUtf8;
 
 namespace {

@@ -6,7 +6,7 @@
 #include <array>
 #include <set>
 
-using namespace vorn::keys;
+using namespace vorn::platform::keys;
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-using vorn::CardLibrary;
+using vorn::platform::CardLibrary;
 
 namespace {
 
