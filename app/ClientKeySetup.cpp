@@ -8,6 +8,8 @@
 
 #include <system_error>
 
+namespace vorn {
+
 vorn::ClientKeyInputs InstalledClientKeyInputs(const CGlobal& settings) {
     QString url;
     settings.GetConfigString(QStringLiteral("Url"), url);
@@ -46,3 +48,5 @@ std::shared_future<std::string> StartInstalledClientKey(const CGlobal& settings)
     now.set_value(ComputeInstalledClientKey(InstalledClientKeyInputs(settings)));
     return now.get_future().share();
 }
+
+}  // namespace vorn

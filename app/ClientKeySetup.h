@@ -5,6 +5,8 @@
 #include <future>
 #include <string>
 
+namespace vorn {
+
 class CGlobal;
 
 // What the client key of this installation covers: the running executable, the skin folder
@@ -20,3 +22,5 @@ std::string ComputeInstalledClientKey(const vorn::ClientKeyInputs& inputs);
 // Starts ComputeInstalledClientKey on a worker so that start-up goes on meanwhile; the first
 // page request waits for it. When no worker can be started it is computed here and now.
 std::shared_future<std::string> StartInstalledClientKey(const CGlobal& settings);
+
+}  // namespace vorn

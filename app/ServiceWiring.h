@@ -4,11 +4,10 @@
 
 #include <memory>
 
-class CBrowserProfile;
-class CGlobal;
-
 namespace vorn {
 
+class CBrowserProfile;
+class CGlobal;
 class ClientPaths;
 
 // The one place that wires the program: it creates the client's paths and settings, the card

@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 
+namespace vorn {
+
 namespace {
 
 constexpr int kResourceFiles = 1;
@@ -20,28 +22,30 @@ QByteArray BuiltInSkinZip() {
 }  // namespace
 
 void SetupSkinResources() {
-    vorn::CPaintManagerUI::SetResourceType(kResourceFiles);
+    CPaintManagerUI::SetResourceType(kResourceFiles);
     const QString skinFolder =
-        vorn::CPaintManagerUI::GetInstancePath() + QStringLiteral("Skin/CEFBrowser/");
+        CPaintManagerUI::GetInstancePath() + QStringLiteral("Skin/CEFBrowser/");
     if (!QFile::exists(skinFolder + QStringLiteral("res.xml"))) {
         const QByteArray zip = BuiltInSkinZip();
         if (!zip.isEmpty()) {
             qCWarning(lcUi, "The skin folder %s is missing; using the skin built into the client.",
                       qPrintable(QDir::toNativeSeparators(skinFolder)));
-            vorn::CPaintManagerUI::SetResourceType(kResourceZip);
+            CPaintManagerUI::SetResourceType(kResourceZip);
         }
     }
-    switch (vorn::CPaintManagerUI::GetResourceType()) {
+    switch (CPaintManagerUI::GetResourceType()) {
         case kResourceFiles:
-            vorn::CPaintManagerUI::SetResourcePath(skinFolder);
-            vorn::CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
+            CPaintManagerUI::SetResourcePath(skinFolder);
+            CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
             break;
         case kResourceZip:
-            vorn::CPaintManagerUI::SetResourcePath(skinFolder);
-            vorn::CPaintManagerUI::SetResourceZip(BuiltInSkinZip());
-            vorn::CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
+            CPaintManagerUI::SetResourcePath(skinFolder);
+            CPaintManagerUI::SetResourceZip(BuiltInSkinZip());
+            CResourceManager::GetInstance().LoadResource(QStringLiteral("res.xml"));
             break;
         default:
             break;
     }
 }
+
+}  // namespace vorn

@@ -27,14 +27,15 @@ namespace {
 int RegisterProtocol(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // A role of its own: nothing but the paths is wired.
-    CGlobal().RegisterUrlProtocol();
+    vorn::CGlobal().RegisterUrlProtocol();
     return 0;
 }
 
 // Prints the key an exam service lists to accept this release and installation.
 int PrintRequestKey(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const std::string key = ComputeInstalledClientKey(InstalledClientKeyInputs(CGlobal()));
+    const std::string key =
+        vorn::ComputeInstalledClientKey(vorn::InstalledClientKeyInputs(vorn::CGlobal()));
     if (key.empty())
         return 1;
     std::fputs((key + "\n").c_str(), stdout);
@@ -91,17 +92,18 @@ int RunClient(char* program) {
     StartLog(paths);
 
     // Hashing the executable overlaps with the rest of start-up; the first request waits for it.
-    const std::shared_future<std::string> clientKey = StartInstalledClientKey(wiring->Settings());
-    SetupSkinResources();
+    const std::shared_future<std::string> clientKey =
+        vorn::StartInstalledClientKey(wiring->Settings());
+    vorn::SetupSkinResources();
     const bool lockAvailable = vorn::platform::CreateWindowState()->CanEnforceLock();
     if (!lockAvailable)
         qCWarning(lcLock,
                   "In a Wayland session the application lock (keeping the client in "
                   "front and blocking task-switching keys) cannot be enforced.");
-    auto* profile = new CBrowserProfile(paths, lockAvailable, clientKey, &app);
+    auto* profile = new vorn::CBrowserProfile(paths, lockAvailable, clientKey, &app);
     RefreshUrlProtocol(paths.GetMode() == vorn::ClientPaths::Mode::Installed);
 
-    QPointer<CMainWnd> window = new CMainWnd(profile, wiring->PageSettings());
+    QPointer<vorn::CMainWnd> window = new vorn::CMainWnd(profile, wiring->PageSettings());
     // Sized as the window manager will maximise it before anything in it is laid out.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->StartMaximizedOver(screen->availableGeometry());
@@ -114,7 +116,7 @@ int RunClient(char* program) {
     delete window.data();
     wiring.reset();
     delete profile;
-    CResourceManager::GetInstance().Release();
+    vorn::CResourceManager::GetInstance().Release();
     return code;
 }
 

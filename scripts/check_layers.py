@@ -7,6 +7,11 @@ A folder is the directory of a source file (app, browser/bridge, models/update, 
 the first path component. LAYERS below says which layers each layer may include; within one layer
 folders may include each other as long as no cycle forms. Test, benchmark and build folders are
 not checked (tests may reach anything they test).
+
+It also fails on a header that declares a name outside namespace `vorn` (headers directly in or
+below platform/: outside `vorn::platform`), so that no two layers' names can meet in the global
+namespace. Outside the namespace a header may only forward-declare Qt's own classes, specialise
+std templates, and invoke macros that must stand at global scope (Q_DECLARE_METATYPE).
 """
 import os
 import re
@@ -34,6 +39,108 @@ EXTRA = {("ui", "models/archive"), ("models/update", "services/settings")}
 SKIPPED = {"tests", "bench", "build", "docs", "scripts", "cmake", "skin"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 SOURCE_EXT = (".h", ".hpp", ".cpp", ".cc")
+HEADER_EXT = (".h", ".hpp")
+
+# Comments, literals and preprocessor lines carry no declarations; each becomes a blank (a
+# literal: an empty one, so that `extern "C"` stays recognisable).
+_NOISE = re.compile(r'''//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\\n])*"|'(?:\\.|[^'\\\n])*'|^[ \t]*#(?:\\\n|[^\n])*''',
+                    re.S | re.M)
+_TOKEN = re.compile(r'''""|''|::|[A-Za-z_]\w*|\S''')
+
+
+def _blank(match):
+    text = match.group(0)
+    if text.startswith('"'):
+        return '""'
+    if text.startswith("'"):
+        return "''"
+    return "\n" * text.count("\n") or " "
+
+
+def _allowed_outside(statement):
+    """A statement at a scope outside the project's namespace that declares none of our names."""
+    if not statement:
+        return True
+    # Forward declarations of Qt's classes (they live in the global namespace).
+    if len(statement) == 2 and statement[0] in ("class", "struct") and statement[1].startswith("Q"):
+        return True
+    # A macro that must stand at global scope, e.g. Q_DECLARE_METATYPE(vorn::X)
+    if re.fullmatch(r"Q_[A-Z_]+", statement[0]) and statement[1:2] == ["("]:
+        return True
+    return False
+
+
+def namespace_problems(rel, text):
+    """Declarations of `rel` (a header's text) that lie outside the namespace the header must use."""
+    required = ["vorn", "platform"] if rel.startswith("platform/") else ["vorn"]
+    tokens = _TOKEN.findall(_NOISE.sub(_blank, text))
+    problems = []
+    scopes = []  # one entry per open brace: a namespace path (list) or None for any other block
+    statement = []
+    namespaces = [[]]  # the namespace path at the current point
+
+    def inside():
+        path = namespaces[-1]
+        return path[: len(required)] == required
+
+    def report(what):
+        snippet = " ".join(what[:6])
+        problems.append(f"{rel}: declared outside namespace {'::'.join(required)}: {snippet}")
+
+    i = 0
+    while i < len(tokens):
+        tok = tokens[i]
+        if tok == "{" and (statement.count("(") > statement.count(")") or statement[-1:] == ["="]):
+            # A braced initialiser (a default argument, `= {}`) belongs to the statement.
+            depth = 1
+            i += 1
+            while i < len(tokens) and depth:
+                depth += {"{": 1, "}": -1}.get(tokens[i], 0)
+                i += 1
+            statement.append("{}")
+            continue
+        if tok == "{":
+            if statement[:1] == ["namespace"]:
+                names = [t for t in statement[1:] if t != "::"]
+                path = namespaces[-1] + (names or ["(anonymous)"])
+                scopes.append(path)
+                namespaces.append(path)
+            elif statement[:2] == ["extern", '""'] and len(statement) == 2:
+                scopes.append(namespaces[-1])
+                namespaces.append(namespaces[-1])
+            else:
+                if not inside() and namespaces[-1][:1] != ["std"]:
+                    report(statement)
+                # Skip the block (class body, function body, enum list) as a whole.
+                depth = 1
+                i += 1
+                while i < len(tokens) and depth:
+                    depth += {"{": 1, "}": -1}.get(tokens[i], 0)
+                    i += 1
+                statement = []
+                # A class or enum definition ends with its declarators and a semicolon.
+                continue
+            statement = []
+        elif tok == "}":
+            if scopes:
+                scopes.pop()
+                namespaces.pop()
+            statement = []
+        elif tok == ";":
+            if statement and not inside() and namespaces[-1][:1] != ["std"] and \
+                    not _allowed_outside(statement):
+                report(statement)
+            statement = []
+        elif tok == ")" and statement and re.fullmatch(r"Q_[A-Z_]+", statement[0]) and \
+                statement.count("(") == statement.count(")") + 1:
+            # Q_DECLARE_METATYPE(...) needs no semicolon; it ends with its closing parenthesis.
+            if not inside() and not _allowed_outside(statement):
+                report(statement)
+            statement = []
+        else:
+            statement.append(tok)
+        i += 1
+    return problems
 
 
 def source_files():
@@ -84,6 +191,11 @@ def main():
         print(f"  {src:22} -> " + ", ".join(f"{d} ({n})" for d, n in sorted(edges[src].items())))
 
     problems = []
+    for path in source_files():
+        rel = os.path.relpath(path, ROOT)
+        if rel.endswith(HEADER_EXT):
+            with open(path, encoding="utf-8", errors="replace") as f:
+                problems.extend(namespace_problems(rel, f.read()))
     for src in sorted(edges):
         for dst in sorted(edges[src]):
             ls, ld = layer_of(src), layer_of(dst)
@@ -117,7 +229,7 @@ def main():
         for p in problems:
             print("  " + p)
         return 1
-    print("\nno cycles, no forbidden directions")
+    print("\nno cycles, no forbidden directions, every header declares inside namespace vorn")
     return 0
 
 

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+namespace vorn {
+
 namespace {
 
 const QString kConfigSection = QStringLiteral("Config");
@@ -53,3 +55,5 @@ void CGlobal::RegisterUrlProtocol() const {
     vorn::RegisterClientUrlScheme(m_paths.GetMode() == vorn::ClientPaths::Mode::Installed,
                                   QCoreApplication::applicationFilePath().toStdString());
 }
+
+}  // namespace vorn

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+namespace vorn {
+
 // The client's paths and settings: an ordinary object the program's wiring (app/ServiceWiring)
 // creates first and hands to whatever needs a path or a setting. Main thread.
 class CGlobal {
@@ -34,3 +36,5 @@ public:
 private:
     vorn::ClientPaths m_paths;
 };
+
+}  // namespace vorn

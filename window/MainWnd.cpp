@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace vorn {
+
 CMainWnd::CMainWnd(CBrowserProfile* profile, PageSettings page)
     : m_profile(profile),
       m_page(std::move(page)),
@@ -181,3 +183,5 @@ void CMainWnd::RunSoon(std::function<void()> step) {
     // The window is the context: a step still queued when the window goes is dropped.
     QTimer::singleShot(0, this, std::move(step));
 }
+
+}  // namespace vorn

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+namespace vorn {
+
 class CBrowserProfile;
 class CCefBrowserUI;
 
@@ -99,3 +101,5 @@ private:
     std::unique_ptr<vorn::platform::IWindowState> m_windowState;
     std::unique_ptr<vorn::WindowLock> m_lock;
 };
+
+}  // namespace vorn

@@ -7,6 +7,8 @@
 
 #include <optional>
 
+using vorn::CGlobal;
+
 namespace {
 
 class GlobalSettings : public ::testing::Test {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+using vorn::CGlobal;
+
 namespace {
 
 QByteArray Read(const QString& path) {
