@@ -1,8 +1,8 @@
 // Extracts the model-like archive with the archive layer (one handle; two handles on two
 // threads, odd and even entries) and with `unzip -o -q`, each into a fresh folder, in one run.
 
-#include "ScratchFolder.h"
 #include "models/archive/Archive.h"
+#include "tests/support/TempFolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -20,7 +20,8 @@ const fs::path kArchive = VORN_BENCH_ARCHIVE;
 
 // A fresh, empty output folder below the scratch folder.
 fs::path FreshFolder() {
-    const fs::path out = vorn::bench::ScratchFolder("vorn_extract_bench") / "out";
+    static const vorn::test::TempFolder scratch("vorn_extract_bench");
+    const fs::path out = scratch / "out";
     fs::remove_all(out);
     return out;
 }

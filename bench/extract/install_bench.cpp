@@ -8,8 +8,8 @@
 // unzip's time includes starting the process; Python's is the time extractall takes inside the
 // interpreter, measured by the interpreter.
 
-#include "ScratchFolder.h"
 #include "models/update/ModelInstaller.h"
+#include "tests/support/TempFolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -31,8 +31,9 @@ enum class Case { Update, Changed, Fresh };
 // The folder a tool extracts into for one case: emptied first for a fresh install, else kept
 // as the last run of the same tool and case left it.
 fs::path Target(const std::string& tool, int archive, Case c) {
-    const fs::path out = vorn::bench::ScratchFolder("vorn_install_bench") /
-                         (tool + std::to_string(archive) + "-" + std::to_string(int(c))) / "models";
+    static const vorn::test::TempFolder scratch("vorn_install_bench");
+    const fs::path out =
+        scratch / (tool + std::to_string(archive) + "-" + std::to_string(int(c))) / "models";
     if (c == Case::Fresh)
         fs::remove_all(out);
     fs::create_directories(out);

@@ -9,6 +9,7 @@
 #include "browser/BrowserProfile.h"
 #include "models/serving/ModelUrl.h"
 #include "models/serving/web/CModelRequestInterceptor.h"
+#include "tests/support/TempFolder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -120,10 +121,8 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    std::string templ = (fs::temp_directory_path() / "vorn-stall-XXXXXX").string();
-    if (!mkdtemp(templ.data()))
-        return 1;
-    const fs::path root = templ;
+    const vorn::test::TempFolder scratch("vorn-stall");
+    const fs::path root = scratch.Root();
     fs::create_directories(root / "models");
     for (int i = 0; i < rounds; ++i)
         WriteModel(root / "models" / ("model-" + std::to_string(i) + ".bin"), i);
@@ -210,7 +209,6 @@ int main(int argc, char** argv) {
 
     site.stop();
     siteThread.join();
-    fs::remove_all(root);
     if (rc != 0 || fetching.size() != static_cast<size_t>(rounds))
         return 1;
     std::printf("main thread's longest stall (largest gap of a 1 ms timer), median of %d rounds\n",

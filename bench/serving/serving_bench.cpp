@@ -4,6 +4,7 @@
 // before and after serving.
 #include "models/serving/ModelFolder.h"
 #include "models/serving/ModelServer.h"
+#include "tests/support/TempFolder.h"
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -32,6 +34,7 @@ namespace {
 constexpr size_t kFileSize = 50u * 1024 * 1024;
 const char* kName = "face/model-shard.bin";
 
+std::optional<vorn::test::TempFolder> g_scratch;
 fs::path g_folder;
 std::unique_ptr<vorn::ModelServer> g_server;
 pid_t g_python = 0;
@@ -112,10 +115,8 @@ bool WaitForPort(int port) {
 }
 
 bool SetUp() {
-    std::string templ = (fs::temp_directory_path() / "vorn-bench-XXXXXX").string();
-    if (!mkdtemp(templ.data()))
-        return false;
-    g_folder = templ;
+    g_scratch.emplace("vorn-bench");
+    g_folder = g_scratch->Root();
     fs::create_directories(g_folder / "face");
     {
         // Written in blocks so that generating it does not raise the peak being measured.
@@ -166,8 +167,7 @@ void TearDown() {
     }
     if (g_server)
         g_server->Stop();
-    if (!g_folder.empty())
-        fs::remove_all(g_folder);
+    g_scratch.reset();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 //   build-fuzz/fuzz/archive_fuzz -max_total_time=30 <work dir> build-fuzz/fuzz/archive_seeds
 
 #include "models/archive/Archive.h"
+#include "tests/support/TempFolder.h"
 
 #include <QLoggingCategory>
 
@@ -23,22 +24,11 @@ using namespace vorn;
 
 namespace {
 
-// Never destroyed, so the exit handler that removes it can still read it.
+// In memory where the system offers it: every input extracts into it. Removed at exit.
 const fs::path& Root() {
-    static const fs::path* const root = [] {
-        std::string pattern = (fs::exists("/dev/shm") ? std::string("/dev/shm")
-                                                      : fs::temp_directory_path().string()) +
-                              "/vorn_archive_fuzz_XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            abort();
-        return new fs::path(pattern);
-    }();
-    static const bool cleanup = std::atexit([] {
-                                    std::error_code ec;
-                                    fs::remove_all(*root, ec);
-                                }) == 0;
-    (void)cleanup;
-    return *root;
+    static const vorn::test::TempFolder root(
+        "vorn_archive_fuzz", fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::path());
+    return root.Root();
 }
 
 // Empties the folder open as `dir` in one pass, aborting on a link: the entry types come from

@@ -1,5 +1,7 @@
 #include "platform/linux/UrlSchemeRegistration_linux.h"
 
+#include "tests/support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -35,15 +37,13 @@ void WriteAll(const fs::path& path, const std::string& text) {
 class XdgHome : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vorn-xdg-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_home = pattern;
+        m_home = m_temp.Root();
         setenv("XDG_DATA_HOME", (m_home / "data").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (m_home / "config").c_str(), 1);
         setenv("XDG_CONFIG_DIRS", (m_home / "etc").c_str(), 1);
         setenv("XDG_DATA_DIRS", (m_home / "usr").c_str(), 1);
     }
-    void TearDown() override { fs::remove_all(m_home); }
+    vorn::test::TempFolder m_temp{"vorn-xdg"};
     fs::path m_home;
 };
 

@@ -3,8 +3,9 @@
 
 #include "models/archive/Archive.h"
 
-#include "TempTree.h"
+#include "FileHelpers.h"
 #include "ZipBuilder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ TEST(ArchiveConcurrency, TwoHandlesShareABaseFolder) {
             Entry::File(dir + "f" + std::to_string(i), std::string(3000 + i, 'a' + i % 26)));
     }
     const std::string zip = ziptest::Build(entries);
-    ziptest::TempTree tree;
+    vorn::test::TempFolder tree{"vorn_zip"};
     const fs::path base = tree.Root() / "base";
     for (int round = 0; round < 3; ++round) {
         fs::remove_all(base);

@@ -3,7 +3,8 @@
 
 #include "models/archive/Archive.h"
 
-#include "TempTree.h"
+#include "FileHelpers.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -156,7 +157,7 @@ void Check(const Expectation& e, const fs::path& archive, const fs::path& base) 
 TEST(ArchiveCorpus, EveryArchiveGivesItsCodesAndNothingLeavesTheBase) {
     const char* source = std::getenv("VORN_SOURCE_DIR");
     ASSERT_NE(source, nullptr) << "VORN_SOURCE_DIR names the source tree (set by CTest)";
-    ziptest::TempTree tree;
+    vorn::test::TempFolder tree{"vorn_zip"};
     const fs::path corpus = tree.Root() / "corpus", outside = tree.Root() / "outside",
                    cwd = tree.Root() / "cwd";
     fs::create_directories(outside);

@@ -4,8 +4,9 @@
 #include "models/archive/Archive.h"
 #include "models/archive/ArchiveTimes.h"
 
-#include "TempTree.h"
+#include "FileHelpers.h"
 #include "ZipBuilder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +46,7 @@ protected:
         handle = ArchiveOpenMemory(bytes.data(), bytes.size(), password, base);
         return handle;
     }
-    ziptest::TempTree tree;
+    vorn::test::TempFolder tree{"vorn_zip"};
     fs::path base;
     std::string bytes;
     ArchiveHandle handle = nullptr;

@@ -2,8 +2,9 @@
 
 #include "models/archive/Archive.h"
 
-#include "TempTree.h"
+#include "FileHelpers.h"
 #include "ZipBuilder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +49,7 @@ protected:
         return codes;
     }
 
-    ziptest::TempTree tree;
+    vorn::test::TempFolder tree{"vorn_zip"};
     fs::path base, outside;
     std::string bytes;
     ArchiveHandle handle = nullptr;

@@ -2,7 +2,7 @@
 
 #include "models/archive/Archive.h"
 
-#include "TempTree.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST(CreateFolderPath, CreatesTheBaseAndEveryStepBelowIt) {
-    ziptest::TempTree tree;
+    vorn::test::TempFolder tree{"vorn_zip"};
     const fs::path base = tree.Root() / "base";
     CreateFolderPath(&base, u"a\\b/c");
     EXPECT_TRUE(fs::is_directory(base / "a/b/c"));
@@ -26,14 +26,14 @@ TEST(CreateFolderPath, CreatesTheBaseAndEveryStepBelowIt) {
 }
 
 TEST(CreateFolderPath, TheBaseIsMadeOnlyWhenItsParentExists) {
-    ziptest::TempTree tree;
+    vorn::test::TempFolder tree{"vorn_zip"};
     const fs::path base = tree.Root() / "missing/base";
     CreateFolderPath(&base, u"x");
     EXPECT_FALSE(fs::exists(tree.Root() / "missing"));
 }
 
 TEST(CreateFolderPath, NeverClimbsOrFollowsLinksBelowABase) {
-    ziptest::TempTree tree;
+    vorn::test::TempFolder tree{"vorn_zip"};
     const fs::path base = tree.Root() / "base", outside = tree.Root() / "outside";
     fs::create_directories(base);
     fs::create_directories(outside);
@@ -47,7 +47,7 @@ TEST(CreateFolderPath, NeverClimbsOrFollowsLinksBelowABase) {
 }
 
 TEST(CreateFolderPath, WithoutABaseRelativeMeansTheCurrentDirectory) {
-    ziptest::TempTree tree;
+    vorn::test::TempFolder tree{"vorn_zip"};
     const fs::path before = fs::current_path();
     fs::current_path(tree.Root());
     CreateFolderPath(nullptr, u"rel\\one");

@@ -1,5 +1,7 @@
 #include "models/serving/ModelFolder.h"
 
+#include "tests/support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,15 +23,12 @@ namespace {
 class ModelFolderTest : public ::testing::TestWithParam<ModelFolder::Resolver> {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "vorn-folder-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        root = templ;
+        root = temp.Root();
         dir = root / "models";
         fs::create_directories(dir);
         std::ofstream(root / "secret") << "secret";
         folder.emplace(dir, GetParam());
     }
-    void TearDown() override { fs::remove_all(root); }
 
     void Write(const std::string& name, const std::string& data) {
         fs::path p = dir / fs::path(std::u8string(name.begin(), name.end()));
@@ -48,6 +47,7 @@ protected:
         return data;
     }
 
+    vorn::test::TempFolder temp{"vorn-folder"};
     fs::path root, dir;
     std::optional<ModelFolder> folder;
 };

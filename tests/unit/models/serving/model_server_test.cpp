@@ -1,5 +1,6 @@
 #include "models/serving/ModelServer.h"
 #include "models/serving/ModelUrl.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -23,18 +24,13 @@ namespace {
 class ModelServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "vorn-serve-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        folder = templ;
+        folder = temp.Root();
         server.emplace(ModelFolder(folder), Limits());
         ASSERT_TRUE(server->Start());
         ASSERT_GT(server->Port(), 0);
         client = std::make_unique<httplib::Client>("127.0.0.1", server->Port());
     }
-    void TearDown() override {
-        server->Stop();
-        fs::remove_all(folder);
-    }
+    void TearDown() override { server->Stop(); }
 
     void Put(const std::string& name, const std::string& data) {
         fs::path p = folder / fs::path(std::u8string(name.begin(), name.end()));
@@ -47,6 +43,7 @@ protected:
 
     virtual ModelServer::Limits Limits() const { return {}; }
 
+    vorn::test::TempFolder temp{"vorn-serve"};
     fs::path folder;
     std::optional<ModelServer> server;
     std::unique_ptr<httplib::Client> client;

@@ -1,5 +1,7 @@
 #include "models/update/ModelUpdater.h"
 
+#include "tests/support/TempFolder.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <minizip/zip.h>
@@ -67,18 +69,15 @@ std::string CorpusArchive(const std::string& name) {
     const char* source = std::getenv("VORN_SOURCE_DIR");
     if (!source)
         return {};
-    char dir[] = "/tmp/vorn-corpus-XXXXXX";
-    if (!mkdtemp(dir))
-        return {};
+    const vorn::test::TempFolder dir{"vorn-corpus"};
     const std::string command = std::string("python3 '") + source +
-                                "/tests/archive_corpus/make_corpus.py' '" + dir + "' --only " +
-                                name;
+                                "/tests/archive_corpus/make_corpus.py' '" + dir.Root().string() +
+                                "' --only " + name;
     std::string bytes;
     if (std::system(command.c_str()) == 0) {
-        std::ifstream in(std::string(dir) + "/" + name, std::ios::binary);
+        std::ifstream in(dir / name, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), {});
     }
-    fs::remove_all(dir);
     return bytes;
 }
 
@@ -143,9 +142,7 @@ std::string VerIni(int v) {
 class ModelUpdaterTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "vorn-update-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        client = templ;
+        client = temp.Root();
         models = client / "models";
         fs::create_directories(models / "sub");
         Write(models / "ver.ini", VerIni(5));
@@ -224,7 +221,6 @@ protected:
         server.stop();
         serverThread.join();
         EXPECT_EQ(fs::current_path(), cwdBefore);
-        fs::remove_all(client);
     }
 
     static void Write(const fs::path& p, const std::string& data) {
@@ -275,6 +271,7 @@ protected:
         EXPECT_FALSE(fs::exists(client / "models.zip_temp"));
     }
 
+    vorn::test::TempFolder temp{"vorn-update"};
     fs::path client, models, cwdBefore;
     Snapshot before;
     httplib::Server server;
@@ -703,7 +700,6 @@ TEST_F(ModelUpdaterTest, FreeSpaceOfARealSmallFileSystem) {
     archive = BuildZip(Version6());
     RunUpdate(-1, {}, install);
     EXPECT_EQ(Take(models)["ver.ini"], VerIni(6));
-    client = small.parent_path();  // for TearDown
 }
 
 TEST_F(ModelUpdaterTest, TricklingDownloadEndsAndTheNextUpdateRuns) {

@@ -1,6 +1,6 @@
 #include "services/integrity/ClientKey.h"
 
-#include "../probes/ProbeFixtures.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,17 +11,17 @@ namespace {
 
 // A client folder: an executable and a skin of two documents and an image.
 struct ClientFolder {
-    FixtureDir dir;
+    vorn::test::TempFolder dir{"vorn-key"};
     ClientFolder() {
-        dir.write("vornclient", std::string("\x7f"
+        dir.Write("vornclient", std::string("\x7f"
                                             "ELF executable bytes\0\1\2",
                                             24));
-        dir.write("Skin/CEFBrowser/res.xml", "<Res/>");
-        dir.write("Skin/CEFBrowser/main.xml", "<Window/>");
-        dir.write("Skin/CEFBrowser/default/_A0_close.png", "\x89PNG close");
+        dir.Write("Skin/CEFBrowser/res.xml", "<Res/>");
+        dir.Write("Skin/CEFBrowser/main.xml", "<Window/>");
+        dir.Write("Skin/CEFBrowser/default/_A0_close.png", "\x89PNG close");
     }
     ClientKeyInputs Inputs(std::string url = "https://exam.example/") const {
-        return {dir.root() / "vornclient", dir.root() / "Skin/CEFBrowser", std::move(url)};
+        return {dir.Root() / "vornclient", dir.Root() / "Skin/CEFBrowser", std::move(url)};
     }
     std::string Key(std::string url = "https://exam.example/") const {
         return ComputeClientKey(Inputs(std::move(url))).value_or("(none)");
@@ -39,23 +39,23 @@ TEST(ClientKey, SameFilesSameKeyAnyChangeAnotherKey) {
     EXPECT_EQ(key, a.Key());
     EXPECT_EQ(key, b.Key());
 
-    b.dir.write("vornclient", std::string("\x7f"
+    b.dir.Write("vornclient", std::string("\x7f"
                                           "ELF executable bytes\0\1\3",
                                           24));
     EXPECT_NE(b.Key(), key) << "one byte of the executable";
 
     ClientFolder skin;
-    skin.dir.write("Skin/CEFBrowser/default/_A0_close.png", "\x89PNG closf");
+    skin.dir.Write("Skin/CEFBrowser/default/_A0_close.png", "\x89PNG closf");
     EXPECT_NE(skin.Key(), key) << "one byte of a skin image";
 
     ClientFolder added;
-    added.dir.write("Skin/CEFBrowser/extra.xml", "");
+    added.dir.Write("Skin/CEFBrowser/extra.xml", "");
     EXPECT_NE(added.Key(), key) << "an added empty skin file";
 
     // A file moved between names with the same bytes is another skin.
     ClientFolder renamed;
-    std::filesystem::rename(renamed.dir.root() / "Skin/CEFBrowser/main.xml",
-                            renamed.dir.root() / "Skin/CEFBrowser/main2.xml");
+    std::filesystem::rename(renamed.dir.Root() / "Skin/CEFBrowser/main.xml",
+                            renamed.dir.Root() / "Skin/CEFBrowser/main2.xml");
     EXPECT_NE(renamed.Key(), key);
 
     EXPECT_NE(a.Key("https://other.example/"), key) << "another exam address";
@@ -64,24 +64,24 @@ TEST(ClientKey, SameFilesSameKeyAnyChangeAnotherKey) {
 
 TEST(ClientKey, LinksAreNotFollowedAndAMissingExecutableGivesNoKey) {
     ClientFolder folder;
-    folder.dir.write("outside.txt", "one");
-    folder.dir.link("Skin/CEFBrowser/link.txt", folder.dir.root() / "outside.txt");
+    folder.dir.Write("outside.txt", "one");
+    folder.dir.Link("Skin/CEFBrowser/link.txt", folder.dir.Root() / "outside.txt");
     const std::string key = folder.Key();
-    folder.dir.write("outside.txt", "two");
+    folder.dir.Write("outside.txt", "two");
     EXPECT_EQ(folder.Key(), key) << "a link's target is not part of the skin";
 
     ClientFolder linkedExe;
-    std::filesystem::rename(linkedExe.dir.root() / "vornclient", linkedExe.dir.root() / "real");
-    linkedExe.dir.link("vornclient", linkedExe.dir.root() / "real");
+    std::filesystem::rename(linkedExe.dir.Root() / "vornclient", linkedExe.dir.Root() / "real");
+    linkedExe.dir.Link("vornclient", linkedExe.dir.Root() / "real");
     EXPECT_FALSE(ComputeClientKey(linkedExe.Inputs()).has_value());
 
     ClientFolder missing;
-    std::filesystem::remove(missing.dir.root() / "vornclient");
+    std::filesystem::remove(missing.dir.Root() / "vornclient");
     EXPECT_FALSE(ComputeClientKey(missing.Inputs()).has_value());
 
     // Without a skin folder (the built-in skin is used) there is still a key.
     ClientFolder noSkin;
-    std::filesystem::remove_all(noSkin.dir.root() / "Skin");
+    std::filesystem::remove_all(noSkin.dir.Root() / "Skin");
     EXPECT_EQ(ComputeClientKey(noSkin.Inputs()).value_or("").size(), 64u);
 }
 

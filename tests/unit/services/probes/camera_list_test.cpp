@@ -2,7 +2,7 @@
 
 #include "platform/linux/VideoDevices_linux.h"
 
-#include "ProbeFixtures.h"
+#include "tests/support/TempFolder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -41,20 +41,20 @@ V4l2Capability Caps(std::string driver, std::string card, uint32_t nodeCaps) {
 class VideoTree {
 public:
     VideoTree() {
-        sysfs = dir.root() / "sys";
-        dev = dir.root() / "dev";
-        dir.mkdir("sys/class/video4linux");
-        dir.mkdir("dev");
+        sysfs = dir.Root() / "sys";
+        dev = dir.Root() / "dev";
+        dir.MakeFolder("sys/class/video4linux");
+        dir.MakeFolder("dev");
     }
     // Adds node `name` at `devicePath` (relative to /sys/devices) answering `caps`.
     void add(const std::string& name,
              const std::string& devicePath,
              std::optional<V4l2Capability> caps) {
-        dir.write("sys/devices/" + devicePath + "/video4linux/" + name + "/name",
+        dir.Write("sys/devices/" + devicePath + "/video4linux/" + name + "/name",
                   caps ? caps->card + "\n" : "\n");
-        dir.link("sys/class/video4linux/" + name,
+        dir.Link("sys/class/video4linux/" + name,
                  "../../devices/" + devicePath + "/video4linux/" + name);
-        dir.write("dev/" + name, "");
+        dir.Write("dev/" + name, "");
         answers[(dev / name).native()] = std::move(caps);
     }
     VideoDeviceSource source() {
@@ -67,7 +67,7 @@ public:
         return s;
     }
 
-    FixtureDir dir;
+    vorn::test::TempFolder dir{"vorn-probes"};
     std::filesystem::path sysfs, dev;
     std::map<std::string, std::optional<V4l2Capability>> answers;
     std::vector<std::string> queried;
@@ -113,7 +113,7 @@ TEST(V4l2Caps, NodeCapsDecideWhenPresent) {
 
 TEST(CameraList, OnlyAUsbWebcamGivesAnEmptyList) {
     VideoTree tree;
-    ASSERT_FALSE(tree.dir.root().empty());
+    ASSERT_FALSE(tree.dir.Root().empty());
     tree.add("video0", kUsbWebcam, Caps("uvcvideo", "Integrated Camera", kCapture));
     tree.add("video1", kUsbWebcam,
              V4l2Capability{"uvcvideo", "Integrated Camera", kCapture | V4L2_CAP_DEVICE_CAPS,
@@ -130,7 +130,7 @@ TEST(CameraList, OnlyAUsbWebcamGivesAnEmptyList) {
 
 TEST(CameraList, MixedMachine) {
     VideoTree tree;
-    ASSERT_FALSE(tree.dir.root().empty());
+    ASSERT_FALSE(tree.dir.Root().empty());
     tree.add("video0", kUsbWebcam, Caps("uvcvideo", "Integrated Camera", kCapture));
     tree.add("video1", kUsbWebcam,
              V4l2Capability{"uvcvideo", "Integrated Camera", kCapture | V4L2_CAP_DEVICE_CAPS,
@@ -142,7 +142,7 @@ TEST(CameraList, MixedMachine) {
     tree.add("video5", kPciCard, std::nullopt);  // cannot be opened or queried
     tree.add("video6", "platform/fe380000.usb/usb3/3-1/3-1:1.0",
              Caps("uvcvideo", "USB Camera", kCapture));
-    tree.dir.link("sys/class/video4linux/video7", "../../devices/virtual/video4linux/video7");
+    tree.dir.Link("sys/class/video4linux/video7", "../../devices/virtual/video4linux/video7");
     tree.add("vbi0", kPciCard, Caps("cx23885", "Hauppauge HVR", V4L2_CAP_VBI_CAPTURE));
     tree.add("v4l-subdev0", "platform/i2c", Caps("ov5640", "sensor", kCapture));
 
@@ -166,14 +166,14 @@ TEST(CameraList, MixedMachine) {
 }
 
 TEST(CameraList, NoVideoClassGivesAnEmptyList) {
-    FixtureDir dir;
-    ASSERT_FALSE(dir.root().empty());
-    EXPECT_TRUE(GetVirtualCameraList(VideoDeviceSource{dir.root(), dir.root(), {}}).empty());
+    vorn::test::TempFolder dir{"vorn-probes"};
+    ASSERT_FALSE(dir.Root().empty());
+    EXPECT_TRUE(GetVirtualCameraList(VideoDeviceSource{dir.Root(), dir.Root(), {}}).empty());
 }
 
 TEST(CameraList, TruncatedOrInvalidUtf8IsRepaired) {
     VideoTree tree;
-    ASSERT_FALSE(tree.dir.root().empty());
+    ASSERT_FALSE(tree.dir.Root().empty());
     // "虚拟摄像头" cut after the first byte of its last character, and a stray 0xFF byte.
     tree.add("video0", "virtual",
              Caps("v4l2 loopback", std::string("虚拟摄像头").substr(0, 13), kCapture));
@@ -192,18 +192,18 @@ TEST(CameraList, TruncatedOrInvalidUtf8IsRepaired) {
 }
 
 TEST(V4l2Caps, RealQueryOnNonDevicesGivesNothing) {
-    FixtureDir dir;
-    ASSERT_FALSE(dir.root().empty());
-    dir.write("video0", "not a device");
-    dir.write("video1", "");
-    ::chmod((dir.root() / "video1").c_str(), 0);
-    EXPECT_FALSE(QueryV4l2Capability((dir.root() / "video0").native()).has_value());
-    EXPECT_FALSE(QueryV4l2Capability((dir.root() / "video1").native()).has_value());
-    EXPECT_FALSE(QueryV4l2Capability((dir.root() / "video9").native()).has_value());
+    vorn::test::TempFolder dir{"vorn-probes"};
+    ASSERT_FALSE(dir.Root().empty());
+    dir.Write("video0", "not a device");
+    dir.Write("video1", "");
+    ::chmod((dir.Root() / "video1").c_str(), 0);
+    EXPECT_FALSE(QueryV4l2Capability((dir.Root() / "video0").native()).has_value());
+    EXPECT_FALSE(QueryV4l2Capability((dir.Root() / "video1").native()).has_value());
+    EXPECT_FALSE(QueryV4l2Capability((dir.Root() / "video9").native()).has_value());
 
     // With the real query, fixture nodes that are plain files are all left out.
     VideoTree tree;
-    ASSERT_FALSE(tree.dir.root().empty());
+    ASSERT_FALSE(tree.dir.Root().empty());
     tree.add("video0", "virtual", Caps("v4l2 loopback", "Dummy", kCapture));
     EXPECT_TRUE(EnumerateVideoDevices(VideoDeviceSource{tree.sysfs, tree.dev, {}}).empty());
 }

@@ -2,10 +2,13 @@
 
 #include "platform/linux/ProcessList_linux.h"
 
-#include "ProbeFixtures.h"
+#include "tests/support/TempFolder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <QLoggingCategory>
+#include <QtGlobal>
 
 #include <signal.h>
 #include <spawn.h>
@@ -15,7 +18,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 using ::testing::HasSubstr;
 using vorn::IsRemoteControlRunning;
@@ -25,6 +31,34 @@ using vorn::platform::CreateProcessList;
 using vorn::platform::ProcessRecord;
 
 namespace {
+
+// Collects the vorn.probes lines written while it lives (info level and above).
+class ProbeLogCapture {
+public:
+    ProbeLogCapture() {
+        lines().clear();
+        QLoggingCategory::setFilterRules(QStringLiteral("vorn.probes.info=true"));
+        m_previous = qInstallMessageHandler(&ProbeLogCapture::handle);
+    }
+    ~ProbeLogCapture() {
+        qInstallMessageHandler(m_previous);
+        QLoggingCategory::setFilterRules(QString());
+    }
+    ProbeLogCapture(const ProbeLogCapture&) = delete;
+    ProbeLogCapture& operator=(const ProbeLogCapture&) = delete;
+
+    static std::vector<std::string>& lines() {
+        static std::vector<std::string> captured;
+        return captured;
+    }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext& context, const QString& message) {
+        if (context.category && std::string_view(context.category) == "vorn.probes")
+            lines().push_back(message.toStdString());
+    }
+    QtMessageHandler m_previous = nullptr;
+};
 
 ProcessRecord Record(std::string fileName,
                      std::string imagePath = {},
@@ -142,27 +176,27 @@ TEST(RemoteControlScan, HostileNameIsLoggedOnOneLine) {
 }
 
 TEST(RemoteControlScan, FixtureProcessTable) {
-    FixtureDir proc;
-    ASSERT_FALSE(proc.root().empty());
-    proc.link("1/exe", "/usr/lib/systemd/systemd");
-    proc.write("1/cmdline", std::string("/sbin/init\0splash\0", 18));
-    proc.write("1/comm", "systemd\n");
+    vorn::test::TempFolder proc{"vorn-probes"};
+    ASSERT_FALSE(proc.Root().empty());
+    proc.Link("1/exe", "/usr/lib/systemd/systemd");
+    proc.Write("1/cmdline", std::string("/sbin/init\0splash\0", 18));
+    proc.Write("1/comm", "systemd\n");
     // A Windows tool under Wine: the loader is the exe, the program is in argv[0].
-    proc.link("40/exe", "/usr/lib/wine/wine64-preloader");
-    proc.write("40/cmdline", std::string("C:\\Program Files\\Tool\\WeChat.exe\0", 34));
-    proc.write("40/comm", "WeChat.exe\n");
-    proc.mkdir("41");  // vanished while being read
+    proc.Link("40/exe", "/usr/lib/wine/wine64-preloader");
+    proc.Write("40/cmdline", std::string("C:\\Program Files\\Tool\\WeChat.exe\0", 34));
+    proc.Write("40/comm", "WeChat.exe\n");
+    proc.MakeFolder("41");  // vanished while being read
 
     {
         ProbeLogCapture log;
-        EXPECT_TRUE(IsRemoteControlRunning(*CreateProcessList(proc.root())));
+        EXPECT_TRUE(IsRemoteControlRunning(*CreateProcessList(proc.Root())));
         ASSERT_EQ(log.lines().size(), 1u);
         EXPECT_THAT(log.lines()[0], HasSubstr("pid 40"));
         EXPECT_THAT(log.lines()[0], HasSubstr("WeChat.exe"));
     }
-    std::filesystem::remove_all(proc.root() / "40");
-    EXPECT_FALSE(IsRemoteControlRunning(*CreateProcessList(proc.root())));
-    EXPECT_FALSE(IsRemoteControlRunning(*CreateProcessList(proc.root() / "missing")));
+    std::filesystem::remove_all(proc.Root() / "40");
+    EXPECT_FALSE(IsRemoteControlRunning(*CreateProcessList(proc.Root())));
+    EXPECT_FALSE(IsRemoteControlRunning(*CreateProcessList(proc.Root() / "missing")));
 }
 
 // A real process whose executable is a copy of sleep named like a remote-control tool.
@@ -170,9 +204,9 @@ TEST(RemoteControlRealProcess, CopiedSleepIsFoundWhileItRuns) {
     if (IsRemoteControlRunning())
         GTEST_SKIP() << "a process on this machine already looks like a remote-control tool";
 
-    FixtureDir dir;
-    ASSERT_FALSE(dir.root().empty());
-    const std::filesystem::path tool = dir.root() / "ToDesk";
+    vorn::test::TempFolder dir{"vorn-probes"};
+    ASSERT_FALSE(dir.Root().empty());
+    const std::filesystem::path tool = dir.Root() / "ToDesk";
     std::filesystem::copy_file("/bin/sleep", tool);
     std::filesystem::permissions(tool, std::filesystem::perms::owner_exec,
                                  std::filesystem::perm_options::add);

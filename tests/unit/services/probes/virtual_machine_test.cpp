@@ -2,7 +2,7 @@
 
 #include "platform/linux/Virtualization_linux.h"
 
-#include "ProbeFixtures.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,19 +16,19 @@ namespace {
 
 // A machine as /sys, /proc and the CPU show it.
 struct Machine {
-    FixtureDir dir;
+    vorn::test::TempFolder dir{"vorn-probes"};
     std::optional<std::string> cpu;
 
     Machine& Dmi(std::string_view product,
                  std::string_view vendor,
                  std::string_view board = {},
                  std::string_view bios = {}) {
-        dir.write("sys/class/dmi/id/product_name", std::string(product) + "\n");
-        dir.write("sys/class/dmi/id/sys_vendor", std::string(vendor) + "\n");
+        dir.Write("sys/class/dmi/id/product_name", std::string(product) + "\n");
+        dir.Write("sys/class/dmi/id/sys_vendor", std::string(vendor) + "\n");
         if (!board.empty())
-            dir.write("sys/class/dmi/id/board_vendor", std::string(board) + "\n");
+            dir.Write("sys/class/dmi/id/board_vendor", std::string(board) + "\n");
         if (!bios.empty())
-            dir.write("sys/class/dmi/id/bios_vendor", std::string(bios) + "\n");
+            dir.Write("sys/class/dmi/id/bios_vendor", std::string(bios) + "\n");
         return *this;
     }
     Machine& Cpu(std::optional<std::string> signature) {
@@ -40,13 +40,13 @@ struct Machine {
         std::string raw(24, '\0');
         raw[1] = 24;
         raw[19] = set ? 0x10 : 0x00;
-        dir.write("sys/firmware/dmi/entries/0-0/raw", raw);
+        dir.Write("sys/firmware/dmi/entries/0-0/raw", raw);
         return *this;
     }
     std::string Detect() const {
         VirtualizationSource source;
-        source.sysfsRoot = dir.root() / "sys";
-        source.procRoot = dir.root() / "proc";
+        source.sysfsRoot = dir.Root() / "sys";
+        source.procRoot = dir.Root() / "proc";
         const std::optional<std::string> signature = cpu;
         source.cpu = [signature] { return signature; };
         return DetectVirtualMachine(*vorn::platform::CreateVirtualization(source));
@@ -102,9 +102,9 @@ TEST(VirtualMachine, BareMetalAndContainersAreNoVirtualMachine) {
     // A container on bare metal: the container's markers are not a hypervisor.
     Machine container;
     container.Dmi("OptiPlex 7090", "Dell Inc.");
-    container.dir.write("proc/1/environ", std::string("container=docker\0HOME=/\0", 25));
-    container.dir.write("proc/1/cgroup", "0::/docker/0123456789abcdef\n");
-    container.dir.write("dockerenv", "");
+    container.dir.Write("proc/1/environ", std::string("container=docker\0HOME=/\0", 25));
+    container.dir.Write("proc/1/cgroup", "0::/docker/0123456789abcdef\n");
+    container.dir.Write("dockerenv", "");
     EXPECT_EQ(container.Detect(), "");
 
     // Nothing readable at all (no DMI, no CPU leaf): bare metal.
@@ -132,30 +132,30 @@ TEST(VirtualMachine, AmazonMetalIsNotVirtual) {
 
 TEST(VirtualMachine, XenGuestAndHardwareDomain) {
     Machine guest;
-    guest.dir.mkdir("proc/xen");
+    guest.dir.MakeFolder("proc/xen");
     EXPECT_EQ(guest.Detect(), "xen");
 
     Machine dom0;
-    dom0.dir.write("proc/xen/capabilities", "control_d\n");
+    dom0.dir.Write("proc/xen/capabilities", "control_d\n");
     EXPECT_EQ(dom0.Detect(), "");
     Machine dom0ByFeatures;
-    dom0ByFeatures.dir.mkdir("proc/xen");
-    dom0ByFeatures.dir.write("sys/hypervisor/properties/features", "00000800\n");
+    dom0ByFeatures.dir.MakeFolder("proc/xen");
+    dom0ByFeatures.dir.Write("sys/hypervisor/properties/features", "00000800\n");
     EXPECT_EQ(dom0ByFeatures.Detect(), "");
 
     Machine sysfsOnly;
-    sysfsOnly.dir.write("sys/hypervisor/type", "xen\n");
+    sysfsOnly.dir.Write("sys/hypervisor/type", "xen\n");
     EXPECT_EQ(sysfsOnly.Detect(), "xen");
 
     Machine uml;
-    uml.dir.write("proc/cpuinfo", "processor\t: 0\nvendor_id\t: User Mode Linux\n");
+    uml.dir.Write("proc/cpuinfo", "processor\t: 0\nvendor_id\t: User Mode Linux\n");
     EXPECT_EQ(uml.Detect(), "uml");
 }
 
 TEST(VirtualMachine, LinkedFirmwareFilesAreNotFollowed) {
     // A DMI entry that is a link (to a file naming a hypervisor) is not read.
     Machine linked;
-    linked.dir.write("elsewhere", "VMware, Inc.\n");
-    linked.dir.link("sys/class/dmi/id/sys_vendor", linked.dir.root() / "elsewhere");
+    linked.dir.Write("elsewhere", "VMware, Inc.\n");
+    linked.dir.Link("sys/class/dmi/id/sys_vendor", linked.dir.Root() / "elsewhere");
     EXPECT_EQ(linked.Detect(), "");
 }

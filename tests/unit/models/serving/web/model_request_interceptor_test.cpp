@@ -1,5 +1,6 @@
 #include "models/serving/ModelUrl.h"
 #include "models/serving/web/CModelRequestInterceptor.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -16,9 +17,7 @@ namespace {
 class ModelRequestInterceptorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "vorn-intercept-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        root = templ;
+        root = temp.Root();
         folder = root / "models";
         fs::create_directories(folder);
         Write("face/model.json", R"({"face":1})");
@@ -33,10 +32,7 @@ protected:
                                         "exam.example:8080"),
             *server);
     }
-    void TearDown() override {
-        server->Stop();
-        fs::remove_all(root);
-    }
+    void TearDown() override { server->Stop(); }
 
     void Write(const std::string& name, const std::string& data) {
         fs::path p = folder / fs::path(std::u8string(name.begin(), name.end()));
@@ -59,6 +55,7 @@ protected:
         return res->body;
     }
 
+    vorn::test::TempFolder temp{"vorn-intercept"};
     fs::path root, folder;
     std::optional<vorn::ModelServer> server;
     std::unique_ptr<CModelRequestInterceptor> interceptor;

@@ -1,6 +1,6 @@
 #include "platform/linux/ProcessList_linux.h"
 
-#include "ProbeFixtures.h"
+#include "tests/support/TempFolder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -57,36 +57,36 @@ TEST(ProcessFileName, WineProgramIsNamedByItsWindowsPath) {
 }
 
 TEST(ProcessList, FixtureTreeFollowsTheFallbacks) {
-    FixtureDir proc;
-    ASSERT_FALSE(proc.root().empty());
+    vorn::test::TempFolder proc{"vorn-probes"};
+    ASSERT_FALSE(proc.Root().empty());
     // Exe link present (its target need not exist to be read).
-    proc.link("100/exe", "/opt/todesk/bin/ToDesk");
-    proc.write("100/cmdline", std::string("/opt/todesk/bin/ToDesk\0--daemon\0", 33));
-    proc.write("100/comm", "ToDesk\n");
+    proc.Link("100/exe", "/opt/todesk/bin/ToDesk");
+    proc.Write("100/cmdline", std::string("/opt/todesk/bin/ToDesk\0--daemon\0", 33));
+    proc.Write("100/comm", "ToDesk\n");
     // Exe link unreadable (another user's process): argv[0].
-    proc.write("200/cmdline", std::string("/usr/bin/anydesk\0--tray\0", 24));
-    proc.write("200/comm", "anydesk\n");
+    proc.Write("200/cmdline", std::string("/usr/bin/anydesk\0--tray\0", 24));
+    proc.Write("200/comm", "anydesk\n");
     // Kernel thread: only comm.
-    proc.write("300/cmdline", "");
-    proc.write("300/comm", "kworker/0:1-events\n");
+    proc.Write("300/cmdline", "");
+    proc.Write("300/comm", "kworker/0:1-events\n");
     // Wine program.
-    proc.link("400/exe", "/usr/lib/wine/wine64-preloader");
-    proc.write("400/cmdline", std::string("C:\\Program Files\\ToDesk\\ToDesk.exe\0/s\0", 39));
+    proc.Link("400/exe", "/usr/lib/wine/wine64-preloader");
+    proc.Write("400/cmdline", std::string("C:\\Program Files\\ToDesk\\ToDesk.exe\0/s\0", 39));
     // Executable deleted after start.
-    proc.link("500/exe", "/home/u/QQ (deleted)");
-    proc.write("500/cmdline", std::string("./QQ\0", 5));
+    proc.Link("500/exe", "/home/u/QQ (deleted)");
+    proc.Write("500/cmdline", std::string("./QQ\0", 5));
     // Vanished between listing and reading: nothing left to read.
-    proc.mkdir("600");
+    proc.MakeFolder("600");
     // Not processes.
-    proc.link("self", "100");
-    proc.mkdir("sys/kernel");
-    proc.write("uptime", "1.0 1.0\n");
-    proc.mkdir("12x");
-    proc.mkdir("99999999999");  // does not fit a pid
+    proc.Link("self", "100");
+    proc.MakeFolder("sys/kernel");
+    proc.Write("uptime", "1.0 1.0\n");
+    proc.MakeFolder("12x");
+    proc.MakeFolder("99999999999");  // does not fit a pid
     // Numerically first although listed in any order.
-    proc.write("42/comm", "init\n");
+    proc.Write("42/comm", "init\n");
 
-    const std::vector<ProcessRecord> records = CreateProcessList(proc.root())->Enumerate();
+    const std::vector<ProcessRecord> records = CreateProcessList(proc.Root())->Enumerate();
     ASSERT_EQ(records.size(), 6u);
     EXPECT_EQ(records[0].pid, 42u);
     EXPECT_EQ(records[0].fileName, "init");
@@ -113,17 +113,17 @@ TEST(ProcessList, FixtureTreeFollowsTheFallbacks) {
     EXPECT_EQ(records[5].fileName, "QQ");
     EXPECT_EQ(records[5].imagePath, "/home/u/QQ");
 
-    EXPECT_FALSE(ReadProcessRecord(proc.root(), 600).has_value());
-    EXPECT_FALSE(ReadProcessRecord(proc.root(), 777).has_value());
-    EXPECT_TRUE(CreateProcessList(proc.root() / "missing")->Enumerate().empty());
+    EXPECT_FALSE(ReadProcessRecord(proc.Root(), 600).has_value());
+    EXPECT_FALSE(ReadProcessRecord(proc.Root(), 777).has_value());
+    EXPECT_TRUE(CreateProcessList(proc.Root() / "missing")->Enumerate().empty());
 }
 
 TEST(ProcessList, NonUtf8AndNonAsciiBytesAreKept) {
-    FixtureDir proc;
-    ASSERT_FALSE(proc.root().empty());
-    proc.link("10/exe", "/opt/向日葵/向日葵客户端");
-    proc.write("11/cmdline", std::string("/tmp/bad\xff\xfename\0", 15));
-    const std::vector<ProcessRecord> records = CreateProcessList(proc.root())->Enumerate();
+    vorn::test::TempFolder proc{"vorn-probes"};
+    ASSERT_FALSE(proc.Root().empty());
+    proc.Link("10/exe", "/opt/向日葵/向日葵客户端");
+    proc.Write("11/cmdline", std::string("/tmp/bad\xff\xfename\0", 15));
+    const std::vector<ProcessRecord> records = CreateProcessList(proc.Root())->Enumerate();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].fileName, "向日葵客户端");
     EXPECT_EQ(records[1].fileName, "bad\xff\xfename");
