@@ -18,6 +18,17 @@ add_library(vorn_remote_rules STATIC services/probes/RemoteControlRules.cpp)
 target_link_libraries(vorn_remote_rules PUBLIC vorn_platform_process)
 add_library(vorn_ini_rules STATIC services/settings/IniText.cpp)
 target_include_directories(vorn_ini_rules PUBLIC ${PROJECT_SOURCE_DIR})
+
+# The archive layer, on minizip's reading side built from third_party/minizip (Debian ships
+# minizip only for Linux) and zlib from Debian's libz-mingw-w64-dev, linked statically so the
+# programs need no zlib1.dll.
+find_library(VORN_MINGW_ZLIB NAMES libz.a REQUIRED)
+add_library(vorn_minizip STATIC third_party/minizip/unzip.c third_party/minizip/ioapi.c)
+target_include_directories(vorn_minizip SYSTEM PUBLIC ${PROJECT_SOURCE_DIR}/third_party/minizip)
+target_link_libraries(vorn_minizip PUBLIC ${VORN_MINGW_ZLIB})
+# Upstream's code as it is: its warnings are not ours to fix.
+target_compile_options(vorn_minizip PRIVATE -w)
+add_subdirectory(models/archive)
 # The readiness check, vornclient-check.exe, from the same source as on Linux.
 add_subdirectory(check)
 

@@ -3,6 +3,7 @@
 #include "models/archive/Archive.h"
 
 #include <array>
+#include <string>
 
 namespace vorn::archive {
 
@@ -148,6 +149,38 @@ uint32_t CheckRelativeName(std::u16string_view name) {
 
 bool IsAbsoluteName(std::u16string_view name) {
     return (!name.empty() && IsSeparator(name[0])) || (name.size() >= 2 && name[1] == u':');
+}
+
+uint32_t CheckWindowsStepName(std::string_view name) {
+    if (name.empty())
+        return ZR_OK;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F ||
+            std::string_view("<>:\"|?*\\").find(c) != std::string_view::npos)
+            return ZR_UNSAFE_NAME;
+    }
+    if (name.back() == '.' || name.back() == ' ')
+        return ZR_UNSAFE_NAME;
+    // Windows reads a device name in whatever comes before the first dot, trailing spaces
+    // dropped: "nul.txt" and "COM1 .log" are devices too.
+    std::string_view stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.remove_suffix(1);
+    std::string upper(stem);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (upper == device)
+            return ZR_UNSAFE_NAME;
+    if (upper.size() >= 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0)) {
+        const std::string_view number = std::string_view(upper).substr(3);
+        if ((number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+            number == "\xC2\xB2" || number == "\xC2\xB3")
+            return ZR_UNSAFE_NAME;
+    }
+    return ZR_OK;
 }
 
 }  // namespace vorn::archive

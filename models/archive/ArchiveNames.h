@@ -28,6 +28,14 @@ uint32_t CheckRelativeName(std::u16string_view name);
 // Only control characters are refused in a name that is used as it stands.
 uint32_t CheckAbsoluteName(std::u16string_view name);
 
+// The reason Windows would not take the one path step `name` (UTF-8) as a file or folder of
+// that name, or ZR_OK: a device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9 and
+// COM/LPT with a superscript digit, in any case, alone or before an extension or spaces), a
+// trailing dot or space (dropped by Windows, so two names would meet), ':' (an alternate data
+// stream), one of <>"|?*\ or a control character: ZR_UNSAFE_NAME. Pure; used on every system's
+// build so it can be tested anywhere, applied by the Windows folder steps.
+uint32_t CheckWindowsStepName(std::string_view name);
+
 // True when the name begins with "\" or "/", or its second character is ":".
 bool IsAbsoluteName(std::u16string_view name);
 

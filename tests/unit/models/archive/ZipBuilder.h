@@ -44,9 +44,10 @@ struct Entry {
     std::string localExtra;
     const char* password = nullptr;
     bool dataDescriptor = false;
-    std::optional<uint32_t> centralCrc;   // a wrong CRC in both headers
-    std::optional<uint16_t> localMethod;  // a local header that disagrees
-    std::optional<std::string> rawData;   // bytes stored instead of compressing `data`
+    std::optional<uint32_t> centralCrc;    // a wrong CRC in both headers
+    std::optional<uint16_t> localMethod;   // a local header that disagrees
+    std::optional<std::string> rawData;    // bytes stored instead of compressing `data`
+    std::optional<uint32_t> recordedSize;  // an uncompressed size recorded instead of data's
 
     static Entry File(std::string name, std::string data) {
         Entry e;
@@ -135,7 +136,7 @@ inline std::string Build(const std::vector<Entry>& entries) {
         Put32(out, e.dosDateTime);
         Put32(out, e.dataDescriptor ? 0 : crc);
         Put32(out, e.dataDescriptor ? 0 : uint32_t(body.size()));
-        Put32(out, e.dataDescriptor ? 0 : uint32_t(e.data.size()));
+        Put32(out, e.dataDescriptor ? 0 : e.recordedSize.value_or(uint32_t(e.data.size())));
         Put16(out, uint32_t(e.name.size()));
         Put16(out, uint32_t(e.localExtra.size()));
         out += e.name + e.localExtra + body;
@@ -143,7 +144,7 @@ inline std::string Build(const std::vector<Entry>& entries) {
             Put32(out, 0x08074b50);
             Put32(out, crc);
             Put32(out, uint32_t(body.size()));
-            Put32(out, uint32_t(e.data.size()));
+            Put32(out, e.recordedSize.value_or(uint32_t(e.data.size())));
         }
         Put32(central, 0x02014b50);
         Put16(central, e.versionMadeBy);
@@ -153,7 +154,7 @@ inline std::string Build(const std::vector<Entry>& entries) {
         Put32(central, e.dosDateTime);
         Put32(central, crc);
         Put32(central, uint32_t(body.size()));
-        Put32(central, uint32_t(e.data.size()));
+        Put32(central, e.recordedSize.value_or(uint32_t(e.data.size())));
         Put16(central, uint32_t(e.name.size()));
         Put16(central, 0);
         Put16(central, 0);

@@ -88,4 +88,38 @@ TEST(ArchiveNames, Utf8EncodingRoundTripsAndReplacesLoneSurrogates) {
               "a");
 }
 
+// Names Windows would read as a device, a stream or another name: refused there, whatever the
+// case or extension; everything else passes, including names that merely begin like a device.
+TEST(ArchiveNames, WindowsRefusesDevicesStreamsAndTrailingDotsOrSpaces) {
+    for (const char* refused : {"CON",
+                                "con",
+                                "Nul.txt",
+                                "aux.tar.gz",
+                                "PRN ",
+                                "prn .log",
+                                "COM1",
+                                "lpt9.bin",
+                                "COM0",
+                                "com\xc2\xb9",
+                                "LPT\xc2\xb3.x",
+                                "CONIN$",
+                                "conout$.txt",
+                                "name.",
+                                "name ",
+                                "a:b",
+                                "file.txt:stream",
+                                "what?",
+                                "a*b",
+                                "<x>",
+                                "pipe|",
+                                "quote\"",
+                                "back\\slash",
+                                "tab\t"})
+        EXPECT_EQ(CheckWindowsStepName(refused), ZR_UNSAFE_NAME) << refused;
+    for (const char* allowed :
+         {"CONSOLE", "console.txt", "nul_file", "COM10", "LPT", "COMA", "com\xc2\xb4", ".hidden",
+          "a.b.c", "\xe6\xa8\xa1\xe5\x9e\x8b.json", " leading", "x.CON"})
+        EXPECT_EQ(CheckWindowsStepName(allowed), ZR_OK) << allowed;
+}
+
 }  // namespace

@@ -1,0 +1,300 @@
+// The folder steps on Windows. Each step is opened with NtCreateFile relative to the handle of
+// the folder before it (OBJECT_ATTRIBUTES.RootDirectory), so no path is resolved again from the
+// top, and with FILE_OPEN_REPARSE_POINT, so a symbolic link or junction is opened itself instead
+// of what it names; its reparse tag then refuses it. Names go to the system as UTF-16.
+
+#include "models/archive/ArchiveFolders.h"
+
+#include "common/LogSink.h"
+#include "models/archive/Archive.h"
+#include "models/archive/ArchiveNames.h"
+#include "platform/win32/Text_win.h"
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <algorithm>
+
+namespace vorn::archive {
+
+namespace {
+
+using log::Area;
+using platform::win32::Utf8ToWide;
+
+constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);  // OBJECT_NAME_COLLISION
+constexpr DWORD kMaxChunk = 1u << 30;
+
+// The name-surrogate reparse points are those that stand for another file or folder: symbolic
+// links (IO_REPARSE_TAG_SYMLINK), junctions and mount points (IO_REPARSE_TAG_MOUNT_POINT) and
+// their kin. Others (cloud placeholders, deduplicated files) are the object's own data.
+bool IsLinkTag(DWORD tag) {
+    return IsReparseTagNameSurrogate(tag);
+}
+
+// 1 when the open `handle` is a link, 0 when not, -1 when that cannot be told.
+int IsLink(HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+        return -1;
+    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(tag.ReparseTag) ? 1 : 0;
+}
+
+// NtCreateFile of `name` (one step) relative to `folder`.
+NTSTATUS OpenRelative(HANDLE folder,
+                      const std::wstring& name,
+                      ACCESS_MASK access,
+                      ULONG attributes,
+                      ULONG disposition,
+                      ULONG options,
+                      HANDLE* out) {
+    *out = nullptr;
+    if (name.size() * sizeof(wchar_t) > 0xFFFE)
+        return static_cast<NTSTATUS>(0xC0000033);  // OBJECT_NAME_INVALID
+    UNICODE_STRING text;
+    text.Buffer = const_cast<wchar_t*>(name.c_str());
+    text.Length = text.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status =
+        NtCreateFile(out, access | SYNCHRONIZE, &object, &io, nullptr, attributes,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, disposition,
+                     options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (!NT_SUCCESS(status))
+        *out = nullptr;
+    return status;
+}
+
+// Whether `name` below `folder` is a link, looked at without following it.
+bool IsLinkAt(HANDLE folder, const std::wstring& name) {
+    HANDLE probe = nullptr;
+    if (!NT_SUCCESS(OpenRelative(folder, name, FILE_READ_ATTRIBUTES, 0, FILE_OPEN,
+                                 FILE_OPEN_REPARSE_POINT, &probe)))
+        return false;
+    const bool link = IsLink(probe) == 1;
+    CloseHandle(probe);
+    return link;
+}
+
+std::wstring SystemPath(const std::string& path) {
+    std::wstring wide = Utf8ToWide(path);
+    std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    // "X:" alone means the current folder of drive X.
+    if (wide.size() == 2 && wide[1] == L':')
+        wide += L'.';
+    return wide;
+}
+
+}  // namespace
+
+void OsHandle::Reset(NativeHandle handle) {
+    if (m_handle != kNoHandle)
+        CloseHandle(m_handle);
+    m_handle = handle == INVALID_HANDLE_VALUE ? kNoHandle : handle;
+}
+
+OsHandle OpenSystemFolder(const std::string& path, bool create) {
+    const std::wstring wide = SystemPath(path);
+    if (create && !CreateDirectoryW(wide.c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS)
+        log::Debug(Area::Models, "archive: cannot create base folder " + path);
+    // FILE_FLAG_BACKUP_SEMANTICS is what opens a folder at all.
+    OsHandle folder(CreateFileW(
+        wide.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!folder.Valid() || !GetFileInformationByHandle(folder.Get(), &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return OsHandle();
+    return folder;
+}
+
+size_t RootLength(std::string_view path) {
+    if (path.size() >= 2 && path[0] == '/' && path[1] == '/') {
+        // "//server/share/": the share is the root; a path naming no share has none to open.
+        const size_t server = path.find('/', 2);
+        if (server == std::string_view::npos)
+            return path.size();
+        const size_t share = path.find('/', server + 1);
+        return share == std::string_view::npos ? path.size() : share + 1;
+    }
+    if (path.size() >= 2 && path[1] == ':')
+        return path.size() >= 3 && path[2] == '/' ? 3 : 2;
+    return !path.empty() && path[0] == '/' ? 1 : 0;
+}
+
+uint32_t CheckStepName(std::string_view name) {
+    return CheckWindowsStepName(name);
+}
+
+uint32_t OpenFolderStep(NativeHandle folder,
+                        const std::string& name,
+                        bool followLinks,
+                        bool create,
+                        OsHandle* out) {
+    const std::wstring wide = Utf8ToWide(name);
+    HANDLE opened = nullptr;
+    // One call opens the folder or makes it, so another extraction making the same folder at
+    // the same time is no failure.
+    const NTSTATUS status =
+        OpenRelative(folder, wide, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                     FILE_ATTRIBUTE_NORMAL, create ? FILE_OPEN_IF : FILE_OPEN,
+                     FILE_DIRECTORY_FILE | (followLinks ? 0 : FILE_OPEN_REPARSE_POINT), &opened);
+    if (NT_SUCCESS(status)) {
+        OsHandle step(opened);
+        const int link = followLinks ? 0 : IsLink(step.Get());
+        if (link != 0) {
+            log::Info(Area::Models, "archive: refusing to follow the link or junction " + name);
+            return link > 0 ? ZR_LINK : ZR_NOFILE;
+        }
+        *out = std::move(step);
+        return ZR_OK;
+    }
+    // A link to a file is no folder, yet a link all the same.
+    if (!followLinks && IsLinkAt(folder, wide)) {
+        log::Info(Area::Models, "archive: refusing to follow the link " + name);
+        return ZR_LINK;
+    }
+    log::Debug(Area::Models, "archive: cannot open or create folder " + name + ": " +
+                                 platform::win32::ErrorText(RtlNtStatusToDosError(status)));
+    return ZR_NOFILE;
+}
+
+uint32_t CreateFileAt(NativeHandle folder, const std::string& name, bool readOnly, OsHandle* out) {
+    *out = OsHandle();
+    if (name.empty() || name == "." || name == "..")
+        return ZR_NOFILE;
+    if (CheckStepName(name) != ZR_OK)
+        return ZR_UNSAFE_NAME;
+    const std::wstring wide = Utf8ToWide(name);
+    constexpr ULONG kOptions = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
+    constexpr ACCESS_MASK kWrite = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+    // Usually nothing is there yet: one exclusive create, which cannot meet a link.
+    HANDLE created = nullptr;
+    const NTSTATUS status = OpenRelative(folder, wide, kWrite,
+                                         readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL,
+                                         FILE_CREATE, kOptions, &created);
+    if (NT_SUCCESS(status)) {
+        // The read-only attribute stops later opens for writing, not this handle.
+        *out = OsHandle(created);
+        return ZR_OK;
+    }
+    if (status != kNameCollision)
+        return IsLinkAt(folder, wide) ? ZR_LINK : ZR_NOFILE;
+
+    // Something is there: looked at as it is (a link itself, not what it names) before it is
+    // opened for writing, and the very handle that writes is checked again.
+    HANDLE existing = nullptr;
+    if (!NT_SUCCESS(OpenRelative(folder, wide, FILE_READ_ATTRIBUTES, 0, FILE_OPEN,
+                                 FILE_OPEN_REPARSE_POINT, &existing)))
+        return ZR_NOFILE;
+    OsHandle probe(existing);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(probe.Get(), FileAttributeTagInfo, &tag, sizeof tag))
+        return ZR_NOFILE;
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(tag.ReparseTag)) {
+        log::Info(Area::Models, "archive: refusing to write through the link " + name);
+        return ZR_LINK;
+    }
+    // A read-only file is kept, as a folder or device in the way is.
+    if (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY) ||
+        GetFileType(probe.Get()) != FILE_TYPE_DISK)
+        return ZR_NOFILE;
+    probe.Reset();
+
+    HANDLE writable = nullptr;
+    if (!NT_SUCCESS(OpenRelative(folder, wide, kWrite, 0, FILE_OPEN, kOptions, &writable)))
+        return ZR_NOFILE;
+    OsHandle file(writable);
+    if (IsLink(file.Get()) != 0)
+        return ZR_LINK;
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK)
+        return ZR_NOFILE;
+    FILE_END_OF_FILE_INFO end{};
+    if (!SetFileInformationByHandle(file.Get(), FileEndOfFileInfo, &end, sizeof end))
+        return ZR_NOFILE;
+    if (readOnly) {
+        FILE_BASIC_INFO basic{};
+        if (GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic)) {
+            basic.FileAttributes |= FILE_ATTRIBUTE_READONLY;
+            SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic);
+        }
+    }
+    *out = std::move(file);
+    return ZR_OK;
+}
+
+bool WriteAll(NativeHandle file, const char* data, size_t size) {
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, kMaxChunk));
+        if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+void SetFileTimes(NativeHandle file, int64_t creation, int64_t access, int64_t write) {
+    FILETIME times[3];
+    const int64_t values[3] = {creation, access, write};
+    FILETIME* given[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        if (values[i] <= 0)
+            continue;
+        times[i].dwLowDateTime = static_cast<DWORD>(values[i] & 0xFFFFFFFF);
+        times[i].dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(values[i]) >> 32);
+        given[i] = &times[i];
+    }
+    SetFileTime(file, given[0], given[1], given[2]);
+}
+
+OsHandle OpenFileForReading(const std::string& path, uint64_t* size) {
+    const std::wstring wide = SystemPath(path);
+    // Without FILE_FLAG_BACKUP_SEMANTICS a folder does not open; a device is no disk file.
+    OsHandle file(CreateFileW(wide.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER length{};
+    if (!file.Valid() || GetFileType(file.Get()) != FILE_TYPE_DISK ||
+        !GetFileSizeEx(file.Get(), &length) || length.QuadPart < 0)
+        return OsHandle();
+    *size = static_cast<uint64_t>(length.QuadPart);
+    return file;
+}
+
+OsHandle Duplicate(NativeHandle handle) {
+    HANDLE copy = nullptr;
+    if (handle == kNoHandle || !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(),
+                                                &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return OsHandle();
+    return OsHandle(copy);
+}
+
+long ReadFileAt(NativeHandle file, uint64_t offset, void* into, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        // The offset is given with each read; the handle's own position is not relied on, so
+        // handles shared by Duplicate read independently (the system orders their reads).
+        OVERLAPPED at{};
+        const uint64_t position = offset + done;
+        at.Offset = static_cast<DWORD>(position & 0xFFFFFFFF);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD got = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, kMaxChunk));
+        if (!ReadFile(file, static_cast<char*>(into) + done, chunk, &got, &at)) {
+            if (GetLastError() == ERROR_HANDLE_EOF)
+                break;
+            return -1;
+        }
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return static_cast<long>(done);
+}
+
+}  // namespace vorn::archive
