@@ -28,6 +28,8 @@ packages=(
     # the Windows layer: the mingw-w64 cross compiler (posix threads) and resource compiler,
     # GoogleTest's sources to build for Windows, Wine (64-bit) to run the tests (scripts/test-windows.sh)
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine64 libwine
+    # zlib for the Windows build of the archive layer (its minizip is built from third_party/)
+    libz-mingw-w64-dev
 )
 
 missing=()

@@ -16,6 +16,7 @@ if [ "${1:-}" != "--under-xvfb" ]; then
         command -v "$tool" >/dev/null || { echo "test-windows: $tool is missing (run scripts/setup.sh)" >&2; exit 1; }
     done
     [ -f /usr/src/googletest/CMakeLists.txt ] || { echo "test-windows: GoogleTest sources are missing (run scripts/setup.sh)" >&2; exit 1; }
+    [ -f /usr/x86_64-w64-mingw32/lib/libz.a ] || { echo "test-windows: zlib for mingw-w64 is missing (run scripts/setup.sh)" >&2; exit 1; }
 
     cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CROSSCOMPILING_EMULATOR="$WINE64"

@@ -37,11 +37,15 @@ enum ArchiveResult : uint32_t {
     ZR_ARGS = 0x10000,          // null handle or item, index out of range
     // Refusals of this layer's own:
     ZR_UNSAFE_NAME = 0x20000,  // after sanitising the name still climbs out (a ".." segment) or
-                               // holds a NUL or control character; nothing is written
+                               // holds a NUL or control character; on Windows also a step that
+                               // Windows reads as something else (a device such as CON or
+                               // NUL.txt, a trailing dot or space, a ':' stream, <>"|?*);
+                               // nothing is written
     ZR_TOO_LONG = 0x30000,     // entry name of 260 bytes or more, or a target path (base folder
                                // plus name) of 260 UTF-16 units or more; nothing is written
     ZR_UNREACHABLE = 0x40000,  // the central record of this or an earlier entry is unreadable
-    ZR_LINK = 0x50000,         // a symbolic link stands where a folder or the file would go
+    ZR_LINK = 0x50000,         // a symbolic link (on Windows also a junction) stands where a folder
+                               // or the file would go
     ZR_TOO_LARGE = 0x60000,    // ArchiveReadItem: the entry is larger than it will hold in memory
     ZR_OVERLAP = 0x70000,      // ArchiveSurveyEntries: two entries share or overlap their bytes
     ZR_FLATE = 0x5000000,      // decompression failed, the data ended before the entry's end
@@ -79,12 +83,12 @@ uint32_t ArchiveGetItem(ArchiveHandle handle, int index, ArchiveItem* item);
 // as it stands. An existing file is replaced unless it is read-only (ZR_NOFILE, old file kept).
 // On an error a partly written file stays. Returns ZR_OK or the failure code.
 //
-// previousFolder (a descriptor, or -1): a folder laid out as the base folder, such as the one an
-// earlier extraction of a similar archive filled. When it holds, at the target's relative place
-// and reached without following a link, a regular file with exactly the entry's bytes,
-// modification time and read-only state, that file is hard-linked at the target instead of a
-// new one being written. The entry's data is read and checked all the same, so damaged data
-// fails as it does in extraction.
+// previousFolder (a descriptor, or -1; not used on Windows, where every file is written): a
+// folder laid out as the base folder, such as the one an earlier extraction of a similar archive
+// filled. When it holds, at the target's relative place and reached without following a link, a
+// regular file with exactly the entry's bytes, modification time and read-only state, that file
+// is hard-linked at the target instead of a new one being written. The entry's data is read and
+// checked all the same, so damaged data fails as it does in extraction.
 uint32_t ArchiveExtractItem(ArchiveHandle handle,
                             int index,
                             const std::u16string& targetName,

@@ -14,6 +14,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace vorn::archive {
 
@@ -32,12 +33,14 @@ bool IsLinkTag(DWORD tag) {
     return IsReparseTagNameSurrogate(tag);
 }
 
-// 1 when the open `handle` is a link, 0 when not, -1 when that cannot be told.
-int IsLink(HANDLE handle) {
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
-        return -1;
-    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(tag.ReparseTag) ? 1 : 0;
+// The object attributes naming `name` (one step) below `folder`; `text` must outlive them.
+void NameBelow(HANDLE folder,
+               const std::wstring& name,
+               UNICODE_STRING* text,
+               OBJECT_ATTRIBUTES* object) {
+    text->Buffer = const_cast<wchar_t*>(name.c_str());
+    text->Length = text->MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    InitializeObjectAttributes(object, text, OBJ_CASE_INSENSITIVE, folder, nullptr);
 }
 
 // NtCreateFile of `name` (one step) relative to `folder`.
@@ -52,10 +55,8 @@ NTSTATUS OpenRelative(HANDLE folder,
     if (name.size() * sizeof(wchar_t) > 0xFFFE)
         return static_cast<NTSTATUS>(0xC0000033);  // OBJECT_NAME_INVALID
     UNICODE_STRING text;
-    text.Buffer = const_cast<wchar_t*>(name.c_str());
-    text.Length = text.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
     OBJECT_ATTRIBUTES object;
-    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    NameBelow(folder, name, &text, &object);
     IO_STATUS_BLOCK io{};
     const NTSTATUS status =
         NtCreateFile(out, access | SYNCHRONIZE, &object, &io, nullptr, attributes,
@@ -66,13 +67,45 @@ NTSTATUS OpenRelative(HANDLE folder,
     return status;
 }
 
+// Whether the name `name` below `folder`, looked up by name, carries the reparse attribute.
+bool NameShowsReparsePoint(HANDLE folder, const std::wstring& name) {
+    // By the folder's path: Wine answers a lookup relative to a folder handle with "not found".
+    std::wstring path(1024, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(folder, path.data(), DWORD(path.size()), 0);
+    if (length >= path.size()) {
+        path.resize(length + 1);
+        length = GetFinalPathNameByHandleW(folder, path.data(), DWORD(path.size()), 0);
+    }
+    if (length == 0 || length >= path.size())
+        return false;
+    path.resize(length);
+    path += L'\\';
+    path += name;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// 1 when `opened`, just opened as `name` below `folder` with FILE_OPEN_REPARSE_POINT, is a link
+// or came through one, 0 when not, -1 when that cannot be told. Windows opens the reparse point
+// itself, so its own tag decides. Wine follows the host's symbolic links even then and shows
+// them only by name (the reparse attribute, no tag on the handle): a name that shows a reparse
+// point which the handle does not is a link that was followed.
+int IsLinkOpened(HANDLE folder, const std::wstring& name, HANDLE opened) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(opened, FileAttributeTagInfo, &tag, sizeof tag))
+        return -1;
+    if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return IsLinkTag(tag.ReparseTag) ? 1 : 0;
+    return NameShowsReparsePoint(folder, name) ? 1 : 0;
+}
+
 // Whether `name` below `folder` is a link, looked at without following it.
 bool IsLinkAt(HANDLE folder, const std::wstring& name) {
     HANDLE probe = nullptr;
     if (!NT_SUCCESS(OpenRelative(folder, name, FILE_READ_ATTRIBUTES, 0, FILE_OPEN,
                                  FILE_OPEN_REPARSE_POINT, &probe)))
         return false;
-    const bool link = IsLink(probe) == 1;
+    const bool link = IsLinkOpened(folder, name, probe) == 1;
     CloseHandle(probe);
     return link;
 }
@@ -144,7 +177,7 @@ uint32_t OpenFolderStep(NativeHandle folder,
                      FILE_DIRECTORY_FILE | (followLinks ? 0 : FILE_OPEN_REPARSE_POINT), &opened);
     if (NT_SUCCESS(status)) {
         OsHandle step(opened);
-        const int link = followLinks ? 0 : IsLink(step.Get());
+        const int link = followLinks ? 0 : IsLinkOpened(folder, wide, step.Get());
         if (link != 0) {
             log::Info(Area::Models, "archive: refusing to follow the link or junction " + name);
             return link > 0 ? ZR_LINK : ZR_NOFILE;
@@ -184,8 +217,8 @@ uint32_t CreateFileAt(NativeHandle folder, const std::string& name, bool readOnl
     if (status != kNameCollision)
         return IsLinkAt(folder, wide) ? ZR_LINK : ZR_NOFILE;
 
-    // Something is there: looked at as it is (a link itself, not what it names) before it is
-    // opened for writing, and the very handle that writes is checked again.
+    // Something is there: looked at as it is (a link itself, not what it names), and kept when
+    // it is a link, a folder, a device or read-only.
     HANDLE existing = nullptr;
     if (!NT_SUCCESS(OpenRelative(folder, wide, FILE_READ_ATTRIBUTES, 0, FILE_OPEN,
                                  FILE_OPEN_REPARSE_POINT, &existing)))
@@ -194,7 +227,7 @@ uint32_t CreateFileAt(NativeHandle folder, const std::string& name, bool readOnl
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!GetFileInformationByHandleEx(probe.Get(), FileAttributeTagInfo, &tag, sizeof tag))
         return ZR_NOFILE;
-    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(tag.ReparseTag)) {
+    if (IsLinkOpened(folder, wide, probe.Get()) != 0) {
         log::Info(Area::Models, "archive: refusing to write through the link " + name);
         return ZR_LINK;
     }
@@ -204,23 +237,39 @@ uint32_t CreateFileAt(NativeHandle folder, const std::string& name, bool readOnl
         return ZR_NOFILE;
     probe.Reset();
 
-    HANDLE writable = nullptr;
-    if (!NT_SUCCESS(OpenRelative(folder, wide, kWrite, 0, FILE_OPEN, kOptions, &writable)))
+    // The new content goes into a new file that then takes the name, instead of into the file
+    // that stands there: whatever that name turns out to be by then (Wine follows the host's
+    // symbolic links to files even when told not to, and shows no sign of them), it is replaced,
+    // never written through.
+    OsHandle file;
+    std::wstring temporary;
+    for (int attempt = 0; attempt < 8 && !file.Valid(); ++attempt) {
+        temporary = L".vorn-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                    std::to_wstring(GetTickCount64() + static_cast<unsigned>(attempt)) + L".part";
+        HANDLE fresh = nullptr;
+        const NTSTATUS made =
+            OpenRelative(folder, temporary, kWrite | DELETE,
+                         readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL, FILE_CREATE,
+                         kOptions, &fresh);
+        if (NT_SUCCESS(made))
+            file = OsHandle(fresh);
+        else if (made != kNameCollision)
+            return ZR_NOFILE;
+    }
+    if (!file.Valid())
         return ZR_NOFILE;
-    OsHandle file(writable);
-    if (IsLink(file.Get()) != 0)
-        return ZR_LINK;
-    if (GetFileType(file.Get()) != FILE_TYPE_DISK)
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFORMATION) + wide.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = folder;
+    rename->FileNameLength = static_cast<ULONG>(wide.size() * sizeof(wchar_t));
+    std::copy(wide.begin(), wide.end(), rename->FileName);
+    IO_STATUS_BLOCK io{};
+    if (!NT_SUCCESS(NtSetInformationFile(file.Get(), &io, rename, static_cast<ULONG>(buffer.size()),
+                                         FileRenameInformation))) {
+        FILE_DISPOSITION_INFO gone{TRUE};
+        SetFileInformationByHandle(file.Get(), FileDispositionInfo, &gone, sizeof gone);
         return ZR_NOFILE;
-    FILE_END_OF_FILE_INFO end{};
-    if (!SetFileInformationByHandle(file.Get(), FileEndOfFileInfo, &end, sizeof end))
-        return ZR_NOFILE;
-    if (readOnly) {
-        FILE_BASIC_INFO basic{};
-        if (GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic)) {
-            basic.FileAttributes |= FILE_ATTRIBUTE_READONLY;
-            SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic);
-        }
     }
     *out = std::move(file);
     return ZR_OK;

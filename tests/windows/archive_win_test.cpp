@@ -78,6 +78,35 @@ std::string ToHex(uint32_t value) {
     return text;
 }
 
+// Starts the host system's /bin/<tool> in `folder` (Wine starts host programs) and waits up to
+// five seconds for `done`; false when there is no such tool (Windows) or it never got there.
+// Wine gives no handle to wait on for a host program, so its work is looked at instead.
+template <typename Done>
+bool RunHostTool(const std::wstring& folder,
+                 const std::wstring& tool,
+                 const std::wstring& arguments,
+                 Done&& done) {
+    const std::wstring exe = L"Z:\\bin\\" + tool;
+    if (GetFileAttributesW(exe.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    std::wstring commandLine = tool + L" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 100 && !done(); ++i)
+        Sleep(50);
+    return done();
+}
+
+bool Exists(const fs::path& p) {
+    return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // Whether the file system shows `path` as a reparse point at all.
 bool ShowsAsReparsePoint(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -182,10 +211,14 @@ TEST_F(ArchiveWin, DriveAndRootedEntryNamesLandInsideTheBase) {
     EXPECT_EQ(ReadAll(base / "rel.txt"), "c");
 }
 
-// Links and junctions placed in the base by anyone are refused, never followed. Wine decides
-// which of them it can make at all; what it cannot show is reported, not passed off as shown.
+// Links and junctions placed in the base by anyone are refused, never followed: Windows' own
+// (a junction, symbolic links to a folder and to a file) and, under Wine, the host's symbolic
+// links, which Wine shows as reparse points by name only. Which of them the system can make is
+// up to it; what it cannot show is reported, never passed off as shown.
 TEST_F(ArchiveWin, JunctionsAndSymbolicLinksInTheTargetAreRefused) {
-    fs::create_directories(base / "real");
+    fs::create_directories(base);
+    const fs::path victim = outside / "victim.txt";
+    std::ofstream(victim, std::ios::binary) << "victim";
     const std::wstring junction = (base / "junction").wstring();
     const std::wstring dirLink = (base / "dirlink").wstring();
     const std::wstring fileLink = (base / "filelink").wstring();
@@ -193,35 +226,48 @@ TEST_F(ArchiveWin, JunctionsAndSymbolicLinksInTheTargetAreRefused) {
     const bool dirLinkMade = CreateSymbolicLinkW(dirLink.c_str(), outside.wstring().c_str(),
                                                  SYMBOLIC_LINK_FLAG_DIRECTORY) != 0;
     const bool fileLinkMade =
-        CreateSymbolicLinkW(fileLink.c_str(), (outside / "victim.txt").wstring().c_str(), 0) != 0;
+        CreateSymbolicLinkW(fileLink.c_str(), victim.wstring().c_str(), 0) != 0;
+    const bool hostDirMade = RunHostTool(base.wstring(), L"ln", L"-s ../outside hostdir",
+                                         [&] { return Exists(base / "hostdir"); });
+    const bool hostFileMade =
+        RunHostTool(base.wstring(), L"ln", L"-s ../outside/victim.txt hostfile",
+                    [&] { return Exists(base / "hostfile"); });
     struct Kind {
         const char* what;
         bool made;
-        bool shows;
+        std::wstring name;
         std::vector<Entry> entries;
     };
     const std::vector<Kind> kinds = {
         {"junction",
          junctionMade,
-         ShowsAsReparsePoint(junction),
+         junction,
          {Entry::File("junction/x.txt", "x"), Entry::Dir("junction/sub/"),
           Entry::File("junction/deep/y.txt", "y")}},
         {"folder symbolic link",
          dirLinkMade,
-         ShowsAsReparsePoint(dirLink),
+         dirLink,
          {Entry::File("dirlink/x.txt", "x"), Entry::Dir("dirlink/sub/")}},
-        {"file symbolic link",
-         fileLinkMade,
-         ShowsAsReparsePoint(fileLink),
-         {Entry::File("filelink", "x")}},
+        {"file symbolic link", fileLinkMade, fileLink, {Entry::File("filelink", "x")}},
+        {"host symbolic link to a folder",
+         hostDirMade,
+         (base / "hostdir").wstring(),
+         {Entry::File("hostdir/x.txt", "x"), Entry::Dir("hostdir/sub/"),
+          Entry::File("hostdir/deep/y.txt", "y")}},
+        {"host symbolic link to a file",
+         hostFileMade,
+         (base / "hostfile").wstring(),
+         {Entry::File("hostfile", "x")}},
     };
     int shown = 0;
     for (const Kind& kind : kinds) {
+        // Looked at before extracting: a kind the system could not make leaves a plain name.
+        const bool shows = ShowsAsReparsePoint(kind.name);
         ArchiveClose(handle);
         handle = nullptr;
         ASSERT_TRUE(Open(kind.entries));
         const std::vector<uint32_t> codes = ExtractAll();
-        if (kind.shows) {
+        if (shows) {
             ++shown;
             EXPECT_EQ(codes, std::vector<uint32_t>(kind.entries.size(), ZR_LINK)) << kind.what;
         } else {
@@ -233,13 +279,21 @@ TEST_F(ArchiveWin, JunctionsAndSymbolicLinksInTheTargetAreRefused) {
                 "extraction gave%s)\n",
                 kind.what, kind.made ? "reported made" : "not made", seen.c_str());
         }
-        EXPECT_TRUE(fs::is_empty(outside)) << kind.what;
+        EXPECT_EQ(ReadAll(victim), "victim") << kind.what;
+        std::vector<fs::path> outsideNow;
+        for (const auto& e : fs::directory_iterator(outside))
+            outsideNow.push_back(e.path());
+        EXPECT_EQ(outsideNow, std::vector<fs::path>{victim}) << kind.what;
     }
+    std::printf("link kinds shown and refused: %d of %zu\n", shown, kinds.size());
     RecordProperty("linkKindsShown", shown);
     // Leave the tree removable: the links themselves go, never what they name.
     RemoveDirectoryW(junction.c_str());
     RemoveDirectoryW(dirLink.c_str());
     DeleteFileW(fileLink.c_str());
+    RunHostTool(base.wstring(), L"rm", L"-f hostdir hostfile",
+                [&] { return !Exists(base / "hostdir") && !Exists(base / "hostfile"); });
+    fs::remove(victim);
 }
 
 TEST_F(ArchiveWin, EntriesLargerThanTheyClaimOrMemoryTakesAreRefused) {
