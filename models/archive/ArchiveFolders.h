@@ -26,7 +26,8 @@ inline constexpr NativeHandle kNoHandle = -1;
 class OsHandle {
 public:
     OsHandle() = default;
-    explicit OsHandle(NativeHandle handle) : m_handle(handle) {}
+    // Takes over `handle`; a failed open's value (-1, or INVALID_HANDLE_VALUE) is no handle.
+    explicit OsHandle(NativeHandle handle) { Reset(handle); }
     ~OsHandle() { Reset(); }
     OsHandle(const OsHandle&) = delete;
     OsHandle& operator=(const OsHandle&) = delete;

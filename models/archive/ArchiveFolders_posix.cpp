@@ -29,7 +29,7 @@ bool IsLinkAt(int dirFd, const std::string& name) {
 void OsHandle::Reset(NativeHandle handle) {
     if (m_handle >= 0)
         ::close(m_handle);
-    m_handle = handle;
+    m_handle = handle < 0 ? kNoHandle : handle;
 }
 
 OsHandle OpenSystemFolder(const std::string& path, bool create) {
