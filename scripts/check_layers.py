@@ -36,7 +36,8 @@ LAYERS = {
 # through the archive layer, and the model updater reads its version file (ver.ini) with the
 # settings' INI reader; nothing else of those layers.
 EXTRA = {("ui", "models/archive"), ("models/update", "services/settings")}
-SKIPPED = {"tests", "bench", "build", "docs", "scripts", "cmake", "skin"}
+# third_party: upstream sources kept as taken (third_party/*/README.md), no layer of ours.
+SKIPPED = {"tests", "bench", "build", "docs", "scripts", "cmake", "skin", "third_party"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 SOURCE_EXT = (".h", ".hpp", ".cpp", ".cc")
 HEADER_EXT = (".h", ".hpp")
