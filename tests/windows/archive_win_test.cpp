@@ -20,6 +20,7 @@
 
 namespace fs = std::filesystem;
 using ziptest::Entry;
+using namespace vorn;
 
 namespace {
 
