@@ -75,7 +75,7 @@ void StartLog(const vorn::ClientPaths& paths) {
 // name the process was started by.
 int RunClient(char* program) {
     // A second start leaves silently; the running instance is not disturbed.
-    if (!vorn::platform::AcquireSingleInstance("vorn_appinstance"))
+    if (!vorn::platform::CreateSingleInstance()->Acquire("vorn_appinstance"))
         return 0;
 
     vorn::engine::PrepareEnvironment();

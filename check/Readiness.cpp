@@ -50,7 +50,7 @@ std::optional<int> ModelVersion(const std::string& modelFolder) {
 
 // Drives the library the way a reading does; runs on a worker so that a port that never
 // answers cannot hold the check forever.
-CardReaderState ProbeCard(const platform::CardLibrary::EntryPoints& api, bool readCard) {
+CardReaderState ProbeCard(const platform::ICardLibrary::EntryPoints& api, bool readCard) {
     CardReaderState state;
     const int port = card::OpenPort(api, 0);
     if (port == 0)
@@ -78,8 +78,8 @@ CardReaderState CheckCardReader(const Options& options, const std::string& state
     CardReaderState state;
     state.expected = options.expectCard || HasComPortSetting(options.clientFolder + "config.ini") ||
                      HasComPortSetting(stateFolder + "config.ini");
-    const platform::CardLibrary::EntryPoints api =
-        platform::CardLibrary::Load(options.clientFolder);
+    const platform::ICardLibrary::EntryPoints api =
+        platform::CreateCardLibrary()->Load(options.clientFolder);
     state.library = api.CVR_InitComm && api.CVR_Authenticate && api.CVR_CloseComm;
     if (!state.library)
         return state;
@@ -153,8 +153,9 @@ StateFolderChoice ClientState(const std::string& clientFolder) {
     std::error_code ec;
     const bool marker = std::filesystem::exists(
         std::filesystem::u8path(clientFolder + std::string(kInstalledMarkerName)), ec);
-    return ChooseStateFolder(clientFolder, platform::UserDataFolder(),
-                             platform::FolderWritable(clientFolder), marker,
+    const std::unique_ptr<platform::IProgram> program = platform::CreateProgram();
+    return ChooseStateFolder(clientFolder, program->UserDataFolder(),
+                             program->FolderWritable(clientFolder), marker,
                              platform::kFolderSeparator);
 }
 
@@ -192,7 +193,8 @@ Report Gather(const Options& options) {
 
     report.cardReader = CheckCardReader(options, state.stateFolder);
 
-    const platform::UrlSchemeHandler handler = platform::FindUrlSchemeHandler(kUrlScheme);
+    const platform::UrlSchemeHandler handler =
+        platform::CreateUrlSchemeRegistration()->FindHandler(kUrlScheme);
     report.urlSchemeRegistered = handler.programFound;
     report.urlSchemeCommand = handler.command;
 

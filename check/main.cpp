@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -77,9 +78,9 @@ std::optional<int> ParseArguments(const std::vector<std::string>& args, Invocati
 
 // Without --client-folder the client is the one beside this program. The folder ends in a
 // separator; false, with a message, when this program's own folder cannot be told.
-bool SettleClientFolder(std::string& folder) {
+bool SettleClientFolder(const vorn::platform::IProgram& program, std::string& folder) {
     if (folder.empty()) {
-        const std::string self = vorn::platform::ExecutablePath();
+        const std::string self = program.ExecutablePath();
         const std::size_t cut = self.find_last_of(vorn::platform::kFolderSeparators);
         if (cut == std::string::npos) {
             std::fputs(
@@ -99,13 +100,14 @@ bool SettleClientFolder(std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    vorn::platform::UseUtf8Console();
+    const std::unique_ptr<vorn::platform::IProgram> program = vorn::platform::CreateProgram();
+    program->UseUtf8Console();
     Invocation invocation;
     if (const std::optional<int> status =
-            ParseArguments(vorn::platform::ProgramArguments(argc, argv), invocation))
+            ParseArguments(program->Arguments(argc, argv), invocation))
         return *status;
     vorn::check::Options& options = invocation.options;
-    if (!SettleClientFolder(options.clientFolder))
+    if (!SettleClientFolder(*program, options.clientFolder))
         return 2;
 
     if (invocation.createProtocol && !vorn::check::RegisterClient(options.clientFolder))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace vorn::platform {
@@ -7,8 +8,10 @@ namespace vorn::platform {
 // The identity-card reader library: a vendor library in the client folder, loaded at run time
 // so that the client runs (and reports "no reader") without it. The library's texts are UTF-16
 // in buffers the caller owns; lengths are in bytes. Paths are UTF-8, as everywhere in platform/.
-class CardLibrary {
+class ICardLibrary {
 public:
+    virtual ~ICardLibrary() = default;
+
     using PortFn = int (*)(int port);
     using CallFn = int (*)();
     using TextFn = int (*)(char16_t* text, int* length);
@@ -36,12 +39,15 @@ public:
     };
 
     // The library's file name inside the client folder.
-    static std::string FileName();
+    virtual std::string FileName() const = 0;
 
     // Any thread, but call it before any reading starts. Loads FileName() from `folder` (ends
     // in the platform's folder separator) and resolves the entry points by name. The library stays
     // loaded until the process ends. Returns all null when the file is missing or does not load.
-    static EntryPoints Load(const std::string& folder);
+    virtual EntryPoints Load(const std::string& folder) const = 0;
 };
+
+// Never null. Any thread.
+std::unique_ptr<ICardLibrary> CreateCardLibrary();
 
 }  // namespace vorn::platform

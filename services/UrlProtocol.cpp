@@ -1,19 +1,31 @@
 #include "services/UrlProtocol.h"
 
-#include "platform/UrlSchemeRegistration.h"
-
 namespace vorn {
 
+bool RegisterClientUrlScheme(const platform::IUrlSchemeRegistration& urls,
+                             bool installed,
+                             const std::string& clientExecutable) {
+    if (installed && urls.HasSystemHandlerEntry(kPackagedHandlerEntry))
+        return urls.SetDefaultHandler(kUrlScheme, kPackagedHandlerEntry);
+    return urls.Register(kUrlScheme, clientExecutable);
+}
+
 bool RegisterClientUrlScheme(bool installed, const std::string& clientExecutable) {
-    if (installed && platform::HasSystemHandlerEntry(kPackagedHandlerEntry))
-        return platform::SetDefaultUrlSchemeHandler(kUrlScheme, kPackagedHandlerEntry);
-    return platform::RegisterUrlScheme(kUrlScheme, clientExecutable);
+    return RegisterClientUrlScheme(*platform::CreateUrlSchemeRegistration(), installed,
+                                   clientExecutable);
+}
+
+bool ClientUrlSchemeIsRegistered(const platform::IUrlSchemeRegistration& urls,
+                                 bool installed,
+                                 const std::string& clientExecutable) {
+    if (installed && urls.HasSystemHandlerEntry(kPackagedHandlerEntry))
+        return urls.DefaultHandlerIsCurrent(kUrlScheme, kPackagedHandlerEntry);
+    return urls.RegistrationIsCurrent(kUrlScheme, clientExecutable);
 }
 
 bool ClientUrlSchemeIsRegistered(bool installed, const std::string& clientExecutable) {
-    if (installed && platform::HasSystemHandlerEntry(kPackagedHandlerEntry))
-        return platform::DefaultUrlSchemeHandlerIsCurrent(kUrlScheme, kPackagedHandlerEntry);
-    return platform::UrlSchemeRegistrationIsCurrent(kUrlScheme, clientExecutable);
+    return ClientUrlSchemeIsRegistered(*platform::CreateUrlSchemeRegistration(), installed,
+                                       clientExecutable);
 }
 
 }  // namespace vorn

@@ -61,7 +61,7 @@ void BM_ReaderCycle(benchmark::State& state) {
 
 // The same library calls and photo save, inline on this thread: what a cycle cannot avoid.
 void BM_InlineFloor(benchmark::State& state) {
-    const auto api = vorn::platform::CardLibrary::Load(ClientFolder().toStdString());
+    const auto api = vorn::platform::CreateCardLibrary()->Load(ClientFolder().toStdString());
     const QString photoPath = ClientFolder() + "floor.jpg";
     std::vector<unsigned char> data(vorn::CardPhoto::kBufferSize);
     bool saved = true;

@@ -16,26 +16,24 @@ void Resolve(void* handle, const char* name, Fn& target) {
         log::Debug(log::Area::Card, std::string("card library lacks ") + name);
 }
 
-}  // namespace
-
-std::string CardLibrary::FileName() {
+std::string LibraryFileName() {
     return "libtermb.so";
 }
 
-CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
-    EntryPoints api;
-    const std::string nativePath = folder + FileName();
+ICardLibrary::EntryPoints LoadLibraryAt(const std::string& folder) {
+    ICardLibrary::EntryPoints api;
+    const std::string nativePath = folder + LibraryFileName();
     // dlopen would wait forever on a FIFO planted under the library's name. A link to a regular
     // file is fine (packages install versioned libraries that way). Loading through the opened
     // descriptor (/proc/self/fd/N) is not an option: the loader matches objects by that name,
     // and a reused descriptor number would hand back an earlier library.
-    platform::FileReadError why = platform::FileReadError::None;
-    if (!platform::OpenRegularFile(nativePath, platform::LinkPolicy::Follow, &why).valid()) {
-        if (why == platform::FileReadError::Missing)
+    FileReadError why = FileReadError::None;
+    if (!OpenRegularFile(nativePath, LinkPolicy::Follow, &why).valid()) {
+        if (why == FileReadError::Missing)
             log::Info(log::Area::Card, "no card library at " + nativePath);
         else
-            log::Warning(log::Area::Card, "The card library: " +
-                                              platform::DescribeFileReadError(why, nativePath, 0));
+            log::Warning(log::Area::Card,
+                         "The card library: " + DescribeFileReadError(why, nativePath, 0));
         return api;
     }
     // RTLD_LOCAL keeps the vendor's symbols out of the global namespace, where they could
@@ -66,6 +64,18 @@ CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
     Resolve(handle, "GetBMPData", api.GetBMPData);
     log::Info(log::Area::Card, "card library loaded from " + nativePath);
     return api;
+}
+
+class DlopenCardLibrary : public ICardLibrary {
+public:
+    std::string FileName() const override { return LibraryFileName(); }
+    EntryPoints Load(const std::string& folder) const override { return LoadLibraryAt(folder); }
+};
+
+}  // namespace
+
+std::unique_ptr<ICardLibrary> CreateCardLibrary() {
+    return std::make_unique<DlopenCardLibrary>();
 }
 
 }  // namespace vorn::platform

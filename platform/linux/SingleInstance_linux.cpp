@@ -115,12 +115,24 @@ std::string SingleInstanceLockPath(const std::string& name) {
     return folder.toStdString() + '/' + name;
 }
 
-bool AcquireSingleInstance(const std::string& name) {
-    const std::string path = SingleInstanceLockPath(name);
-    if (!path.empty())
-        return LockFile(QByteArray::fromStdString(path));
-    qCDebug(lcApp) << "no private runtime folder; single-instance lock through an abstract socket";
-    return LockAbstractSocket(name);
+namespace {
+
+class RuntimeFolderInstance : public ISingleInstance {
+public:
+    bool Acquire(const std::string& name) override {
+        const std::string path = SingleInstanceLockPath(name);
+        if (!path.empty())
+            return LockFile(QByteArray::fromStdString(path));
+        qCDebug(lcApp)
+            << "no private runtime folder; single-instance lock through an abstract socket";
+        return LockAbstractSocket(name);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<ISingleInstance> CreateSingleInstance() {
+    return std::make_unique<RuntimeFolderInstance>();
 }
 
 }  // namespace vorn::platform

@@ -293,6 +293,8 @@ std::string MimeAppsWithDefault(std::string_view existing,
     return joined();
 }
 
+namespace {
+
 bool SetDefaultUrlSchemeHandler(const std::string& scheme, const std::string& desktopEntry) {
     const XdgFolders folders = XdgFolders::FromEnvironment();
     if (folders.configHome.empty()) {
@@ -347,6 +349,8 @@ bool UrlSchemeRegistrationIsCurrent(const std::string& scheme, const std::string
            DefaultUrlSchemeHandlerIsCurrent(scheme, entryName);
 }
 
+}  // namespace
+
 std::string FindSystemDesktopEntry(const std::string& entryName) {
     const XdgFolders folders = XdgFolders::FromEnvironment();
     const std::string& user = folders.dataHome;
@@ -363,9 +367,13 @@ std::string FindSystemDesktopEntry(const std::string& entryName) {
     return {};
 }
 
-bool HasSystemHandlerEntry(const std::string& entryName) {
+namespace {
+
+bool HasSystemEntry(const std::string& entryName) {
     return !FindSystemDesktopEntry(entryName).empty();
 }
+
+}  // namespace
 
 std::optional<std::string> DefaultDesktopEntry(const XdgFolders& folders,
                                                std::string_view mimeType) {
@@ -453,6 +461,8 @@ std::string ExecProgram(std::string_view exec) {
     return {};  // an unclosed quote starts nothing
 }
 
+namespace {
+
 UrlSchemeHandler FindUrlSchemeHandler(const std::string& scheme) {
     const XdgFolders folders = XdgFolders::FromEnvironment();
     const std::optional<std::string> entry =
@@ -472,6 +482,36 @@ UrlSchemeHandler FindUrlSchemeHandler(const std::string& scheme) {
     handler.program = program;
     handler.programFound = ProgramExists(program);
     return handler;
+}
+
+class FreedesktopUrlSchemes : public IUrlSchemeRegistration {
+public:
+    bool Register(const std::string& scheme, const std::string& executablePath) const override {
+        return RegisterUrlScheme(scheme, executablePath);
+    }
+    bool HasSystemHandlerEntry(const std::string& entryName) const override {
+        return HasSystemEntry(entryName);
+    }
+    bool SetDefaultHandler(const std::string& scheme, const std::string& entryName) const override {
+        return SetDefaultUrlSchemeHandler(scheme, entryName);
+    }
+    UrlSchemeHandler FindHandler(const std::string& scheme) const override {
+        return FindUrlSchemeHandler(scheme);
+    }
+    bool RegistrationIsCurrent(const std::string& scheme,
+                               const std::string& executablePath) const override {
+        return UrlSchemeRegistrationIsCurrent(scheme, executablePath);
+    }
+    bool DefaultHandlerIsCurrent(const std::string& scheme,
+                                 const std::string& entryName) const override {
+        return DefaultUrlSchemeHandlerIsCurrent(scheme, entryName);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<IUrlSchemeRegistration> CreateUrlSchemeRegistration() {
+    return std::make_unique<FreedesktopUrlSchemes>();
 }
 
 }  // namespace vorn::platform

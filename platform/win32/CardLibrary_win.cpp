@@ -17,16 +17,14 @@ void Resolve(HMODULE library, const char* name, Fn& target) {
         log::Debug(Area::Card, std::string("card library lacks ") + name);
 }
 
-}  // namespace
-
-std::string CardLibrary::FileName() {
+std::string LibraryFileName() {
     return "termb.dll";
 }
 
-CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
-    EntryPoints api;
-    const std::string path = folder + FileName();
-    const std::wstring widePath = platform::win32::Utf8ToWide(path);
+ICardLibrary::EntryPoints LoadLibraryAt(const std::string& folder) {
+    ICardLibrary::EntryPoints api;
+    const std::string path = folder + LibraryFileName();
+    const std::wstring widePath = win32::Utf8ToWide(path);
     // Only a plain file: a folder, a device name or a reparse point (a link or junction that
     // could point anywhere) under the library's name is not loaded.
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
@@ -46,8 +44,7 @@ CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
     const DWORD error = GetLastError();
     SetErrorMode(oldMode);
     if (!library) {
-        log::Info(Area::Card,
-                  "no card library at " + path + ": " + platform::win32::ErrorText(error));
+        log::Info(Area::Card, "no card library at " + path + ": " + win32::ErrorText(error));
         return api;
     }
     // Deliberately never freed: a worker may still be inside the library at exit.
@@ -69,6 +66,18 @@ CardLibrary::EntryPoints CardLibrary::Load(const std::string& folder) {
     Resolve(library, "GetBMPData", api.GetBMPData);
     log::Info(Area::Card, "card library loaded from " + path);
     return api;
+}
+
+class DllCardLibrary : public ICardLibrary {
+public:
+    std::string FileName() const override { return LibraryFileName(); }
+    EntryPoints Load(const std::string& folder) const override { return LoadLibraryAt(folder); }
+};
+
+}  // namespace
+
+std::unique_ptr<ICardLibrary> CreateCardLibrary() {
+    return std::make_unique<DllCardLibrary>();
 }
 
 }  // namespace vorn::platform

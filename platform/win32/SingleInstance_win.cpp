@@ -30,8 +30,19 @@ bool HoldNamedMutex(const std::wstring& name) {
 
 namespace vorn::platform {
 
-bool AcquireSingleInstance(const std::string& name) {
-    return win32::HoldNamedMutex(win32::Utf8ToWide(name));
+namespace {
+
+class NamedMutexInstance : public ISingleInstance {
+public:
+    bool Acquire(const std::string& name) override {
+        return win32::HoldNamedMutex(win32::Utf8ToWide(name));
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<ISingleInstance> CreateSingleInstance() {
+    return std::make_unique<NamedMutexInstance>();
 }
 
 }  // namespace vorn::platform

@@ -137,13 +137,15 @@ std::wstring UrlSchemeCommand(const std::wstring& scheme) {
 
 namespace vorn::platform {
 
+namespace {
+
 bool RegisterUrlScheme(const std::string& scheme, const std::string& executablePath) {
     return win32::RegisterUrlSchemeW(win32::Utf8ToWide(scheme),
                                      win32::Utf8ToWide(executablePath)) != win32::SchemeScope::None;
 }
 
 // An installer registers the client machine-wide under a class of its own (its ProgID).
-bool HasSystemHandlerEntry(const std::string& entryName) {
+bool HasSystemEntry(const std::string& entryName) {
     return !win32::ReadCommand(HKEY_LOCAL_MACHINE, win32::Utf8ToWide(entryName)).empty();
 }
 
@@ -187,6 +189,36 @@ bool DefaultUrlSchemeHandlerIsCurrent(const std::string& scheme, const std::stri
         win32::ProgramOf(win32::ReadCommand(HKEY_LOCAL_MACHINE, win32::Utf8ToWide(entryName)));
     return !program.empty() &&
            win32::HoldsUrlSchemeKeys(HKEY_CURRENT_USER, win32::Utf8ToWide(scheme), program);
+}
+
+class ClassRegistryUrlSchemes : public IUrlSchemeRegistration {
+public:
+    bool Register(const std::string& scheme, const std::string& executablePath) const override {
+        return RegisterUrlScheme(scheme, executablePath);
+    }
+    bool HasSystemHandlerEntry(const std::string& entryName) const override {
+        return HasSystemEntry(entryName);
+    }
+    bool SetDefaultHandler(const std::string& scheme, const std::string& entryName) const override {
+        return SetDefaultUrlSchemeHandler(scheme, entryName);
+    }
+    UrlSchemeHandler FindHandler(const std::string& scheme) const override {
+        return FindUrlSchemeHandler(scheme);
+    }
+    bool RegistrationIsCurrent(const std::string& scheme,
+                               const std::string& executablePath) const override {
+        return UrlSchemeRegistrationIsCurrent(scheme, executablePath);
+    }
+    bool DefaultHandlerIsCurrent(const std::string& scheme,
+                                 const std::string& entryName) const override {
+        return DefaultUrlSchemeHandlerIsCurrent(scheme, entryName);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<IUrlSchemeRegistration> CreateUrlSchemeRegistration() {
+    return std::make_unique<ClassRegistryUrlSchemes>();
 }
 
 }  // namespace vorn::platform

@@ -16,7 +16,7 @@ bool IsHighSurrogate(char16_t c) {
 
 // Calls a text entry point the way the library expects: a zeroed 260-unit buffer and its size
 // in bytes, reset before every call.
-void ReadText(platform::CardLibrary::TextFn fn, char16_t* field) {
+void ReadText(platform::ICardLibrary::TextFn fn, char16_t* field) {
     std::array<char16_t, kTextUnits> buffer{};
     int length = static_cast<int>(buffer.size() * sizeof(char16_t));
     fn(buffer.data(), &length);
@@ -25,7 +25,7 @@ void ReadText(platform::CardLibrary::TextFn fn, char16_t* field) {
 
 }  // namespace
 
-int OpenPort(const platform::CardLibrary::EntryPoints& api, int port) {
+int OpenPort(const platform::ICardLibrary::EntryPoints& api, int port) {
     // Without these three the library cannot hold a reading at all.
     if (!api.CVR_InitComm || !api.CVR_Authenticate || !api.CVR_CloseComm)
         return 0;
@@ -55,8 +55,8 @@ void CopyText(char16_t* field, const char16_t* text, std::size_t units) {
     field[n] = u'\0';
 }
 
-void ReadTexts(const platform::CardLibrary::EntryPoints& api, CardFields& fields) {
-    const std::pair<platform::CardLibrary::TextFn, int> people[] = {
+void ReadTexts(const platform::ICardLibrary::EntryPoints& api, CardFields& fields) {
+    const std::pair<platform::ICardLibrary::TextFn, int> people[] = {
         {api.GetPeopleNameU, 1},     {api.GetPeopleSexU, 2},     {api.GetPeopleNationU, 3},
         {api.GetPeopleBirthdayU, 4}, {api.GetPeopleAddressU, 5}, {api.GetPeopleIDCodeU, 6},
         {api.GetDepartmentU, 7}};

@@ -18,7 +18,7 @@ using CardFields = char16_t[kFieldCount][kFieldUnits];
 // Opens the reader's port: port 0 searches 1001-1016 then 1-16; 1-16 and 1001-1016 are tried
 // alone; any other port fails. The port that answered, 0 when none did or the library lacks
 // what a reading needs (opening, authenticating, closing). Blocks for as long as the library.
-int OpenPort(const platform::CardLibrary::EntryPoints& api, int port);
+int OpenPort(const platform::ICardLibrary::EntryPoints& api, int port);
 
 // Copies a text of the library into a 256-unit field: up to its terminator, at most 255 units,
 // never reading past the `units` the library was given, so an overlong or unterminated text is
@@ -28,6 +28,6 @@ void CopyText(char16_t* field, const char16_t* text, std::size_t units);
 // Reads the texts of the card the library has read (after CVR_Read_FPContent) into fields
 // 1-10; entry points the library lacks leave their fields as they were. The validity period is
 // read only when both of its ends can be.
-void ReadTexts(const platform::CardLibrary::EntryPoints& api, CardFields& fields);
+void ReadTexts(const platform::ICardLibrary::EntryPoints& api, CardFields& fields);
 
 }  // namespace vorn::card

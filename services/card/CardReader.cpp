@@ -17,7 +17,8 @@ namespace vorn {
 
 namespace {
 
-using vorn::platform::CardLibrary;
+using vorn::platform::CreateCardLibrary;
+using vorn::platform::ICardLibrary;
 
 constexpr char16_t kPortFailed[] = u"端口打开失败";
 constexpr char16_t kNoCard[] = u"找卡失败";
@@ -57,7 +58,7 @@ void CCardReader::Init(QObject* receiver,
     m_photoPath = photoPath.isEmpty() ? clientFolder + QStringLiteral("idcard.jpg") : photoPath;
     m_comPort = comPort;
     m_readTime = readTime;
-    m_api = CardLibrary::Load(clientFolder.toStdString());
+    m_api = CreateCardLibrary()->Load(clientFolder.toStdString());
     m_relay = std::make_unique<vorn::CardEventRelay>(receiver);
     // A worker asleep in its pause must not outlive the event loop it reports to.
     if (auto* app = QCoreApplication::instance())

@@ -91,7 +91,7 @@ private:
     bool OpenPort(int port) const;
     int ReadCardContent(IdCardRecord& record, char16_t* errorText) const;
 
-    vorn::platform::CardLibrary::EntryPoints m_api;
+    vorn::platform::ICardLibrary::EntryPoints m_api;
     QString m_photoPath;
     int m_comPort = 0;
     int m_readTime = 500;

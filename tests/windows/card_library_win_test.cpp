@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
-using vorn::platform::CardLibrary;
+using vorn::platform::CreateCardLibrary;
+using vorn::platform::ICardLibrary;
 using vorn::platform::win32::WideToUtf8;
 
 namespace {
@@ -34,7 +35,7 @@ protected:
 };
 
 TEST_F(CardLibraryWin, SimulatorGivesTheTestCardOnTheAnsweringPort) {
-    const CardLibrary::EntryPoints api = CardLibrary::Load(ClientFolder());
+    const ICardLibrary::EntryPoints api = CreateCardLibrary()->Load(ClientFolder());
     ASSERT_NE(api.CVR_InitComm, nullptr);
     ASSERT_NE(api.GetPeopleNameU, nullptr);
     ASSERT_NE(api.GetBMPData, nullptr);
@@ -63,9 +64,9 @@ TEST_F(CardLibraryWin, SimulatorGivesTheTestCardOnTheAnsweringPort) {
 
 TEST_F(CardLibraryWin, NothingIsLoadedFromAMissingLibraryOrAFolderUnderItsName) {
     wintest::TempFolder empty{L"vorn-no-library"};
-    EXPECT_EQ(CardLibrary::Load(WideToUtf8(empty.path() + L"\\")).CVR_InitComm, nullptr);
+    EXPECT_EQ(CreateCardLibrary()->Load(WideToUtf8(empty.path() + L"\\")).CVR_InitComm, nullptr);
     ASSERT_TRUE(CreateDirectoryW((empty.path() + L"\\termb.dll").c_str(), nullptr));
-    EXPECT_EQ(CardLibrary::Load(WideToUtf8(empty.path() + L"\\")).CVR_InitComm, nullptr);
+    EXPECT_EQ(CreateCardLibrary()->Load(WideToUtf8(empty.path() + L"\\")).CVR_InitComm, nullptr);
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <cstring>
 #include <string>
 
-using vorn::platform::AcquireSingleInstance;
-
 namespace {
+
+bool AcquireSingleInstance(const std::string& name) {
+    return vorn::platform::CreateSingleInstance()->Acquire(name);
+}
 
 // Child roles of this executable (exit code 0: the name was held by someone else, 1: taken).
 //   --try NAME          tries once and ends

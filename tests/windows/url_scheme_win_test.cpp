@@ -48,14 +48,15 @@ protected:
     const std::string schemeA{scheme.begin(), scheme.end()};
     const std::wstring progId = L"VornClientTest" + std::to_wstring(GetCurrentProcessId());
     const std::string progIdA{progId.begin(), progId.end()};
+    const std::unique_ptr<vorn::platform::IUrlSchemeRegistration> m_urls =
+        vorn::platform::CreateUrlSchemeRegistration();
 };
 
 TEST_F(UrlSchemeWin, RegistrationHoldsExactlyTheFourValues) {
     const std::wstring exe = L"C:\\Program Files\\Vorn\\vornclient.exe";
     // Wine's user is an administrator, so the machine's class registry takes it.
     ASSERT_EQ(RegisterUrlSchemeW(scheme, exe), SchemeScope::Machine);
-    ASSERT_TRUE(
-        vorn::platform::RegisterUrlScheme(schemeA, "C:\\Program Files\\Vorn\\vornclient.exe"));
+    ASSERT_TRUE(m_urls->Register(schemeA, "C:\\Program Files\\Vorn\\vornclient.exe"));
     EXPECT_EQ(RegQueryValues(L"HKEY_CLASSES_ROOT\\" + scheme),
               ExpectedValues(schemeA, "C:\\Program Files\\Vorn\\vornclient.exe"));
     EXPECT_EQ(UrlSchemeCommand(scheme), L"\"" + exe + L"\" \"%1\"");
@@ -100,30 +101,30 @@ TEST_F(UrlSchemeWin, PerUserRegistrationIsWhatTheUserOpens) {
 }
 
 TEST_F(UrlSchemeWin, InstalledClassBecomesTheUsersHandler) {
-    EXPECT_FALSE(vorn::platform::HasSystemHandlerEntry(progIdA));
-    EXPECT_FALSE(vorn::platform::SetDefaultUrlSchemeHandler(schemeA, progIdA));
+    EXPECT_FALSE(m_urls->HasSystemHandlerEntry(progIdA));
+    EXPECT_FALSE(m_urls->SetDefaultHandler(schemeA, progIdA));
     ASSERT_TRUE(WriteUrlSchemeKeys(false, progId, L"C:\\Vorn Client\\vornclient.exe"));
-    EXPECT_TRUE(vorn::platform::HasSystemHandlerEntry(progIdA));
-    ASSERT_TRUE(vorn::platform::SetDefaultUrlSchemeHandler(schemeA, progIdA));
+    EXPECT_TRUE(m_urls->HasSystemHandlerEntry(progIdA));
+    ASSERT_TRUE(m_urls->SetDefaultHandler(schemeA, progIdA));
     EXPECT_EQ(RegQueryValues(L"HKEY_CURRENT_USER\\Software\\Classes\\" + scheme),
               ExpectedValues(schemeA, "C:\\Vorn Client\\vornclient.exe"));
 }
 
 TEST_F(UrlSchemeWin, CurrentOnlyWhenWhatTheUserOpensHoldsTheseValues) {
-    EXPECT_FALSE(vorn::platform::UrlSchemeRegistrationIsCurrent(schemeA, "C:\\a\\vornclient.exe"));
+    EXPECT_FALSE(m_urls->RegistrationIsCurrent(schemeA, "C:\\a\\vornclient.exe"));
     ASSERT_TRUE(WriteUrlSchemeKeys(false, scheme, L"C:\\a\\vornclient.exe"));
-    EXPECT_TRUE(vorn::platform::UrlSchemeRegistrationIsCurrent(schemeA, "C:\\a\\vornclient.exe"));
-    EXPECT_FALSE(vorn::platform::UrlSchemeRegistrationIsCurrent(schemeA, "C:\\b\\vornclient.exe"));
+    EXPECT_TRUE(m_urls->RegistrationIsCurrent(schemeA, "C:\\a\\vornclient.exe"));
+    EXPECT_FALSE(m_urls->RegistrationIsCurrent(schemeA, "C:\\b\\vornclient.exe"));
     // The user's own class key hides the machine's.
     ASSERT_TRUE(WriteUrlSchemeKeys(true, scheme, L"C:\\b\\vornclient.exe"));
-    EXPECT_FALSE(vorn::platform::UrlSchemeRegistrationIsCurrent(schemeA, "C:\\a\\vornclient.exe"));
-    EXPECT_TRUE(vorn::platform::UrlSchemeRegistrationIsCurrent(schemeA, "C:\\b\\vornclient.exe"));
+    EXPECT_FALSE(m_urls->RegistrationIsCurrent(schemeA, "C:\\a\\vornclient.exe"));
+    EXPECT_TRUE(m_urls->RegistrationIsCurrent(schemeA, "C:\\b\\vornclient.exe"));
 
-    EXPECT_FALSE(vorn::platform::DefaultUrlSchemeHandlerIsCurrent(schemeA, progIdA));
+    EXPECT_FALSE(m_urls->DefaultHandlerIsCurrent(schemeA, progIdA));
     ASSERT_TRUE(WriteUrlSchemeKeys(false, progId, L"C:\\Vorn Client\\vornclient.exe"));
-    EXPECT_FALSE(vorn::platform::DefaultUrlSchemeHandlerIsCurrent(schemeA, progIdA));
-    ASSERT_TRUE(vorn::platform::SetDefaultUrlSchemeHandler(schemeA, progIdA));
-    EXPECT_TRUE(vorn::platform::DefaultUrlSchemeHandlerIsCurrent(schemeA, progIdA));
+    EXPECT_FALSE(m_urls->DefaultHandlerIsCurrent(schemeA, progIdA));
+    ASSERT_TRUE(m_urls->SetDefaultHandler(schemeA, progIdA));
+    EXPECT_TRUE(m_urls->DefaultHandlerIsCurrent(schemeA, progIdA));
 }
 
 }  // namespace

@@ -23,6 +23,10 @@ using namespace vorn::platform;
 
 namespace {
 
+bool AcquireSingleInstance(const std::string& name) {
+    return CreateSingleInstance()->Acquire(name);
+}
+
 // Runs `body` in a child process and returns its exit code, so the lock is taken by a process
 // other than the test's own.
 int InChild(const std::function<int()>& body) {

@@ -45,6 +45,7 @@ protected:
     }
     vorn::test::TempFolder m_temp{"vorn-xdg"};
     fs::path m_home;
+    const std::unique_ptr<IUrlSchemeRegistration> m_urls = CreateUrlSchemeRegistration();
 };
 
 }  // namespace
@@ -107,7 +108,7 @@ TEST_F(XdgHome, RegistrationWritesBothFilesAndXdgMimeAgrees) {
     WriteAll(m_home / "config/mimeapps.list",
              "[Default Applications]\ntext/html=browser.desktop\n");
 
-    ASSERT_TRUE(RegisterUrlScheme("vornapp", "/opt/vorn/vornclient"));
+    ASSERT_TRUE(m_urls->Register("vornapp", "/opt/vorn/vornclient"));
     EXPECT_TRUE(Contains(ReadAll(m_home / "data/applications/vornapp.desktop"),
                          "Exec=/opt/vorn/vornclient %u\n"));
     const std::string list = ReadAll(m_home / "config/mimeapps.list");
@@ -126,12 +127,12 @@ TEST_F(XdgHome, RegistrationWritesBothFilesAndXdgMimeAgrees) {
 
 TEST_F(XdgHome, AListThatCannotBeReadIsNotOverwritten) {
     fs::create_directories(m_home / "config/mimeapps.list");  // a folder under the list's name
-    EXPECT_FALSE(SetDefaultUrlSchemeHandler("vornapp", "vornapp.desktop"));
+    EXPECT_FALSE(m_urls->SetDefaultHandler("vornapp", "vornapp.desktop"));
     EXPECT_TRUE(fs::is_directory(m_home / "config/mimeapps.list"));
 }
 
 TEST_F(XdgHome, TheHandlerIsTheFirstDefaultThatIsInstalled) {
-    EXPECT_EQ(FindUrlSchemeHandler("vornapp").command, "");
+    EXPECT_EQ(m_urls->FindHandler("vornapp").command, "");
 
     // The user's default names an entry that is gone: the system's default counts instead.
     WriteAll(m_home / "config/mimeapps.list",
@@ -140,36 +141,36 @@ TEST_F(XdgHome, TheHandlerIsTheFirstDefaultThatIsInstalled) {
              "[Default Applications]\nx-scheme-handler/vornapp=vornclient.desktop\n");
     WriteAll(m_home / "usr/applications/vornclient.desktop",
              DesktopEntryText("vornapp", "/opt/vorn client/100%/vornclient"));
-    UrlSchemeHandler handler = FindUrlSchemeHandler("vornapp");
+    UrlSchemeHandler handler = m_urls->FindHandler("vornapp");
     EXPECT_EQ(handler.command, "\"/opt/vorn client/100%%/vornclient\" %u");
     EXPECT_EQ(handler.program, "/opt/vorn client/100%/vornclient");
-    EXPECT_TRUE(HasSystemHandlerEntry("vornclient.desktop"));
+    EXPECT_TRUE(m_urls->HasSystemHandlerEntry("vornclient.desktop"));
 
     // No default anywhere: the applications folders' cache of declared types.
     fs::remove(m_home / "etc/mimeapps.list");
     fs::remove(m_home / "config/mimeapps.list");
     WriteAll(m_home / "usr/applications/mimeinfo.cache",
              "[MIME Cache]\nx-scheme-handler/vornapp=gone.desktop;vornclient.desktop;\n");
-    EXPECT_EQ(FindUrlSchemeHandler("vornapp").program, "/opt/vorn client/100%/vornclient");
+    EXPECT_EQ(m_urls->FindHandler("vornapp").program, "/opt/vorn client/100%/vornclient");
 
     // The user's registration wins over both; its entry is not a system one.
-    ASSERT_TRUE(RegisterUrlScheme("vornapp", "/home/u/vornclient"));
-    handler = FindUrlSchemeHandler("vornapp");
+    ASSERT_TRUE(m_urls->Register("vornapp", "/home/u/vornclient"));
+    handler = m_urls->FindHandler("vornapp");
     EXPECT_EQ(handler.command, "/home/u/vornclient %u");
     EXPECT_EQ(handler.program, "/home/u/vornclient");
-    EXPECT_FALSE(HasSystemHandlerEntry("vornapp.desktop"));
+    EXPECT_FALSE(m_urls->HasSystemHandlerEntry("vornapp.desktop"));
 }
 
 TEST_F(XdgHome, CurrentOnlyWhenWritingWouldChangeNothing) {
     const std::string exe = "/opt/vorn/vornclient";
-    EXPECT_FALSE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    EXPECT_FALSE(m_urls->RegistrationIsCurrent("vornapp", exe));
 
-    ASSERT_TRUE(RegisterUrlScheme("vornapp", exe));
-    EXPECT_TRUE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    ASSERT_TRUE(m_urls->Register("vornapp", exe));
+    EXPECT_TRUE(m_urls->RegistrationIsCurrent("vornapp", exe));
     // The client folder moved: the entry starts the old path.
-    EXPECT_FALSE(UrlSchemeRegistrationIsCurrent("vornapp", "/srv/moved/vornclient"));
+    EXPECT_FALSE(m_urls->RegistrationIsCurrent("vornapp", "/srv/moved/vornclient"));
     // A packaged entry would be made the default instead.
-    EXPECT_FALSE(DefaultUrlSchemeHandlerIsCurrent("vornapp", "vornclient.desktop"));
+    EXPECT_FALSE(m_urls->DefaultHandlerIsCurrent("vornapp", "vornclient.desktop"));
 
     // Other applications' lines do not matter; another default for the scheme does.
     const fs::path mimeApps = m_home / "config/mimeapps.list";
@@ -177,24 +178,24 @@ TEST_F(XdgHome, CurrentOnlyWhenWritingWouldChangeNothing) {
              "[Default Applications]\ntext/html=browser.desktop\n"
              "x-scheme-handler/vornapp=vornapp.desktop\n\n[Added Associations]\n"
              "text/plain=editor.desktop;\n");
-    EXPECT_TRUE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    EXPECT_TRUE(m_urls->RegistrationIsCurrent("vornapp", exe));
     WriteAll(mimeApps, "[Default Applications]\nx-scheme-handler/vornapp=other.desktop\n");
-    EXPECT_FALSE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
-    ASSERT_TRUE(SetDefaultUrlSchemeHandler("vornapp", "vornclient.desktop"));
-    EXPECT_TRUE(DefaultUrlSchemeHandlerIsCurrent("vornapp", "vornclient.desktop"));
+    EXPECT_FALSE(m_urls->RegistrationIsCurrent("vornapp", exe));
+    ASSERT_TRUE(m_urls->SetDefaultHandler("vornapp", "vornclient.desktop"));
+    EXPECT_TRUE(m_urls->DefaultHandlerIsCurrent("vornapp", "vornclient.desktop"));
 
     // Links where the registration writes are not followed, even to the very same text.
-    ASSERT_TRUE(RegisterUrlScheme("vornapp", exe));
-    ASSERT_TRUE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    ASSERT_TRUE(m_urls->Register("vornapp", exe));
+    ASSERT_TRUE(m_urls->RegistrationIsCurrent("vornapp", exe));
     const fs::path entry = m_home / "data/applications/vornapp.desktop";
     fs::rename(entry, m_home / "entry");
     fs::create_symlink(m_home / "entry", entry);
-    EXPECT_FALSE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    EXPECT_FALSE(m_urls->RegistrationIsCurrent("vornapp", exe));
     fs::remove(entry);
     fs::rename(m_home / "entry", entry);
-    ASSERT_TRUE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
+    ASSERT_TRUE(m_urls->RegistrationIsCurrent("vornapp", exe));
     fs::rename(mimeApps, m_home / "mimeapps");
     fs::create_symlink(m_home / "mimeapps", mimeApps);
-    EXPECT_FALSE(UrlSchemeRegistrationIsCurrent("vornapp", exe));
-    EXPECT_FALSE(DefaultUrlSchemeHandlerIsCurrent("vornapp", "vornapp.desktop"));
+    EXPECT_FALSE(m_urls->RegistrationIsCurrent("vornapp", exe));
+    EXPECT_FALSE(m_urls->DefaultHandlerIsCurrent("vornapp", "vornapp.desktop"));
 }

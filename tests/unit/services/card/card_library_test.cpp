@@ -9,12 +9,13 @@
 
 #include <cstdlib>
 
-using vorn::platform::CardLibrary;
+using vorn::platform::CreateCardLibrary;
+using vorn::platform::ICardLibrary;
 
 namespace {
 
 // The entry points in resolution order, as "present" flags.
-std::vector<bool> Present(const CardLibrary::EntryPoints& api) {
+std::vector<bool> Present(const ICardLibrary::EntryPoints& api) {
     return {api.CVR_InitComm != nullptr,      api.CVR_CloseComm != nullptr,
             api.CVR_Authenticate != nullptr,  api.CVR_Read_FPContent != nullptr,
             api.GetPeopleNameU != nullptr,    api.GetPeopleSexU != nullptr,
@@ -29,39 +30,42 @@ std::vector<bool> Present(const CardLibrary::EntryPoints& api) {
 
 TEST(CardLibrary, ResolvesEveryEntryPointOfACompleteLibrary) {
     cardtest::SimFolder folder;
-    EXPECT_EQ(Present(CardLibrary::Load(folder.Path().toStdString())), std::vector<bool>(16, true));
+    EXPECT_EQ(Present(CreateCardLibrary()->Load(folder.Path().toStdString())),
+              std::vector<bool>(16, true));
 }
 
 TEST(CardLibrary, EntryPointsALibraryLacksStayEmpty) {
     cardtest::SimFolder folder("no-dates");
     std::vector<bool> expected(16, true);
     expected[11] = expected[12] = false;
-    EXPECT_EQ(Present(CardLibrary::Load(folder.Path().toStdString())), expected);
+    EXPECT_EQ(Present(CreateCardLibrary()->Load(folder.Path().toStdString())), expected);
 }
 
 TEST(CardLibrary, MissingOrBrokenLibraryLeavesAllEmpty) {
     cardtest::SimFolder none({}, false);
-    EXPECT_EQ(Present(CardLibrary::Load(none.Path().toStdString())), std::vector<bool>(16, false));
+    EXPECT_EQ(Present(CreateCardLibrary()->Load(none.Path().toStdString())),
+              std::vector<bool>(16, false));
 
     cardtest::SimFolder broken({}, false);
-    QFile file(broken.Path() + QString::fromStdString(CardLibrary::FileName()));
+    QFile file(broken.Path() + QString::fromStdString(CreateCardLibrary()->FileName()));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("not a shared object");
     file.close();
-    EXPECT_EQ(Present(CardLibrary::Load(broken.Path().toStdString())),
+    EXPECT_EQ(Present(CreateCardLibrary()->Load(broken.Path().toStdString())),
               std::vector<bool>(16, false));
 
     // The loader would wait for a writer forever on a FIFO under the library's name.
     cardtest::SimFolder fifo({}, false);
-    const std::string fifoPath = fifo.Path().toStdString() + CardLibrary::FileName();
+    const std::string fifoPath = fifo.Path().toStdString() + CreateCardLibrary()->FileName();
     ASSERT_EQ(::mkfifo(fifoPath.c_str(), 0600), 0);
-    EXPECT_EQ(Present(CardLibrary::Load(fifo.Path().toStdString())), std::vector<bool>(16, false));
+    EXPECT_EQ(Present(CreateCardLibrary()->Load(fifo.Path().toStdString())),
+              std::vector<bool>(16, false));
 }
 
 TEST(CardLibrary, CallsReachTheLoadedLibrary) {
     cardtest::SimFolder folder;
     folder.Describe("ports = 4\n");
-    const CardLibrary::EntryPoints api = CardLibrary::Load(folder.Path().toStdString());
+    const ICardLibrary::EntryPoints api = CreateCardLibrary()->Load(folder.Path().toStdString());
     ASSERT_NE(api.CVR_InitComm, nullptr);
     EXPECT_EQ(api.CVR_InitComm(3), 0);
     EXPECT_EQ(api.CVR_InitComm(4), 1);
@@ -82,7 +86,7 @@ TEST(CardSimulator, DescriptionNamedByTheEnvironmentWinsAndIsReloadedWhenChanged
     write("ports = 4\n");
     setenv("VORN_TERMB_SIM", QFile::encodeName(description).constData(), 1);
     setenv("VORN_TERMB_SIM_LOG", QFile::encodeName(log).constData(), 1);
-    const CardLibrary::EntryPoints api = CardLibrary::Load(folder.Path().toStdString());
+    const ICardLibrary::EntryPoints api = CreateCardLibrary()->Load(folder.Path().toStdString());
     ASSERT_NE(api.CVR_InitComm, nullptr);
     EXPECT_EQ(api.CVR_InitComm(4), 1);
     EXPECT_EQ(api.CVR_InitComm(9), 0);
