@@ -2,16 +2,16 @@
 // into a scratch folder; aborts if anything appears beside that folder or as a link in it.
 //   build-fuzz/fuzz/archive_fuzz -max_total_time=30 <work dir> build-fuzz/fuzz/archive_seeds
 
+#include "common/LogSink.h"
 #include "models/archive/Archive.h"
 #include "tests/support/TempFolder.h"
-
-#include <QLoggingCategory>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -95,7 +95,7 @@ void CheckAndClear(const fs::path& base) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Refused entries are logged as warnings; millions of them would drown the fuzzer's output.
-    QLoggingCategory::setFilterRules(QStringLiteral("vorn.*=false"));
+    vorn::log::SetSink([](vorn::log::Area, vorn::log::Level, std::string_view) {});
     return 0;
 }
 
