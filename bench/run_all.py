@@ -218,16 +218,25 @@ def bench_lock(ctx):
     with open(os.path.join(ctx.build_dir, "bench-lock.json")) as f:
         data = json.load(f)
     client, probe = data.get("client", {}), data.get("probe", {})
-    rows = []
+    builtin = data.get("builtin_unlocked_main_pct", {})
+    rows = [Row("idle CPU of the main process, unlocked, built-in page", builtin.get("this build"),
+                builtin.get("bare view"), unit="% core",
+                reference="bare view, same page (engine floor)", note="target <= 0.1 %")]
+    # The lock's own cost: a test page that polls its server once a second, against the lock
+    # probe, whose 20 ms timer runs locked or not. Not the idle client's figure (the row above).
     for label, probe_label in (("unlocked", "unlocked"),
                                ("locked, client active", "locked, probe active"),
                                ("locked, other window active", "locked, other window active")):
         ours = client.get(label, {}).get("main_pct")
         ref = probe.get(probe_label, {}).get("main_pct")
-        rows.append(Row(f"idle CPU of the main process, {label}", ours, ref, unit="% core",
-                        reference="lock probe (no engine)"))
-    minimised = client.get("minimise_to_maximised_ms", {}).get("median")
-    rows.append(Row("locked: minimise -> maximised again", minimised, note="target <= 25 ms"))
+        rows.append(Row(f"idle CPU of the main process, {label}, polling page", ours, ref,
+                        unit="% core", reference="lock probe (no engine, timer always on)"))
+    for figure, key in (("minimise -> maximised again", "minimise_to_maximised_ms"),
+                        ("hidden by the manager -> maximised again", "hidden_to_maximised_ms"),
+                        ("one xdotool request (part of the first)", "xdotool_request_ms")):
+        rows.append(Row(f"locked: {figure}", client.get(key, {}).get("median"),
+                        probe.get(key, {}).get("median"), reference="lock probe (no engine)",
+                        note="target <= 25 ms" if key.startswith("minimise") else ""))
     return rows
 
 

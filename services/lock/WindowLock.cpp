@@ -103,8 +103,9 @@ void WindowLock::OnDeactivated() {
 void WindowLock::OnWindowStateChanged() {
     // Whoever minimised, restored or un-fullscreened the window, a locked window comes back over
     // the whole screen at once (the tick would do it within one period anyway), once the toolkit
-    // has finished the change it is reporting.
-    if (IsLocked() && !m_window.IsFullScreen())
+    // has finished the change it is reporting. A minimised window may still carry the fullscreen
+    // flag (Qt on X11 keeps it): minimised alone decides.
+    if (IsLocked() && (m_window.IsMinimized() || !m_window.IsFullScreen()))
         m_window.RunSoon([this] { ComeBack(); });
 }
 

@@ -123,6 +123,16 @@ TEST_F(WindowLockTest, MinimisedOrLeftWhileLockedComesBackOnlyWhileLocked) {
     EXPECT_THAT(journal, IsEmpty());
 }
 
+// Qt on X11 keeps the fullscreen flag beside the minimised one: the window comes back from the
+// state change itself, not a tick later.
+TEST_F(WindowLockTest, MinimisedWhileStillFlaggedFullscreenComesBackWithoutATick) {
+    LockAndForget();
+    host.minimized = true;
+    lock->OnWindowStateChanged();
+    host.RunQueued();
+    EXPECT_THAT(journal, ElementsAre("back without focus, whole screen"));
+}
+
 // Un-fullscreened by the window manager but still maximised: the whole screen is asked for again.
 TEST_F(WindowLockTest, LockedWindowTakenOffTheWholeScreenAsksForItAgain) {
     LockAndForget();
