@@ -508,29 +508,30 @@ uint32_t ArchiveGetItem(ArchiveHandle h, int index, ArchiveItem* item) {
     return rc;
 }
 
-uint32_t ArchiveExtractItem(ArchiveHandle h,
-                            int index,
-                            const std::u16string& targetName,
-                            int previousFolder) {
-    if (!h || index < 0 || index >= h->count)
-        return ZR_ARGS;
-    const uint32_t loaded = LoadItem(h, index);
-    // An entry whose local header is unusable is still given its file (empty), as callers
-    // that name their own targets expect; its data then counts as unreadable.
-    if (loaded != ZR_OK && loaded != ZR_CORRUPT && loaded != ZR_NOTFOUND_EXTRA)
-        return loaded;
-    const ArchiveItem item = loaded == ZR_OK ? h->cached.item : ArchiveItem{};
+namespace {
+// Where an entry lands: a folder entry's whole name is its folder; a file's folder is what
+// comes before its last separator, so both kinds share one folder step.
+struct TargetParts {
+    std::u16string_view folder;
+    std::u16string_view file;
+    bool absolute = false;
+};
 
-    const bool isDirectory = item.attributes & kDirectory;
+TargetParts SplitTarget(const std::u16string& targetName, bool isDirectory) {
+    TargetParts parts;
     const size_t split = targetName.find_last_of(u"\\/");
-    const std::u16string_view folderPart =
-        isDirectory ? std::u16string_view(targetName)
-                    : std::u16string_view(targetName)
-                          .substr(0, split == std::u16string::npos ? 0 : split + 1);
-    const std::u16string_view filePart =
-        isDirectory ? std::u16string_view()
-                    : std::u16string_view(targetName).substr(folderPart.size());
-    const bool absolute = IsAbsoluteName(folderPart);
+    parts.folder = isDirectory ? std::u16string_view(targetName)
+                               : std::u16string_view(targetName)
+                                     .substr(0, split == std::u16string::npos ? 0 : split + 1);
+    parts.file = isDirectory ? std::u16string_view()
+                             : std::u16string_view(targetName).substr(parts.folder.size());
+    parts.absolute = IsAbsoluteName(parts.folder);
+    return parts;
+}
+
+// Refuses a name before anything is created on disk: nothing may climb out of the base
+// folder or exceed the system's path limit once the base is put in front.
+uint32_t CheckTarget(const ArchiveHandleImpl* h, const std::u16string& targetName, bool absolute) {
     const uint32_t nameCheck =
         absolute ? CheckAbsoluteName(targetName) : CheckRelativeName(targetName);
     if (nameCheck != ZR_OK)
@@ -541,32 +542,35 @@ uint32_t ArchiveExtractItem(ArchiveHandle h,
     if (CheckPathSteps(
             std::string_view(diskTarget).substr(absolute ? RootLength(diskTarget) : 0)) != ZR_OK)
         return ZR_UNSAFE_NAME;
+    return ZR_OK;
+}
 
-    OsHandle absoluteFolder;
-    NativeHandle folder = kNoHandle;
+// A relative target reuses the handle's cache of open folders, so sibling entries do not walk
+// their path again; an absolute one gets its own folder handle, owned by the caller.
+uint32_t OpenTargetFolder(ArchiveHandleImpl* h,
+                          const TargetParts& parts,
+                          OsHandle* absoluteFolder,
+                          NativeHandle* folder) {
+    *folder = kNoHandle;
     const uint32_t opened =
-        absolute ? OpenFolder(&h->base, ToDiskPath(folderPart), true, &absoluteFolder)
-                 : h->folders.Open(h->base, ToDiskPath(folderPart), &folder);
-    if (absolute)
-        folder = absoluteFolder.Get();
-    if (isDirectory || opened != ZR_OK)
-        return opened;
+        parts.absolute ? OpenFolder(&h->base, ToDiskPath(parts.folder), true, absoluteFolder)
+                       : h->folders.Open(h->base, ToDiskPath(parts.folder), folder);
+    if (parts.absolute)
+        *folder = absoluteFolder->Get();
+    return opened;
+}
 
-#ifndef _WIN32
-    if (previousFolder >= 0 && !absolute && loaded == ZR_OK) {
-        const uint32_t rc =
-            LinkIfSame(h, previousFolder, ToDiskPath(folderPart), ToDiskPath(filePart), folder);
-        if (rc != kNotSame)
-            return rc;
-    }
-#else
-    // Hard links from an earlier extraction are a POSIX saving only; here every file is written.
-    (void)previousFolder;
-#endif
-
+// The file is created even when the entry's data is known to be unreadable (`loaded` not
+// ZR_OK), so callers that name their own targets still find it; that data then fails.
+uint32_t WriteEntryFile(ArchiveHandleImpl* h,
+                        int index,
+                        NativeHandle folder,
+                        std::u16string_view fileName,
+                        const ArchiveItem& item,
+                        uint32_t loaded) {
     OsHandle file;
     if (const uint32_t rc =
-            CreateFileAt(folder, ToDiskPath(filePart), item.attributes & kReadOnly, &file);
+            CreateFileAt(folder, ToDiskPath(fileName), item.attributes & kReadOnly, &file);
         rc != ZR_OK)
         return rc;
     if (loaded != ZR_OK)
@@ -584,6 +588,45 @@ uint32_t ArchiveExtractItem(ArchiveHandle h,
                          "archive: entry " + std::to_string(index) + " failed with " + Hex(result));
     }
     return result;
+}
+}  // namespace
+
+uint32_t ArchiveExtractItem(ArchiveHandle h,
+                            int index,
+                            const std::u16string& targetName,
+                            int previousFolder) {
+    if (!h || index < 0 || index >= h->count)
+        return ZR_ARGS;
+    const uint32_t loaded = LoadItem(h, index);
+    // An entry whose local header is unusable is still given its file (empty), as callers
+    // that name their own targets expect; its data then counts as unreadable.
+    if (loaded != ZR_OK && loaded != ZR_CORRUPT && loaded != ZR_NOTFOUND_EXTRA)
+        return loaded;
+    const ArchiveItem item = loaded == ZR_OK ? h->cached.item : ArchiveItem{};
+
+    const bool isDirectory = item.attributes & kDirectory;
+    const TargetParts parts = SplitTarget(targetName, isDirectory);
+    if (const uint32_t rc = CheckTarget(h, targetName, parts.absolute); rc != ZR_OK)
+        return rc;
+
+    OsHandle absoluteFolder;
+    NativeHandle folder = kNoHandle;
+    const uint32_t opened = OpenTargetFolder(h, parts, &absoluteFolder, &folder);
+    if (isDirectory || opened != ZR_OK)
+        return opened;
+
+#ifndef _WIN32
+    if (previousFolder >= 0 && !parts.absolute && loaded == ZR_OK) {
+        const uint32_t rc =
+            LinkIfSame(h, previousFolder, ToDiskPath(parts.folder), ToDiskPath(parts.file), folder);
+        if (rc != kNotSame)
+            return rc;
+    }
+#else
+    // Hard links from an earlier extraction are a POSIX saving only; here every file is written.
+    (void)previousFolder;
+#endif
+    return WriteEntryFile(h, index, folder, parts.file, item, loaded);
 }
 
 uint32_t ArchiveReadItem(ArchiveHandle h, int index, std::string* bytes) {
