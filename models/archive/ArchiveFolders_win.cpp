@@ -195,30 +195,13 @@ uint32_t OpenFolderStep(NativeHandle folder,
     return ZR_NOFILE;
 }
 
-uint32_t CreateFileAt(NativeHandle folder, const std::string& name, bool readOnly, OsHandle* out) {
-    *out = OsHandle();
-    if (name.empty() || name == "." || name == "..")
-        return ZR_NOFILE;
-    if (CheckStepName(name) != ZR_OK)
-        return ZR_UNSAFE_NAME;
-    const std::wstring wide = Utf8ToWide(name);
-    constexpr ULONG kOptions = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
-    constexpr ACCESS_MASK kWrite = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
-    // Usually nothing is there yet: one exclusive create, which cannot meet a link.
-    HANDLE created = nullptr;
-    const NTSTATUS status = OpenRelative(folder, wide, kWrite,
-                                         readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL,
-                                         FILE_CREATE, kOptions, &created);
-    if (NT_SUCCESS(status)) {
-        // The read-only attribute stops later opens for writing, not this handle.
-        *out = OsHandle(created);
-        return ZR_OK;
-    }
-    if (status != kNameCollision)
-        return IsLinkAt(folder, wide) ? ZR_LINK : ZR_NOFILE;
+namespace {
+constexpr ULONG kFileOptions = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
+constexpr ACCESS_MASK kFileWrite = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
 
-    // Something is there: looked at as it is (a link itself, not what it names), and kept when
-    // it is a link, a folder, a device or read-only.
+// What stands at the name is looked at as it is (a link itself, not what it names); a link, a
+// folder, a device or a read-only file is kept rather than replaced.
+uint32_t CheckReplaceable(NativeHandle folder, const std::wstring& wide, const std::string& name) {
     HANDLE existing = nullptr;
     if (!NT_SUCCESS(OpenRelative(folder, wide, FILE_READ_ATTRIBUTES, 0, FILE_OPEN,
                                  FILE_OPEN_REPARSE_POINT, &existing)))
@@ -235,29 +218,40 @@ uint32_t CreateFileAt(NativeHandle folder, const std::string& name, bool readOnl
     if (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY) ||
         GetFileType(probe.Get()) != FILE_TYPE_DISK)
         return ZR_NOFILE;
-    probe.Reset();
+    return ZR_OK;
+}
 
-    // The new content goes into a new file that then takes the name, instead of into the file
-    // that stands there: whatever that name turns out to be by then (Wine follows the host's
-    // symbolic links to files even when told not to, and shows no sign of them), it is replaced,
-    // never written through.
-    OsHandle file;
-    std::wstring temporary;
-    for (int attempt = 0; attempt < 8 && !file.Valid(); ++attempt) {
-        temporary = L".vorn-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                    std::to_wstring(GetTickCount64() + static_cast<unsigned>(attempt)) + L".part";
+// The temporary name only has to be unique among concurrent extractions into this folder;
+// a clash is retried with the next name, anything else is a failure.
+uint32_t CreateTemporary(NativeHandle folder, bool readOnly, OsHandle* file) {
+    for (int attempt = 0; attempt < 8 && !file->Valid(); ++attempt) {
+        const std::wstring temporary =
+            L".vorn-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(GetTickCount64() + static_cast<unsigned>(attempt)) + L".part";
         HANDLE fresh = nullptr;
         const NTSTATUS made =
-            OpenRelative(folder, temporary, kWrite | DELETE,
+            OpenRelative(folder, temporary, kFileWrite | DELETE,
                          readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL, FILE_CREATE,
-                         kOptions, &fresh);
+                         kFileOptions, &fresh);
         if (NT_SUCCESS(made))
-            file = OsHandle(fresh);
+            *file = OsHandle(fresh);
         else if (made != kNameCollision)
             return ZR_NOFILE;
     }
-    if (!file.Valid())
-        return ZR_NOFILE;
+    return file->Valid() ? ZR_OK : ZR_NOFILE;
+}
+
+// The new content goes into a new file that then takes the name, instead of into the file
+// that stands there: whatever that name turns out to be by then (Wine follows the host's
+// symbolic links to files even when told not to, and shows no sign of them), it is replaced,
+// never written through.
+uint32_t ReplaceThroughTemporary(NativeHandle folder,
+                                 const std::wstring& wide,
+                                 bool readOnly,
+                                 OsHandle* out) {
+    OsHandle file;
+    if (const uint32_t rc = CreateTemporary(folder, readOnly, &file); rc != ZR_OK)
+        return rc;
     std::vector<char> buffer(sizeof(FILE_RENAME_INFORMATION) + wide.size() * sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
     rename->ReplaceIfExists = TRUE;
@@ -273,6 +267,31 @@ uint32_t CreateFileAt(NativeHandle folder, const std::string& name, bool readOnl
     }
     *out = std::move(file);
     return ZR_OK;
+}
+}  // namespace
+
+uint32_t CreateFileAt(NativeHandle folder, const std::string& name, bool readOnly, OsHandle* out) {
+    *out = OsHandle();
+    if (name.empty() || name == "." || name == "..")
+        return ZR_NOFILE;
+    if (CheckStepName(name) != ZR_OK)
+        return ZR_UNSAFE_NAME;
+    const std::wstring wide = Utf8ToWide(name);
+    // Usually nothing is there yet: one exclusive create, which cannot meet a link.
+    HANDLE created = nullptr;
+    const NTSTATUS status = OpenRelative(folder, wide, kFileWrite,
+                                         readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL,
+                                         FILE_CREATE, kFileOptions, &created);
+    if (NT_SUCCESS(status)) {
+        // The read-only attribute stops later opens for writing, not this handle.
+        *out = OsHandle(created);
+        return ZR_OK;
+    }
+    if (status != kNameCollision)
+        return IsLinkAt(folder, wide) ? ZR_LINK : ZR_NOFILE;
+    if (const uint32_t rc = CheckReplaceable(folder, wide, name); rc != ZR_OK)
+        return rc;
+    return ReplaceThroughTemporary(folder, wide, readOnly, out);
 }
 
 bool WriteAll(NativeHandle file, const char* data, size_t size) {
