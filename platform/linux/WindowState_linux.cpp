@@ -632,6 +632,109 @@ void GuardStacking(NativeWindow window, bool on) {
     NameUnstackedAbove(c, guard, RootChildren(c));
 }
 
+namespace {
+// Other programs' managed windows stacked above ours, bottom to top; nothing when the manager
+// publishes no stacking order or does not list our window (yet), so there is nothing to judge.
+std::optional<std::vector<xcb_window_t>> ForeignWindowsAbove(xcb_connection_t* c,
+                                                             xcb_window_t root,
+                                                             xcb_window_t xid) {
+    const auto stacking =
+        Property32(c, root, Atom(c, "_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
+    if (!stacking)
+        return std::nullopt;
+    const auto own = std::find(stacking->begin(), stacking->end(), xid);
+    if (own == stacking->end())
+        return std::nullopt;
+    std::vector<xcb_window_t> above;
+    for (auto it = own + 1; it != stacking->end(); ++it) {
+        if (!IsOwnWindow(c, *it))
+            above.push_back(*it);
+    }
+    return above;
+}
+
+// Other windows above are a new situation, and nothing above ends the last one: either way the
+// escalation starts again from its mildest step.
+void StartOverIfChanged(StackGuard& guard, const std::vector<xcb_window_t>& above) {
+    if (!above.empty() && above == guard.above)
+        return;
+    guard.above = above;
+    guard.restacks = 0;
+    guard.activated = false;
+    guard.relayered = false;
+}
+
+void RequestRestack(xcb_connection_t* c, RootWatch& watch, xcb_window_t xid, size_t aboveCount) {
+    if (watch.SupportsRestack()) {
+        SendToWindowManager(c, watch.Root(), xid, Atom(c, "_NET_RESTACK_WINDOW"),
+                            {kSourcePager, XCB_NONE, XCB_STACK_MODE_ABOVE});
+    } else {
+        // Managers without the request honour a client's own raise (a configure request).
+        const std::uint32_t stackMode = XCB_STACK_MODE_ABOVE;
+        xcb_configure_window(c, xid, XCB_CONFIG_WINDOW_STACK_MODE, &stackMode);
+    }
+    xcb_flush(c);
+    qCDebug(lcLock) << "restack requested," << aboveCount << "window(s) above";
+}
+
+// The manager keeps its active window in a band above every inactive one (an active
+// fullscreen window): no restack reaches past it, only being the active window does.
+// The lock's keyboard grab already holds every key, so no typed key changes hands.
+void TakeOverActive(xcb_connection_t* c,
+                    xcb_window_t root,
+                    xcb_window_t xid,
+                    StackGuard& guard,
+                    xcb_window_t active) {
+    guard.activated = true;
+    SendToWindowManager(c, root, xid, Atom(c, "_NET_ACTIVE_WINDOW"),
+                        {kSourcePager, XCB_CURRENT_TIME, active});
+    xcb_flush(c);
+    if (guard.named.insert(active).second)
+        qCInfo(lcLock,
+               "Window 0x%x %s stayed above the locked client as the active window; "
+               "the client asked to become the active window.",
+               active, Describe(c, active).c_str());
+}
+
+// One step per look, each stronger than the last, so a manager that honours a mild request
+// never sees a stronger one. Returns false once every step has been tried.
+bool TakeNextStep(xcb_connection_t* c,
+                  RootWatch& watch,
+                  xcb_window_t xid,
+                  StackGuard& guard,
+                  const std::vector<xcb_window_t>& above) {
+    const xcb_window_t root = watch.Root();
+    const auto active = watch.ActiveWindow();
+    if (!guard.relayered && active && *active != XCB_NONE &&
+        watch.ActiveIsSelfOrFrame(*active, xid)) {
+        // Becoming the active window moves a fullscreen window into the manager's band for an
+        // active fullscreen window, which some managers (Xfwm4) keep below the "above" band of
+        // panels and always-on-top windows: no restack reaches past a band, and a panel was
+        // clickable over the locked page until the steps below got here. Re-asserting "above"
+        // moves the window back at once.
+        Relayer(c, root, xid, guard, above.size());
+        return true;
+    }
+    if (guard.restacks < kRestackTries) {
+        ++guard.restacks;
+        RequestRestack(c, watch, xid, above.size());
+        return true;
+    }
+    const bool activeAbove =
+        active && std::find(above.begin(), above.end(), *active) != above.end();
+    if (activeAbove && !guard.activated) {
+        TakeOverActive(c, root, xid, guard, *active);
+        return true;
+    }
+    if (!guard.relayered) {
+        // Some managers (Xfwm4) answer a raise by activating the window (see above).
+        Relayer(c, root, xid, guard, above.size());
+        return true;
+    }
+    return false;
+}
+}  // namespace
+
 void KeepOnTop(NativeWindow window) {
     xcb_connection_t* c = Connection();
     const xcb_window_t xid = XidOf(window);
@@ -647,85 +750,18 @@ void KeepOnTop(NativeWindow window) {
         return;
     guard.recheckAt.reset();
 
-    // Bottom to top; managed windows only.
-    const auto stacking =
-        Property32(c, watch.Root(), Atom(c, "_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
-    if (!stacking)
+    const auto above = ForeignWindowsAbove(c, watch.Root(), xid);
+    if (!above)
         return;
-    const auto own = std::find(stacking->begin(), stacking->end(), xid);
-    if (own == stacking->end())
+    StartOverIfChanged(guard, *above);
+    if (above->empty())
         return;
-    std::vector<xcb_window_t> above;
-    for (auto it = own + 1; it != stacking->end(); ++it) {
-        if (!IsOwnWindow(c, *it))
-            above.push_back(*it);
-    }
-    if (above.empty()) {
-        guard.above.clear();
-        guard.restacks = 0;
-        guard.activated = false;
-        guard.relayered = false;
-        return;
-    }
-    if (above != guard.above) {
-        guard.above = above;
-        guard.restacks = 0;
-        guard.activated = false;
-        guard.relayered = false;
-    }
-    const xcb_window_t root = watch.Root();
-    const auto active = watch.ActiveWindow();
-    if (!guard.relayered && active && *active != XCB_NONE &&
-        watch.ActiveIsSelfOrFrame(*active, xid)) {
-        // Becoming the active window moves a fullscreen window into the manager's band for an
-        // active fullscreen window, which some managers (Xfwm4) keep below the "above" band of
-        // panels and always-on-top windows: no restack reaches past a band, and a panel was
-        // clickable over the locked page until the steps below got here. Re-asserting "above"
-        // moves the window back at once.
-        Relayer(c, root, xid, guard, above.size());
+    if (TakeNextStep(c, watch, xid, guard, *above)) {
+        // The manager answers asynchronously; look again even if it reports no change.
         guard.recheckAt = now + kRecheckAfter;
         return;
     }
-    if (guard.restacks < kRestackTries) {
-        ++guard.restacks;
-        if (watch.SupportsRestack()) {
-            SendToWindowManager(c, root, xid, Atom(c, "_NET_RESTACK_WINDOW"),
-                                {kSourcePager, XCB_NONE, XCB_STACK_MODE_ABOVE});
-        } else {
-            // Managers without the request honour a client's own raise (a configure request).
-            const std::uint32_t stackMode = XCB_STACK_MODE_ABOVE;
-            xcb_configure_window(c, xid, XCB_CONFIG_WINDOW_STACK_MODE, &stackMode);
-        }
-        xcb_flush(c);
-        qCDebug(lcLock) << "restack requested," << above.size() << "window(s) above";
-        guard.recheckAt = now + kRecheckAfter;
-        return;
-    }
-    const bool activeAbove =
-        active && std::find(above.begin(), above.end(), *active) != above.end();
-    if (activeAbove && !guard.activated) {
-        // The manager keeps its active window in a band above every inactive one (an active
-        // fullscreen window): no restack reaches past it, only being the active window does.
-        // The lock's keyboard grab already holds every key, so no typed key changes hands.
-        guard.activated = true;
-        SendToWindowManager(c, root, xid, Atom(c, "_NET_ACTIVE_WINDOW"),
-                            {kSourcePager, XCB_CURRENT_TIME, *active});
-        xcb_flush(c);
-        if (guard.named.insert(*active).second)
-            qCInfo(lcLock,
-                   "Window 0x%x %s stayed above the locked client as the active window; "
-                   "the client asked to become the active window.",
-                   *active, Describe(c, *active).c_str());
-        guard.recheckAt = now + kRecheckAfter;
-        return;
-    }
-    if (!guard.relayered) {
-        // Some managers (Xfwm4) answer a raise by activating the window (see above).
-        Relayer(c, root, xid, guard, above.size());
-        guard.recheckAt = now + kRecheckAfter;
-        return;
-    }
-    for (xcb_window_t w : above) {
+    for (xcb_window_t w : *above) {
         if (guard.named.insert(w).second)
             qCInfo(lcLock,
                    "Window 0x%x %s stays above the locked client; the window manager did "
