@@ -188,13 +188,15 @@ void CCardReader::RunCycle(const Request& request) {
                 auto* result = new CCardResultEvent(std::move(record));
                 result->SetRequester(request.requester);
                 post(result);
-                m_api.CVR_CloseComm();
             } else {
                 failure = kReadFailed;
             }
         } else {
             failure = kNoCard;
         }
+        // Closed however the cycle went: a port left open after a card that was not found or
+        // not read keeps the reader busy for the next cycle and for any other program.
+        m_api.CVR_CloseComm();
     }
     if (failure) {
         auto text = std::make_unique<CardErrorText>();

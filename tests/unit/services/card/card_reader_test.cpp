@@ -130,8 +130,6 @@ TEST(CardReader, ReaderWithoutCardSingleFindsNoCardContinuousFailsTheRead) {
     rig.ReadOnce();
     EXPECT_THAT(rig.window.Summary(), ElementsAre("busy 1 0", Error("找卡失败"), "busy 0 0"));
     EXPECT_EQ(rig.Count("CVR_Read_FPContent"), 0);
-    // A failed cycle leaves the port open.
-    EXPECT_EQ(rig.Count("CVR_CloseComm"), 0);
 
     rig.window.entries.clear();
     rig.reader.StartCardReading(0, vorn::CardMode::Continuous);
@@ -146,6 +144,42 @@ TEST(CardReader, ReaderWithoutCardSingleFindsNoCardContinuousFailsTheRead) {
     }
     EXPECT_EQ(rig.Count("CVR_Read_FPContent"), rig.window.CyclesEnded());
     EXPECT_FALSE(rig.reader.IsReading());
+}
+
+TEST(CardReader, AFailedCycleClosesThePortItOpenedAndReportsAsBefore) {
+    struct Case {
+        const char* description;
+        vorn::CardMode mode;
+        const char* error;
+    };
+    for (const Case& c : {Case{"card = 0\n", vorn::CardMode::Once, "找卡失败"},
+                          Case{"read = 0\n", vorn::CardMode::Once, "卡读取失败"},
+                          Case{"card = 0\n", vorn::CardMode::Continuous, "卡读取失败"}}) {
+        Rig rig;
+        rig.folder.Describe(c.description);
+        rig.Init();
+        rig.reader.StartCardReading(0, c.mode);
+        ASSERT_TRUE(WaitUntil([&] {
+            return rig.window.CyclesEnded() >= 2 ||
+                   (c.mode == vorn::CardMode::Once && rig.window.CyclesEnded() == 1);
+        }));
+        rig.reader.StopCardReading();
+        ASSERT_TRUE(rig.reader.WaitForIdle());
+        WaitUntil([] { return false; }, 50ms);  // delivers what the last cycle posted
+        ASSERT_TRUE(rig.window.WellFormedCycles());
+        const int cycles = rig.window.CyclesEnded();
+        for (int i = 0; i < cycles; ++i)
+            EXPECT_EQ(rig.window.entries[3 * i + 1].error, c.error) << c.description;
+        // Each cycle's calls end with the close, before the next cycle opens the port again.
+        const QStringList calls = rig.folder.Calls();
+        EXPECT_EQ(rig.Count("CVR_CloseComm"), cycles) << c.description;
+        for (int i = 1; i < calls.size(); ++i) {
+            if (calls[i].startsWith("CVR_InitComm(")) {
+                EXPECT_EQ(calls[i - 1].toStdString(), "CVR_CloseComm() = 1") << c.description;
+            }
+        }
+        EXPECT_EQ(calls.last().toStdString(), "CVR_CloseComm() = 1") << c.description;
+    }
 }
 
 TEST(CardReader, CardIsReadFieldByFieldInTheLibrarysOrderAndThePortClosed) {
