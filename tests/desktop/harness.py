@@ -16,10 +16,21 @@ import threading
 import time
 import unittest
 import urllib.parse
+import weakref
 
 BUILD_DIR = os.environ.get("VORN_BUILD_DIR", os.path.join(os.path.dirname(__file__), "../../build"))
 SOURCE_DIR = os.environ.get("VORN_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "../.."))
 ARTIFACTS = os.path.join(BUILD_DIR, "test-artifacts")
+
+
+def keep_test_folders():
+    """VORN_KEEP_TEST_FOLDERS set: the folders a run made stay behind for a look afterwards."""
+    return bool(os.environ.get("VORN_KEEP_TEST_FOLDERS"))
+
+
+def remove_folder(path):
+    if not keep_test_folders():
+        shutil.rmtree(path, ignore_errors=True)
 
 # How each window manager starts on a bare Xvfb. Xfwm4 and Marco need a session bus; KWin and
 # Marco run without their compositors (Xvfb has no GL worth the cost).
@@ -77,6 +88,7 @@ class Display:
         self.xvfb = None
         self.wm = None
         self.panel = None
+        self.panel_folder = None
         self.env = None
 
     def __enter__(self):
@@ -124,11 +136,14 @@ class Display:
                 # A member that ignores SIGTERM (xfwm4 under dbus-run-session) outlives the leader.
                 with contextlib.suppress(ProcessLookupError):
                     os.killpg(proc.pid, signal.SIGKILL)
+        if self.panel_folder:
+            remove_folder(self.panel_folder)
 
     def start_panel(self, height=30):
         """A tint2 panel along the bottom edge that reserves its strip of the screen (a dock, as
         desktop panels are). Returns the panel's window id once it is shown."""
-        config = os.path.join(tempfile.mkdtemp(prefix="vorn-tint2-"), "tint2rc")
+        self.panel_folder = self.panel_folder or tempfile.mkdtemp(prefix="vorn-tint2-")
+        config = os.path.join(self.panel_folder, "tint2rc")
         with open(config, "w") as f:
             f.write("panel_items = T\npanel_position = bottom center horizontal\n"
                     f"panel_size = 100% {height}\npanel_layer = top\nwm_menu = 1\n"
@@ -373,6 +388,30 @@ class TestServer:
             return [p for _, p, _ in self.requests]
 
 
+def _end_run(proc, log):
+    if proc.poll() is None:
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(proc.pid, signal.SIGTERM)
+        try:
+            proc.wait(10)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait(10)
+    # The engine's helper processes are in the same session.
+    with contextlib.suppress(ProcessLookupError):
+        os.killpg(proc.pid, signal.SIGKILL)
+    log.close()
+
+
+def _end_client(runs, root):
+    """What a client leaves behind once it is done with, however it was used (a `with` block,
+    start() and stop(), or neither): the processes still running, then its folder (a copy of the
+    executable and the skin, some 30 MB)."""
+    while runs:
+        _end_run(*runs.pop())
+    remove_folder(root)
+
+
 class Client:
     """The real client, copied into a client folder of its own (config.ini, idcard.jpg and models/
     live beside the executable), with its own runtime, home and temporary folders."""
@@ -413,6 +452,10 @@ class Client:
         self.args = list(args)
         self.proc = None
         self.log_path = os.path.join(self.root, "client.log")
+        # (process, log) of each start not yet stopped. The folder goes when this object does
+        # (or when Python exits): the files in it stay readable after stop().
+        self._runs = []
+        self._end = weakref.finalize(self, _end_client, self._runs, self.root)
 
     def write_config(self, text):
         with open(os.path.join(self.folder, "config.ini"), "w", encoding="utf-8") as f:
@@ -423,6 +466,7 @@ class Client:
         self.proc = subprocess.Popen([self.exe, *self.args], env=self.env, cwd=self.root,
                                      stdout=self.log, stderr=subprocess.STDOUT,
                                      start_new_session=True)
+        self._runs.append((self.proc, self.log))
         return self
 
     def wait_for_window(self, timeout=60):
@@ -464,28 +508,18 @@ class Client:
         return self.proc.wait(timeout)
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            with contextlib.suppress(ProcessLookupError):
-                os.killpg(self.proc.pid, signal.SIGTERM)
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.proc.pid, signal.SIGKILL)
-                self.proc.wait(10)
-        # The engine's helper processes are in the same session.
-        if self.proc:
-            with contextlib.suppress(ProcessLookupError):
-                os.killpg(self.proc.pid, signal.SIGKILL)
-        if getattr(self, "log", None):
-            self.log.close()
+        while self._runs:
+            _end_run(*self._runs.pop())
+
+    def remove(self):
+        """Stops the client and removes its folder now."""
+        self._end()
 
     def __enter__(self):
         return self.start()
 
     def __exit__(self, *exc):
-        self.stop()
-        if not os.environ.get("VORN_KEEP_TEST_FOLDERS"):
-            shutil.rmtree(self.root, ignore_errors=True)
+        self.remove()
 
 
 # Variables by which xdg-open recognises a desktop environment; without them it uses its

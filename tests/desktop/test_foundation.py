@@ -3,7 +3,6 @@ keeps pop-ups in the same window, shows its own error page, runs once, registers
 and ends with exit code 0 when closed."""
 
 import os
-import shutil
 import socket
 import subprocess
 import time
@@ -169,8 +168,7 @@ class Registration(unittest.TestCase):
             env_query = subprocess.run(["xdg-mime", "query", "default", "x-scheme-handler/vornapp"],
                                        env=client.env, capture_output=True, text=True)
             self.assertEqual(env_query.stdout.strip(), "vornapp.desktop")
-            client.stop()
-            shutil.rmtree(client.root, ignore_errors=True)
+            client.remove()
 
     def test_a_start_rewrites_the_registration_only_when_it_differs(self):
         def read(path):
@@ -208,8 +206,7 @@ class Registration(unittest.TestCase):
                 # Every write replaces the file: the same inode means nothing was written.
                 self.assertEqual([os.stat(p).st_ino for p in (entry, mime_apps)], written)
             finally:
-                client.stop()
-                shutil.rmtree(client.root, ignore_errors=True)
+                client.remove()
 
 
 if __name__ == "__main__":

@@ -2,7 +2,6 @@
 people meet: xdg-open in its generic mode (plain window managers, the kiosk session, browsers'
 external links) and gio open; the link reaches the client as its only argument."""
 
-import shutil
 import unittest
 
 from harness import Client, Display, opened_link, without_desktop
@@ -21,8 +20,7 @@ class Links(unittest.TestCase):
                     self.assertEqual(argv, [client.exe, LINK])
                     d.wait_for_window()
             finally:
-                client.stop()
-                shutil.rmtree(client.root, ignore_errors=True)
+                client.remove()
 
     def test_generic_xdg_open_starts_the_client_with_the_link(self):
         self.assert_opens(["xdg-open"])

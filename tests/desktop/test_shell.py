@@ -3,6 +3,7 @@ the URL-scheme registration on every start, the skin fallbacks, accepted certifi
 the external-protocol allow-list and downloads through the save dialog."""
 
 import os
+import shutil
 import socket
 import ssl
 import stat
@@ -102,7 +103,8 @@ class Skin(unittest.TestCase):
 
 class Certificates(unittest.TestCase):
     def test_a_self_signed_certificate_does_not_stop_the_page(self):
-        folder = tempfile.mkdtemp()
+        folder = tempfile.mkdtemp(prefix="vorn-cert-")
+        self.addCleanup(shutil.rmtree, folder, True)
         key, cert = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
                         "-out", cert, "-days", "1", "-subj", "/CN=wrong.example"],
@@ -139,7 +141,8 @@ class Certificates(unittest.TestCase):
 
 class ExternalProtocols(unittest.TestCase):
     def test_only_the_allowed_schemes_reach_the_desktop(self):
-        bin_dir = tempfile.mkdtemp()
+        bin_dir = tempfile.mkdtemp(prefix="vorn-opener-")
+        self.addCleanup(shutil.rmtree, bin_dir, True)
         record = os.path.join(bin_dir, "opened.txt")
         fake = os.path.join(bin_dir, "xdg-open")
         with open(fake, "w") as f:
