@@ -198,8 +198,8 @@ def bench_page_fetch(ctx):
 
 
 def bench_bridge(ctx):
-    out = run([sys.executable, "bench/bridge/bridge_bench.py", str(ctx.n(1000, 100))], ctx.env,
-              1800)
+    out = run([sys.executable, "bench/bridge/bridge_bench.py", str(ctx.n(1000, 100)),
+               str(ctx.n(10000, 1000))], ctx.env, 1800)
     rows = []
     for call in ("GetIsRemoteLogin", "GetVCamList"):
         m = re.search(call + r"\s+n=\d+\s+p50 ([\d.]+) ms\s+p99 ([\d.]+) ms", out)
@@ -208,6 +208,10 @@ def bench_bridge(ctx):
                             note="no reference tool"))
             rows.append(Row(f"bridge round trip {call}, p99", float(m.group(2)),
                             note="no reference tool"))
+    m = re.search(r"burst\s+n=(\d+)\s+all answered in (\d+) ms\s+out of order (\d+)", out)
+    if m:
+        rows.append(Row(f"bridge burst of {m.group(1)} calls, all answered", float(m.group(2)),
+                        note=f"no reference tool; {m.group(3)} out of order"))
     return rows
 
 

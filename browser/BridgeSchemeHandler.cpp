@@ -20,9 +20,9 @@ CBridgeSchemeHandler::CBridgeSchemeHandler(QObject* parent)
 CBridgeSchemeHandler::~CBridgeSchemeHandler() = default;
 
 void CBridgeSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
-    const std::optional<vorn::bridge::BridgeCall> call =
-        vorn::bridge::ParseBridgeCall(job->requestUrl());
-    if (!call) {
+    const std::optional<QList<vorn::bridge::BridgeCall>> calls =
+        vorn::bridge::ParseBridgeCalls(job->requestUrl());
+    if (!calls) {
         qCDebug(lcBridge) << "malformed bridge request" << job->requestUrl().toString().left(200);
         job->fail(QWebEngineUrlRequestJob::RequestDenied);
         return;
@@ -31,7 +31,9 @@ void CBridgeSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
     auto* body = new QBuffer(job);
     body->open(QIODevice::ReadOnly);
     job->reply(QByteArrayLiteral("text/plain"), body);
-    m_sequencer.Accept(*call, vorn::bridge::CallSequencer::Clock::now());
+    const auto now = vorn::bridge::CallSequencer::Clock::now();
+    for (const vorn::bridge::BridgeCall& call : *calls)
+        m_sequencer.Accept(call, now);
     if (m_sequencer.HasWaiting() && !m_flushTimer->isActive())
         m_flushTimer->start();
 }

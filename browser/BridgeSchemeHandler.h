@@ -10,10 +10,10 @@ namespace vorn {
 
 class PageBridge;
 
-// The engine's end of the page bridge's transport: each vornbridge://call/ request is parsed
-// (bridge/BridgeCall.h), answered with an empty body at once and handed to the re-ordering
-// (bridge/CallSequencer.h); calls come out in the page's order and go to the page bridge. Lives on
-// the main thread, where the engine calls it.
+// The engine's end of the page bridge's transport: each vornbridge://call/ request is parsed into
+// its calls (bridge/BridgeCall.h), answered with an empty body at once, and its calls are handed
+// in order to the re-ordering (bridge/CallSequencer.h); calls come out in the page's order and go
+// to the page bridge. Lives on the main thread, where the engine calls it.
 class CBridgeSchemeHandler : public QWebEngineUrlSchemeHandler {
     Q_OBJECT
 public:

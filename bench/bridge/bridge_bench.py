@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Bridge round trip, run by hand: 1000 sequential calls from the page, each waiting for its
 answer (GetIsRemoteLogin -> OnIsRemoteLogin, which scans the process table, and the cheap
-GetVCamList -> OnVCamList), timed in the page with performance.now(); p50 and p99.
+GetVCamList -> OnVCamList), timed in the page with performance.now(); p50 and p99. Then a burst:
+10,000 calls made in one script task, GetVCamList and GetIsRemoteLogin in turn, timed from the
+first call to the last answer; the answers must come back in call order.
 
-    python3 bench/bridge/bridge_bench.py [calls]
+    python3 bench/bridge/bridge_bench.py [calls] [burst calls]
 """
 
 import json
@@ -24,11 +26,25 @@ function measure(call, answer, n, done) {
   };
   t0 = performance.now(); window[call]();
 }
+function burst(n, done) {
+  var got = 0, outOfOrder = 0, t0;
+  function answer(kind) {
+    return function () {
+      if (kind !== (got % 2 === 0 ? 'cam' : 'remote')) outOfOrder++;
+      if (++got === n) done({ms: performance.now() - t0, outOfOrder: outOfOrder});
+    };
+  }
+  window.OnVCamList = answer('cam');
+  window.OnIsRemoteLogin = answer('remote');
+  t0 = performance.now();
+  for (var i = 0; i < n; i++) { if (i % 2 === 0) GetVCamList(); else GetIsRemoteLogin(); }
+}
 </script></head><body>bench</body></html>"""
 
 
 def main():
     calls = int(sys.argv[1]) if len(sys.argv) > 1 else 1000
+    burst_calls = int(sys.argv[2]) if len(sys.argv) > 2 else 10000
     with Display() as display, TestServer() as server:
         server.add_page("/bench", PAGE % (server.control_snippet() + "report({event:'ready'});"))
         with Client(display, config=f"[Config]\nUrl={server.origin}/bench\n",
@@ -45,6 +61,12 @@ def main():
                 stats = json.loads(result["r"])
                 print(f"{call:17s} n={calls}  p50 {stats['p50']:.2f} ms  p99 {stats['p99']:.2f} ms"
                       f"  max {stats['max']:.2f} ms")
+            server.run_in_page(f"burst({burst_calls},function(r){{"
+                               f"report({{event:'burst',r:JSON.stringify(r)}})}})")
+            result = server.wait_for_report(lambda r: r.get("event") == "burst", timeout=600)
+            stats = json.loads(result["r"])
+            print(f"burst             n={burst_calls}  all answered in {stats['ms']:.0f} ms"
+                  f"  out of order {stats['outOfOrder']}")
 
 
 if __name__ == "__main__":

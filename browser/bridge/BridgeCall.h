@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -9,8 +10,11 @@ class QUrl;
 
 namespace vorn::bridge {
 
-// One call of the page script, as it travels over the bridge's transport:
-//   vornbridge://call/?d=<document>&s=<sequence>&a=<JSON array of texts>
+// The calls of one script task travel together, in call order, in one request:
+//   vornbridge://call/?d=<document>&s=<first sequence>&a=<JSON array of texts>&a=<...>...
+// Each `a` is one call; the first carries sequence s, the next s + 1, and so on. Fewer requests
+// is the point: the engine's own handling of each custom-scheme request on its UI thread costs far
+// more than our handling of the calls in it.
 struct BridgeCall {
     QString document;     // the page's per-document token, 1..kMaxDocumentLength characters
     qint64 sequence = 0;  // 1, 2, 3 ... within one document
@@ -19,11 +23,17 @@ struct BridgeCall {
 
 inline constexpr int kMaxDocumentLength = 64;
 inline constexpr int kMaxArgs = 8;
+// The page script sends at most this many calls in one request (bridge.js holds the same
+// number). Well below CallSequencer::kMaxWaiting, so that several requests that overtake an
+// earlier one are still held and re-ordered rather than pushed through the gap.
+inline constexpr int kMaxCallsPerRequest = 64;
 // The page counts in JavaScript numbers; above this they are no longer exact, and a sequencer
 // adding one to a larger number could overflow.
 inline constexpr qint64 kMaxSequence = (qint64{1} << 53) - 1;
 
-// Nothing for anything that is not a well-formed call. Pure; any thread.
-std::optional<BridgeCall> ParseBridgeCall(const QUrl& url);
+// The calls of one request, sequences counted on from the first; nothing for anything that is
+// not a well-formed request, and nothing at all when one of its calls is malformed. Pure; any
+// thread.
+std::optional<QList<BridgeCall>> ParseBridgeCalls(const QUrl& url);
 
 }  // namespace vorn::bridge

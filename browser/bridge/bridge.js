@@ -1,15 +1,21 @@
 // Puts the client's native functions on this frame's window. Injected at document
 // creation into the main world of every frame, before any of the page's own scripts run.
 //
-// Each call becomes one request to the browser process: an asynchronous GET of
-//   vornbridge://call/?d=<document token>&s=<sequence>&a=<URI-encoded JSON array of strings>
-// The array is [name] or, for LockApp and Init called with exactly one argument, [name, text]
-// where text is the argument itself when it is a string and "" otherwise. The browser side
-// orders requests of one document by their sequence number, which starts at 1.
+// A call is not sent at once: it joins its window's queue, and one microtask after the first call
+// of a script task sends the whole queue, in call order, as one request to the browser process:
+// an asynchronous GET of
+//   vornbridge://call/?d=<document token>&s=<sequence of the first call>&a=<call>&a=<call>...
+// Each call is a URI-encoded JSON array of strings, [name] or, for LockApp and Init called with
+// exactly one argument, [name, text] where text is the argument itself when it is a string and
+// "" otherwise. Calls are numbered 1, 2, 3 ... per document; the calls of a request carry the
+// numbers from s on, and the browser side orders them by these numbers. The engine's handling of
+// each request costs its UI thread far more than the calls in it, so a burst of calls from one
+// task travels in as few requests as the bounds below allow.
 //
 // Everything the bridge relies on is taken now, before the page runs, so a page that later
-// replaces XMLHttpRequest, its methods, encodeURIComponent or JSON cannot break the bridge or
-// read its requests. A bridge function never throws and always returns undefined.
+// replaces XMLHttpRequest, its methods, encodeURIComponent, JSON, queueMicrotask or Promise cannot
+// break the bridge or read its requests. A bridge function never throws and always returns
+// undefined.
 (function () {
     'use strict';
 
@@ -18,6 +24,30 @@
     var getOwnPropertyDescriptor = Object.getOwnPropertyDescriptor;
     var NAMES = ['LockApp', 'Init', 'Close', 'ReadCard', 'Update', 'GetVCamList',
         'GetIsRemoteLogin', 'GetClientInfo'];
+    // At most this many calls in one request: the browser side refuses more (kMaxCallsPerRequest
+    // in BridgeCall.h holds the same number).
+    var MAX_CALLS = 64;
+    // A request of several calls stays below this many characters of URL, far below what the
+    // engine accepts; a single call longer than this (a long LockApp or Init text) goes alone.
+    var MAX_URL = 16384;
+    var later = makeScheduler();
+
+    // Runs a callback once the current script task's code is done, before the engine turns to
+    // anything else. Taken from this window now, like everything else, so that the page cannot
+    // replace it; where there is no queueMicrotask, an async function's await queues the
+    // continuation through the engine's own promise steps, which look nothing up that the page
+    // could have replaced.
+    function makeScheduler() {
+        var queueMicrotask = window.queueMicrotask;
+        if (typeof queueMicrotask === 'function')
+            return function (callback) { apply(queueMicrotask, window, [callback]); };
+        return function (callback) {
+            (async function () {
+                await undefined;
+                callback();
+            })();
+        };
+    }
 
     // Puts the functions on one window and returns nothing; `global` is this frame's window or
     // a same-origin child window created by script (see watchChildFrames).
@@ -60,8 +90,34 @@
 
         var documentToken = makeDocumentToken();
         var sequence = 0;
+        // The calls not yet sent, as the URL's `&a=...` parts (a string, not an array: the page
+        // can put setters on Array.prototype), how many, and the first one's sequence.
+        var queued = '';
+        var queuedCount = 0;
+        var queuedFirst = 0;
+        var sendScheduled = false;
 
-        function send(args) {
+        function sendQueued() {
+            if (queuedCount === 0)
+                return;
+            var url = 'vornbridge://call/?d=' + documentToken + '&s=' + queuedFirst + queued;
+            queued = '';
+            queuedCount = 0;
+            try {
+                var request = new XHR();
+                apply(xhrOpen, request, ['GET', url, true]);
+                apply(xhrSend, request, []);
+            } catch (e) {
+                debug('request failed: ' + e);
+            }
+        }
+
+        function sendScheduledQueue() {
+            sendScheduled = false;
+            sendQueued();
+        }
+
+        function call(args) {
             sequence += 1;
             // Each string is serialised on its own: JSON.stringify of a primitive string consults
             // no toJSON, whereas an array would look one up on the page's Array.prototype.
@@ -69,12 +125,25 @@
             if (args.length > 1)
                 json += ',' + apply(stringify, JSON, [args[1]]);
             json += ']';
-            debug('request ' + sequence + ': ' + json);
-            var url = 'vornbridge://call/?d=' + documentToken + '&s=' + sequence + '&a=' +
-                apply(encode, global, [json]);
-            var request = new XHR();
-            apply(xhrOpen, request, ['GET', url, true]);
-            apply(xhrSend, request, []);
+            debug('call ' + sequence + ': ' + json);
+            var part = '&a=' + apply(encode, global, [json]);
+            var length = 'vornbridge://call/?d=&s='.length + documentToken.length +
+                ('' + queuedFirst).length + queued.length + part.length;
+            if (queuedCount >= MAX_CALLS || (queuedCount > 0 && length > MAX_URL))
+                sendQueued();
+            if (queuedCount === 0)
+                queuedFirst = sequence;
+            queued += part;
+            queuedCount += 1;
+            if (sendScheduled)
+                return;
+            try {
+                later(sendScheduledQueue);
+                sendScheduled = true;
+            } catch (e) {
+                // Cannot wait for the end of the task (should not happen): never lose the call.
+                sendQueued();
+            }
         }
 
         // Only these two take an argument; the others send their name alone.
@@ -91,7 +160,7 @@
                     } else {
                         args = [name];
                     }
-                    send(args);
+                    call(args);
                 } catch (e) {
                     debug(name + ' failed: ' + e);
                 }

@@ -1,9 +1,10 @@
 // libFuzzer target: the page bridge's transport, the input a page controls. An input whose first
-// byte is even is a call URL (any bytes): parsing must not crash and anything accepted must be
-// within the call limits. An odd first byte makes the rest a script for the re-ordering: calls of
-// a few documents in any interleaving, with the clock moved in between. Every call must come out
-// at most once, in sequence order per document, without waiting when nothing is missing, and
-// none may be held for the gap limit or longer.
+// byte is even is a request URL (any bytes): parsing must not crash and anything accepted must be
+// within the request's and each call's limits, its calls numbered on without a gap. An odd first
+// byte makes the rest a script for the re-ordering: calls of a few documents in any interleaving,
+// with the clock moved in between. Every call must come out at most once, in sequence order per
+// document, without waiting when nothing is missing, and none may be held for the gap limit or
+// longer.
 #include "browser/bridge/BridgeCall.h"
 #include "browser/bridge/CallSequencer.h"
 
@@ -28,14 +29,19 @@ void Check(bool condition) {
 void FuzzUrl(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     for (const QByteArray& text : {bytes, QByteArray("vornbridge://call/?") + bytes}) {
-        const std::optional<BridgeCall> call =
-            vorn::bridge::ParseBridgeCall(QUrl(QString::fromUtf8(text)));
-        if (!call)
+        const std::optional<QList<BridgeCall>> calls =
+            vorn::bridge::ParseBridgeCalls(QUrl(QString::fromUtf8(text)));
+        if (!calls)
             continue;
-        Check(!call->document.isEmpty() &&
-              call->document.size() <= vorn::bridge::kMaxDocumentLength);
-        Check(call->sequence >= 1 && call->sequence <= vorn::bridge::kMaxSequence);
-        Check(!call->args.isEmpty() && call->args.size() <= vorn::bridge::kMaxArgs);
+        Check(!calls->isEmpty() && calls->size() <= vorn::bridge::kMaxCallsPerRequest);
+        for (const BridgeCall& call : *calls) {
+            Check(!call.document.isEmpty() &&
+                  call.document.size() <= vorn::bridge::kMaxDocumentLength);
+            Check(call.document == calls->first().document);
+            Check(call.sequence == calls->first().sequence + (&call - calls->data()));
+            Check(call.sequence >= 1 && call.sequence <= vorn::bridge::kMaxSequence);
+            Check(!call.args.isEmpty() && call.args.size() <= vorn::bridge::kMaxArgs);
+        }
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include "NodeRunner.h"
 
+#include "browser/bridge/BridgeCall.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -32,7 +34,8 @@ QTemporaryDir* BridgeScriptTest::s_dir = nullptr;
 TEST_P(BridgeScriptTest, Scenario) {
     const vorntest::NodeResult result = vorntest::RunNode(
         {vorntest::SourceDir() + "/tests/unit/browser/bridge/bridge_js_harness.js",
-         s_dir->filePath("bridge.js"), GetParam()});
+         s_dir->filePath("bridge.js"), GetParam(),
+         QString::number(vorn::bridge::kMaxCallsPerRequest)});
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString() << result.out.toStdString();
 }
 
@@ -42,6 +45,7 @@ INSTANTIATE_TEST_SUITE_P(PageScript,
                                            "argumentRules",
                                            "hostileArguments",
                                            "documents",
+                                           "batching",
                                            "capturedAtInjection",
                                            "pageReplacement",
                                            "neverThrows",

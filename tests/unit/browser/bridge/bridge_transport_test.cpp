@@ -8,7 +8,7 @@
 
 using vorn::bridge::BridgeCall;
 using vorn::bridge::CallSequencer;
-using vorn::bridge::ParseBridgeCall;
+using vorn::bridge::ParseBridgeCalls;
 using namespace std::chrono_literals;
 
 namespace {
@@ -46,16 +46,26 @@ struct Transport {
     }
 };
 
-QUrl CallUrl(const char* query, const char* json) {
-    return QUrl(QStringLiteral("vornbridge://call/?") + query +
-                "&a=" + QUrl::toPercentEncoding(json));
+// A request as the page script sends it: the query, then one `a` per call.
+QUrl CallUrl(const QString& query, const QList<QByteArray>& calls) {
+    QString url = QStringLiteral("vornbridge://call/?") + query;
+    for (const QByteArray& json : calls)
+        url += "&a=" + QUrl::toPercentEncoding(QString::fromUtf8(json));
+    return QUrl(url);
+}
+
+// The one call of a request, or nothing.
+std::optional<BridgeCall> ParseOne(const QUrl& url) {
+    const std::optional<QList<BridgeCall>> calls = ParseBridgeCalls(url);
+    if (!calls || calls->size() != 1)
+        return std::nullopt;
+    return calls->first();
 }
 
 }  // namespace
 
 TEST(BridgeRequest, ParsesWellFormedCalls) {
-    const std::optional<BridgeCall> call =
-        ParseBridgeCall(CallUrl("d=ab12&s=3", R"(["LockApp","1"])"));
+    const std::optional<BridgeCall> call = ParseOne(CallUrl("d=ab12&s=3", {R"(["LockApp","1"])"}));
     ASSERT_TRUE(call);
     EXPECT_EQ(call->document, "ab12");
     EXPECT_EQ(call->sequence, 3);
@@ -63,10 +73,30 @@ TEST(BridgeRequest, ParsesWellFormedCalls) {
 
     // Texts with reserved characters survive the URL.
     const std::optional<BridgeCall> hostile =
-        ParseBridgeCall(CallUrl("d=x&s=1", R"(["Init","3&s=9\"'+%中"])"));
+        ParseOne(CallUrl("d=x&s=1", {R"(["Init","3&s=9\"'+%中&a=[\"Close\"]"])"}));
     ASSERT_TRUE(hostile);
     EXPECT_EQ(hostile->sequence, 1);
-    EXPECT_EQ(hostile->args.value(1), QString::fromUtf8("3&s=9\"'+%中"));
+    EXPECT_EQ(hostile->args.value(1), QString::fromUtf8("3&s=9\"'+%中&a=[\"Close\"]"));
+}
+
+TEST(BridgeRequest, ABatchYieldsItsCallsNumberedOnInOrder) {
+    const std::optional<QList<BridgeCall>> calls = ParseBridgeCalls(
+        CallUrl("d=ab12&s=7", {R"(["LockApp","1"])", R"(["GetVCamList"])", R"(["Init",""])"}));
+    ASSERT_TRUE(calls);
+    ASSERT_EQ(calls->size(), 3);
+    const QList<QStringList> args{{"LockApp", "1"}, {"GetVCamList"}, {"Init", ""}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(calls->at(i).document, "ab12");
+        EXPECT_EQ(calls->at(i).sequence, 7 + i);
+        EXPECT_EQ(calls->at(i).args, args[i]);
+    }
+    // As many calls as the page script may send at once, ending on the last exact number.
+    const QList<QByteArray> full(vorn::bridge::kMaxCallsPerRequest, R"(["Update"])");
+    const qint64 first = vorn::bridge::kMaxSequence - vorn::bridge::kMaxCallsPerRequest + 1;
+    const std::optional<QList<BridgeCall>> fullBatch =
+        ParseBridgeCalls(CallUrl(QStringLiteral("d=x&s=%1").arg(first), full));
+    ASSERT_TRUE(fullBatch);
+    EXPECT_EQ(fullBatch->last().sequence, vorn::bridge::kMaxSequence);
 }
 
 TEST(BridgeRequest, RefusesAnythingElse) {
@@ -82,8 +112,20 @@ TEST(BridgeRequest, RefusesAnythingElse) {
              // beyond the page's exact numbers: the next one after it would overflow
              "vornbridge://call/?d=a&s=9223372036854775807&a=%5B%22Update%22%5D",
          }) {
-        EXPECT_FALSE(ParseBridgeCall(QUrl(bad))) << bad;
+        EXPECT_FALSE(ParseBridgeCalls(QUrl(bad))) << bad;
     }
+    // A batch is taken whole or not at all.
+    const QList<QByteArray> tooMany(vorn::bridge::kMaxCallsPerRequest + 1, R"(["Update"])");
+    EXPECT_FALSE(ParseBridgeCalls(CallUrl("d=a&s=1", tooMany)));
+    const qint64 last = vorn::bridge::kMaxSequence;
+    EXPECT_FALSE(ParseBridgeCalls(
+        CallUrl(QStringLiteral("d=a&s=%1").arg(last), {R"(["Update"])", R"(["Close"])"})))
+        << "the second call would pass the page's exact numbers";
+    EXPECT_FALSE(
+        ParseBridgeCalls(CallUrl("d=a&s=1", {R"(["Update"])", R"(["Close",1])", R"(["Init"])"})))
+        << "one malformed call in a batch";
+    EXPECT_FALSE(ParseBridgeCalls(QUrl("vornbridge://call/?d=a&s=1&a=%5B%22Update%22%5D&a=")))
+        << "an empty call";
 }
 
 TEST(BridgeOrdering, CallsOfOneDocumentRunInSequenceOrder) {
