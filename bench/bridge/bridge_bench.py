@@ -30,14 +30,14 @@ function burst(n, done) {
   var got = 0, outOfOrder = 0, t0;
   function answer(kind) {
     return function () {
-      if (kind !== (got % 2 === 0 ? 'cam' : 'remote')) outOfOrder++;
+      if (kind !== (got %% 2 === 0 ? 'cam' : 'remote')) outOfOrder++;
       if (++got === n) done({ms: performance.now() - t0, outOfOrder: outOfOrder});
     };
   }
   window.OnVCamList = answer('cam');
   window.OnIsRemoteLogin = answer('remote');
   t0 = performance.now();
-  for (var i = 0; i < n; i++) { if (i % 2 === 0) GetVCamList(); else GetIsRemoteLogin(); }
+  for (var i = 0; i < n; i++) { if (i %% 2 === 0) GetVCamList(); else GetIsRemoteLogin(); }
 }
 </script></head><body>bench</body></html>"""
 
