@@ -96,6 +96,18 @@ def bench_startup(ctx):
                 res["startup_bare_view_ms"], reference="bare QWebEngineView, same page"),
             Row("start-up: CPU time of all processes until the load event",
                 res.get("startup_client_cpu_ms"), res.get("startup_bare_view_cpu_ms"),
+                reference="bare QWebEngineView, same page"),
+            Row("start-up, against a bare view keeping a disk profile as the client does",
+                res["startup_client_ms"], res.get("startup_bare_disk_ms"),
+                reference="bare QWebEngineView, named disk profile"),
+            Row("start-up, CPU, against a bare view keeping a disk profile",
+                res.get("startup_client_cpu_ms"), res.get("startup_bare_disk_cpu_ms"),
+                reference="bare QWebEngineView, named disk profile"),
+            Row("start-up, first start in a new home (writes the vornapp: registration)",
+                res.get("startup_first_ms"), res["startup_bare_view_ms"],
+                reference="bare QWebEngineView, same page"),
+            Row("start-up, first start: CPU time of all processes",
+                res.get("startup_first_cpu_ms"), res.get("startup_bare_view_cpu_ms"),
                 reference="bare QWebEngineView, same page")]
 
 
