@@ -295,6 +295,21 @@ public:
 
     void AssumeAbove(xcb_window_t xid, bool above) { m_aboveAnswers[xid] = above; }
 
+    // Whether a set of come-back requests for `xid` sent earlier is still waiting for the window
+    // manager's answer. A second set sent meanwhile would be queued behind the first, and openbox
+    // then skips the first state request and meets the first map request while the window is
+    // still minimised: that activates it. The answer is the window's WM_STATE turning normal; a
+    // manager that ignored the set gets another after kRecheckAfter.
+    bool ComeBackPending(xcb_window_t xid, std::chrono::steady_clock::time_point now) {
+        std::erase_if(m_comeBacks,
+                      [&](const auto& entry) { return now - entry.second >= kRecheckAfter; });
+        return m_comeBacks.contains(xid);
+    }
+
+    void ComeBackSent(xcb_window_t xid, std::chrono::steady_clock::time_point now) {
+        m_comeBacks[xid] = now;
+    }
+
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
         if (eventType != "xcb_generic_event_t")
             return false;
@@ -311,6 +326,14 @@ public:
         auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
         if (property->atom == m_stateAtom)
             m_aboveAnswers.erase(property->window);
+        if (property->atom == m_wmStateAtom && m_comeBacks.contains(property->window) &&
+            property->state == XCB_PROPERTY_NEW_VALUE) {
+            // Only a change to normal answers the come-back; the minimisation that asked for it
+            // may still be reporting its own change to iconic.
+            const auto state = Property32(m_conn, property->window, m_wmStateAtom, m_wmStateAtom);
+            if (state && !state->empty() && (*state)[0] == kNormalState)
+                m_comeBacks.erase(property->window);
+        }
         if (property->window == m_root) {
             if (property->atom == m_activeAtom) {
                 m_activeKnown = false;
@@ -336,7 +359,8 @@ private:
           m_stateAtom(Atom(c, "_NET_WM_STATE")),
           m_aboveAtom(Atom(c, "_NET_WM_STATE_ABOVE")),
           m_stackingAtom(Atom(c, "_NET_CLIENT_LIST_STACKING")),
-          m_supportedAtom(Atom(c, "_NET_SUPPORTED")) {
+          m_supportedAtom(Atom(c, "_NET_SUPPORTED")),
+          m_wmStateAtom(Atom(c, "WM_STATE")) {
         // Event masks are per client: add property changes to whatever Qt selected on the root.
         auto* attributes =
             xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, m_root), nullptr);
@@ -357,6 +381,7 @@ private:
     xcb_atom_t m_aboveAtom;
     xcb_atom_t m_stackingAtom;
     xcb_atom_t m_supportedAtom;
+    xcb_atom_t m_wmStateAtom;
     bool m_stackingChanged = true;
     bool m_supportedKnown = false;
     bool m_restackSupported = false;
@@ -371,6 +396,8 @@ private:
     std::optional<xcb_window_t> m_active;
     std::map<xcb_window_t, bool> m_frameAnswers;
     std::map<xcb_window_t, bool> m_aboveAnswers;
+    // Windows with a set of come-back requests out, and when it was sent.
+    std::map<xcb_window_t, std::chrono::steady_clock::time_point> m_comeBacks;
 };
 
 // What the stacking guard of the one locked window remembers between ticks.
@@ -565,17 +592,13 @@ void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) {
         return;
     RootWatch& watch = RootWatch::Of(c);
     const xcb_window_t root = watch.Root();
-    // Asked from the state change and again from the next tick, the requests went out twice, and
-    // openbox then skips the first state request (a later one of the same kind is queued) and
-    // meets the first map request while the window is still minimised: that activates it. One
-    // set of requests per window until the manager has had time to answer it.
-    static std::map<xcb_window_t, std::chrono::steady_clock::time_point> lastAsked;
+    // Asked from the state change and again from the next tick: one set of requests until the
+    // manager has answered it. Held for a fixed time instead, a minimise soon after the window
+    // came back waited for that time to run out.
     const auto now = std::chrono::steady_clock::now();
-    if (auto it = lastAsked.find(xid); it != lastAsked.end() && now - it->second < kRecheckAfter)
+    if (watch.ComeBackPending(xid, now))
         return;
-    std::erase_if(lastAsked,
-                  [&](const auto& entry) { return now - entry.second >= kRecheckAfter; });
-    lastAsked[xid] = now;
+    watch.ComeBackSent(xid, now);
     if (watch.HasWindowManager()) {
         // Asking for the normal state un-minimises without activation. A plain map request
         // does too with window managers that only follow ICCCM, but some treat a map request

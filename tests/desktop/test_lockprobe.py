@@ -131,6 +131,24 @@ class WithWindowManager(unittest.TestCase):
         self.assertEqual(active_window(self.display), self.logger.window)
         self.assertTrue(self.probe.typed().endswith("w"))
 
+    def test_window_minimised_again_right_after_coming_back_returns_without_a_timer(self):
+        # Only the window's state change brings it back here: the request set that answered the
+        # last minimise must not hold back the next one.
+        spy = StateSpy(self.display, self.probe.window)
+        self.addCleanup(spy.close)
+        self.probe.command("lock")
+        self.logger.focus()
+        self.probe.command("untimed")
+        for _ in range(4):
+            self.assertLess(spy.time_back_from_minimize(self.display, self.probe.window), 1.0)
+            # Marco drops "hidden" from the state before it shows the window again; minimised
+            # before that, the window never left the iconic state, and nothing but a timer
+            # could notice.
+            harness.wait_until(lambda: "IsViewable" in self.display.run(
+                ["xwininfo", "-id", str(self.probe.window)], check=False).stdout, 5,
+                what="the window shown again")
+        self.assertEqual(active_window(self.display), self.logger.window)
+
     def test_grab_is_back_at_once_when_the_focused_locked_window_returns(self):
         spy = StateSpy(self.display, self.probe.window)
         self.addCleanup(spy.close)

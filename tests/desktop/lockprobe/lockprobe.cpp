@@ -6,6 +6,7 @@
 //   lock     -> "lock held" | "lock pending" (grab not taken yet) | "lock unenforceable"
 //   unlock   -> "unlock"
 //   state    -> "state locked=0|1 filter=0|1 foreground=0|1 minimized=0|1 maximized=0|1"
+//   untimed  -> "untimed": the 20 ms timer stops; only the window's own events bring it back
 //   quit     -> exits with code 0
 // Unprompted: "ready <window id> enforce=yes|no" once shown, "typed <text>" on every edit,
 // "close refused" / "close accepted" for close requests. --no-caret stops the text cursor's
@@ -85,6 +86,9 @@ public:
                     .arg(int(m_windowState->IsForeground(vorn::NativeWindowOf(this))))
                     .arg(int(isMinimized()))
                     .arg(int(isMaximized())));
+        } else if (command == "untimed") {
+            m_timer.stop();
+            Say(QStringLiteral("untimed"));
         } else if (command == "quit") {
             m_locked = false;
             QApplication::quit();
