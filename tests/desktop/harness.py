@@ -103,6 +103,12 @@ class Display:
             raise RuntimeError("Xvfb did not start")
         self.env = dict(os.environ, DISPLAY=":" + number)
         self.env.pop("WAYLAND_DISPLAY", None)
+        # The first key xdotool sends moves the server's core keyboard over to the XTEST device,
+        # and every client hears that the keymap changed. Window managers then drop and retake
+        # all their key bindings, and a key pressed in that moment (Alt+F4 right after Alt)
+        # misses them; a person's keyboard never switches like this mid-session. One key before
+        # any window manager or window exists makes the switch where nobody hears it.
+        self.xdotool("key", "shift")
         if self.window_manager:
             # A session of its own, so that the session bus started with it ends with it.
             self.wm = subprocess.Popen(WINDOW_MANAGERS[self.wm_name],
