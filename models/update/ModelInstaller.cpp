@@ -450,7 +450,8 @@ ModelInstaller::ModelInstaller(fs::path modelFolder, fs::path stagingFolder, Ins
 bool ModelInstaller::CleanStaging() const {
     if (!fs::exists(fs::symlink_status(m_staging)))
         return true;
-    qCDebug(lcModels) << "removing the staging folder left by an earlier run";
+    qCDebug(lcModels) << "removing the staging folder (a replaced model folder or what a killed "
+                         "run left)";
     return RemoveTree(m_staging);
 }
 
@@ -465,12 +466,11 @@ bool ModelInstaller::Install(const fs::path& archive, const std::atomic<bool>* a
         qCWarning(lcModels) << "cannot create the staging folder" << Show(m_staging);
         return false;
     }
-    bool ok = ExtractToStaging(archive, abort);
-    if (ok)
-        ok = MoveStagingIntoModels();
+    if (ExtractToStaging(archive, abort) && MoveStagingIntoModels())
+        return true;
     RemoveTree(m_staging);
     qCDebug(lcModels) << "staging folder removed";
-    return ok;
+    return false;
 }
 
 bool ModelInstaller::ExtractToStaging(const fs::path& archive,

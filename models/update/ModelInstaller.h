@@ -25,7 +25,8 @@ struct InstallLimits {
 // extracted whole into a staging folder beside the model folder. Only when that succeeded does
 // the staged folder, given hard links to the files of the model folder that the archive does
 // not hold (those are kept), trade places with the model folder in one exchange of names, after
-// its data has reached the disk; the old folder is then removed. A reader of the model folder
+// its data has reached the disk. The old folder is then left under the staging name for
+// CleanStaging, so that removing it is not part of the install's time. A reader of the model folder
 // sees the old version or the new one whole. Where that exchange is not possible (the model
 // folder is a link or a mount point, the file system cannot link or exchange), the files are
 // moved into the model folder one by one instead, "ver.ini" (the version the next run compares
@@ -45,14 +46,17 @@ public:
                    std::filesystem::path stagingFolder,
                    InstallLimits limits = {});
 
-    // Removes a staging folder left by an earlier run. False when something could not be removed.
+    // Removes what the staging folder holds: what a killed run left, or the model folder that
+    // the last install replaced. False when something could not be removed.
     bool CleanStaging() const;
 
-    // Extracts the archive into a fresh staging folder and moves it into the model folder. False
-    // (the model folder unchanged, staging removed, a warning logged) when the archive cannot be
-    // opened, is damaged, exceeds a limit, or extraction fails on the disk; also false if a move
-    // fails part-way, in which case "ver.ini" was not moved. abort (may be null) is polled
-    // between entries.
+    // Extracts the archive into a fresh staging folder and moves it into the model folder. True
+    // when installed; the staging folder may then hold the replaced model folder, which the
+    // caller removes with CleanStaging once the outcome is reported (Install itself removes it
+    // first at its next call). False (the model folder unchanged, staging removed, a warning
+    // logged) when the archive cannot be opened, is damaged, exceeds a limit, or extraction
+    // fails on the disk; also false if a move fails part-way, in which case "ver.ini" was not
+    // moved. abort (may be null) is polled between entries.
     bool Install(const std::filesystem::path& archive, const std::atomic<bool>* abort) const;
 
 private:

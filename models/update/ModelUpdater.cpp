@@ -171,11 +171,16 @@ void CModelUpdater::Run(int localVersion) {
                      << doc->downloadUrl.c_str();
     if (!DownloadArchive(http, doc->downloadUrl, archive, install.maxUnpackedBytes))
         return;
-    if (installer.Install(archive, &m_abort))
-        qCInfo(lcModels) << "model update: version" << doc->modelVer << "installed";
-    else
+    if (!installer.Install(archive, &m_abort)) {
         qCWarning(lcModels) << "model update: installation failed; the model folder keeps version"
                             << localVersion;
+        return;
+    }
+    qCInfo(lcModels) << "model update: version" << doc->modelVer << "installed";
+    // The replaced model folder goes once the new one is in place; a run killed before that
+    // leaves it to the next run's cleaning above.
+    if (!installer.CleanStaging())
+        qCWarning(lcModels) << "model update: the replaced model folder could not be removed";
 }
 
 }  // namespace vorn

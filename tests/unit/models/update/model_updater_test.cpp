@@ -501,6 +501,30 @@ TEST_F(ModelUpdaterTest, LeftoverStagingIsCleanedAtTheStartOfARun) {
     ExpectUnchanged();
 }
 
+TEST_F(ModelUpdaterTest, InstallsInARowEachFindTheFolderTheLastOneReplaced) {
+    // The installer leaves the replaced model folder for its caller to remove; an install that
+    // follows at once, with nothing removed in between, must still succeed.
+    const vorn::ModelInstaller installer(models, client / "models.staging");
+    Write(client / "v6.zip", BuildZip(Version6()));
+    std::vector<Entry> v7 = Version6();
+    v7[0].data = "newer a";
+    v7[4].data = VerIni(7);
+    Write(client / "v7.zip", BuildZip(v7));
+
+    ASSERT_TRUE(installer.Install(client / "v6.zip", nullptr));
+    EXPECT_TRUE(Take(models) == Version6Snapshot());
+    EXPECT_EQ(Take(client / "models.staging")["ver.ini"], VerIni(5));
+    ASSERT_TRUE(installer.Install(client / "v7.zip", nullptr));
+    Snapshot expected = Version6Snapshot();
+    expected["a.bin"] = "newer a";
+    expected["ver.ini"] = VerIni(7);
+    EXPECT_TRUE(Take(models) == expected);
+    EXPECT_EQ(Take(client / "models.staging")["ver.ini"], VerIni(6));
+    EXPECT_TRUE(installer.CleanStaging());
+    EXPECT_FALSE(fs::exists(client / "models.staging"));
+    EXPECT_TRUE(Take(models) == expected);
+}
+
 TEST_F(ModelUpdaterTest, SilentServerDoesNotHangTheWorker) {
     versionDelay = 4s;
     ServeVersion(6);
