@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <string>
 #include <vector>
 
 namespace wintest {
@@ -74,9 +75,16 @@ std::string RunAndCapture(const std::wstring& commandLine, DWORD* exitCode) {
     std::wstring line = commandLine;
     const BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                                    nullptr, nullptr, &startup, &info);
+    const DWORD startError = ok ? 0 : GetLastError();
     CloseHandle(writeEnd);
     std::string out;
-    if (ok) {
+    if (!ok) {
+        // Said in the text a failed test prints, so it is not taken for a silent program.
+        out = "RunAndCapture: the program could not be started (error " +
+              std::to_string(startError) + ")\n";
+        if (exitCode)
+            *exitCode = kNotStarted;
+    } else {
         // Read while the process runs and stop when it has ended, rather than at the pipe's end:
         // a program Wine starts on the child's behalf (the desktop's explorer.exe, on the first
         // use of the desktop) inherits the write end and keeps the pipe open for its whole life.

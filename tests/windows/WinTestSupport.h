@@ -39,8 +39,12 @@ private:
     PROCESS_INFORMATION info_{};
 };
 
+// The exit code RunAndCapture gives for a program that could not be started at all.
+constexpr DWORD kNotStarted = 0xFFFFFFFF;
+
 // Runs a command line to its end and returns what it wrote to standard output (as bytes; the
-// system tools write their console code page, ASCII for what these tests look at).
+// system tools write their console code page, ASCII for what these tests look at). A program
+// that could not be started gives kNotStarted and a line saying why.
 std::string RunAndCapture(const std::wstring& commandLine, DWORD* exitCode = nullptr);
 
 }  // namespace wintest
