@@ -2,6 +2,7 @@
 
 #include "common/LogSink.h"
 #include "platform/RegularFile.h"
+#include "platform/SystemUrlSchemes.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -293,9 +294,8 @@ std::string MimeAppsWithDefault(std::string_view existing,
     return joined();
 }
 
-namespace {
-
-bool SetDefaultUrlSchemeHandler(const std::string& scheme, const std::string& desktopEntry) {
+bool SystemUrlSchemes::SetDefaultHandler(const std::string& scheme,
+                                         const std::string& desktopEntry) const {
     const XdgFolders folders = XdgFolders::FromEnvironment();
     if (folders.configHome.empty()) {
         Warn("No user configuration folder; the " + scheme + " scheme is not registered.");
@@ -315,7 +315,8 @@ bool SetDefaultUrlSchemeHandler(const std::string& scheme, const std::string& de
                                                    "x-scheme-handler/" + scheme, desktopEntry));
 }
 
-bool RegisterUrlScheme(const std::string& scheme, const std::string& executablePath) {
+bool SystemUrlSchemes::Register(const std::string& scheme,
+                                const std::string& executablePath) const {
     const XdgFolders folders = XdgFolders::FromEnvironment();
     if (folders.dataHome.empty()) {
         Warn("No user applications folder; the " + scheme + " scheme is not registered.");
@@ -324,10 +325,11 @@ bool RegisterUrlScheme(const std::string& scheme, const std::string& executableP
     const std::string entryName = scheme + ".desktop";
     const bool written = WriteFile(folders.dataHome + "/applications/" + entryName,
                                    DesktopEntryText(scheme, executablePath));
-    return SetDefaultUrlSchemeHandler(scheme, entryName) && written;
+    return SetDefaultHandler(scheme, entryName) && written;
 }
 
-bool DefaultUrlSchemeHandlerIsCurrent(const std::string& scheme, const std::string& desktopEntry) {
+bool SystemUrlSchemes::DefaultHandlerIsCurrent(const std::string& scheme,
+                                               const std::string& desktopEntry) const {
     const XdgFolders folders = XdgFolders::FromEnvironment();
     if (folders.configHome.empty())
         return false;
@@ -338,7 +340,8 @@ bool DefaultUrlSchemeHandlerIsCurrent(const std::string& scheme, const std::stri
            MimeAppsWithDefault(*existing, "x-scheme-handler/" + scheme, desktopEntry) == *existing;
 }
 
-bool UrlSchemeRegistrationIsCurrent(const std::string& scheme, const std::string& executablePath) {
+bool SystemUrlSchemes::RegistrationIsCurrent(const std::string& scheme,
+                                             const std::string& executablePath) const {
     const XdgFolders folders = XdgFolders::FromEnvironment();
     if (folders.dataHome.empty())
         return false;
@@ -346,10 +349,8 @@ bool UrlSchemeRegistrationIsCurrent(const std::string& scheme, const std::string
     const std::optional<std::string> entry = ReadRegularFile(
         folders.dataHome + "/applications/" + entryName, kMaxListBytes, LinkPolicy::Refuse);
     return entry && *entry == DesktopEntryText(scheme, executablePath) &&
-           DefaultUrlSchemeHandlerIsCurrent(scheme, entryName);
+           DefaultHandlerIsCurrent(scheme, entryName);
 }
-
-}  // namespace
 
 std::string FindSystemDesktopEntry(const std::string& entryName) {
     const XdgFolders folders = XdgFolders::FromEnvironment();
@@ -367,13 +368,9 @@ std::string FindSystemDesktopEntry(const std::string& entryName) {
     return {};
 }
 
-namespace {
-
-bool HasSystemEntry(const std::string& entryName) {
+bool SystemUrlSchemes::HasSystemHandlerEntry(const std::string& entryName) const {
     return !FindSystemDesktopEntry(entryName).empty();
 }
-
-}  // namespace
 
 std::optional<std::string> DefaultDesktopEntry(const XdgFolders& folders,
                                                std::string_view mimeType) {
@@ -461,9 +458,7 @@ std::string ExecProgram(std::string_view exec) {
     return {};  // an unclosed quote starts nothing
 }
 
-namespace {
-
-UrlSchemeHandler FindUrlSchemeHandler(const std::string& scheme) {
+UrlSchemeHandler SystemUrlSchemes::FindHandler(const std::string& scheme) const {
     const XdgFolders folders = XdgFolders::FromEnvironment();
     const std::optional<std::string> entry =
         DefaultDesktopEntry(folders, "x-scheme-handler/" + scheme);
@@ -484,34 +479,8 @@ UrlSchemeHandler FindUrlSchemeHandler(const std::string& scheme) {
     return handler;
 }
 
-class FreedesktopUrlSchemes : public IUrlSchemeRegistration {
-public:
-    bool Register(const std::string& scheme, const std::string& executablePath) const override {
-        return RegisterUrlScheme(scheme, executablePath);
-    }
-    bool HasSystemHandlerEntry(const std::string& entryName) const override {
-        return HasSystemEntry(entryName);
-    }
-    bool SetDefaultHandler(const std::string& scheme, const std::string& entryName) const override {
-        return SetDefaultUrlSchemeHandler(scheme, entryName);
-    }
-    UrlSchemeHandler FindHandler(const std::string& scheme) const override {
-        return FindUrlSchemeHandler(scheme);
-    }
-    bool RegistrationIsCurrent(const std::string& scheme,
-                               const std::string& executablePath) const override {
-        return UrlSchemeRegistrationIsCurrent(scheme, executablePath);
-    }
-    bool DefaultHandlerIsCurrent(const std::string& scheme,
-                                 const std::string& entryName) const override {
-        return DefaultUrlSchemeHandlerIsCurrent(scheme, entryName);
-    }
-};
-
-}  // namespace
-
 std::unique_ptr<IUrlSchemeRegistration> CreateUrlSchemeRegistration() {
-    return std::make_unique<FreedesktopUrlSchemes>();
+    return std::make_unique<SystemUrlSchemes>();
 }
 
 }  // namespace vorn::platform

@@ -1,7 +1,7 @@
 #include "platform/win32/UrlScheme_win.h"
 
 #include "common/LogSink.h"
-#include "platform/UrlSchemeRegistration.h"
+#include "platform/SystemUrlSchemes.h"
 
 #include "platform/win32/Text_win.h"
 
@@ -137,20 +137,20 @@ std::wstring UrlSchemeCommand(const std::wstring& scheme) {
 
 namespace vorn::platform {
 
-namespace {
-
-bool RegisterUrlScheme(const std::string& scheme, const std::string& executablePath) {
+bool SystemUrlSchemes::Register(const std::string& scheme,
+                                const std::string& executablePath) const {
     return win32::RegisterUrlSchemeW(win32::Utf8ToWide(scheme),
                                      win32::Utf8ToWide(executablePath)) != win32::SchemeScope::None;
 }
 
 // An installer registers the client machine-wide under a class of its own (its ProgID).
-bool HasSystemEntry(const std::string& entryName) {
+bool SystemUrlSchemes::HasSystemHandlerEntry(const std::string& entryName) const {
     return !win32::ReadCommand(HKEY_LOCAL_MACHINE, win32::Utf8ToWide(entryName)).empty();
 }
 
 // The user's scheme then starts the program the installed class starts.
-bool SetDefaultUrlSchemeHandler(const std::string& scheme, const std::string& entryName) {
+bool SystemUrlSchemes::SetDefaultHandler(const std::string& scheme,
+                                         const std::string& entryName) const {
     const std::wstring program =
         win32::ProgramOf(win32::ReadCommand(HKEY_LOCAL_MACHINE, win32::Utf8ToWide(entryName)));
     if (program.empty()) {
@@ -161,7 +161,7 @@ bool SetDefaultUrlSchemeHandler(const std::string& scheme, const std::string& en
     return win32::WriteUrlSchemeKeys(true, win32::Utf8ToWide(scheme), program);
 }
 
-UrlSchemeHandler FindUrlSchemeHandler(const std::string& scheme) {
+UrlSchemeHandler SystemUrlSchemes::FindHandler(const std::string& scheme) const {
     UrlSchemeHandler handler;
     const std::wstring command = win32::UrlSchemeCommand(win32::Utf8ToWide(scheme));
     if (command.empty())
@@ -177,48 +177,24 @@ UrlSchemeHandler FindUrlSchemeHandler(const std::string& scheme) {
 }
 
 // What the user opens is the user's class key where there is one, else the machine's.
-bool UrlSchemeRegistrationIsCurrent(const std::string& scheme, const std::string& executablePath) {
+bool SystemUrlSchemes::RegistrationIsCurrent(const std::string& scheme,
+                                             const std::string& executablePath) const {
     const std::wstring wideScheme = win32::Utf8ToWide(scheme);
     const HKEY root =
         win32::HasClassKey(HKEY_CURRENT_USER, wideScheme) ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     return win32::HoldsUrlSchemeKeys(root, wideScheme, win32::Utf8ToWide(executablePath));
 }
 
-bool DefaultUrlSchemeHandlerIsCurrent(const std::string& scheme, const std::string& entryName) {
+bool SystemUrlSchemes::DefaultHandlerIsCurrent(const std::string& scheme,
+                                               const std::string& entryName) const {
     const std::wstring program =
         win32::ProgramOf(win32::ReadCommand(HKEY_LOCAL_MACHINE, win32::Utf8ToWide(entryName)));
     return !program.empty() &&
            win32::HoldsUrlSchemeKeys(HKEY_CURRENT_USER, win32::Utf8ToWide(scheme), program);
 }
 
-class ClassRegistryUrlSchemes : public IUrlSchemeRegistration {
-public:
-    bool Register(const std::string& scheme, const std::string& executablePath) const override {
-        return RegisterUrlScheme(scheme, executablePath);
-    }
-    bool HasSystemHandlerEntry(const std::string& entryName) const override {
-        return HasSystemEntry(entryName);
-    }
-    bool SetDefaultHandler(const std::string& scheme, const std::string& entryName) const override {
-        return SetDefaultUrlSchemeHandler(scheme, entryName);
-    }
-    UrlSchemeHandler FindHandler(const std::string& scheme) const override {
-        return FindUrlSchemeHandler(scheme);
-    }
-    bool RegistrationIsCurrent(const std::string& scheme,
-                               const std::string& executablePath) const override {
-        return UrlSchemeRegistrationIsCurrent(scheme, executablePath);
-    }
-    bool DefaultHandlerIsCurrent(const std::string& scheme,
-                                 const std::string& entryName) const override {
-        return DefaultUrlSchemeHandlerIsCurrent(scheme, entryName);
-    }
-};
-
-}  // namespace
-
 std::unique_ptr<IUrlSchemeRegistration> CreateUrlSchemeRegistration() {
-    return std::make_unique<ClassRegistryUrlSchemes>();
+    return std::make_unique<SystemUrlSchemes>();
 }
 
 }  // namespace vorn::platform
