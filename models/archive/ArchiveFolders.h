@@ -83,6 +83,8 @@ size_t RootLength(std::string_view path);
 // Opens the one step `name` below `folder` as a folder, creating it when missing and `create`.
 // Without `followLinks` a link there (a symbolic link; on Windows also a junction) gives
 // ZR_LINK. ZR_NOFILE when it is missing (and not to be created), a file, or cannot be made.
+// A folder it makes is marked, where the system has such a hint, as the top of a tree, so that
+// the folders made in it are placed apart (see ArchiveFolders_posix.cpp).
 uint32_t OpenFolderStep(NativeHandle folder,
                         const std::string& name,
                         bool followLinks,

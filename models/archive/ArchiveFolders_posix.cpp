@@ -10,6 +10,10 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +26,22 @@ using log::Area;
 bool IsLinkAt(int dirFd, const std::string& name) {
     struct stat st {};
     return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Asks the file system to place the folders made in the folder `fd` apart from it, as it does for
+// folders at its root (a hint; ignored where unknown). ext4 without a journal skips, for every
+// new file, each inode freed in the last 30 seconds of the group it allocates from, one lookup
+// each: many files extracted into a group where many were just removed (an earlier extraction
+// of the same tree) pay that scan for every file. Spread, each folder's files share a group
+// with few others.
+void MarkAsTopOfTree([[maybe_unused]] int fd) {
+#ifdef FS_TOPDIR_FL
+    int flags = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && !(flags & FS_TOPDIR_FL)) {
+        flags |= FS_TOPDIR_FL;
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+#endif
 }
 
 }  // namespace
@@ -48,17 +68,23 @@ uint32_t OpenFolderStep(NativeHandle folder,
                         bool create,
                         OsHandle* out) {
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
+    bool made = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int fd = ::openat(folder, name.c_str(), flags);
         if (fd >= 0) {
+            if (made)
+                MarkAsTopOfTree(fd);
             *out = OsHandle(fd);
             return ZR_OK;
         }
         if (errno != ENOENT || attempt > 0 || !create)
             break;
         // Another extraction may create the same folder at the same time; EEXIST is fine.
-        if (::mkdirat(folder, name.c_str(), 0777) != 0 && errno != EEXIST)
+        if (::mkdirat(folder, name.c_str(), 0777) == 0) {
+            made = true;
+        } else if (errno != EEXIST) {
             break;
+        }
     }
     if (!create && errno == ENOENT)
         return ZR_NOFILE;
