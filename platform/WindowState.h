@@ -42,7 +42,9 @@ public:
     // window above every inactive one (an active fullscreen window), it asks for this window to
     // become the active one. Windows that no window manager stacks (override-redirect menus,
     // notifications) and that are shown above are named in the log once each. Other windows' own
-    // states are never touched.
+    // states are never touched. X11: while guarded, a window the manager minimises is brought
+    // back as ShowMaximizedNoActivate does (whole screen if it was) at once, from a thread of the
+    // platform layer's own, without waiting for the GUI thread.
     virtual void GuardStacking(NativeWindow window, bool on) = 0;
     virtual void KeepOnTop(NativeWindow window) = 0;
 };

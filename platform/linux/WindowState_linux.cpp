@@ -6,7 +6,11 @@
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
+#include <cerrno>
 
 #include <algorithm>
 #include <chrono>
@@ -14,11 +18,16 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
+
+// From Xlib, whose header's macros would clash with the toolkit's names.
+extern "C" char* XDisplayString(Display* display);
 
 namespace vorn::platform::x11 {
 namespace {
@@ -31,6 +40,7 @@ constexpr std::uint32_t kSourceApplication = 1;
 // (as a pager's would); managers apply focus-stealing rules to applications' requests only.
 constexpr std::uint32_t kSourcePager = 2;
 constexpr std::uint32_t kNormalState = 1;
+constexpr std::uint32_t kIconicState = 3;
 constexpr int kMaxTreeDepth = 32;
 // Restack requests sent for one set of windows above before the next step is taken.
 constexpr int kRestackTries = 2;
@@ -43,6 +53,13 @@ xcb_connection_t* Connection() {
         return nullptr;
     auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
     return x11 ? x11->connection() : nullptr;
+}
+
+// The display the toolkit opened (it may have been named on the command line); null: $DISPLAY.
+const char* DisplayName() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 && x11->display() ? XDisplayString(x11->display()) : nullptr;
 }
 
 // Atoms never change for the life of a display connection; the cache is touched on the GUI
@@ -157,6 +174,48 @@ std::string Describe(xcb_connection_t* c, xcb_window_t window) {
         klass = klass.substr(nul + 1);
     std::erase(klass, '\0');
     return "\"" + title + "\" (" + (klass.empty() ? std::string("no class") : klass) + ")";
+}
+
+// The window's ICCCM state (normal, iconic); 0 when it has none.
+std::uint32_t WmStateOf(xcb_connection_t* c, xcb_window_t window, xcb_atom_t wmState) {
+    const auto values = Property32(c, window, wmState, wmState);
+    return values && !values->empty() ? (*values)[0] : 0;
+}
+
+// Which windows have a set of come-back requests out; shared by the GUI thread and the minimise
+// watch. A second set sent before the manager has answered the first would be queued behind it,
+// and openbox then skips the first state request and meets the first map request while the
+// window is still minimised: that activates it. The answer is the window's WM_STATE turning
+// normal; a manager that ignored the set gets another after kRecheckAfter.
+class ComeBackLedger {
+public:
+    // True, and the set counts as sent, when none is out for `xid`.
+    bool TryStart(xcb_window_t xid) {
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard lock(m_mutex);
+        std::erase_if(m_sent,
+                      [&](const auto& entry) { return now - entry.second >= kRecheckAfter; });
+        return m_sent.emplace(xid, now).second;
+    }
+
+    bool IsPending(xcb_window_t xid) {
+        std::lock_guard lock(m_mutex);
+        return m_sent.contains(xid);
+    }
+
+    void Answered(xcb_window_t xid) {
+        std::lock_guard lock(m_mutex);
+        m_sent.erase(xid);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<xcb_window_t, std::chrono::steady_clock::time_point> m_sent;
+};
+
+ComeBackLedger& ComeBacks() {
+    static ComeBackLedger ledger;
+    return ledger;
 }
 
 // The root-window properties the lock asks about fifty times a second while locked (who is active,
@@ -295,21 +354,6 @@ public:
 
     void AssumeAbove(xcb_window_t xid, bool above) { m_aboveAnswers[xid] = above; }
 
-    // Whether a set of come-back requests for `xid` sent earlier is still waiting for the window
-    // manager's answer. A second set sent meanwhile would be queued behind the first, and openbox
-    // then skips the first state request and meets the first map request while the window is
-    // still minimised: that activates it. The answer is the window's WM_STATE turning normal; a
-    // manager that ignored the set gets another after kRecheckAfter.
-    bool ComeBackPending(xcb_window_t xid, std::chrono::steady_clock::time_point now) {
-        std::erase_if(m_comeBacks,
-                      [&](const auto& entry) { return now - entry.second >= kRecheckAfter; });
-        return m_comeBacks.contains(xid);
-    }
-
-    void ComeBackSent(xcb_window_t xid, std::chrono::steady_clock::time_point now) {
-        m_comeBacks[xid] = now;
-    }
-
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
         if (eventType != "xcb_generic_event_t")
             return false;
@@ -326,14 +370,12 @@ public:
         auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
         if (property->atom == m_stateAtom)
             m_aboveAnswers.erase(property->window);
-        if (property->atom == m_wmStateAtom && m_comeBacks.contains(property->window) &&
-            property->state == XCB_PROPERTY_NEW_VALUE) {
-            // Only a change to normal answers the come-back; the minimisation that asked for it
-            // may still be reporting its own change to iconic.
-            const auto state = Property32(m_conn, property->window, m_wmStateAtom, m_wmStateAtom);
-            if (state && !state->empty() && (*state)[0] == kNormalState)
-                m_comeBacks.erase(property->window);
-        }
+        // Only a change to normal answers a come-back; the minimisation that asked for it may
+        // still be reporting its own change to iconic.
+        if (property->atom == m_wmStateAtom && property->state == XCB_PROPERTY_NEW_VALUE &&
+            ComeBacks().IsPending(property->window) &&
+            WmStateOf(m_conn, property->window, m_wmStateAtom) == kNormalState)
+            ComeBacks().Answered(property->window);
         if (property->window == m_root) {
             if (property->atom == m_activeAtom) {
                 m_activeKnown = false;
@@ -396,8 +438,6 @@ private:
     std::optional<xcb_window_t> m_active;
     std::map<xcb_window_t, bool> m_frameAnswers;
     std::map<xcb_window_t, bool> m_aboveAnswers;
-    // Windows with a set of come-back requests out, and when it was sent.
-    std::map<xcb_window_t, std::chrono::steady_clock::time_point> m_comeBacks;
 };
 
 // What the stacking guard of the one locked window remembers between ticks.
@@ -494,20 +534,184 @@ std::vector<xcb_window_t> RootChildren(xcb_connection_t* c) {
     return out;
 }
 
+// The atoms a set of come-back requests names, interned on the GUI thread (the atom cache is
+// not shared with other threads) for whichever connection sends the set.
+struct ComeBackAtoms {
+    xcb_atom_t changeState;
+    xcb_atom_t netState;
+    xcb_atom_t maximizedVert;
+    xcb_atom_t maximizedHorz;
+    xcb_atom_t fullScreen;
+    xcb_atom_t userTime;
+    xcb_atom_t userTimeWindow;
+    xcb_atom_t wmState;
+};
+
+ComeBackAtoms InternComeBackAtoms(xcb_connection_t* c) {
+    return {Atom(c, "WM_CHANGE_STATE"),
+            Atom(c, "_NET_WM_STATE"),
+            Atom(c, "_NET_WM_STATE_MAXIMIZED_VERT"),
+            Atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ"),
+            Atom(c, "_NET_WM_STATE_FULLSCREEN"),
+            Atom(c, "_NET_WM_USER_TIME"),
+            Atom(c, "_NET_WM_USER_TIME_WINDOW"),
+            Atom(c, "WM_STATE")};
+}
+
+// How the window manager running now wants a window brought back.
+struct ComeBackWay {
+    bool hasManager = false;
+    // Xfwm4 ignores the state requests and gives the focus to every window whose map request it
+    // gets, unless the window's last user time is 0. Only there: KWin does the opposite and
+    // activates an un-minimised window whose user time is 0.
+    bool mapWithoutFocus = false;
+};
+
 // Sends the map request of `window` with its last user time (kept on the window Qt names for it,
 // if any) at 0, the protocol's "do not give me the focus when I am mapped". The time is not put
 // back: the manager reads the property when it gets to the change, which may be after anything
 // sent here; Qt writes the real time again with the next key or click in the window.
-void MapWithoutFocus(xcb_connection_t* c, xcb_window_t window) {
+void MapWithoutFocus(xcb_connection_t* c, xcb_window_t window, const ComeBackAtoms& atoms) {
     xcb_window_t timeWindow = window;
-    if (const auto named =
-            Property32(c, window, Atom(c, "_NET_WM_USER_TIME_WINDOW"), XCB_ATOM_WINDOW);
+    if (const auto named = Property32(c, window, atoms.userTimeWindow, XCB_ATOM_WINDOW);
         named && !named->empty() && (*named)[0] != XCB_NONE)
         timeWindow = (*named)[0];
     const std::uint32_t never = 0;
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, timeWindow, Atom(c, "_NET_WM_USER_TIME"),
-                        XCB_ATOM_CARDINAL, 32, 1, &never);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, timeWindow, atoms.userTime, XCB_ATOM_CARDINAL, 32,
+                        1, &never);
     xcb_map_window(c, window);
+}
+
+// One set of requests that brings a minimised window back maximised without activating it.
+void SendComeBack(xcb_connection_t* c,
+                  xcb_window_t root,
+                  xcb_window_t xid,
+                  const ComeBackAtoms& atoms,
+                  ComeBackWay way,
+                  bool wholeScreen) {
+    if (way.hasManager) {
+        // Asking for the normal state un-minimises without activation. A plain map request
+        // does too with window managers that only follow ICCCM, but some treat a map request
+        // of an iconic window as "activate", so it follows the state request, which they
+        // handle first.
+        SendToWindowManager(c, root, xid, atoms.changeState, {kNormalState});
+        SendToWindowManager(
+            c, root, xid, atoms.netState,
+            {kStateAdd, atoms.maximizedVert, atoms.maximizedHorz, kSourceApplication});
+        if (wholeScreen)
+            SendToWindowManager(c, root, xid, atoms.netState,
+                                {kStateAdd, atoms.fullScreen, 0, kSourceApplication});
+    }
+    if (way.mapWithoutFocus)
+        MapWithoutFocus(c, xid, atoms);
+    else
+        xcb_map_window(c, xid);
+    xcb_flush(c);
+}
+
+// While a window is locked, brings it back the moment the window manager reports it minimised,
+// from a thread with a display connection of its own. The GUI thread learns of the minimisation
+// only between its other work, and that work can be long just then: the engine repaints the
+// window it has just got back from the last minimise (tens of milliseconds of software rendering
+// on a machine without a GPU), so repeated minimises queued up behind the repaints.
+class MinimiseWatch {
+public:
+    // Nothing is watched when the display cannot be opened again; the GUI thread's own
+    // come-back (state change and tick) still works.
+    MinimiseWatch(const char* display,
+                  xcb_window_t xid,
+                  const ComeBackAtoms& atoms,
+                  ComeBackWay way)
+        : m_xid(xid), m_atoms(atoms), m_way(way) {
+        m_conn = xcb_connect(display, nullptr);
+        if (xcb_connection_has_error(m_conn) || ::pipe2(m_stop, O_CLOEXEC) != 0) {
+            qCWarning(lcLock) << "no second display connection for the minimise watch";
+            return;
+        }
+        m_root = RootOf(m_conn);
+        // Event masks are per connection: this adds nothing to what the toolkit selected.
+        const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(m_conn, m_xid, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(m_conn);
+        m_thread = std::thread([this] { Run(); });
+    }
+
+    ~MinimiseWatch() {
+        if (m_thread.joinable()) {
+            const char stop = 1;
+            [[maybe_unused]] const auto written = ::write(m_stop[1], &stop, 1);
+            m_thread.join();
+        }
+        for (int fd : m_stop) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        xcb_disconnect(m_conn);
+    }
+
+    MinimiseWatch(const MinimiseWatch&) = delete;
+    MinimiseWatch& operator=(const MinimiseWatch&) = delete;
+
+    xcb_window_t Window() const { return m_xid; }
+
+private:
+    void Run() {
+        pollfd fds[2] = {{xcb_get_file_descriptor(m_conn), POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+        for (;;) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(m_conn)) {
+                Handle(event);
+                std::free(event);
+            }
+            if (xcb_connection_has_error(m_conn))
+                return;
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+                return;
+            if (fds[1].revents)
+                return;
+        }
+    }
+
+    void Handle(const xcb_generic_event_t* event) {
+        if ((event->response_type & ~0x80) != XCB_PROPERTY_NOTIFY)
+            return;
+        const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+        if (property->window != m_xid || property->atom != m_atoms.wmState ||
+            property->state != XCB_PROPERTY_NEW_VALUE)
+            return;
+        const std::uint32_t state = WmStateOf(m_conn, m_xid, m_atoms.wmState);
+        if (state == kNormalState) {
+            ComeBacks().Answered(m_xid);
+        } else if (state == kIconicState && ComeBacks().TryStart(m_xid)) {
+            // Back as it was: the manager keeps a minimised window's other states.
+            const auto states = Property32(m_conn, m_xid, m_atoms.netState, XCB_ATOM_ATOM);
+            const bool wholeScreen = states && std::find(states->begin(), states->end(),
+                                                         m_atoms.fullScreen) != states->end();
+            SendComeBack(m_conn, m_root, m_xid, m_atoms, m_way, wholeScreen);
+            qCDebug(lcLock) << "window" << m_xid << "brought back maximised by the minimise watch";
+        }
+    }
+
+    xcb_connection_t* m_conn = nullptr;
+    xcb_window_t m_root = XCB_NONE;
+    const xcb_window_t m_xid;
+    const ComeBackAtoms m_atoms;
+    const ComeBackWay m_way;
+    int m_stop[2] = {-1, -1};
+    std::thread m_thread;
+};
+
+std::unique_ptr<MinimiseWatch>& Watch() {
+    // The ledger the watch's thread uses is made first, so that it is gone only after the watch.
+    ComeBacks();
+    static std::unique_ptr<MinimiseWatch> watch;
+    return watch;
+}
+
+ComeBackWay WayFor(RootWatch& watch) {
+    ComeBackWay way;
+    way.hasManager = watch.HasWindowManager();
+    way.mapWithoutFocus = way.hasManager && watch.ManagerName() == "Xfwm4";
+    return way;
 }
 
 }  // namespace
@@ -591,37 +795,12 @@ void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) {
     if (!c || xid == XCB_NONE)
         return;
     RootWatch& watch = RootWatch::Of(c);
-    const xcb_window_t root = watch.Root();
-    // Asked from the state change and again from the next tick: one set of requests until the
-    // manager has answered it. Held for a fixed time instead, a minimise soon after the window
-    // came back waited for that time to run out.
-    const auto now = std::chrono::steady_clock::now();
-    if (watch.ComeBackPending(xid, now))
+    // Asked from the state change, again from the next tick and by the minimise watch: one set
+    // of requests until the manager has answered it. Held for a fixed time instead, a minimise
+    // soon after the window came back waited for that time to run out.
+    if (!ComeBacks().TryStart(xid))
         return;
-    watch.ComeBackSent(xid, now);
-    if (watch.HasWindowManager()) {
-        // Asking for the normal state un-minimises without activation. A plain map request
-        // does too with window managers that only follow ICCCM, but some treat a map request
-        // of an iconic window as "activate", so it follows the state request, which they
-        // handle first.
-        SendToWindowManager(c, root, xid, Atom(c, "WM_CHANGE_STATE"), {kNormalState});
-        SendToWindowManager(c, root, xid, Atom(c, "_NET_WM_STATE"),
-                            {kStateAdd, Atom(c, "_NET_WM_STATE_MAXIMIZED_VERT"),
-                             Atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ"), kSourceApplication});
-        if (wholeScreen)
-            SendToWindowManager(
-                c, root, xid, Atom(c, "_NET_WM_STATE"),
-                {kStateAdd, Atom(c, "_NET_WM_STATE_FULLSCREEN"), 0, kSourceApplication});
-    }
-    if (watch.HasWindowManager() && watch.ManagerName() == "Xfwm4") {
-        // Xfwm4 ignores the state requests above and gives the focus to every window whose map
-        // request it gets, unless the window's last user time is 0. Only there: KWin does the
-        // opposite and activates an un-minimised window whose user time is 0.
-        MapWithoutFocus(c, xid);
-    } else {
-        xcb_map_window(c, xid);
-    }
-    xcb_flush(c);
+    SendComeBack(c, watch.Root(), xid, InternComeBackAtoms(c), WayFor(watch), wholeScreen);
     qCDebug(lcLock) << "window" << xid << "brought back maximised";
 }
 
@@ -641,7 +820,14 @@ void GuardStacking(NativeWindow window, bool on) {
             guard = StackGuard();
             watch.FollowMaps(false);
         }
+        if (Watch() && Watch()->Window() == xid)
+            Watch().reset();
         return;
+    }
+    if (!Watch() || Watch()->Window() != xid) {
+        Watch().reset();
+        Watch() = std::make_unique<MinimiseWatch>(DisplayName(), xid, InternComeBackAtoms(c),
+                                                  WayFor(watch));
     }
     if (guard.xid == xid)
         return;

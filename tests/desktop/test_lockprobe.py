@@ -149,6 +149,20 @@ class WithWindowManager(unittest.TestCase):
                 what="the window shown again")
         self.assertEqual(active_window(self.display), self.logger.window)
 
+    def test_guarded_window_comes_back_while_its_gui_thread_is_busy(self):
+        # The engine can hold the GUI thread (repainting the window it has just got back); the
+        # platform layer brings a guarded window back without waiting for it.
+        spy = StateSpy(self.display, self.probe.window)
+        self.addCleanup(spy.close)
+        self.probe.command("lock")
+        self.probe.command("guard")
+        self.logger.focus()
+        start = self.probe.out.count()
+        self.probe.command("busy 4000")
+        spy.time_back_from_minimize(self.display, self.probe.window, timeout=10)
+        self.assertNotIn("free", self.probe.out.texts()[start:])
+        self.assertEqual(active_window(self.display), self.logger.window)
+
     def test_grab_is_back_at_once_when_the_focused_locked_window_returns(self):
         spy = StateSpy(self.display, self.probe.window)
         self.addCleanup(spy.close)

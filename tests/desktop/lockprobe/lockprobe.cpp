@@ -7,6 +7,8 @@
 //   unlock   -> "unlock"
 //   state    -> "state locked=0|1 filter=0|1 foreground=0|1 minimized=0|1 maximized=0|1"
 //   untimed  -> "untimed": the 20 ms timer stops; only the window's own events bring it back
+//   guard    -> "guard": the platform layer guards the window as it does the locked main window
+//   busy <ms> -> "busy" once the GUI thread starts a <ms> long blocking task, "free" after it
 //   quit     -> exits with code 0
 // Unprompted: "ready <window id> enforce=yes|no" once shown, "typed <text>" on every edit,
 // "close refused" / "close accepted" for close requests. --no-caret stops the text cursor's
@@ -19,6 +21,7 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -89,6 +92,16 @@ public:
         } else if (command == "untimed") {
             m_timer.stop();
             Say(QStringLiteral("untimed"));
+        } else if (command == "guard") {
+            m_windowState->GuardStacking(vorn::NativeWindowOf(this), true);
+            Say(QStringLiteral("guard"));
+        } else if (command.starts_with("busy ")) {
+            const unsigned long ms = std::stoul(command.substr(5));
+            QTimer::singleShot(0, this, [ms] {
+                Say(QStringLiteral("busy"));
+                QThread::msleep(ms);
+                Say(QStringLiteral("free"));
+            });
         } else if (command == "quit") {
             m_locked = false;
             QApplication::quit();
