@@ -49,4 +49,9 @@ trap '"$WINESERVER64" --kill >/dev/null 2>&1 || true' EXIT
 # Wine's own service processes start with the first program and live on; started here with their
 # output elsewhere, they do not hold the tests' output pipes open (ctest would wait for them).
 WINEDEBUG=-all "$WINE64" wineboot </dev/null >/dev/null 2>&1
+# One program holds Wine's desktop for the whole run (the server's end kills it). Wine closes a
+# desktop, and its explorer.exe, one second after the last program using it has ended; a test
+# program starting in that second found no desktop and could not create a window ("The explorer
+# process failed to start").
+"$WINE64" "$BUILD/tests/idle_helper.exe" --hold-desktop </dev/null >/dev/null 2>&1 &
 ctest --test-dir "$BUILD" --output-on-failure -L windows

@@ -2,6 +2,8 @@
 // them. Ends by itself after a minute so that nothing outlives a crashed test for long.
 // With --topmost-window it waits showing a small topmost window of class "VornAboveTest", as
 // another program's window over the client would; posted WM_APP, it puts itself on top again.
+// With --hold-desktop it joins Wine's desktop and waits until it is killed: the test run keeps
+// one desktop for all its programs (scripts/test-windows.sh).
 #include <windows.h>
 
 #include <cstring>
@@ -19,6 +21,11 @@ LRESULT CALLBACK AboveProc(HWND window, UINT message, WPARAM w, LPARAM l) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--hold-desktop") == 0) {
+        GetDesktopWindow();
+        Sleep(INFINITE);
+        return 0;
+    }
     if (argc > 1 && std::strcmp(argv[1], "--topmost-window") == 0) {
         WNDCLASSW wc{};
         wc.lpfnWndProc = AboveProc;
