@@ -80,6 +80,10 @@ OsHandle OpenSystemFolder(const std::string& path, bool create);
 // Windows also "X:/" and "//server/share/"); 0 when the walk starts at the current directory.
 size_t RootLength(std::string_view path);
 
+// Asks the file system to place the folders made in `folder` apart from it, as it does for
+// folders at its root: a hint, ignored where the system has none (Windows).
+void MarkAsTopOfTree(NativeHandle folder);
+
 // Opens the one step `name` below `folder` as a folder, creating it when missing and `create`.
 // Without `followLinks` a link there (a symbolic link; on Windows also a junction) gives
 // ZR_LINK. ZR_NOFILE when it is missing (and not to be created), a file, or cannot be made.

@@ -28,13 +28,13 @@ bool IsLinkAt(int dirFd, const std::string& name) {
     return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
-// Asks the file system to place the folders made in the folder `fd` apart from it, as it does for
-// folders at its root (a hint; ignored where unknown). ext4 without a journal skips, for every
-// new file, each inode freed in the last 30 seconds of the group it allocates from, one lookup
-// each: many files extracted into a group where many were just removed (an earlier extraction
-// of the same tree) pay that scan for every file. Spread, each folder's files share a group
-// with few others.
-void MarkAsTopOfTree([[maybe_unused]] int fd) {
+}  // namespace
+
+// ext4 without a journal skips, for every new file, each inode freed in the last 30 seconds of
+// the group it allocates from, one lookup each: many files extracted into a group where many were
+// just removed (an earlier extraction of the same tree) pay that scan for every file. Spread,
+// each folder's files share a group with few others.
+void MarkAsTopOfTree([[maybe_unused]] NativeHandle fd) {
 #ifdef FS_TOPDIR_FL
     int flags = 0;
     if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && !(flags & FS_TOPDIR_FL)) {
@@ -43,8 +43,6 @@ void MarkAsTopOfTree([[maybe_unused]] int fd) {
     }
 #endif
 }
-
-}  // namespace
 
 void OsHandle::Reset(NativeHandle handle) {
     if (m_handle >= 0)

@@ -121,6 +121,9 @@ std::wstring SystemPath(const std::string& path) {
 
 }  // namespace
 
+// NTFS places folders without such a hint.
+void MarkAsTopOfTree(NativeHandle) {}
+
 void OsHandle::Reset(NativeHandle handle) {
     if (m_handle != kNoHandle)
         CloseHandle(m_handle);

@@ -2,6 +2,7 @@
 
 #include "common/Logging.h"
 #include "models/archive/Archive.h"
+#include "models/archive/ArchiveFolders.h"
 
 #include <QString>
 
@@ -14,9 +15,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <stdio.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -188,20 +187,6 @@ struct Fd {
             ::close(fd);
     }
 };
-
-// Asks the file system to place the folders made in `folder` apart from their parent's
-// neighbourhood, as it does for folders at its root; a hint, ignored where it is unknown. ext4
-// without a journal skips, for every new file, each slot freed in the last 30 seconds of the
-// area it allocates from; where the staging folder's parent sees much creating and removing
-// (the replaced model folder, a temporary folder), that scan costs more than the extraction.
-void MarkAsTopOfTree(const fs::path& folder) {
-    const Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    int flags = 0;
-    if (fd.fd >= 0 && ::ioctl(fd.fd, FS_IOC_GETFLAGS, &flags) == 0 && !(flags & FS_TOPDIR_FL)) {
-        flags |= FS_TOPDIR_FL;
-        ::ioctl(fd.fd, FS_IOC_SETFLAGS, &flags);
-    }
-}
 
 // A folder below dirFd, never through a link.
 int OpenFolderAt(int dirFd, const char* name) {
@@ -482,7 +467,12 @@ bool ModelInstaller::Install(const fs::path& archive, const std::atomic<bool>* a
         qCWarning(lcModels) << "cannot create the staging folder" << Show(m_staging);
         return false;
     }
-    MarkAsTopOfTree(m_staging);
+    // The replaced model folder and earlier extractions were just removed beside it: its
+    // folders are placed apart from that churn (see MarkAsTopOfTree).
+    if (const Fd staging(
+            ::open(m_staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        staging.fd >= 0)
+        archive::MarkAsTopOfTree(staging.fd);
     if (ExtractToStaging(archive, abort) && MoveStagingIntoModels())
         return true;
     RemoveTree(m_staging);
