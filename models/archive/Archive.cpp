@@ -62,41 +62,37 @@ std::string Hex(uint32_t value) {
 
 }  // namespace
 
-// Folders below the base that a handle has opened, kept so that the files of one folder do not
-// walk the path again; relative "/"-separated path to descriptor.
+// Folders below one base folder that a handle has opened, kept so that the files of one folder
+// do not walk the path again; relative "/"-separated path to descriptor. Without `create`, a
+// folder found missing is remembered as missing too.
 class FolderCache {
 public:
     FolderCache() = default;
     FolderCache(const FolderCache&) = delete;
     FolderCache& operator=(const FolderCache&) = delete;
 
-    // The handle stays the cache's; it is valid until the next call.
-    uint32_t Open(const std::string& base, const std::string& folder, NativeHandle* handle) {
-        if (!m_base.Valid()) {
-            // The base is made when missing (its parent must exist), as OpenFolder does.
-            m_base = OpenSystemFolder(base, true);
-            if (!m_base.Valid())
-                return ZR_NOFILE;
-        }
+    // The handle stays the cache's; it is valid until the next call. `base` must name the same
+    // folder at every call (Forget starts over).
+    uint32_t Open(NativeHandle base, const std::string& folder, bool create, NativeHandle* handle) {
         if (const auto it = m_folders.find(folder); it != m_folders.end()) {
             *handle = it->second.Get();
-            return ZR_OK;
+            return it->second.Valid() ? ZR_OK : ZR_NOFILE;
         }
         OsHandle opened;
-        const uint32_t rc = OpenFolderAt(m_base.Get(), folder, &opened);
-        if (rc != ZR_OK)
+        const uint32_t rc = OpenFolderAt(base, folder, &opened, create);
+        if (rc != ZR_OK && (create || rc != ZR_NOFILE))
             return rc;
         if (m_folders.size() >= kMaxFolders)
             m_folders.clear();
         *handle = opened.Get();
         m_folders.emplace(folder, std::move(opened));
-        return ZR_OK;
+        return rc;
     }
+
+    void Forget() { m_folders.clear(); }
 
 private:
     static constexpr size_t kMaxFolders = 64;  // descriptors are not plentiful
-    // Declared first, so closed last.
-    OsHandle m_base;
     std::unordered_map<std::string, OsHandle> m_folders;
 };
 
@@ -122,7 +118,10 @@ struct ArchiveHandleImpl {
     std::unique_ptr<char[]> writeBuffer;    // allocated at the first extraction
     std::unique_ptr<char[]> compareBuffer;  // allocated at the first comparison
     std::vector<uint8_t> centralExtra;      // allocated at the first entry read
-    FolderCache folders;                    // below the base, for relative targets
+    OsHandle baseFolder;                    // opened (and made) at the first relative target
+    FolderCache folders;                    // below baseFolder, for relative targets
+    int previousFolder = -1;                // the last previous folder extracted against
+    FolderCache previousFolders;            // below previousFolder
 
     // Reader position: the entry minizip stands on, and the first entry known to be
     // unreachable (the archive never changes, so neither does that).
@@ -416,6 +415,15 @@ uint32_t CopyData(ArchiveHandleImpl* h, char* buffer, Sink&& sink) {
 // LinkIfSame's answer when the previous file differs or cannot be linked: extract as usual.
 constexpr uint32_t kNotSame = 1;
 
+// Whether a previous file's metadata matches what extracting the loaded entry would write;
+// most changed files are told apart here, before their data is read.
+bool LooksSame(const ArchiveHandleImpl* h, const struct stat& st) {
+    const timespec written = FileTimeToTimespec(h->cached.item.writeTime);
+    return S_ISREG(st.st_mode) && uint64_t(st.st_size) == h->cached.data.uncompressedSize &&
+           st.st_mtim.tv_sec == written.tv_sec && st.st_mtim.tv_nsec == written.tv_nsec &&
+           ((st.st_mode & 0222) == 0) == bool(h->cached.item.attributes & kReadOnly);
+}
+
 // Hard-links the file of the previous folder at `folderPath`/`name` into targetFolder when it
 // is exactly what extracting the loaded entry would write there. Returns ZR_OK (linked),
 // kNotSame, or the failure of the entry's data.
@@ -424,20 +432,20 @@ uint32_t LinkIfSame(ArchiveHandleImpl* h,
                     const std::string& folderPath,
                     const std::string& name,
                     int targetFolder) {
-    const ArchiveItem& item = h->cached.item;
-    OsHandle oldFolder;
-    if (name.empty() || name == "." || name == ".." ||
-        OpenFolderAt(previousFolder, folderPath, &oldFolder, false) != ZR_OK)
-        return kNotSame;
-    const OsHandle old(::openat(oldFolder.Get(), name.c_str(),
-                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (previousFolder != h->previousFolder) {
+        h->previousFolders.Forget();
+        h->previousFolder = previousFolder;
+    }
+    NativeHandle oldFolder = kNoHandle;
     struct stat st {};
-    if (!old.Valid() || ::fstat(old.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        uint64_t(st.st_size) != h->cached.data.uncompressedSize)
+    if (name.empty() || name == "." || name == ".." ||
+        h->previousFolders.Open(previousFolder, folderPath, false, &oldFolder) != ZR_OK ||
+        ::fstatat(oldFolder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !LooksSame(h, st))
         return kNotSame;
-    const timespec written = FileTimeToTimespec(item.writeTime);
-    if (st.st_mtim.tv_sec != written.tv_sec || st.st_mtim.tv_nsec != written.tv_nsec ||
-        ((st.st_mode & 0222) == 0) != bool(item.attributes & kReadOnly))
+    // The file compared is the one opened; only that one is linked (checked below).
+    const OsHandle old(::openat(oldFolder, name.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!old.Valid() || ::fstat(old.Get(), &st) != 0 || !LooksSame(h, st))
         return kNotSame;
 
     if (!h->writeBuffer)
@@ -458,7 +466,7 @@ uint32_t LinkIfSame(ArchiveHandleImpl* h,
         return kNotSame;
     if (rc != ZR_OK)
         return rc;
-    if (::linkat(oldFolder.Get(), name.c_str(), targetFolder, name.c_str(), 0) != 0)
+    if (::linkat(oldFolder, name.c_str(), targetFolder, name.c_str(), 0) != 0)
         return kNotSame;
     // Only the very file compared may stand at the target (its name could have been replaced
     // in between; linkat links a link itself rather than following it).
@@ -545,6 +553,16 @@ uint32_t CheckTarget(const ArchiveHandleImpl* h, const std::u16string& targetNam
     return ZR_OK;
 }
 
+uint32_t OpenRelativeFolder(ArchiveHandleImpl* h, const std::string& folder, NativeHandle* handle) {
+    if (!h->baseFolder.Valid()) {
+        // The base is made when missing (its parent must exist), as OpenFolder does.
+        h->baseFolder = OpenSystemFolder(h->base, true);
+        if (!h->baseFolder.Valid())
+            return ZR_NOFILE;
+    }
+    return h->folders.Open(h->baseFolder.Get(), folder, true, handle);
+}
+
 // A relative target reuses the handle's cache of open folders, so sibling entries do not walk
 // their path again; an absolute one gets its own folder handle, owned by the caller.
 uint32_t OpenTargetFolder(ArchiveHandleImpl* h,
@@ -554,7 +572,7 @@ uint32_t OpenTargetFolder(ArchiveHandleImpl* h,
     *folder = kNoHandle;
     const uint32_t opened =
         parts.absolute ? OpenFolder(&h->base, ToDiskPath(parts.folder), true, absoluteFolder)
-                       : h->folders.Open(h->base, ToDiskPath(parts.folder), folder);
+                       : OpenRelativeFolder(h, ToDiskPath(parts.folder), folder);
     if (parts.absolute)
         *folder = absoluteFolder->Get();
     return opened;

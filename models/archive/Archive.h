@@ -88,7 +88,9 @@ uint32_t ArchiveGetItem(ArchiveHandle handle, int index, ArchiveItem* item);
 // filled. When it holds, at the target's relative place and reached without following a link, a
 // regular file with exactly the entry's bytes, modification time and read-only state, that file
 // is hard-linked at the target instead of a new one being written. The entry's data is read and
-// checked all the same, so damaged data fails as it does in extraction.
+// checked all the same, so damaged data fails as it does in extraction. The handle keeps the
+// folders it opened below previousFolder: a descriptor number names one folder for as long as
+// the handle is given it.
 uint32_t ArchiveExtractItem(ArchiveHandle handle,
                             int index,
                             const std::u16string& targetName,
