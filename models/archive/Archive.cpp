@@ -83,7 +83,7 @@ public:
         if (rc != ZR_OK && (create || rc != ZR_NOFILE))
             return rc;
         if (m_folders.size() >= kMaxFolders)
-            m_folders.clear();
+            m_folders.erase(m_folders.begin());
         *handle = opened.Get();
         m_folders.emplace(folder, std::move(opened));
         return rc;
@@ -92,7 +92,9 @@ public:
     void Forget() { m_folders.clear(); }
 
 private:
-    static constexpr size_t kMaxFolders = 64;  // descriptors are not plentiful
+    // Descriptors are not plentiful: a handle keeps two caches and the installer one handle
+    // per core, in a process that also holds the engine's.
+    static constexpr size_t kMaxFolders = 32;
     std::unordered_map<std::string, OsHandle> m_folders;
 };
 
