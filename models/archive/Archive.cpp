@@ -71,9 +71,13 @@ public:
     FolderCache(const FolderCache&) = delete;
     FolderCache& operator=(const FolderCache&) = delete;
 
-    // The handle stays the cache's; it is valid until the next call. `base` must name the same
-    // folder at every call (Forget starts over).
+    // The handle stays the cache's; it is valid until the next call. A descriptor number names
+    // one folder for as long as it is given as `base`; another number starts the cache over.
     uint32_t Open(NativeHandle base, const std::string& folder, bool create, NativeHandle* handle) {
+        if (base != m_base) {
+            m_folders.clear();
+            m_base = base;
+        }
         if (const auto it = m_folders.find(folder); it != m_folders.end()) {
             *handle = it->second.Get();
             return it->second.Valid() ? ZR_OK : ZR_NOFILE;
@@ -89,12 +93,11 @@ public:
         return rc;
     }
 
-    void Forget() { m_folders.clear(); }
-
 private:
     // Descriptors are not plentiful: a handle keeps two caches and the installer one handle
     // per core, in a process that also holds the engine's.
     static constexpr size_t kMaxFolders = 32;
+    NativeHandle m_base = kNoHandle;  // not owned
     std::unordered_map<std::string, OsHandle> m_folders;
 };
 
@@ -122,8 +125,7 @@ struct ArchiveHandleImpl {
     std::vector<uint8_t> centralExtra;      // allocated at the first entry read
     OsHandle baseFolder;                    // opened (and made) at the first relative target
     FolderCache folders;                    // below baseFolder, for relative targets
-    int previousFolder = -1;                // the last previous folder extracted against
-    FolderCache previousFolders;            // below previousFolder
+    FolderCache previousFolders;            // below the previous folder extracted against
 
     // Reader position: the entry minizip stands on, and the first entry known to be
     // unreachable (the archive never changes, so neither does that).
@@ -434,10 +436,6 @@ uint32_t LinkIfSame(ArchiveHandleImpl* h,
                     const std::string& folderPath,
                     const std::string& name,
                     int targetFolder) {
-    if (previousFolder != h->previousFolder) {
-        h->previousFolders.Forget();
-        h->previousFolder = previousFolder;
-    }
     NativeHandle oldFolder = kNoHandle;
     struct stat st {};
     if (name.empty() || name == "." || name == ".." ||
