@@ -124,10 +124,15 @@ bool WriteFile(const std::string& path, std::string_view text, const struct stat
     }
     bool ok = true;
     if (keep) {
+        // A file of another owner (or group) this user may write but not give away is written
+        // over in place: replacing it would make it this user's.
+        if ((keep->st_uid != ::geteuid() || keep->st_gid != ::getegid()) &&
+            ::fchown(fd, keep->st_uid, keep->st_gid) != 0) {
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return RewriteInPlace(path, text, *keep);
+        }
         ok = ::fchmod(fd, keep->st_mode & 07777) == 0;
-        // Only an administrator's run can give the file back to its owner; others own it already.
-        if (ok && (keep->st_uid != ::geteuid() || keep->st_gid != ::getegid()))
-            ok = ::fchown(fd, keep->st_uid, keep->st_gid) == 0;
     }
     ok = ok && WriteAll(fd, text);
     const int error = ok ? 0 : errno;
