@@ -183,22 +183,25 @@ TEST(RemoteControlScanner, AStuckReadIsAnsweredFromWhatWasReadAndHoldsNoLaterSca
         EXPECT_TRUE(warned().contains("reading process 20 did not come back"))
             << warned().toStdString();
 
-        // The next scan neither waits for the stuck read nor gets stuck on that process.
-        const auto asked = std::chrono::steady_clock::now();
+        // The next scan neither waits for the stuck read nor gets stuck on that process: it
+        // finishes (no second warning) with the processes on either side of it.
         scanner.Request([&](const vorn::ProcessScanResult&) { ++answers; });
         ASSERT_TRUE(SpinUntil([&] { return answers == 2; }));
-        EXPECT_LT(std::chrono::steady_clock::now() - asked, 300ms);
+        EXPECT_EQ(warned().count("did not finish"), 1);
         EXPECT_EQ(judged->Pids().back(), (std::vector<std::uint32_t>{List::kBefore, List::kAfter}));
 
         // Once the read returns, its scan ends without adding to anything, and the process is
         // read again.
         list->Release(true);
-        SpinUntil([] { return false; }, 100ms);
-        EXPECT_EQ(list->Ended(), 1);  // the second scan's; the first stopped at its sink
-        scanner.Request([&](const vorn::ProcessScanResult&) { ++answers; });
-        ASSERT_TRUE(SpinUntil([&] { return answers == 3; }));
-        EXPECT_EQ(judged->Pids().back(),
-                  (std::vector<std::uint32_t>{List::kBefore, List::kBlocking, List::kAfter}));
+        const std::vector<std::uint32_t> all = {List::kBefore, List::kBlocking, List::kAfter};
+        for (int i = 0; i < 50 && judged->Pids().back() != all; ++i) {
+            const int asked = answers;
+            scanner.Request([&](const vorn::ProcessScanResult&) { ++answers; });
+            ASSERT_TRUE(SpinUntil([&] { return answers == asked + 1; }));
+        }
+        EXPECT_EQ(judged->Pids().back(), all);
+        // Every scan since ran to its end; the first one stopped at its sink instead.
+        EXPECT_EQ(list->Ended(), static_cast<int>(judged->Pids().size()) - 1);
 
         // Stuck again, and the scanner goes while the read is still stuck.
         list->Release(false);
