@@ -152,7 +152,7 @@ void LogFile::SayCannotWrite(const QString& path, const QString& why) {
     m_told = m_day;
     const QByteArray line = QStringLiteral(
                                 "vornclient: today's log %1 cannot be written (%2); "
-                                "records of this day reach only this terminal.\n")
+                                "until it can, this day's records are not kept.\n")
                                 .arg(path, why)
                                 .toLocal8Bit();
     std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);

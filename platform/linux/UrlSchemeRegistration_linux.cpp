@@ -350,7 +350,8 @@ bool SystemUrlSchemes::SetDefaultHandler(const std::string& scheme,
     if (::lstat(listPath.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode)) {
         char* resolved = ::realpath(listPath.c_str(), nullptr);
         if (!resolved) {
-            Warn(listPath + " is a link to a file that cannot be reached (" + std::strerror(errno) +
+            const int error = errno;
+            Warn(listPath + " is a link to a file that cannot be reached (" + std::strerror(error) +
                  "); it is left as it is." + notRegistered);
             return false;
         }
