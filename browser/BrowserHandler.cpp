@@ -463,6 +463,9 @@ public:
         m_page->m_watchdog.Restart();
     }
     ~DialogScope() {
+        // The dialog runs its own event loop, in which the page may have been destroyed.
+        if (!m_page)
+            return;
         --m_page->m_openDialogs;
         m_page->m_watchdog.Restart();
     }
@@ -470,7 +473,7 @@ public:
     DialogScope& operator=(const DialogScope&) = delete;
 
 private:
-    CBrowserHandler* m_page;
+    QPointer<CBrowserHandler> m_page;
 };
 
 void CBrowserHandler::javaScriptAlert(const QUrl& securityOrigin, const QString& msg) {
