@@ -219,7 +219,7 @@ void ServiceWiring::ConnectWindow(CBrowserProfile& profile, CMainWnd& window) {
     });
     // The read button's answer goes to the page shown now, and to no later site.
     QObject::connect(&window, &CMainWnd::ReadCardClicked, &parts.context,
-                     [&parts] { parts.bridge.StartCardReading(CardMode::Once); });
+                     [&parts] { parts.bridge.StartCardReading(); });
     parts.bridge.SetLockControl(&window);
     parts.probes.SetLockControl(&window);
     if (CBrowserHandler* page = window.Browser() ? window.Browser()->GetHandler() : nullptr) {
