@@ -1,8 +1,8 @@
 #include "browser/bridge/PageBridge.h"
 
 #include "browser/bridge/Answers.h"
+#include "common/CardResult.h"
 #include "common/Logging.h"
-#include "common/Messages.h"
 
 namespace vorn {
 
@@ -46,15 +46,15 @@ void PageBridge::Send(const QString& script) {
         m_sink(script);
 }
 
-void PageBridge::AnswerCardResult(const CCardResultEvent& result) {
-    if (result.Requester() != m_requester) {
+void PageBridge::AnswerCardResult(const CardResult& result) {
+    if (result.requester != m_requester) {
         qCDebug(lcCard) << "card answer for a page of another origin dropped";
         return;
     }
-    if (result.WParam() == 1 && result.Record())
-        m_answers->Send(IdCardAnswer(*result.Record()));
-    else if (result.WParam() != 1 && result.Error())
-        m_answers->Send(ErrorAnswer(*result.Error()));
+    if (result.record)
+        m_answers->Send(IdCardAnswer(*result.record));
+    else if (result.error)
+        m_answers->Send(ErrorAnswer(*result.error));
 }
 
 void PageBridge::OnOriginChange() {

@@ -12,7 +12,7 @@
 
 namespace vorn {
 
-class CCardResultEvent;
+struct CardResult;
 
 // The controller of the page bridge: carries out each request the page sends through its row
 // of the request table (PageRequest.h) on the client's services and hands the answers to the
@@ -44,7 +44,7 @@ public:
 
     // A card reading's result, back on the main thread. Dropped when the reading was started for
     // a page of an earlier origin.
-    void AnswerCardResult(const CCardResultEvent& result);
+    void AnswerCardResult(const CardResult& result);
 
     // The page now shows a document of another origin: its card reading stops, results of
     // readings started before are dropped on arrival, and no answer still waiting for the

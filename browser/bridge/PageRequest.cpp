@@ -38,7 +38,7 @@ void LockApp(PageContext& page, const QString* argument, PageReply) {
 
 void Init(PageContext& page, const QString* argument, PageReply) {
     if (argument)
-        page.card.SavePort(WToI(*argument));
+        page.card.SavePort(LeadingIntSaturated(*argument));
     page.card.Start(CardMode::Once, page.requester);
 }
 
