@@ -25,6 +25,8 @@ packages=(
     # the lock's tests under the window managers of the common desktops (KWin, Xfwm4, Marco; the
     # last two on a session bus, Marco with its settings schemas) and a desktop panel
     kwin-x11 xfwm4 marco mate-settings-daemon-common tint2
+    # ... and GNOME's (mutter); a second monitor (Xorg's dummy driver, set up with xrandr)
+    mutter xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
     # the Windows layer: the mingw-w64 cross compiler (posix threads) and resource compiler,
     # GoogleTest's sources to build for Windows, Wine (64-bit) to run the tests (scripts/test-windows.sh)
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine64 libwine

@@ -142,9 +142,11 @@ class LockedClient(unittest.TestCase):
         self.lock("0")
         self.wait_state(lambda s: not {ABOVE, FULLSCREEN} & s, "unlocked again")
         # Unlocked, the window manager's Alt+Tab works again; the key filter stayed installed
-        # once and its refusal was said once.
+        # once and its refusal was said once. Mutter holds the key by an XInput 2 grab, which a
+        # core grab does not collide with: nothing was refused there.
         refused = [l for l in self.client.output().splitlines() if REFUSED_LINE in l]
-        self.assertEqual(len(refused), 1, self.client.output())
+        expected = 1 if self.display.alt_tab_grab == "core" else 0
+        self.assertEqual(len(refused), expected, self.client.output())
 
     def test_5_unlocked_title_bar_drags_from_its_top_30_pixels(self):
         self.display.xdotool("windowactivate", "--sync", str(self.window))
