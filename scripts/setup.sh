@@ -7,7 +7,7 @@ packages=(
     build-essential cmake pkg-config clang clang-format libclang-rt-14-dev
     qt6-base-dev qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin libgl-dev
     libminizip-dev zlib1g-dev libjsoncpp-dev libcurl4-openssl-dev libcpp-httplib-dev
-    libx11-dev libxcb1-dev libxcb-keysyms1-dev libxcb-randr0-dev libssl-dev
+    libx11-dev libxcb1-dev libxcb-keysyms1-dev libxcb-randr0-dev libxcb-res0-dev libssl-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # the platform headers' check with the Windows compiler (scripts/check_platform_seam.sh)
     g++-mingw-w64-x86-64

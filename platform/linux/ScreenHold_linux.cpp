@@ -1,0 +1,810 @@
+#include "platform/linux/ScreenHold_linux.h"
+
+#include "common/Logging.h"
+#include "platform/linux/LockSupport_linux.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QFont>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPointer>
+#include <QRasterWindow>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+#include <unistd.h>
+#include <xcb/res.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+// Why a screen locker's way and not the window manager's: a managed window is only ever as high
+// as the manager puts it, and managers differ in what they let a client ask (mutter ignores an
+// un-minimise it did not start, and keeps an active "above" window over everything). A window
+// the manager does not manage is stacked by the X server alone, where the last raise wins; the
+// hold raises again whenever anything is mapped or restacked above, so it always has the last
+// word, and the pointer grab keeps clicks from reaching anything shown for a moment in between.
+
+namespace vorn::platform::x11 {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Restacks happen at most this often: a program raising itself every few milliseconds costs the
+// client one look at the stacking order per period, not one per raise, and is never visible
+// for longer than a period plus the server's round trip.
+constexpr auto kRestackPeriod = std::chrono::milliseconds(20);
+// The manager's withdrawal is waited for this long before the window is taken from it.
+constexpr int kWithdrawWaitMs = 1000;
+// Safety net for what the event stream does not show (a pointer grab ended by one of the
+// toolkit's own pop-ups, an event lost to a busy moment).
+constexpr int kCheckPeriodMs = 250;
+constexpr std::uint32_t kWithdrawnState = 0;
+constexpr int kMaxTreeDepth = 32;
+
+xcb_connection_t* GuiConnection() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!app || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t InternAtom(xcb_connection_t* c, const char* name) {
+    auto* reply = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return atom;
+}
+
+std::optional<std::vector<std::uint32_t>> Property32(xcb_connection_t* c,
+                                                     xcb_window_t window,
+                                                     xcb_atom_t property,
+                                                     xcb_atom_t type) {
+    auto* reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, type, 0, 1024), nullptr);
+    if (!reply)
+        return std::nullopt;
+    std::optional<std::vector<std::uint32_t>> out;
+    if (reply->type == type && reply->format == 32) {
+        const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+        out.emplace(values, values + xcb_get_property_value_length(reply) / 4);
+    }
+    std::free(reply);
+    return out;
+}
+
+xcb_window_t ParentOf(xcb_connection_t* c, xcb_window_t window) {
+    auto* reply = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+    const xcb_window_t parent = reply ? reply->parent : xcb_window_t{XCB_NONE};
+    std::free(reply);
+    return parent;
+}
+
+// The root's children, bottom to top.
+std::vector<xcb_window_t> RootChildren(xcb_connection_t* c, xcb_window_t root) {
+    auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+    if (!tree)
+        return {};
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    std::vector<xcb_window_t> out(children, children + xcb_query_tree_children_length(tree));
+    std::free(tree);
+    return out;
+}
+
+// Windows this connection created: the client's own.
+bool IsOwn(xcb_connection_t* c, xcb_window_t window) {
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    return (window & ~setup->resource_id_mask) == setup->resource_id_base;
+}
+
+QWindow* WindowWithId(xcb_window_t xid) {
+    if (xid == XCB_NONE)
+        return nullptr;
+    for (QWindow* window : QGuiApplication::allWindows())
+        if (window->handle() && static_cast<xcb_window_t>(window->winId()) == xid)
+            return window;
+    return nullptr;
+}
+
+// A monitor's area in the display's pixels.
+QRect NativeArea(const QScreen* screen) {
+    const QRect g = screen->geometry();
+    const qreal ratio = screen->devicePixelRatio();
+    return QRect(qRound(g.x() * ratio), qRound(g.y() * ratio), qRound(g.width() * ratio),
+                 qRound(g.height() * ratio));
+}
+
+// The plain surface over a monitor other than the exam's.
+class Cover : public QRasterWindow {
+public:
+    Cover(QScreen* screen, const QString& text) : m_text(text) {
+        setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                 Qt::WindowDoesNotAcceptFocus);
+        setTitle(text);
+        Place(screen);
+    }
+
+    void Place(QScreen* screen) {
+        setScreen(screen);
+        setGeometry(screen->geometry());
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(QRect(QPoint(0, 0), size()), QColor(0x1f, 0x2a, 0x38));
+        QFont font = painter.font();
+        font.setPixelSize(std::max(20, height() / 18));
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QRect(QPoint(0, 0), size()), Qt::AlignCenter, m_text);
+    }
+
+private:
+    QString m_text;
+};
+
+class ScreenHold : public QObject, public QAbstractNativeEventFilter {
+public:
+    // The hold of the current application; it goes with the application.
+    static ScreenHold& Instance() {
+        static QPointer<ScreenHold> hold;
+        if (!hold) {
+            hold = new ScreenHold;
+            hold->setParent(QCoreApplication::instance());
+            // The covers are windows: gone while the toolkit still runs.
+            connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, hold,
+                    [] { hold->m_covers.clear(); });
+        }
+        return *hold;
+    }
+
+    bool IsHeld(xcb_window_t xid) const { return m_phase != Phase::Idle && m_xid == xid; }
+
+    bool Hold(xcb_window_t xid, const QString& coverText) {
+        xcb_connection_t* c = GuiConnection();
+        if (!c || !LockEnforceableOn(c))
+            return false;
+        QWindow* window = WindowWithId(xid);
+        if (!window)
+            return false;
+        if (m_phase != Phase::Idle && m_xid == xid) {
+            // Locked again: everything is taken anew.
+            TakePointer();
+            ScheduleRestack();
+            return true;
+        }
+        if (m_phase != Phase::Idle)
+            Release(m_xid);
+        Start(c, window, xid, coverText);
+        return true;
+    }
+
+    void Release(xcb_window_t xid) {
+        if (m_phase == Phase::Idle || xid != m_xid)
+            return;
+        m_phase = Phase::Idle;
+        m_withdrawWait.stop();
+        m_restackTimer.stop();
+        m_check.stop();
+        delete m_screenWatch;
+        m_covers.clear();
+        xcb_ungrab_pointer(m_conn, XCB_CURRENT_TIME);
+        m_pointerHeld = false;
+        for (const QPointer<QWindow>& dialog : m_bypassed)
+            if (dialog)
+                dialog->setFlags(dialog->flags() & ~Qt::X11BypassWindowManagerHint);
+        m_bypassed.clear();
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+        QCoreApplication::instance()->removeEventFilter(this);
+        SelectRootSubstructure(false);
+
+        // Back to the manager as a new window would come: unmapped, with the states it is to
+        // have (the manager reads them when it maps it) and the place it had.
+        if (m_window)
+            m_window->setFlags(m_savedFlags);
+        xcb_unmap_window(m_conn, m_xid);
+        xcb_change_property(m_conn, XCB_PROP_MODE_REPLACE, m_xid, m_atoms.netState, XCB_ATOM_ATOM,
+                            32, static_cast<std::uint32_t>(m_savedStates.size()),
+                            m_savedStates.data());
+        ConfigureTo(m_savedArea, false);
+        xcb_map_window(m_conn, m_xid);
+        xcb_flush(m_conn);
+        qCInfo(lcLock) << "screen released; window" << m_xid << "given back to the window manager";
+        m_window.clear();
+        m_xid = XCB_NONE;
+    }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
+        if (m_phase == Phase::Idle || eventType != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        switch (event->response_type & ~0x80) {
+            case XCB_REPARENT_NOTIFY: {
+                const auto* e = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
+                if (e->window == m_xid)
+                    TryArrive();
+                else if (e->event == m_root)
+                    ScheduleRestack();
+                break;
+            }
+            case XCB_PROPERTY_NOTIFY: {
+                const auto* e = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+                if (e->window == m_xid && e->atom == m_atoms.wmState)
+                    TryArrive();
+                break;
+            }
+            case XCB_MAP_NOTIFY: {
+                const auto* e = reinterpret_cast<const xcb_map_notify_event_t*>(event);
+                if (e->event != m_root)
+                    break;
+                if (e->window == m_xid)
+                    OnExamMapped();
+                else if (IsOwn(m_conn, e->window))
+                    OnOwnMapped(e->window);
+                ScheduleRestack();
+                break;
+            }
+            case XCB_UNMAP_NOTIFY: {
+                const auto* e = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
+                if (e->window == m_xid && m_phase == Phase::Held && e->event == m_root) {
+                    // Another program unmapped it (nobody manages it to ask): shown again.
+                    qCDebug(lcLock) << "held window unmapped by someone; mapped again";
+                    xcb_map_window(m_conn, m_xid);
+                    xcb_flush(m_conn);
+                }
+                break;
+            }
+            case XCB_CONFIGURE_NOTIFY: {
+                const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+                if (e->event != m_root)
+                    break;
+                if (e->window == m_xid) {
+                    m_lastArea = QRect(e->x, e->y, e->width, e->height);
+                    if (m_lastArea != m_wantedArea)
+                        ScheduleRestack();
+                } else if (!IsOwn(m_conn, e->window)) {
+                    ScheduleRestack();
+                }
+                break;
+            }
+            case XCB_CIRCULATE_NOTIFY:
+                ScheduleRestack();
+                break;
+            case XCB_DESTROY_NOTIFY: {
+                const auto* e = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
+                m_inputMethod.erase(e->window);
+                break;
+            }
+            default:
+                break;
+        }
+        return false;
+    }
+
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (m_phase == Phase::Idle ||
+            (event->type() != QEvent::Show && event->type() != QEvent::Hide))
+            return false;
+        auto* window = qobject_cast<QWindow*>(object);
+        if (!window || !window->isTopLevel() || window == m_window || IsCover(window))
+            return false;
+        if (event->type() == QEvent::Show) {
+            // A window of the client's own shown while held (a dialog) is not given to the
+            // manager either: the manager would stack its frame below the held window, or, with
+            // the pointer grabbed, the frame would take no click. Shown before it is mapped.
+            if (!(window->flags() & Qt::X11BypassWindowManagerHint)) {
+                window->setFlags(window->flags() | Qt::X11BypassWindowManagerHint);
+                m_bypassed.push_back(window);
+            }
+        } else {
+            // A dialog or pop-up went: the exam (or the dialog under it) gets the keyboard
+            // back, and a pop-up's ended pointer grab is taken again.
+            QTimer::singleShot(0, this, [this] {
+                if (m_phase != Phase::Held)
+                    return;
+                FocusTopmostOwn();
+                TakePointer();
+                ScheduleRestack();
+            });
+        }
+        return false;
+    }
+
+private:
+    enum class Phase { Idle, Withdrawing, Held };
+
+    struct Atoms {
+        xcb_atom_t wmState = XCB_ATOM_NONE;
+        xcb_atom_t netState = XCB_ATOM_NONE;
+        xcb_atom_t fullScreen = XCB_ATOM_NONE;
+        xcb_atom_t above = XCB_ATOM_NONE;
+        xcb_atom_t hidden = XCB_ATOM_NONE;
+        xcb_atom_t focused = XCB_ATOM_NONE;
+    };
+
+    ScreenHold() {
+        m_withdrawWait.setSingleShot(true);
+        m_withdrawWait.setInterval(kWithdrawWaitMs);
+        connect(&m_withdrawWait, &QTimer::timeout, this, [this] {
+            qCInfo(lcLock) << "the window manager did not withdraw window" << m_xid
+                           << "in time; the client takes it";
+            Arrive();
+        });
+        m_restackTimer.setSingleShot(true);
+        m_restackTimer.setTimerType(Qt::PreciseTimer);
+        connect(&m_restackTimer, &QTimer::timeout, this, [this] { Restack(); });
+        m_check.setInterval(kCheckPeriodMs);
+        connect(&m_check, &QTimer::timeout, this, [this] {
+            TakePointer();
+            ScheduleRestack();
+        });
+    }
+
+    void Start(xcb_connection_t* c, QWindow* window, xcb_window_t xid, const QString& coverText) {
+        m_conn = c;
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        m_xid = xid;
+        m_window = window;
+        m_coverText = coverText;
+        m_atoms.wmState = InternAtom(c, "WM_STATE");
+        m_atoms.netState = InternAtom(c, "_NET_WM_STATE");
+        m_atoms.fullScreen = InternAtom(c, "_NET_WM_STATE_FULLSCREEN");
+        m_atoms.above = InternAtom(c, "_NET_WM_STATE_ABOVE");
+        m_atoms.hidden = InternAtom(c, "_NET_WM_STATE_HIDDEN");
+        m_atoms.focused = InternAtom(c, "_NET_WM_STATE_FOCUSED");
+        const xcb_extension_t* res = &xcb_res_id;
+        const auto* resData = xcb_get_extension_data(c, const_cast<xcb_extension_t*>(res));
+        m_hasRes = resData && resData->present;
+        if (!m_hasRes)
+            qCWarning(lcLock) << "The display has no X-Resource extension: input-method windows "
+                                 "cannot be told apart and stay under the locked exam.";
+
+        // What the window is given back with: its states as the manager kept them (minimised
+        // and focus are the manager's affair) and its place.
+        m_savedStates = Property32(c, xid, m_atoms.netState, XCB_ATOM_ATOM)
+                            .value_or(std::vector<std::uint32_t>{});
+        std::erase_if(m_savedStates, [&](std::uint32_t atom) {
+            return atom == m_atoms.hidden || atom == m_atoms.focused;
+        });
+        m_savedArea = AreaOnRoot(xid).value_or(QRect());
+        m_savedFlags = window->flags() & ~Qt::X11BypassWindowManagerHint;
+        const auto wmState = Property32(c, xid, m_atoms.wmState, m_atoms.wmState);
+        const bool managed = ParentOf(c, xid) != m_root ||
+                             (wmState && !wmState->empty() && (*wmState)[0] != kWithdrawnState);
+
+        QCoreApplication::instance()->installNativeEventFilter(this);
+        QCoreApplication::instance()->installEventFilter(this);
+        SelectRootSubstructure(true);
+        m_phase = Phase::Withdrawing;
+        window->setFlags(window->flags() | Qt::X11BypassWindowManagerHint);
+        qCInfo(lcLock) << "holding the screen with window" << xid
+                       << (managed ? "(withdrawn from the window manager first)" : "");
+        if (!managed) {
+            Arrive();
+            return;
+        }
+        // Withdrawn as the protocol has a client withdraw its window (ICCCM 4.1.4): the manager
+        // takes its frame away and gives the window back to the root, unmapped.
+        xcb_unmap_window(c, xid);
+        xcb_unmap_notify_event_t unmap;
+        std::memset(&unmap, 0, sizeof unmap);
+        unmap.response_type = XCB_UNMAP_NOTIFY;
+        unmap.event = m_root;
+        unmap.window = xid;
+        xcb_send_event(c, 0, m_root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&unmap));
+        xcb_flush(c);
+        m_withdrawWait.start();
+    }
+
+    std::optional<QRect> AreaOnRoot(xcb_window_t xid) {
+        auto* geometry = xcb_get_geometry_reply(m_conn, xcb_get_geometry(m_conn, xid), nullptr);
+        auto* origin = xcb_translate_coordinates_reply(
+            m_conn, xcb_translate_coordinates(m_conn, xid, m_root, 0, 0), nullptr);
+        std::optional<QRect> out;
+        if (geometry && origin)
+            out = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+        std::free(geometry);
+        std::free(origin);
+        return out;
+    }
+
+    void SelectRootSubstructure(bool on) {
+        auto* attributes = xcb_get_window_attributes_reply(
+            m_conn, xcb_get_window_attributes(m_conn, m_root), nullptr);
+        std::uint32_t mask = attributes ? attributes->your_event_mask : 0;
+        std::free(attributes);
+        if (on) {
+            m_addedSubstructure = !(mask & XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+            mask |= XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        } else if (m_addedSubstructure) {
+            mask &= ~std::uint32_t(XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+            m_addedSubstructure = false;
+        }
+        xcb_change_window_attributes(m_conn, m_root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(m_conn);
+    }
+
+    // The manager has let go once the window is the root's child again and no longer carries a
+    // state of its (some managers delete WM_STATE, some set it withdrawn).
+    void TryArrive() {
+        if (m_phase != Phase::Withdrawing || ParentOf(m_conn, m_xid) != m_root)
+            return;
+        const auto wmState = Property32(m_conn, m_xid, m_atoms.wmState, m_atoms.wmState);
+        if (wmState && !wmState->empty() && (*wmState)[0] != kWithdrawnState)
+            return;
+        Arrive();
+    }
+
+    void Arrive() {
+        if (m_phase != Phase::Withdrawing)
+            return;
+        m_withdrawWait.stop();
+        if (ParentOf(m_conn, m_xid) != m_root) {
+            // A manager that kept the window in its frame: taken out of it.
+            xcb_reparent_window(m_conn, m_xid, m_root, 0, 0);
+        }
+        m_phase = Phase::Held;
+        m_wantedArea = ExamArea();
+        ConfigureTo(m_wantedArea, true);
+        // What the window is, for whoever asks (the toolkit reads its state from here): over the
+        // whole monitor, above everything.
+        const std::array<std::uint32_t, 2> held = {m_atoms.fullScreen, m_atoms.above};
+        xcb_change_property(m_conn, XCB_PROP_MODE_REPLACE, m_xid, m_atoms.netState, XCB_ATOM_ATOM,
+                            32, held.size(), held.data());
+        xcb_map_window(m_conn, m_xid);
+        xcb_flush(m_conn);
+        WatchScreens();
+        UpdateCovers();
+        m_check.start();
+    }
+
+    void OnExamMapped() {
+        if (m_phase != Phase::Held)
+            return;
+        TakePointer();
+        FocusTopmostOwn();
+        Restack();
+    }
+
+    // A dialog of the client's own takes the keyboard when it shows.
+    void OnOwnMapped(xcb_window_t xid) {
+        QWindow* window = WindowWithId(xid);
+        if (window && IsFocusable(window))
+            Focus(xid);
+    }
+
+    static bool IsFocusable(const QWindow* window) {
+        const Qt::WindowType type = window->type();
+        return window->isVisible() && type != Qt::Popup && type != Qt::ToolTip &&
+               type != Qt::SplashScreen && !(window->flags() & Qt::WindowDoesNotAcceptFocus);
+    }
+
+    void Focus(xcb_window_t xid) {
+        xcb_set_input_focus(m_conn, XCB_INPUT_FOCUS_PARENT, xid, XCB_CURRENT_TIME);
+        xcb_flush(m_conn);
+    }
+
+    // The keyboard goes to the client's newest visible dialog, or to the exam when none is up.
+    void FocusTopmostOwn() {
+        xcb_window_t target = m_xid;
+        for (QWindow* window : QGuiApplication::topLevelWindows()) {
+            if (window != m_window && !IsCover(window) && IsFocusable(window) && window->handle())
+                target = static_cast<xcb_window_t>(window->winId());
+        }
+        Focus(target);
+    }
+
+    bool IsCover(const QWindow* window) const {
+        return std::any_of(m_covers.begin(), m_covers.end(),
+                           [&](const auto& cover) { return cover.second.get() == window; });
+    }
+
+    bool OwnPopupShown() const {
+        for (QWindow* window : QGuiApplication::topLevelWindows())
+            if (window->isVisible() && window->type() == Qt::Popup)
+                return true;
+        return false;
+    }
+
+    // Clicks anywhere reach the client's own windows only. A pop-up of the toolkit takes the
+    // pointer for itself while it is shown; it is taken back when the pop-up goes.
+    void TakePointer() {
+        if (m_phase != Phase::Held || OwnPopupShown())
+            return;
+        auto* reply = xcb_grab_pointer_reply(
+            m_conn,
+            xcb_grab_pointer(m_conn, 1, m_xid, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC,
+                             XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+            nullptr);
+        const int status = reply ? reply->status : -1;
+        std::free(reply);
+        const bool held = status == XCB_GRAB_STATUS_SUCCESS;
+        if (held != m_pointerHeld)
+            qCDebug(lcLock) << (held ? "pointer grab taken" : "pointer grab refused, status")
+                            << status;
+        m_pointerHeld = held;
+    }
+
+    void ScheduleRestack() {
+        if (m_phase != Phase::Held || m_restackTimer.isActive())
+            return;
+        const auto since = Clock::now() - m_lastRestack;
+        const auto wait =
+            since >= kRestackPeriod
+                ? 0
+                : std::chrono::duration_cast<std::chrono::milliseconds>(kRestackPeriod - since)
+                      .count();
+        m_restackTimer.start(static_cast<int>(wait));
+    }
+
+    // One look at the stacking order; when anything but the client's own windows and the input
+    // method's is above the exam or a cover (or one of those below them), the exam, the covers,
+    // the client's shown windows and the input method's go to the top, in that order.
+    void Restack() {
+        if (m_phase != Phase::Held)
+            return;
+        m_lastRestack = Clock::now();
+        if (m_lastArea != m_wantedArea)
+            ConfigureTo(m_wantedArea, false);
+        const std::vector<xcb_window_t> children = RootChildren(m_conn, m_root);
+        ClassifyNew(children);
+
+        std::set<xcb_window_t> held = {m_xid};
+        for (const auto& [screen, cover] : m_covers)
+            held.insert(static_cast<xcb_window_t>(cover->winId()));
+        std::vector<xcb_window_t> ownShown;
+        for (QWindow* window : QGuiApplication::topLevelWindows())
+            if (window->isVisible() && window->handle() && window != m_window && !IsCover(window))
+                ownShown.push_back(static_cast<xcb_window_t>(window->winId()));
+        // Pop-ups and tooltips above dialogs.
+        std::stable_partition(ownShown.begin(), ownShown.end(), [](xcb_window_t xid) {
+            const QWindow* window = WindowWithId(xid);
+            return window && window->type() != Qt::Popup && window->type() != Qt::ToolTip;
+        });
+
+        int lowestHeld = INT_MAX;
+        int topHeld = -1;
+        for (int i = 0; i < static_cast<int>(children.size()); ++i)
+            if (held.count(children[i])) {
+                lowestHeld = std::min(lowestHeld, i);
+                topHeld = std::max(topHeld, i);
+            }
+        if (topHeld < 0)
+            return;
+        std::vector<xcb_window_t> inputMethod;
+        bool needed = false;
+        for (int i = 0; i < static_cast<int>(children.size()); ++i) {
+            const xcb_window_t w = children[i];
+            if (held.count(w))
+                continue;
+            const bool own = IsOwn(m_conn, w);
+            const bool im = !own && IsInputMethodWindow(w);
+            if (im)
+                inputMethod.push_back(w);
+            if (i > lowestHeld && !own && !im) {
+                needed = true;
+                if (m_named.insert(w).second)
+                    qCDebug(lcLock, "window 0x%x of another program above the held screen", w);
+            }
+            if (i < topHeld &&
+                (im || std::find(ownShown.begin(), ownShown.end(), w) != ownShown.end()))
+                needed = needed || !im || IsViewable(w);
+        }
+        if (!needed)
+            return;
+        std::vector<xcb_window_t> order = {m_xid};
+        for (const auto& [screen, cover] : m_covers)
+            order.push_back(static_cast<xcb_window_t>(cover->winId()));
+        order.insert(order.end(), ownShown.begin(), ownShown.end());
+        order.insert(order.end(), inputMethod.begin(), inputMethod.end());
+        const std::uint32_t top = XCB_STACK_MODE_ABOVE;
+        for (xcb_window_t w : order)
+            xcb_configure_window(m_conn, w, XCB_CONFIG_WINDOW_STACK_MODE, &top);
+        xcb_flush(m_conn);
+        ++m_restacks;
+        qCDebug(lcLock) << "restacked the held screen over another program's window, time"
+                        << m_restacks;
+    }
+
+    bool IsViewable(xcb_window_t w) {
+        auto* attributes =
+            xcb_get_window_attributes_reply(m_conn, xcb_get_window_attributes(m_conn, w), nullptr);
+        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        return viewable;
+    }
+
+    // Which of the root's new children belong to an input method: the X server names the
+    // process that created each (X-Resource), and its executable decides. All asked in one
+    // round trip; the answer holds for the window's life.
+    void ClassifyNew(const std::vector<xcb_window_t>& children) {
+        std::vector<std::pair<xcb_window_t, xcb_res_query_client_ids_cookie_t>> asked;
+        for (xcb_window_t w : children) {
+            if (m_inputMethod.count(w) || IsOwn(m_conn, w))
+                continue;
+            if (!m_hasRes) {
+                m_inputMethod[w] = false;
+                continue;
+            }
+            xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+            asked.emplace_back(w, xcb_res_query_client_ids(m_conn, 1, &spec));
+        }
+        for (const auto& [w, cookie] : asked) {
+            auto* reply = xcb_res_query_client_ids_reply(m_conn, cookie, nullptr);
+            bool im = false;
+            if (reply) {
+                for (auto it = xcb_res_query_client_ids_ids_iterator(reply); it.rem;
+                     xcb_res_client_id_value_next(&it)) {
+                    if (!(it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) ||
+                        xcb_res_client_id_value_value_length(it.data) < 1)
+                        continue;
+                    im = IsInputMethodPid(*xcb_res_client_id_value_value(it.data));
+                }
+            }
+            std::free(reply);
+            m_inputMethod[w] = im;
+        }
+    }
+
+    bool IsInputMethodWindow(xcb_window_t w) const {
+        const auto it = m_inputMethod.find(w);
+        return it != m_inputMethod.end() && it->second;
+    }
+
+    static bool IsInputMethodPid(std::uint32_t pid) {
+        char link[64];
+        std::snprintf(link, sizeof link, "/proc/%u/exe", pid);
+        char target[512];
+        const ssize_t length = ::readlink(link, target, sizeof target - 1);
+        if (length <= 0)
+            return false;
+        return IsInputMethodProgram(std::string_view(target, static_cast<std::size_t>(length)));
+    }
+
+    QRect ExamArea() const {
+        QScreen* primary = QGuiApplication::primaryScreen();
+        if (primary)
+            return NativeArea(primary);
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data;
+        return QRect(0, 0, screen->width_in_pixels, screen->height_in_pixels);
+    }
+
+    void ConfigureTo(const QRect& area, bool raise) {
+        if (area.isEmpty())
+            return;
+        std::vector<std::uint32_t> values = {
+            static_cast<std::uint32_t>(area.x()), static_cast<std::uint32_t>(area.y()),
+            static_cast<std::uint32_t>(area.width()), static_cast<std::uint32_t>(area.height()), 0};
+        std::uint16_t mask = XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                             XCB_CONFIG_WINDOW_HEIGHT | XCB_CONFIG_WINDOW_BORDER_WIDTH;
+        if (raise) {
+            values.push_back(XCB_STACK_MODE_ABOVE);
+            mask |= XCB_CONFIG_WINDOW_STACK_MODE;
+        }
+        xcb_configure_window(m_conn, m_xid, mask, values.data());
+    }
+
+    // Monitors come and go while held: covers follow, and the exam stays on the primary one.
+    void WatchScreens() {
+        delete m_screenWatch;
+        m_screenWatch = new QObject(this);
+        auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+        auto follow = [this] { UpdateCovers(); };
+        connect(app, &QGuiApplication::screenAdded, m_screenWatch, [this, follow](QScreen* s) {
+            connect(s, &QScreen::geometryChanged, m_screenWatch, follow);
+            follow();
+        });
+        connect(app, &QGuiApplication::screenRemoved, m_screenWatch, [this](QScreen* s) {
+            m_covers.erase(s);
+            UpdateCovers();
+        });
+        connect(app, &QGuiApplication::primaryScreenChanged, m_screenWatch, follow);
+        for (QScreen* screen : QGuiApplication::screens())
+            connect(screen, &QScreen::geometryChanged, m_screenWatch, follow);
+    }
+
+    void UpdateCovers() {
+        if (m_phase != Phase::Held)
+            return;
+        QScreen* primary = QGuiApplication::primaryScreen();
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        std::erase_if(m_covers, [&](const auto& entry) {
+            return entry.first == primary || !screens.contains(entry.first);
+        });
+        for (QScreen* screen : screens) {
+            if (screen == primary)
+                continue;
+            auto it = m_covers.find(screen);
+            if (it == m_covers.end()) {
+                auto cover = std::make_unique<Cover>(screen, m_coverText);
+                Cover* shown = cover.get();
+                m_covers.emplace(screen, std::move(cover));
+                shown->show();
+                qCInfo(lcLock) << "monitor" << screen->name() << "covered";
+            } else if (it->second->geometry() != screen->geometry()) {
+                it->second->Place(screen);
+            }
+        }
+        const QRect area = ExamArea();
+        if (area != m_wantedArea) {
+            m_wantedArea = area;
+            ConfigureTo(area, false);
+            xcb_flush(m_conn);
+        }
+        ScheduleRestack();
+    }
+
+    Phase m_phase = Phase::Idle;
+    xcb_connection_t* m_conn = nullptr;
+    xcb_window_t m_root = XCB_NONE;
+    xcb_window_t m_xid = XCB_NONE;
+    QPointer<QWindow> m_window;
+    QString m_coverText;
+    Atoms m_atoms;
+    bool m_hasRes = false;
+    bool m_addedSubstructure = false;
+    Qt::WindowFlags m_savedFlags;
+    std::vector<std::uint32_t> m_savedStates;
+    QRect m_savedArea;
+    QRect m_wantedArea;
+    QRect m_lastArea;
+    bool m_pointerHeld = false;
+    QTimer m_withdrawWait;
+    QTimer m_restackTimer;
+    QTimer m_check;
+    Clock::time_point m_lastRestack{};
+    long m_restacks = 0;
+    QObject* m_screenWatch = nullptr;
+    std::map<QScreen*, std::unique_ptr<Cover>> m_covers;
+    std::vector<QPointer<QWindow>> m_bypassed;
+    std::map<xcb_window_t, bool> m_inputMethod;
+    std::set<xcb_window_t> m_named;
+};
+
+}  // namespace
+
+bool IsInputMethodProgram(std::string_view exePath) {
+    static constexpr std::string_view kPrograms[] = {
+        "/usr/bin/fcitx5",
+        "/usr/bin/fcitx",
+        "/usr/bin/ibus-daemon",
+        "/usr/libexec/ibus-ui-gtk3",
+        "/usr/libexec/ibus-x11",
+        "/usr/libexec/ibus-extension-gtk3",
+        "/usr/lib/ibus/ibus-ui-gtk3",
+        "/usr/lib/ibus/ibus-x11",
+    };
+    return std::find(std::begin(kPrograms), std::end(kPrograms), exePath) != std::end(kPrograms);
+}
+
+bool HoldScreen(NativeWindow window, const std::string& coverText) {
+    return ScreenHold::Instance().Hold(static_cast<xcb_window_t>(window),
+                                       QString::fromStdString(coverText));
+}
+
+void ReleaseScreen(NativeWindow window) {
+    ScreenHold::Instance().Release(static_cast<xcb_window_t>(window));
+}
+
+bool IsScreenHeld(NativeWindow window) {
+    return ScreenHold::Instance().IsHeld(static_cast<xcb_window_t>(window));
+}
+
+}  // namespace vorn::platform::x11
