@@ -1,6 +1,7 @@
 """Helpers of the lock tests and the lock benchmark: the key-logging window, the lock probe, and a
 watcher of a window's _NET_WM_STATE changes. Standard library only."""
 
+import contextlib
 import ctypes
 import ctypes.util
 import os
@@ -423,3 +424,85 @@ class Rival:
         self.proc.wait(5)
         self.proc.stdin.close()
         self.proc.stdout.close()
+
+
+def cpu_seconds(pid):
+    """User plus system CPU time of process `pid` (all its threads) so far, in seconds."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class AboveWatch:
+    """Samples, on a thread, whether `window` is shown above `exam` in the X server's stacking
+    order: one request a look (the root's children; the two windows' places among them were
+    found when the watch started), about every millisecond, far more often than a fighter
+    raises itself. A stretch above is counted from the first sample that saw it to the last one."""
+
+    def __init__(self, display, window, exam):
+        self.view = XView(display)
+        self.window, self.exam = self.view.toplevel(window), self.view.toplevel(exam)
+        if not self.window or not self.exam:
+            raise RuntimeError("the windows to watch are not shown")
+        self.samples = []  # (time, above)
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while not self.stopping.is_set():
+            order = self.view._tree(self.view.root)[1]
+            if self.window in order and self.exam in order:
+                above = order.index(self.window) > order.index(self.exam)
+                self.samples.append((time.monotonic(), above))
+            time.sleep(0.001)
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(5)
+        self.view.close()
+
+    def longest_above(self, since=0.0, until=float("inf")):
+        """The longest stretch above within [since, until], in seconds."""
+        longest, start, last = 0.0, None, None
+        for t, above in self.samples:
+            if t < since or t > until:
+                continue
+            if above:
+                start = t if start is None else start
+                last = t
+                longest = max(longest, last - start)
+            else:
+                start = None
+        return longest
+
+    def below_for_good_since(self, after):
+        """The first time after `after` from which every sample saw the window below."""
+        below = None
+        for t, above in self.samples:
+            if t < after:
+                continue
+            if above:
+                below = None
+            elif below is None:
+                below = t
+        return below
+
+
+class Fight:
+    """A shell loop run against `window`, every 10 ms, until stopped: the loop a program that
+    fights for the top runs (`state` is the _NET_WM_STATE it keeps adding)."""
+
+    def __init__(self, display, window, state="above"):
+        script = (f"while :; do wmctrl -i -r {window} -b add,{state}; "
+                  f"xdotool windowraise {window}; xdotool windowactivate {window}; "
+                  "sleep 0.01; done")
+        self.proc = subprocess.Popen(["sh", "-c", script], env=display.env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
+
+    def stop(self):
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(self.proc.pid, signal.SIGKILL)
+        self.proc.wait(10)
+        return time.monotonic()
