@@ -8,7 +8,7 @@ import subprocess
 import time
 import unittest
 
-from harness import Client, Display, TestServer, wait_until
+from harness import Client, Display, TestServer, read_text, wait_until
 from lockhelpers import Rival, XView, exam_page
 
 COVER_NAME = "考试进行中 Exam in progress"
@@ -99,8 +99,8 @@ class DialogsAboveTheLockedPage(unittest.TestCase):
         self.display.xdotool("key", "ctrl+a")
         self.display.xdotool("type", target)
         self.display.xdotool("key", "Return")
-        wait_until(lambda: os.path.exists(target) and open(target, "rb").read() == b"exam material",
-                   20, what="the saved download")
+        wait_until(lambda: os.path.exists(target) and read_text(target) == "exam material", 20,
+                   what="the saved download")
         # And the exam is back above the other program.
         wait_until(lambda: self.view.above(self.other.window, self.window) is False, 5,
                    what="the exam above the other window again")
