@@ -94,12 +94,19 @@ class Tree:
 
     def is_held(self, window, area):
         """`window` holds the screen: unmanaged (override-redirect), shown over `area`
-        (x, y, width, height) and with nothing shown above it."""
+        (x, y, width, height) and with nothing of another program shown above it (its own
+        covers and dialogs may be)."""
         a = self.attributes(window)
         return bool(a and a.override_redirect and a.map_state == IS_VIEWABLE
                     and self.top_level(window) == window
                     and (a.x, a.y, a.width, a.height) == tuple(area)
-                    and not self.shown_above(window))
+                    and not [w for w in self.shown_above(window) if not same_client(w, window)])
+
+
+def same_client(a, b):
+    """Whether two windows were made by the same X client: the X.Org server puts the client's
+    number in the top bits of every id it hands out (the low 21 bits are the client's own)."""
+    return a >> 21 == b >> 21
 
 
 @contextlib.contextmanager
