@@ -228,6 +228,8 @@ public:
         // have (the manager reads them when it maps it) and the place it had.
         if (m_window)
             m_window->setFlags(m_savedFlags);
+        const std::uint32_t keep = XCB_BACKING_STORE_NOT_USEFUL;
+        xcb_change_window_attributes(m_conn, m_xid, XCB_CW_BACKING_STORE, &keep);
         xcb_unmap_window(m_conn, m_xid);
         xcb_change_property(m_conn, XCB_PROP_MODE_REPLACE, m_xid, m_atoms.netState, XCB_ATOM_ATOM,
                             32, static_cast<std::uint32_t>(m_savedStates.size()),
@@ -533,6 +535,11 @@ private:
             xcb_reparent_window(m_conn, m_xid, m_root, 0, 0);
         }
         m_phase = Phase::Held;
+        // A program that keeps raising its window over the exam uncovers the exam again each
+        // time it is put under; kept by the server, the uncovered part is not drawn again by the
+        // engine (a full repaint of the window each time, in software where there is no GPU).
+        const std::uint32_t keep = XCB_BACKING_STORE_WHEN_MAPPED;
+        xcb_change_window_attributes(m_conn, m_xid, XCB_CW_BACKING_STORE, &keep);
         m_wantedArea = ExamArea();
         ConfigureTo(m_wantedArea, true);
         // What the window is, for whoever asks (the toolkit reads its state from here): over the
