@@ -51,7 +51,14 @@ constexpr int kWithdrawWaitMs = 1000;
 // Safety net for what the event stream does not show (a pointer grab ended by one of the
 // toolkit's own pop-ups, an event lost to a busy moment).
 constexpr int kCheckPeriodMs = 250;
+// How long a window given back is followed until the manager has taken it on.
+constexpr int kReturnWaitMs = 3000;
 constexpr std::uint32_t kWithdrawnState = 0;
+constexpr std::uint32_t kNormalState = 1;
+constexpr std::uint32_t kStateAdd = 1;
+// Requests on the lock's behalf come from the user's side of the desktop, as a pager's would:
+// managers apply focus-stealing rules to applications' requests only.
+constexpr std::uint32_t kSourcePager = 2;
 constexpr int kMaxTreeDepth = 32;
 
 xcb_connection_t* GuiConnection() {
@@ -173,7 +180,9 @@ public:
         return *hold;
     }
 
-    bool IsHeld(xcb_window_t xid) const { return m_phase != Phase::Idle && m_xid == xid; }
+    bool IsHeld(xcb_window_t xid) const {
+        return (m_phase == Phase::Withdrawing || m_phase == Phase::Held) && m_xid == xid;
+    }
 
     bool Hold(xcb_window_t xid, const QString& coverText) {
         xcb_connection_t* c = GuiConnection();
@@ -182,26 +191,29 @@ public:
         QWindow* window = WindowWithId(xid);
         if (!window)
             return false;
-        if (m_phase != Phase::Idle && m_xid == xid) {
+        if (IsHeld(xid)) {
             // Locked again: everything is taken anew.
             TakePointer();
             ScheduleRestack();
             return true;
         }
-        if (m_phase != Phase::Idle)
+        if (IsHeld(m_xid))
             Release(m_xid);
+        if (m_phase == Phase::Returning)
+            FinishReturn(false);
         Start(c, window, xid, coverText);
         return true;
     }
 
     void Release(xcb_window_t xid) {
-        if (m_phase == Phase::Idle || xid != m_xid)
+        if (!IsHeld(xid))
             return;
-        m_phase = Phase::Idle;
+        m_phase = Phase::Returning;
         m_withdrawWait.stop();
         m_restackTimer.stop();
         m_check.stop();
         delete m_screenWatch;
+        m_screenWatch = nullptr;
         m_covers.clear();
         xcb_ungrab_pointer(m_conn, XCB_CURRENT_TIME);
         m_pointerHeld = false;
@@ -209,7 +221,6 @@ public:
             if (dialog)
                 dialog->setFlags(dialog->flags() & ~Qt::X11BypassWindowManagerHint);
         m_bypassed.clear();
-        QCoreApplication::instance()->removeNativeEventFilter(this);
         QCoreApplication::instance()->removeEventFilter(this);
         SelectRootSubstructure(false);
 
@@ -217,6 +228,8 @@ public:
         // have (the manager reads them when it maps it) and the place it had.
         if (m_window)
             m_window->setFlags(m_savedFlags);
+        const std::uint32_t keep = XCB_BACKING_STORE_NOT_USEFUL;
+        xcb_change_window_attributes(m_conn, m_xid, XCB_CW_BACKING_STORE, &keep);
         xcb_unmap_window(m_conn, m_xid);
         xcb_change_property(m_conn, XCB_PROP_MODE_REPLACE, m_xid, m_atoms.netState, XCB_ATOM_ATOM,
                             32, static_cast<std::uint32_t>(m_savedStates.size()),
@@ -225,14 +238,24 @@ public:
         xcb_map_window(m_conn, m_xid);
         xcb_flush(m_conn);
         qCInfo(lcLock) << "screen released; window" << m_xid << "given back to the window manager";
-        m_window.clear();
-        m_xid = XCB_NONE;
+        if (!m_managed) {
+            FinishReturn(false);
+            return;
+        }
+        m_returnWait.start();
     }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
         if (m_phase == Phase::Idle || eventType != "xcb_generic_event_t")
             return false;
         const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if (m_phase == Phase::Returning) {
+            const auto* e = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            if ((event->response_type & ~0x80) == XCB_PROPERTY_NOTIFY && e->window == m_xid &&
+                e->atom == m_atoms.wmState && IsNormal())
+                FinishReturn(true);
+            return false;
+        }
         switch (event->response_type & ~0x80) {
             case XCB_REPARENT_NOTIFY: {
                 const auto* e = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
@@ -326,7 +349,9 @@ public:
     }
 
 private:
-    enum class Phase { Idle, Withdrawing, Held };
+    // Withdrawing: the window manager is letting go of the window; Returning: the window has
+    // been given back and the manager is taking it on.
+    enum class Phase { Idle, Withdrawing, Held, Returning };
 
     struct Atoms {
         xcb_atom_t wmState = XCB_ATOM_NONE;
@@ -335,6 +360,7 @@ private:
         xcb_atom_t above = XCB_ATOM_NONE;
         xcb_atom_t hidden = XCB_ATOM_NONE;
         xcb_atom_t focused = XCB_ATOM_NONE;
+        xcb_atom_t activeWindow = XCB_ATOM_NONE;
     };
 
     ScreenHold() {
@@ -348,6 +374,9 @@ private:
         m_restackTimer.setSingleShot(true);
         m_restackTimer.setTimerType(Qt::PreciseTimer);
         connect(&m_restackTimer, &QTimer::timeout, this, [this] { Restack(); });
+        m_returnWait.setSingleShot(true);
+        m_returnWait.setInterval(kReturnWaitMs);
+        connect(&m_returnWait, &QTimer::timeout, this, [this] { FinishReturn(false); });
         m_check.setInterval(kCheckPeriodMs);
         connect(&m_check, &QTimer::timeout, this, [this] {
             TakePointer();
@@ -367,6 +396,7 @@ private:
         m_atoms.above = InternAtom(c, "_NET_WM_STATE_ABOVE");
         m_atoms.hidden = InternAtom(c, "_NET_WM_STATE_HIDDEN");
         m_atoms.focused = InternAtom(c, "_NET_WM_STATE_FOCUSED");
+        m_atoms.activeWindow = InternAtom(c, "_NET_ACTIVE_WINDOW");
         const xcb_extension_t* res = &xcb_res_id;
         const auto* resData = xcb_get_extension_data(c, const_cast<xcb_extension_t*>(res));
         m_hasRes = resData && resData->present;
@@ -386,6 +416,7 @@ private:
         const auto wmState = Property32(c, xid, m_atoms.wmState, m_atoms.wmState);
         const bool managed = ParentOf(c, xid) != m_root ||
                              (wmState && !wmState->empty() && (*wmState)[0] != kWithdrawnState);
+        m_managed = managed;
 
         QCoreApplication::instance()->installNativeEventFilter(this);
         QCoreApplication::instance()->installEventFilter(this);
@@ -441,6 +472,49 @@ private:
         xcb_flush(m_conn);
     }
 
+    bool IsNormal() {
+        const auto wmState = Property32(m_conn, m_xid, m_atoms.wmState, m_atoms.wmState);
+        return wmState && !wmState->empty() && (*wmState)[0] == kNormalState;
+    }
+
+    void SendToManager(xcb_atom_t type, std::initializer_list<std::uint32_t> data) {
+        xcb_client_message_event_t event;
+        std::memset(&event, 0, sizeof event);
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = m_xid;
+        event.type = type;
+        int i = 0;
+        for (std::uint32_t value : data)
+            event.data.data32[i++] = value;
+        xcb_send_event(m_conn, 0, m_root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&event));
+    }
+
+    // The manager has taken the window on (or the wait ran out). A manager that did not read
+    // the states the window was mapped with (mutter, when it still finished with the unmanaged
+    // window) is asked for them as for any mapped window; the window becomes the active one
+    // again, as it was for the candidate all along.
+    void FinishReturn(bool managedAgain) {
+        if (m_phase != Phase::Returning)
+            return;
+        m_phase = Phase::Idle;
+        m_returnWait.stop();
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+        if (managedAgain) {
+            const auto now = Property32(m_conn, m_xid, m_atoms.netState, XCB_ATOM_ATOM)
+                                 .value_or(std::vector<std::uint32_t>{});
+            for (std::uint32_t atom : m_savedStates)
+                if (std::find(now.begin(), now.end(), atom) == now.end())
+                    SendToManager(m_atoms.netState, {kStateAdd, atom, 0, kSourcePager});
+            SendToManager(m_atoms.activeWindow, {kSourcePager, XCB_CURRENT_TIME, XCB_NONE});
+            xcb_flush(m_conn);
+        }
+        m_window.clear();
+        m_xid = XCB_NONE;
+    }
+
     // The manager has let go once the window is the root's child again and no longer carries a
     // state of its (some managers delete WM_STATE, some set it withdrawn).
     void TryArrive() {
@@ -461,6 +535,11 @@ private:
             xcb_reparent_window(m_conn, m_xid, m_root, 0, 0);
         }
         m_phase = Phase::Held;
+        // A program that keeps raising its window over the exam uncovers the exam again each
+        // time it is put under; kept by the server, the uncovered part is not drawn again by the
+        // engine (a full repaint of the window each time, in software where there is no GPU).
+        const std::uint32_t keep = XCB_BACKING_STORE_WHEN_MAPPED;
+        xcb_change_window_attributes(m_conn, m_xid, XCB_CW_BACKING_STORE, &keep);
         m_wantedArea = ExamArea();
         ConfigureTo(m_wantedArea, true);
         // What the window is, for whoever asks (the toolkit reads its state from here): over the
@@ -766,7 +845,9 @@ private:
     QRect m_wantedArea;
     QRect m_lastArea;
     bool m_pointerHeld = false;
+    bool m_managed = false;
     QTimer m_withdrawWait;
+    QTimer m_returnWait;
     QTimer m_restackTimer;
     QTimer m_check;
     Clock::time_point m_lastRestack{};
