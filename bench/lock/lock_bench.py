@@ -2,7 +2,7 @@
 """Lock benchmark, run by hand on an idle machine (Xvfb + openbox, both started here):
 
   VORN_BUILD_DIR=<build> python3 bench/lock/lock_bench.py [--seconds 30] [--minimise 50]
-      [--reference <another vornclient>] [--builtin-seconds 60] [--wm openbox|kwin|xfwm4|marco]
+      [--reference <another vornclient>] [--builtin-seconds 60] [--wm openbox|kwin|xfwm4|marco|mutter]
       [--only builtin|turns|lock|fight] [--rounds 3] [--slice 10]
       [--fight-wms openbox,kwin,xfwm4,marco,mutter] [--fight-seconds 60] [--fight-rounds 10]
 
