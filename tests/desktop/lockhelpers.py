@@ -506,3 +506,13 @@ class Fight:
             os.killpg(self.proc.pid, signal.SIGKILL)
         self.proc.wait(10)
         return time.monotonic()
+
+
+def wait_quiet(pid, share=0.05, timeout=20.0):
+    """Waits until process `pid` has used less than `share` of a core over half a second: the
+    engine has settled after what came before (a lock resizes and repaints the whole page)."""
+    def quiet():
+        before = cpu_seconds(pid)
+        time.sleep(0.5)
+        return (cpu_seconds(pid) - before) / 0.5 < share
+    harness.wait_until(quiet, timeout, 0, what=f"process {pid} to settle")
