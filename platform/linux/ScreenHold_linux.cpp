@@ -24,7 +24,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -352,50 +351,36 @@ private:
         }
         const std::vector<xcb_window_t> children = RootChildren(m_conn, m_root);
         ClassifyNew(children);
-        std::set<xcb_window_t> heldSet(held.covers.begin(), held.covers.end());
-        heldSet.insert(held.exam);
-        int lowestHeld = INT_MAX;
-        int topHeld = -1;
-        for (int i = 0; i < static_cast<int>(children.size()); ++i)
-            if (heldSet.count(children[i])) {
-                lowestHeld = std::min(lowestHeld, i);
-                topHeld = std::max(topHeld, i);
-            }
-        if (topHeld < 0)
-            return;
-        // The client's other windows and the input method's, with whether each is shown: asked
-        // all at once, one round trip.
-        std::vector<std::pair<xcb_window_t, xcb_get_window_attributes_cookie_t>> asked;
-        bool foreignAbove = false;
-        for (int i = 0; i < static_cast<int>(children.size()); ++i) {
-            const xcb_window_t w = children[i];
+        std::vector<std::uint32_t> heldList = {held.exam};
+        heldList.insert(heldList.end(), held.covers.begin(), held.covers.end());
+        const std::set<xcb_window_t> heldSet(heldList.begin(), heldList.end());
+        // Whether the client's other windows and the input method's are shown: asked all at
+        // once, one round trip.
+        std::vector<StackedWindow> stack;
+        std::vector<xcb_get_window_attributes_cookie_t> asked;
+        for (xcb_window_t w : children) {
+            StackedWindow entry{w, StackRole::Other, false};
             if (heldSet.count(w))
-                continue;
-            if (IsOwn(w) || IsInputMethodWindow(w))
-                asked.emplace_back(w, xcb_get_window_attributes(m_conn, w));
-            else if (i > lowestHeld)
-                foreignAbove = true;
+                entry.role = StackRole::Held;
+            else if (IsOwn(w))
+                entry.role = StackRole::Own;
+            else if (IsInputMethodWindow(w))
+                entry.role = StackRole::InputMethod;
+            if (entry.role == StackRole::Own || entry.role == StackRole::InputMethod)
+                asked.push_back(xcb_get_window_attributes(m_conn, w));
+            stack.push_back(entry);
         }
-        std::vector<xcb_window_t> shown;
-        bool shownBelow = false;
-        for (const auto& [w, cookie] : asked) {
-            auto* attributes = xcb_get_window_attributes_reply(m_conn, cookie, nullptr);
-            const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        auto cookie = asked.begin();
+        for (StackedWindow& entry : stack) {
+            if (entry.role != StackRole::Own && entry.role != StackRole::InputMethod)
+                continue;
+            auto* attributes = xcb_get_window_attributes_reply(m_conn, *cookie++, nullptr);
+            entry.shown = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
             std::free(attributes);
-            if (!viewable)
-                continue;
-            shown.push_back(w);
-            const auto at = std::find(children.begin(), children.end(), w) - children.begin();
-            shownBelow = shownBelow || at < topHeld;
         }
-        if (!foreignAbove && !shownBelow)
+        const std::vector<std::uint32_t> order = PlanRestack(stack, heldList);
+        if (order.empty())
             return;
-        std::vector<xcb_window_t> order = {held.exam};
-        order.insert(order.end(), held.covers.begin(), held.covers.end());
-        // The client's own first (in their order), the input method's last.
-        std::stable_partition(shown.begin(), shown.end(),
-                              [this](xcb_window_t w) { return IsOwn(w); });
-        order.insert(order.end(), shown.begin(), shown.end());
         const std::uint32_t top = XCB_STACK_MODE_ABOVE;
         for (xcb_window_t w : order)
             xcb_configure_window(m_conn, w, XCB_CONFIG_WINDOW_STACK_MODE, &top);
@@ -526,10 +511,14 @@ public:
         m_bypassed.clear();
         QCoreApplication::instance()->removeEventFilter(this);
 
+        if (!m_window) {
+            // The window is gone (the client is ending): nothing to give back.
+            FinishReturn(false);
+            return;
+        }
         // Back to the manager as a new window would come: unmapped, with the states it is to
         // have (the manager reads them when it maps it) and the place it had.
-        if (m_window)
-            m_window->setFlags(m_savedFlags);
+        m_window->setFlags(m_savedFlags);
         const std::uint32_t keep = XCB_BACKING_STORE_NOT_USEFUL;
         xcb_change_window_attributes(m_conn, m_xid, XCB_CW_BACKING_STORE, &keep);
         xcb_unmap_window(m_conn, m_xid);
@@ -646,10 +635,9 @@ private:
         m_returnWait.setInterval(kReturnWaitMs);
         connect(&m_returnWait, &QTimer::timeout, this, [this] { FinishReturn(false); });
         m_check.setInterval(kCheckPeriodMs);
-        connect(&m_check, &QTimer::timeout, this, [this] {
-            TakePointer();
-            ScheduleRestack();
-        });
+        // The keeper looks at the stacking order on its own; this takes back a pointer grab
+        // that one of the toolkit's own pop-ups ended without a word.
+        connect(&m_check, &QTimer::timeout, this, [this] { TakePointer(); });
     }
 
     void Start(xcb_connection_t* c, QWindow* window, xcb_window_t xid, const QString& coverText) {
@@ -992,6 +980,47 @@ bool IsInputMethodProgram(std::string_view exePath) {
         "/usr/lib/ibus/ibus-x11",
     };
     return std::find(std::begin(kPrograms), std::end(kPrograms), exePath) != std::end(kPrograms);
+}
+
+std::vector<std::uint32_t> PlanRestack(const std::vector<StackedWindow>& bottomToTop,
+                                       const std::vector<std::uint32_t>& held) {
+    int lowestHeld = -1;
+    int topHeld = -1;
+    for (int i = 0; i < static_cast<int>(bottomToTop.size()); ++i) {
+        if (bottomToTop[i].role != StackRole::Held)
+            continue;
+        lowestHeld = lowestHeld < 0 ? i : lowestHeld;
+        topHeld = i;
+    }
+    if (topHeld < 0)
+        return {};
+    bool needed = false;
+    std::vector<std::uint32_t> own;
+    std::vector<std::uint32_t> inputMethod;
+    for (int i = 0; i < static_cast<int>(bottomToTop.size()); ++i) {
+        const StackedWindow& w = bottomToTop[i];
+        switch (w.role) {
+            case StackRole::Held:
+                break;
+            case StackRole::Other:
+                // Shown or not (not asked): a window above goes under at the next raise anyway.
+                needed = needed || i > lowestHeld;
+                break;
+            case StackRole::Own:
+            case StackRole::InputMethod:
+                if (!w.shown)
+                    break;
+                (w.role == StackRole::Own ? own : inputMethod).push_back(w.window);
+                needed = needed || i < topHeld;
+                break;
+        }
+    }
+    if (!needed)
+        return {};
+    std::vector<std::uint32_t> order = held;
+    order.insert(order.end(), own.begin(), own.end());
+    order.insert(order.end(), inputMethod.begin(), inputMethod.end());
+    return order;
 }
 
 bool HoldScreen(NativeWindow window, const std::string& coverText) {
