@@ -1032,8 +1032,4 @@ void ReleaseScreen(NativeWindow window) {
     ScreenHold::Instance().Release(static_cast<xcb_window_t>(window));
 }
 
-bool IsScreenHeld(NativeWindow window) {
-    return ScreenHold::Instance().IsHeld(static_cast<xcb_window_t>(window));
-}
-
 }  // namespace vorn::platform::x11

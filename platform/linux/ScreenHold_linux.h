@@ -15,7 +15,6 @@ namespace vorn::platform::x11 {
 
 bool HoldScreen(NativeWindow window, const std::string& coverText);
 void ReleaseScreen(NativeWindow window);
-bool IsScreenHeld(NativeWindow window);
 
 // Whether the program installed as `exePath` (the target of /proc/<pid>/exe) is an input
 // method whose windows (the candidate list) stay usable above a held screen. A path, not a
