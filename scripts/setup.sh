@@ -27,6 +27,9 @@ packages=(
     kwin-x11 xfwm4 marco mate-settings-daemon-common tint2
     # ... and GNOME's (mutter); a second monitor (Xorg's dummy driver, set up with xrandr)
     mutter xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+    # ... what must stay usable above the lock (an input method: fcitx5 with pinyin and its Qt
+    # module) and what must not stay above it (a notification daemon and its sender)
+    fcitx5 fcitx5-chinese-addons fcitx5-frontend-qt6 dunst libnotify-bin
     # the Windows layer: the mingw-w64 cross compiler (posix threads) and resource compiler,
     # GoogleTest's sources to build for Windows, Wine (64-bit) to run the tests (scripts/test-windows.sh)
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine64 libwine

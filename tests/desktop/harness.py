@@ -392,6 +392,116 @@ class Display:
         return path
 
 
+XORG_DUMMY_CONFIG = """\
+Section "ServerFlags"
+    Option "AutoAddDevices" "false"
+    Option "AutoEnableDevices" "false"
+    Option "AutoAddGPU" "false"
+    Option "DontVTSwitch" "true"
+    Option "DontZap" "true"
+EndSection
+Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 65536
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0 - 1000.0
+    VertRefresh 5.0 - 200.0
+    Modeline "{w}x{h}" 174.25 {w} {hs} {he} {ht} {h} {vs} {ve} {vt} -hsync +vsync
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Modes "{w}x{h}"
+        Virtual {w} {h}
+    EndSubSection
+EndSection
+"""
+
+# The two monitors of a desk, side by side on one 2560x800 screen: (name, geometry, output).
+TWO_MONITORS = (("A", "1280/338x800/211+0+0", "DUMMY0"), ("B", "1280/338x800/211+1280+0", "none"))
+
+
+class DummyMonitorsDisplay(Display):
+    """Xorg with the dummy video driver instead of Xvfb: one virtual screen that RandR monitors
+    can be laid over (Xvfb ignores them), so a test can have a desk with two monitors and plug
+    or unplug one. Xorg's dummy driver needs root (as in CI); a test that cannot have it skips.
+    The server gets no input devices of its own (xdotool's XTEST devices remain)."""
+
+    def __init__(self, window_manager=True, size="2560x800x24", monitors=TWO_MONITORS, **kw):
+        super().__init__(window_manager=window_manager, size=size, **kw)
+        self.monitors = monitors
+        self.server_folder = None
+
+    @staticmethod
+    def unavailable():
+        """Why this display cannot be had here, or None."""
+        if not shutil.which("Xorg"):
+            return "Xorg is not installed (xserver-xorg-core)"
+        if not os.path.exists("/usr/lib/xorg/modules/drivers/dummy_drv.so"):
+            return "Xorg's dummy driver is not installed (xserver-xorg-video-dummy)"
+        if os.geteuid() != 0:
+            return "Xorg with a configuration file of the test's own needs root"
+        return None
+
+    def _start_server(self):
+        self.server_folder = tempfile.mkdtemp(prefix="vorn-xorg-")
+        w, h = self.screen_size()
+        config = os.path.join(self.server_folder, "xorg.conf")
+        with open(config, "w") as f:
+            f.write(XORG_DUMMY_CONFIG.format(w=w, h=h, hs=w + 160, he=w + 432, ht=w + 864,
+                                             vs=h + 3, ve=h + 9, vt=h + 50))
+        read_fd, write_fd = os.pipe()
+        # -displayfd: the server takes the first free display number itself, so that it never
+        # races the Xvfb servers other tests start at the same time.
+        self.xvfb = subprocess.Popen(
+            ["Xorg", "-displayfd", str(write_fd), "-config", config,
+             "-logfile", os.path.join(self.server_folder, "Xorg.log"), "-noreset",
+             "-nolisten", "tcp", "-novtswitch", "-sharevts"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            stdin=subprocess.DEVNULL, start_new_session=True)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise RuntimeError("Xorg did not start: " + self._server_log_tail())
+        env = dict(os.environ, DISPLAY=":" + number)
+        # The first monitor is the primary one, as the desk's main screen is.
+        commands = [["xrandr", "--output", "DUMMY0", "--primary"]]
+        commands += [["xrandr", "--setmonitor", *monitor] for monitor in self.monitors]
+        for command in commands:
+            subprocess.run(command, env=env, check=True, capture_output=True, timeout=20)
+        return number
+
+    def _server_log_tail(self):
+        try:
+            with open(os.path.join(self.server_folder, "Xorg.log"), errors="replace") as f:
+                return " | ".join(l.strip() for l in f.readlines()[-5:])
+        except OSError:
+            return "no log"
+
+    def set_monitor(self, name, geometry, output="none"):
+        self.run(["xrandr", "--setmonitor", name, geometry, output])
+
+    def delete_monitor(self, name):
+        self.run(["xrandr", "--delmonitor", name])
+
+    def monitor_names(self):
+        out = self.run(["xrandr", "--listmonitors"]).stdout.splitlines()[1:]
+        return [line.split()[1].lstrip("+*") for line in out if line.strip()]
+
+    def __exit__(self, *exc):
+        super().__exit__(*exc)
+        if self.server_folder:
+            remove_folder(self.server_folder)
+
+
 class _Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
