@@ -64,7 +64,6 @@ public:
     // (maximised stays maximised) and takes the covers away; other programs' windows were never
     // touched. Nothing happens when the window is not held.
     virtual void ReleaseScreen(NativeWindow window) = 0;
-    virtual bool IsScreenHeld(NativeWindow window) const = 0;
 };
 
 // Never null. The implementations share the process's one display connection and stacking guard,

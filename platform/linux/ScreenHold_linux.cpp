@@ -13,22 +13,31 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
+
+// From Xlib, whose header's macros would clash with the toolkit's names.
+extern "C" char* XDisplayString(Display* display);
 
 // Why a screen locker's way and not the window manager's: a managed window is only ever as high
 // as the manager puts it, and managers differ in what they let a client ask (mutter ignores an
@@ -112,12 +121,6 @@ std::vector<xcb_window_t> RootChildren(xcb_connection_t* c, xcb_window_t root) {
     return out;
 }
 
-// Windows this connection created: the client's own.
-bool IsOwn(xcb_connection_t* c, xcb_window_t window) {
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    return (window & ~setup->resource_id_mask) == setup->resource_id_base;
-}
-
 QWindow* WindowWithId(xcb_window_t xid) {
     if (xid == XCB_NONE)
         return nullptr;
@@ -165,6 +168,291 @@ private:
     QString m_text;
 };
 
+bool IsInputMethodPid(std::uint32_t pid) {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/%u/exe", pid);
+    char target[512];
+    const ssize_t length = ::readlink(link, target, sizeof target - 1);
+    if (length <= 0)
+        return false;
+    return IsInputMethodProgram(std::string_view(target, static_cast<std::size_t>(length)));
+}
+
+// What the keeper holds on top, as the GUI thread last told it.
+struct HeldWindows {
+    xcb_window_t exam = XCB_NONE;
+    std::vector<xcb_window_t> covers;
+    // The exam's place in the display's pixels.
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+// Keeps the held windows on top from a thread of its own, with a display connection of its
+// own: the GUI thread can be busy for a long moment (the engine painting in software), and a
+// window raised over the exam must not stay up for that long. Everything it needs comes in
+// HeldWindows and the GUI connection's id range (which of the root's windows are the client's
+// own: its dialogs and pop-ups, which stay above the exam).
+class StackKeeper {
+public:
+    StackKeeper(const char* display, std::uint32_t ownBase, std::uint32_t ownMask)
+        : m_ownBase(ownBase), m_ownMask(ownMask) {
+        m_conn = xcb_connect(display, nullptr);
+        if (xcb_connection_has_error(m_conn) || ::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+            qCWarning(lcLock) << "no display connection for keeping the locked screen on top";
+            return;
+        }
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data->root;
+        const auto* res = xcb_get_extension_data(m_conn, &xcb_res_id);
+        m_hasRes = res && res->present;
+        if (!m_hasRes)
+            qCWarning(lcLock) << "The display has no X-Resource extension: input-method windows "
+                                 "cannot be told apart and stay under the locked exam.";
+        // Event masks are per connection: this adds nothing to what the toolkit selected.
+        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(m_conn, m_root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(m_conn);
+        m_thread = std::thread([this] { Run(); });
+    }
+
+    ~StackKeeper() {
+        if (m_thread.joinable()) {
+            m_stopping = true;
+            Wake();
+            m_thread.join();
+            qCDebug(lcLock, "held screen: %ld restacks, the longest %lld ms after what set it off",
+                    m_restacks, static_cast<long long>(m_slowest.count()));
+        }
+        for (int fd : m_wake)
+            if (fd >= 0)
+                ::close(fd);
+        xcb_disconnect(m_conn);
+    }
+
+    StackKeeper(const StackKeeper&) = delete;
+    StackKeeper& operator=(const StackKeeper&) = delete;
+
+    void Set(HeldWindows held) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_held = std::move(held);
+        }
+        Wake();
+    }
+
+    // Look at the stacking order soon (within a period).
+    void Nudge() { Wake(); }
+
+private:
+    void Wake() {
+        const char byte = 1;
+        [[maybe_unused]] const auto written = ::write(m_wake[1], &byte, 1);
+    }
+
+    bool IsOwn(xcb_window_t w) const { return (w & ~m_ownMask) == m_ownBase; }
+
+    void Run() {
+        pollfd fds[2] = {{xcb_get_file_descriptor(m_conn), POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        std::optional<Clock::time_point> due = Clock::now();
+        for (;;) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(m_conn)) {
+                if (Handle(event)) {
+                    if (!m_triggered)
+                        m_triggered = Clock::now();
+                    if (!due)
+                        due = m_lastRestack + kRestackPeriod;
+                }
+                std::free(event);
+            }
+            if (xcb_connection_has_error(m_conn) || m_stopping)
+                return;
+            const auto now = Clock::now();
+            if (due && now >= *due) {
+                due.reset();
+                Restack();
+                continue;
+            }
+            const auto wait =
+                due ? std::chrono::duration_cast<std::chrono::milliseconds>(*due - now).count() + 1
+                    : kCheckPeriodMs;
+            if (::poll(fds, 2, static_cast<int>(wait)) < 0 && errno != EINTR)
+                return;
+            if (fds[1].revents & POLLIN) {
+                char drain[64];
+                while (::read(m_wake[0], drain, sizeof drain) > 0) {
+                }
+                if (!due)
+                    due = m_lastRestack + kRestackPeriod;
+            } else if (!due && !(fds[0].revents & POLLIN)) {
+                // The periodic look, for what no event told.
+                due = Clock::now();
+            }
+        }
+    }
+
+    // True when the event may have put something above the held windows.
+    bool Handle(const xcb_generic_event_t* event) {
+        const HeldWindows held = Held();
+        switch (event->response_type & ~0x80) {
+            case XCB_MAP_NOTIFY:
+            case XCB_CIRCULATE_NOTIFY:
+            case XCB_REPARENT_NOTIFY:
+                return true;
+            case XCB_CONFIGURE_NOTIFY: {
+                const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+                if (e->window == held.exam) {
+                    m_examPlaced = e->x == held.x && e->y == held.y && e->width == held.width &&
+                                   e->height == held.height;
+                    return !m_examPlaced;
+                }
+                // The keeper's own restacks are of the client's windows: no new look for them.
+                return !IsOwn(e->window);
+            }
+            case XCB_UNMAP_NOTIFY: {
+                const auto* e = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
+                if (e->window == held.exam && held.exam != XCB_NONE) {
+                    // Another program unmapped it (no manager holds it to ask first).
+                    xcb_map_window(m_conn, held.exam);
+                    xcb_flush(m_conn);
+                    qCDebug(lcLock) << "held window unmapped by someone; mapped again";
+                }
+                return false;
+            }
+            case XCB_DESTROY_NOTIFY: {
+                const auto* e = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
+                m_inputMethod.erase(e->window);
+                return false;
+            }
+            default:
+                return false;
+        }
+    }
+
+    HeldWindows Held() {
+        std::lock_guard lock(m_mutex);
+        return m_held;
+    }
+
+    // One look at the stacking order; when anything but the client's own windows and the input
+    // method's is above the exam or a cover (or one of those is shown below them), the exam, the
+    // covers, the client's shown windows and the input method's go to the top, in that order.
+    void Restack() {
+        m_lastRestack = Clock::now();
+        const auto triggered = std::exchange(m_triggered, std::nullopt);
+        const HeldWindows held = Held();
+        if (held.exam == XCB_NONE)
+            return;
+        if (!m_examPlaced && held.width > 0) {
+            const std::uint32_t values[] = {
+                static_cast<std::uint32_t>(held.x), static_cast<std::uint32_t>(held.y),
+                static_cast<std::uint32_t>(held.width), static_cast<std::uint32_t>(held.height)};
+            xcb_configure_window(m_conn, held.exam,
+                                 XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y |
+                                     XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
+                                 values);
+        }
+        const std::vector<xcb_window_t> children = RootChildren(m_conn, m_root);
+        ClassifyNew(children);
+        std::vector<std::uint32_t> heldList = {held.exam};
+        heldList.insert(heldList.end(), held.covers.begin(), held.covers.end());
+        const std::set<xcb_window_t> heldSet(heldList.begin(), heldList.end());
+        // Whether the client's other windows and the input method's are shown: asked all at
+        // once, one round trip.
+        std::vector<StackedWindow> stack;
+        std::vector<xcb_get_window_attributes_cookie_t> asked;
+        for (xcb_window_t w : children) {
+            StackedWindow entry{w, StackRole::Other, false};
+            if (heldSet.count(w))
+                entry.role = StackRole::Held;
+            else if (IsOwn(w))
+                entry.role = StackRole::Own;
+            else if (IsInputMethodWindow(w))
+                entry.role = StackRole::InputMethod;
+            if (entry.role == StackRole::Own || entry.role == StackRole::InputMethod)
+                asked.push_back(xcb_get_window_attributes(m_conn, w));
+            stack.push_back(entry);
+        }
+        auto cookie = asked.begin();
+        for (StackedWindow& entry : stack) {
+            if (entry.role != StackRole::Own && entry.role != StackRole::InputMethod)
+                continue;
+            auto* attributes = xcb_get_window_attributes_reply(m_conn, *cookie++, nullptr);
+            entry.shown = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(attributes);
+        }
+        const std::vector<std::uint32_t> order = PlanRestack(stack, heldList);
+        if (order.empty())
+            return;
+        const std::uint32_t top = XCB_STACK_MODE_ABOVE;
+        for (xcb_window_t w : order)
+            xcb_configure_window(m_conn, w, XCB_CONFIG_WINDOW_STACK_MODE, &top);
+        xcb_flush(m_conn);
+        ++m_restacks;
+        if (triggered)
+            m_slowest = std::max(m_slowest, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                Clock::now() - *triggered));
+    }
+
+    // Which of the root's new children belong to an input method: the X server names the
+    // process that created each (X-Resource), and its executable decides. All asked in one
+    // round trip; the answer holds for the window's life.
+    void ClassifyNew(const std::vector<xcb_window_t>& children) {
+        std::vector<std::pair<xcb_window_t, xcb_res_query_client_ids_cookie_t>> asked;
+        for (xcb_window_t w : children) {
+            if (m_inputMethod.count(w) || IsOwn(w))
+                continue;
+            if (!m_hasRes) {
+                m_inputMethod[w] = false;
+                continue;
+            }
+            xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+            asked.emplace_back(w, xcb_res_query_client_ids(m_conn, 1, &spec));
+        }
+        for (const auto& [w, cookie] : asked) {
+            auto* reply = xcb_res_query_client_ids_reply(m_conn, cookie, nullptr);
+            bool im = false;
+            if (reply) {
+                for (auto it = xcb_res_query_client_ids_ids_iterator(reply); it.rem;
+                     xcb_res_client_id_value_next(&it)) {
+                    if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+                        xcb_res_client_id_value_value_length(it.data) >= 1)
+                        im = IsInputMethodPid(*xcb_res_client_id_value_value(it.data));
+                }
+            }
+            std::free(reply);
+            m_inputMethod[w] = im;
+        }
+    }
+
+    bool IsInputMethodWindow(xcb_window_t w) const {
+        const auto it = m_inputMethod.find(w);
+        return it != m_inputMethod.end() && it->second;
+    }
+
+    xcb_connection_t* m_conn = nullptr;
+    xcb_window_t m_root = XCB_NONE;
+    const std::uint32_t m_ownBase;
+    const std::uint32_t m_ownMask;
+    bool m_hasRes = false;
+    int m_wake[2] = {-1, -1};
+    std::atomic<bool> m_stopping = false;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    HeldWindows m_held;
+    // Thread only:
+    bool m_examPlaced = false;
+    Clock::time_point m_lastRestack{};
+    std::optional<Clock::time_point> m_triggered;
+    long m_restacks = 0;
+    std::chrono::milliseconds m_slowest{0};
+    std::map<xcb_window_t, bool> m_inputMethod;
+};
+
+// The display the toolkit opened (it may have been named on the command line); null: $DISPLAY.
+const char* DisplayName() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 && x11->display() ? XDisplayString(x11->display()) : nullptr;
+}
+
 class ScreenHold : public QObject, public QAbstractNativeEventFilter {
 public:
     // The hold of the current application; it goes with the application.
@@ -210,7 +498,7 @@ public:
             return;
         m_phase = Phase::Returning;
         m_withdrawWait.stop();
-        m_restackTimer.stop();
+        m_keeper.reset();
         m_check.stop();
         delete m_screenWatch;
         m_screenWatch = nullptr;
@@ -222,12 +510,15 @@ public:
                 dialog->setFlags(dialog->flags() & ~Qt::X11BypassWindowManagerHint);
         m_bypassed.clear();
         QCoreApplication::instance()->removeEventFilter(this);
-        SelectRootSubstructure(false);
 
+        if (!m_window) {
+            // The window is gone (the client is ending): nothing to give back.
+            FinishReturn(false);
+            return;
+        }
         // Back to the manager as a new window would come: unmapped, with the states it is to
         // have (the manager reads them when it maps it) and the place it had.
-        if (m_window)
-            m_window->setFlags(m_savedFlags);
+        m_window->setFlags(m_savedFlags);
         const std::uint32_t keep = XCB_BACKING_STORE_NOT_USEFUL;
         xcb_change_window_attributes(m_conn, m_xid, XCB_CW_BACKING_STORE, &keep);
         xcb_unmap_window(m_conn, m_xid);
@@ -256,13 +547,13 @@ public:
                 FinishReturn(true);
             return false;
         }
+        // The toolkit selects the structure of its own windows: their maps and reparents come
+        // here (each with the window itself as the event's window).
         switch (event->response_type & ~0x80) {
             case XCB_REPARENT_NOTIFY: {
                 const auto* e = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
                 if (e->window == m_xid)
                     TryArrive();
-                else if (e->event == m_root)
-                    ScheduleRestack();
                 break;
             }
             case XCB_PROPERTY_NOTIFY: {
@@ -273,44 +564,13 @@ public:
             }
             case XCB_MAP_NOTIFY: {
                 const auto* e = reinterpret_cast<const xcb_map_notify_event_t*>(event);
-                if (e->event != m_root)
+                if (e->event != e->window)
                     break;
                 if (e->window == m_xid)
                     OnExamMapped();
-                else if (IsOwn(m_conn, e->window))
+                else
                     OnOwnMapped(e->window);
                 ScheduleRestack();
-                break;
-            }
-            case XCB_UNMAP_NOTIFY: {
-                const auto* e = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
-                if (e->window == m_xid && m_phase == Phase::Held && e->event == m_root) {
-                    // Another program unmapped it (nobody manages it to ask): shown again.
-                    qCDebug(lcLock) << "held window unmapped by someone; mapped again";
-                    xcb_map_window(m_conn, m_xid);
-                    xcb_flush(m_conn);
-                }
-                break;
-            }
-            case XCB_CONFIGURE_NOTIFY: {
-                const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
-                if (e->event != m_root)
-                    break;
-                if (e->window == m_xid) {
-                    m_lastArea = QRect(e->x, e->y, e->width, e->height);
-                    if (m_lastArea != m_wantedArea)
-                        ScheduleRestack();
-                } else if (!IsOwn(m_conn, e->window)) {
-                    ScheduleRestack();
-                }
-                break;
-            }
-            case XCB_CIRCULATE_NOTIFY:
-                ScheduleRestack();
-                break;
-            case XCB_DESTROY_NOTIFY: {
-                const auto* e = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
-                m_inputMethod.erase(e->window);
                 break;
             }
             default:
@@ -371,17 +631,13 @@ private:
                            << "in time; the client takes it";
             Arrive();
         });
-        m_restackTimer.setSingleShot(true);
-        m_restackTimer.setTimerType(Qt::PreciseTimer);
-        connect(&m_restackTimer, &QTimer::timeout, this, [this] { Restack(); });
         m_returnWait.setSingleShot(true);
         m_returnWait.setInterval(kReturnWaitMs);
         connect(&m_returnWait, &QTimer::timeout, this, [this] { FinishReturn(false); });
         m_check.setInterval(kCheckPeriodMs);
-        connect(&m_check, &QTimer::timeout, this, [this] {
-            TakePointer();
-            ScheduleRestack();
-        });
+        // The keeper looks at the stacking order on its own; this takes back a pointer grab
+        // that one of the toolkit's own pop-ups ended without a word.
+        connect(&m_check, &QTimer::timeout, this, [this] { TakePointer(); });
     }
 
     void Start(xcb_connection_t* c, QWindow* window, xcb_window_t xid, const QString& coverText) {
@@ -397,13 +653,6 @@ private:
         m_atoms.hidden = InternAtom(c, "_NET_WM_STATE_HIDDEN");
         m_atoms.focused = InternAtom(c, "_NET_WM_STATE_FOCUSED");
         m_atoms.activeWindow = InternAtom(c, "_NET_ACTIVE_WINDOW");
-        const xcb_extension_t* res = &xcb_res_id;
-        const auto* resData = xcb_get_extension_data(c, const_cast<xcb_extension_t*>(res));
-        m_hasRes = resData && resData->present;
-        if (!m_hasRes)
-            qCWarning(lcLock) << "The display has no X-Resource extension: input-method windows "
-                                 "cannot be told apart and stay under the locked exam.";
-
         // What the window is given back with: its states as the manager kept them (minimised
         // and focus are the manager's affair) and its place.
         m_savedStates = Property32(c, xid, m_atoms.netState, XCB_ATOM_ATOM)
@@ -420,7 +669,6 @@ private:
 
         QCoreApplication::instance()->installNativeEventFilter(this);
         QCoreApplication::instance()->installEventFilter(this);
-        SelectRootSubstructure(true);
         m_phase = Phase::Withdrawing;
         window->setFlags(window->flags() | Qt::X11BypassWindowManagerHint);
         qCInfo(lcLock) << "holding the screen with window" << xid
@@ -454,22 +702,6 @@ private:
         std::free(geometry);
         std::free(origin);
         return out;
-    }
-
-    void SelectRootSubstructure(bool on) {
-        auto* attributes = xcb_get_window_attributes_reply(
-            m_conn, xcb_get_window_attributes(m_conn, m_root), nullptr);
-        std::uint32_t mask = attributes ? attributes->your_event_mask : 0;
-        std::free(attributes);
-        if (on) {
-            m_addedSubstructure = !(mask & XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
-            mask |= XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        } else if (m_addedSubstructure) {
-            mask &= ~std::uint32_t(XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
-            m_addedSubstructure = false;
-        }
-        xcb_change_window_attributes(m_conn, m_root, XCB_CW_EVENT_MASK, &mask);
-        xcb_flush(m_conn);
     }
 
     bool IsNormal() {
@@ -549,6 +781,9 @@ private:
                             32, held.size(), held.data());
         xcb_map_window(m_conn, m_xid);
         xcb_flush(m_conn);
+        const xcb_setup_t* setup = xcb_get_setup(m_conn);
+        m_keeper = std::make_unique<StackKeeper>(DisplayName(), setup->resource_id_base,
+                                                 setup->resource_id_mask);
         WatchScreens();
         UpdateCovers();
         m_check.start();
@@ -559,7 +794,7 @@ private:
             return;
         TakePointer();
         FocusTopmostOwn();
-        Restack();
+        ScheduleRestack();
     }
 
     // A dialog of the client's own takes the keyboard when it shows.
@@ -622,139 +857,8 @@ private:
     }
 
     void ScheduleRestack() {
-        if (m_phase != Phase::Held || m_restackTimer.isActive())
-            return;
-        const auto since = Clock::now() - m_lastRestack;
-        const auto wait =
-            since >= kRestackPeriod
-                ? 0
-                : std::chrono::duration_cast<std::chrono::milliseconds>(kRestackPeriod - since)
-                      .count();
-        m_restackTimer.start(static_cast<int>(wait));
-    }
-
-    // One look at the stacking order; when anything but the client's own windows and the input
-    // method's is above the exam or a cover (or one of those below them), the exam, the covers,
-    // the client's shown windows and the input method's go to the top, in that order.
-    void Restack() {
-        if (m_phase != Phase::Held)
-            return;
-        m_lastRestack = Clock::now();
-        if (m_lastArea != m_wantedArea)
-            ConfigureTo(m_wantedArea, false);
-        const std::vector<xcb_window_t> children = RootChildren(m_conn, m_root);
-        ClassifyNew(children);
-
-        std::set<xcb_window_t> held = {m_xid};
-        for (const auto& [screen, cover] : m_covers)
-            held.insert(static_cast<xcb_window_t>(cover->winId()));
-        std::vector<xcb_window_t> ownShown;
-        for (QWindow* window : QGuiApplication::topLevelWindows())
-            if (window->isVisible() && window->handle() && window != m_window && !IsCover(window))
-                ownShown.push_back(static_cast<xcb_window_t>(window->winId()));
-        // Pop-ups and tooltips above dialogs.
-        std::stable_partition(ownShown.begin(), ownShown.end(), [](xcb_window_t xid) {
-            const QWindow* window = WindowWithId(xid);
-            return window && window->type() != Qt::Popup && window->type() != Qt::ToolTip;
-        });
-
-        int lowestHeld = INT_MAX;
-        int topHeld = -1;
-        for (int i = 0; i < static_cast<int>(children.size()); ++i)
-            if (held.count(children[i])) {
-                lowestHeld = std::min(lowestHeld, i);
-                topHeld = std::max(topHeld, i);
-            }
-        if (topHeld < 0)
-            return;
-        std::vector<xcb_window_t> inputMethod;
-        bool needed = false;
-        for (int i = 0; i < static_cast<int>(children.size()); ++i) {
-            const xcb_window_t w = children[i];
-            if (held.count(w))
-                continue;
-            const bool own = IsOwn(m_conn, w);
-            const bool im = !own && IsInputMethodWindow(w);
-            if (im)
-                inputMethod.push_back(w);
-            if (i > lowestHeld && !own && !im) {
-                needed = true;
-                if (m_named.insert(w).second)
-                    qCDebug(lcLock, "window 0x%x of another program above the held screen", w);
-            }
-            if (i < topHeld &&
-                (im || std::find(ownShown.begin(), ownShown.end(), w) != ownShown.end()))
-                needed = needed || !im || IsViewable(w);
-        }
-        if (!needed)
-            return;
-        std::vector<xcb_window_t> order = {m_xid};
-        for (const auto& [screen, cover] : m_covers)
-            order.push_back(static_cast<xcb_window_t>(cover->winId()));
-        order.insert(order.end(), ownShown.begin(), ownShown.end());
-        order.insert(order.end(), inputMethod.begin(), inputMethod.end());
-        const std::uint32_t top = XCB_STACK_MODE_ABOVE;
-        for (xcb_window_t w : order)
-            xcb_configure_window(m_conn, w, XCB_CONFIG_WINDOW_STACK_MODE, &top);
-        xcb_flush(m_conn);
-        ++m_restacks;
-        qCDebug(lcLock) << "restacked the held screen over another program's window, time"
-                        << m_restacks;
-    }
-
-    bool IsViewable(xcb_window_t w) {
-        auto* attributes =
-            xcb_get_window_attributes_reply(m_conn, xcb_get_window_attributes(m_conn, w), nullptr);
-        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        std::free(attributes);
-        return viewable;
-    }
-
-    // Which of the root's new children belong to an input method: the X server names the
-    // process that created each (X-Resource), and its executable decides. All asked in one
-    // round trip; the answer holds for the window's life.
-    void ClassifyNew(const std::vector<xcb_window_t>& children) {
-        std::vector<std::pair<xcb_window_t, xcb_res_query_client_ids_cookie_t>> asked;
-        for (xcb_window_t w : children) {
-            if (m_inputMethod.count(w) || IsOwn(m_conn, w))
-                continue;
-            if (!m_hasRes) {
-                m_inputMethod[w] = false;
-                continue;
-            }
-            xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-            asked.emplace_back(w, xcb_res_query_client_ids(m_conn, 1, &spec));
-        }
-        for (const auto& [w, cookie] : asked) {
-            auto* reply = xcb_res_query_client_ids_reply(m_conn, cookie, nullptr);
-            bool im = false;
-            if (reply) {
-                for (auto it = xcb_res_query_client_ids_ids_iterator(reply); it.rem;
-                     xcb_res_client_id_value_next(&it)) {
-                    if (!(it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) ||
-                        xcb_res_client_id_value_value_length(it.data) < 1)
-                        continue;
-                    im = IsInputMethodPid(*xcb_res_client_id_value_value(it.data));
-                }
-            }
-            std::free(reply);
-            m_inputMethod[w] = im;
-        }
-    }
-
-    bool IsInputMethodWindow(xcb_window_t w) const {
-        const auto it = m_inputMethod.find(w);
-        return it != m_inputMethod.end() && it->second;
-    }
-
-    static bool IsInputMethodPid(std::uint32_t pid) {
-        char link[64];
-        std::snprintf(link, sizeof link, "/proc/%u/exe", pid);
-        char target[512];
-        const ssize_t length = ::readlink(link, target, sizeof target - 1);
-        if (length <= 0)
-            return false;
-        return IsInputMethodProgram(std::string_view(target, static_cast<std::size_t>(length)));
+        if (m_keeper)
+            m_keeper->Nudge();
     }
 
     QRect ExamArea() const {
@@ -827,7 +931,17 @@ private:
             ConfigureTo(area, false);
             xcb_flush(m_conn);
         }
-        ScheduleRestack();
+        if (m_keeper) {
+            HeldWindows held;
+            held.exam = m_xid;
+            for (const auto& [screen, cover] : m_covers)
+                held.covers.push_back(static_cast<xcb_window_t>(cover->winId()));
+            held.x = m_wantedArea.x();
+            held.y = m_wantedArea.y();
+            held.width = m_wantedArea.width();
+            held.height = m_wantedArea.height();
+            m_keeper->Set(std::move(held));
+        }
     }
 
     Phase m_phase = Phase::Idle;
@@ -837,26 +951,19 @@ private:
     QPointer<QWindow> m_window;
     QString m_coverText;
     Atoms m_atoms;
-    bool m_hasRes = false;
-    bool m_addedSubstructure = false;
     Qt::WindowFlags m_savedFlags;
     std::vector<std::uint32_t> m_savedStates;
     QRect m_savedArea;
     QRect m_wantedArea;
-    QRect m_lastArea;
     bool m_pointerHeld = false;
     bool m_managed = false;
     QTimer m_withdrawWait;
     QTimer m_returnWait;
-    QTimer m_restackTimer;
     QTimer m_check;
-    Clock::time_point m_lastRestack{};
-    long m_restacks = 0;
     QObject* m_screenWatch = nullptr;
     std::map<QScreen*, std::unique_ptr<Cover>> m_covers;
     std::vector<QPointer<QWindow>> m_bypassed;
-    std::map<xcb_window_t, bool> m_inputMethod;
-    std::set<xcb_window_t> m_named;
+    std::unique_ptr<StackKeeper> m_keeper;
 };
 
 }  // namespace
@@ -875,6 +982,47 @@ bool IsInputMethodProgram(std::string_view exePath) {
     return std::find(std::begin(kPrograms), std::end(kPrograms), exePath) != std::end(kPrograms);
 }
 
+std::vector<std::uint32_t> PlanRestack(const std::vector<StackedWindow>& bottomToTop,
+                                       const std::vector<std::uint32_t>& held) {
+    int lowestHeld = -1;
+    int topHeld = -1;
+    for (int i = 0; i < static_cast<int>(bottomToTop.size()); ++i) {
+        if (bottomToTop[i].role != StackRole::Held)
+            continue;
+        lowestHeld = lowestHeld < 0 ? i : lowestHeld;
+        topHeld = i;
+    }
+    if (topHeld < 0)
+        return {};
+    bool needed = false;
+    std::vector<std::uint32_t> own;
+    std::vector<std::uint32_t> inputMethod;
+    for (int i = 0; i < static_cast<int>(bottomToTop.size()); ++i) {
+        const StackedWindow& w = bottomToTop[i];
+        switch (w.role) {
+            case StackRole::Held:
+                break;
+            case StackRole::Other:
+                // Shown or not (not asked): a window above goes under at the next raise anyway.
+                needed = needed || i > lowestHeld;
+                break;
+            case StackRole::Own:
+            case StackRole::InputMethod:
+                if (!w.shown)
+                    break;
+                (w.role == StackRole::Own ? own : inputMethod).push_back(w.window);
+                needed = needed || i < topHeld;
+                break;
+        }
+    }
+    if (!needed)
+        return {};
+    std::vector<std::uint32_t> order = held;
+    order.insert(order.end(), own.begin(), own.end());
+    order.insert(order.end(), inputMethod.begin(), inputMethod.end());
+    return order;
+}
+
 bool HoldScreen(NativeWindow window, const std::string& coverText) {
     return ScreenHold::Instance().Hold(static_cast<xcb_window_t>(window),
                                        QString::fromStdString(coverText));
@@ -882,10 +1030,6 @@ bool HoldScreen(NativeWindow window, const std::string& coverText) {
 
 void ReleaseScreen(NativeWindow window) {
     ScreenHold::Instance().Release(static_cast<xcb_window_t>(window));
-}
-
-bool IsScreenHeld(NativeWindow window) {
-    return ScreenHold::Instance().IsHeld(static_cast<xcb_window_t>(window));
 }
 
 }  // namespace vorn::platform::x11

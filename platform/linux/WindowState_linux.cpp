@@ -1001,7 +1001,6 @@ public:
         return x11::HoldScreen(window, coverText);
     }
     void ReleaseScreen(NativeWindow window) override { x11::ReleaseScreen(window); }
-    bool IsScreenHeld(NativeWindow window) const override { return x11::IsScreenHeld(window); }
 };
 
 }  // namespace

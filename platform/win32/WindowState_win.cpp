@@ -227,7 +227,6 @@ public:
     // built yet.
     bool HoldScreen(NativeWindow, const std::string&) override { return false; }
     void ReleaseScreen(NativeWindow) override {}
-    bool IsScreenHeld(NativeWindow) const override { return false; }
 };
 
 }  // namespace

@@ -75,7 +75,6 @@ public:
         m_journal.push_back("release screen");
         held = false;
     }
-    bool IsScreenHeld(platform::NativeWindow) const override { return held; }
 
     bool enforceable = true;
     bool foreground = true;
