@@ -29,7 +29,8 @@ packages=(
     mutter xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
     # ... what must stay usable above the lock (an input method: fcitx5 with pinyin and its Qt
     # module) and what must not stay above it (a notification daemon and its sender)
-    fcitx5 fcitx5-chinese-addons fcitx5-frontend-qt6 dunst libnotify-bin
+    fcitx5 fcitx5-chinese-addons fcitx5-frontend-qt6 ibus ibus-libpinyin ibus-gtk3 dunst
+    libnotify-bin
     # the Windows layer: the mingw-w64 cross compiler (posix threads) and resource compiler,
     # GoogleTest's sources to build for Windows, Wine (64-bit) to run the tests (scripts/test-windows.sh)
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine64 libwine
