@@ -4,8 +4,10 @@
 #include "browser/bridge/JsEscape.h"
 #include "browser/bridge/LoadPolicy.h"
 #include "common/Logging.h"
+#include "platform/ProcessControl.h"
 
 #include <QDateTime>
+#include <QPointer>
 #include <QProcess>
 #include <QTimer>
 #include <QWebEngineCertificateError>
@@ -26,9 +28,13 @@ constexpr int kErrAborted = -3;
 constexpr int kErrFailed = -2;
 // Chromium's code for an address it cannot parse.
 constexpr int kErrInvalidUrl = -300;
-// A renderer that dies again this soon after the last recovery is not reloaded at once: the
-// retries then wait with a growing pause, so a page that kills its renderer does not spin.
-constexpr qint64 kStableAfterMs = 30000;
+// A page recovered after its renderer's death counts as recovered once it has stayed alive this
+// long. A renderer that dies again before is not reloaded at once: the retries then wait with a
+// growing pause, so a page that kills its renderer does not spin.
+constexpr std::chrono::milliseconds kStableAfter{30000};
+
+// Why a renderer we ended ourselves ended, as the page is told.
+const char* kUnresponsive = "unresponsive";
 
 const char* kRecoveredScriptName = "vorn-recovered";
 
@@ -100,6 +106,25 @@ CBrowserHandler::CBrowserHandler(QWebEngineProfile* profile, QObject* parent)
     m_retryTimer = new QTimer(this);
     m_retryTimer->setSingleShot(true);
     connect(m_retryTimer, &QTimer::timeout, this, &CBrowserHandler::Retry);
+    m_stableTimer = new QTimer(this);
+    m_stableTimer->setSingleShot(true);
+    m_stableTimer->setInterval(kStableAfter);
+    connect(m_stableTimer, &QTimer::timeout, this, [this] {
+        qCDebug(lcBrowser) << "page stayed alive after its recovery; pauses start over";
+        m_retryAttempt = 0;
+    });
+
+    m_processControl = platform::CreateProcessControl();
+    m_watchTimer = new QTimer(this);
+    m_watchTimer->setInterval(m_watchdog.GetTiming().pingEvery);
+    connect(m_watchTimer, &QTimer::timeout, this, &CBrowserHandler::WatchRenderer);
+    m_watchTimer->start();
+    // Loads that begin, move on or end are the renderer at work; only silence counts.
+    connect(this, &QWebEnginePage::loadProgress, this, [this] { m_watchdog.Alive(); });
+    connect(this, &QWebEnginePage::renderProcessPidChanged, this, [this](qint64 pid) {
+        qCDebug(lcBrowser) << "page renderer process" << pid;
+        m_watchdog.Restart();
+    });
     connect(this, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
         if (m_callback)
             m_callback->OnTitleChange(title);
@@ -124,6 +149,8 @@ void CBrowserHandler::CloseBrowser() {
         return;
     m_closed = true;
     m_retryTimer->stop();
+    m_stableTimer->stop();
+    m_watchTimer->stop();
     triggerAction(QWebEnginePage::Stop);
     setUrl(QUrl(QStringLiteral("about:blank")));
 }
@@ -156,6 +183,10 @@ void CBrowserHandler::LoadStartAddress(const QString& text) {
 void CBrowserHandler::ReloadPage() {
     if (m_closed)
         return;
+    if (m_reloadPending || !m_endReason.isEmpty()) {
+        qCDebug(lcBrowser) << "reload asked while the page is being recovered; nothing more to do";
+        return;
+    }
     qCDebug(lcBrowser) << "reload asked for" << (m_failedUrl.isEmpty() ? url() : m_failedUrl);
     if (!m_failedUrl.isEmpty()) {
         Retry();
@@ -255,6 +286,7 @@ void CBrowserHandler::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel lev
 void CBrowserHandler::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
     if (m_closed)
         return;
+    m_watchdog.Alive();
     // Our own error page starts as data and finishes under the failed address; it neither fails
     // over itself nor counts as the page.
     if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
@@ -274,13 +306,10 @@ void CBrowserHandler::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
             m_committedUrl = info.url();
             m_failedUrl.clear();
             m_retryTimer->stop();
-            m_retryAttempt = 0;
-            if (m_recovering) {
-                m_recovering = false;
-                // The dead renderer took the view's keyboard focus with it; the candidate types on.
-                if (QWebEngineView* view = QWebEngineView::forPage(this))
-                    view->setFocus(Qt::OtherFocusReason);
-            }
+            // After a renderer's death the pause keeps growing until the page has stayed alive.
+            if (!m_recovering && !m_stableTimer->isActive())
+                m_retryAttempt = 0;
+            RecoveredPageShown();
             // The first document after a recovery has been told; later ones are not.
             RemoveRecoveredScript();
             return;
@@ -293,7 +322,7 @@ void CBrowserHandler::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
     // replaced on purpose.
     if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
         m_committedUrl = info.url();
-        m_recovering = false;
+        RecoveredPageShown();
         RemoveRecoveredScript();
         return;
     }
@@ -344,20 +373,26 @@ void CBrowserHandler::OnRenderProcessTerminated(RenderProcessTerminationStatus s
         qCDebug(lcBrowser) << "renderer end reported again; reload already under way";
         return;
     }
-    const char* reason = TerminationReason(status);
+    // A renderer we ended for not answering is reported as killed; the page learns why.
+    const QString reason =
+        m_endReason.isEmpty() ? QString::fromLatin1(TerminationReason(status)) : m_endReason;
+    const bool unresponsive = !m_endReason.isEmpty();
+    m_endReason.clear();
+    m_watchdog.Restart();
     const QUrl target = !m_failedUrl.isEmpty()      ? m_failedUrl
                         : !m_committedUrl.isEmpty() ? m_committedUrl
                                                     : url();
     qCWarning(lcBrowser,
               "The page's renderer process ended abnormally (%s, exit code %d); "
               "loading %s again.",
-              reason, exitCode, qPrintable(target.toString()));
-    SetRecoveredScript(QString::fromLatin1(reason), exitCode);
-    const bool again =
-        m_recovering || (m_sinceRecovery.isValid() && m_sinceRecovery.elapsed() < kStableAfterMs);
+              qPrintable(reason), exitCode, qPrintable(target.toString()));
+    SetRecoveredScript(reason, exitCode);
+    // Died again before the page it was reloaded for had stayed alive for a while.
+    const bool again = m_recovering || m_stableTimer->isActive();
+    m_stableTimer->stop();
     m_recovering = true;
-    m_sinceRecovery.start();
     if (!again) {
+        m_retryAttempt = 0;
         m_failedUrl.clear();
         m_retryTimer->stop();
         // Not from within the engine's own report of the death: it is still taking the dead
@@ -373,12 +408,23 @@ void CBrowserHandler::OnRenderProcessTerminated(RenderProcessTerminationStatus s
     // It died again soon after: show why and retry with a growing pause.
     ShowErrorPage(target,
                   QStringLiteral("the page's renderer process %1 (exit code %2)")
-                      .arg(status == KilledTerminationStatus    ? QStringLiteral("was killed")
+                      .arg(unresponsive ? QStringLiteral("stopped answering and was ended")
+                           : status == KilledTerminationStatus  ? QStringLiteral("was killed")
                            : status == CrashedTerminationStatus ? QStringLiteral("crashed")
                                                                 : QStringLiteral("ended"))
                       .arg(exitCode),
                   kErrFailed);
     ScheduleRetry();
+}
+
+void CBrowserHandler::RecoveredPageShown() {
+    if (!m_recovering)
+        return;
+    m_recovering = false;
+    m_stableTimer->start();
+    // The dead renderer took the view's keyboard focus with it; the candidate types on.
+    if (QWebEngineView* view = QWebEngineView::forPage(this))
+        view->setFocus(Qt::OtherFocusReason);
 }
 
 void CBrowserHandler::SetRecoveredScript(const QString& reason, int exitCode) {
@@ -405,6 +451,121 @@ void CBrowserHandler::RemoveRecoveredScript() {
     m_recoveredScript = false;
     for (const QWebEngineScript& script : scripts().find(QString::fromLatin1(kRecoveredScriptName)))
         scripts().remove(script);
+}
+
+// Holds the watchdog back while one of the page's dialogs is open. A renderer waiting for the
+// candidate's answer to alert(), confirm(), prompt() or a before-unload question runs no script,
+// so it cannot answer a ping (measured: the ping's answer comes once the dialog is closed).
+class CBrowserHandler::DialogScope {
+public:
+    explicit DialogScope(CBrowserHandler* page) : m_page(page) {
+        ++m_page->m_openDialogs;
+        m_page->m_watchdog.Restart();
+    }
+    ~DialogScope() {
+        // The dialog runs its own event loop, in which the page may have been destroyed.
+        if (!m_page)
+            return;
+        --m_page->m_openDialogs;
+        m_page->m_watchdog.Restart();
+    }
+    DialogScope(const DialogScope&) = delete;
+    DialogScope& operator=(const DialogScope&) = delete;
+
+private:
+    QPointer<CBrowserHandler> m_page;
+};
+
+void CBrowserHandler::javaScriptAlert(const QUrl& securityOrigin, const QString& msg) {
+    DialogScope dialog(this);
+    QWebEnginePage::javaScriptAlert(securityOrigin, msg);
+}
+
+bool CBrowserHandler::javaScriptConfirm(const QUrl& securityOrigin, const QString& msg) {
+    DialogScope dialog(this);
+    return QWebEnginePage::javaScriptConfirm(securityOrigin, msg);
+}
+
+bool CBrowserHandler::javaScriptPrompt(const QUrl& securityOrigin,
+                                       const QString& msg,
+                                       const QString& defaultValue,
+                                       QString* result) {
+    DialogScope dialog(this);
+    return QWebEnginePage::javaScriptPrompt(securityOrigin, msg, defaultValue, result);
+}
+
+bool CBrowserHandler::RendererCanAnswer() const {
+    // No renderer (it died, the next one has not started), one we are ending, a reload of a dead
+    // one about to begin, or a dialog waiting for the candidate.
+    return !m_closed && m_openDialogs == 0 && !m_reloadPending && m_endReason.isEmpty() &&
+           renderProcessPid() > 0;
+}
+
+void CBrowserHandler::WatchRenderer() {
+    if (!RendererCanAnswer()) {
+        m_watchdog.Restart();
+        return;
+    }
+    const auto now = RendererWatchdog::Clock::now();
+    const std::uint64_t ping = m_watchdog.Tick(now);
+    if (m_watchdog.Overdue(now)) {
+        EndUnresponsiveRenderer(now);
+        return;
+    }
+    PingRenderer(ping);
+}
+
+void CBrowserHandler::PingRenderer(std::uint64_t ping) {
+    // A script of its own world: the page's scripts can neither see nor change it, and it runs
+    // only when the renderer's main thread is free to run anything.
+    runJavaScript(QString::number(ping), QWebEngineScript::ApplicationWorld,
+                  [page = QPointer<CBrowserHandler>(this), ping](const QVariant& answer) {
+                      // The engine calls back with nothing for a ping it drops (the page closing).
+                      if (!answer.isValid() || !page || answer.toULongLong() != ping)
+                          return;
+                      page->m_watchdog.Answered(ping);
+                  });
+}
+
+void CBrowserHandler::ReloadKeyPressed() {
+    if (!RendererCanAnswer())
+        return;
+    PingRenderer(m_watchdog.Demand(RendererWatchdog::Clock::now()));
+    // A little after the deadline: an answer sent just in time is still on its way.
+    QTimer::singleShot(m_watchdog.GetTiming().demandWithin + std::chrono::milliseconds(50), this,
+                       &CBrowserHandler::CheckDemand);
+}
+
+void CBrowserHandler::CheckDemand() {
+    const auto now = RendererWatchdog::Clock::now();
+    if (RendererCanAnswer() && m_watchdog.Overdue(now))
+        EndUnresponsiveRenderer(now);
+}
+
+void CBrowserHandler::EndUnresponsiveRenderer(RendererWatchdog::TimePoint now) {
+    const qint64 pid = renderProcessPid();
+    const auto waited = m_watchdog.Waited(now);
+    m_watchdog.Restart();
+    qCWarning(lcBrowser,
+              "The page's renderer process (pid %lld) has not answered for %lld ms; ending it "
+              "to load the page again.",
+              static_cast<long long>(pid), static_cast<long long>(waited.count()));
+    switch (m_processControl->EndDescendant(pid)) {
+        case platform::EndResult::Ended:
+            // Its end is reported like any renderer's death, and recovered the same way.
+            m_endReason = QString::fromLatin1(kUnresponsive);
+            return;
+        case platform::EndResult::Gone:
+            // It ended by itself meanwhile; that end is reported and recovered as it is.
+            return;
+        case platform::EndResult::NotOurs:
+        case platform::EndResult::Refused:
+            qCWarning(lcBrowser,
+                      "The page's renderer process (pid %lld) could not be ended; the page stays "
+                      "as it is.",
+                      static_cast<long long>(pid));
+            return;
+    }
 }
 
 }  // namespace vorn

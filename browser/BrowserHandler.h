@@ -1,14 +1,20 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "browser/bridge/RendererWatchdog.h"
+
 #include <QWebEnginePage>
 
+#include <memory>
 #include <string>
 
 class QTimer;
 class QWebEngineLoadingInfo;
 
 namespace vorn {
+
+namespace platform {
+class IProcessControl;
+}
 
 class ICefBrowserHandler;
 
@@ -38,6 +44,10 @@ public:
     void LoadStartAddress(const QString& text);
     // Reloads what the candidate sees; on the error page that is the address that failed.
     void ReloadPage();
+    // A reload key (F5, Ctrl+R) went to the page, which decides whether it reloads (ReloadPage
+    // when it let the key pass). A renderer that does not answer within a second is ended and
+    // the page loaded again, as for any renderer that stopped answering.
+    void ReloadKeyPressed();
 
     // The scheme, host and port that decide whether two main-frame addresses share an origin.
     static QString OriginOf(const QUrl& url);
@@ -54,6 +64,14 @@ signals:
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+    // The page's dialogs hold its renderer until the candidate answers them: the renderer is not
+    // judged meanwhile.
+    void javaScriptAlert(const QUrl& securityOrigin, const QString& msg) override;
+    bool javaScriptConfirm(const QUrl& securityOrigin, const QString& msg) override;
+    bool javaScriptPrompt(const QUrl& securityOrigin,
+                          const QString& msg,
+                          const QString& defaultValue,
+                          QString* result) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level,
                                   const QString& message,
                                   int lineNumber,
@@ -73,6 +91,15 @@ private:
     bool IsLocked() const;
     void SetRecoveredScript(const QString& reason, int exitCode);
     void RemoveRecoveredScript();
+    void RecoveredPageShown();
+
+    // The renderer watchdog.
+    class DialogScope;
+    bool RendererCanAnswer() const;
+    void WatchRenderer();
+    void PingRenderer(std::uint64_t ping);
+    void CheckDemand();
+    void EndUnresponsiveRenderer(RendererWatchdog::TimePoint now);
 
     ICefBrowserHandler* m_callback = nullptr;
     bool m_closed = false;
@@ -88,8 +115,17 @@ private:
     bool m_recovering = false;
     bool m_reloadPending = false;
     bool m_loadingErrorPage = false;
-    QElapsedTimer m_sinceRecovery;
+    // Runs from the page shown after a renderer's death until it has stayed alive long enough
+    // to count as recovered; a death meanwhile continues the growing pause.
+    QTimer* m_stableTimer = nullptr;
     bool m_recoveredScript = false;
+
+    RendererWatchdog m_watchdog;
+    QTimer* m_watchTimer = nullptr;
+    int m_openDialogs = 0;
+    // Why the renderer is ending, when we ended it ("unresponsive"); empty otherwise.
+    QString m_endReason;
+    std::unique_ptr<platform::IProcessControl> m_processControl;
 };
 
 }  // namespace vorn

@@ -3,8 +3,9 @@
 #include "browser/BrowserHandler.h"
 #include "common/Logging.h"
 
+#include <QChildEvent>
+#include <QKeyEvent>
 #include <QLayout>
-#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWebEngineView>
 
@@ -34,21 +35,39 @@ CCefBrowserUI::CCefBrowserUI(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    for (const QKeySequence& key : {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}) {
-        // The page's view holds the focus; the key reaches us once the page has not taken it
-        // as an editing command.
-        auto* shortcut = new QShortcut(key, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
-        connect(shortcut, &QShortcut::activated, this, [this] {
-            if (m_handler)
-                m_handler->ReloadPage();
-        });
-        m_reloadKeys.append(shortcut);
-    }
 }
 
-void CCefBrowserUI::SetReloadKeysEnabled(bool enabled) {
-    for (QShortcut* shortcut : m_reloadKeys)
-        shortcut->setEnabled(enabled);
+bool CCefBrowserUI::IsReloadKey(const QKeyEvent* event) const {
+    if (!m_reloadKeys || event->isAutoRepeat())
+        return false;
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    return (event->key() == Qt::Key_F5 && mods == Qt::NoModifier) ||
+           (event->key() == Qt::Key_R && mods == Qt::ControlModifier);
+}
+
+bool CCefBrowserUI::eventFilter(QObject* watched, QEvent* event) {
+    // The engine puts the widget that takes the page's keys inside the view, and replaces it with
+    // a new renderer: every child the view gets is watched.
+    if (event->type() == QEvent::ChildAdded && watched == m_view) {
+        QObject* child = static_cast<QChildEvent*>(event)->child();
+        if (child->isWidgetType())
+            child->installEventFilter(this);
+    } else if (event->type() == QEvent::KeyPress && m_handler &&
+               IsReloadKey(static_cast<QKeyEvent*>(event))) {
+        // On its way to the page, which sees it first (keyPressEvent gets it back when the page
+        // lets it pass); a page that never answers is not left to decide.
+        m_handler->ReloadKeyPressed();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CCefBrowserUI::keyPressEvent(QKeyEvent* event) {
+    if (m_handler && IsReloadKey(event)) {
+        event->accept();
+        m_handler->ReloadPage();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 CCefBrowserUI::~CCefBrowserUI() {
@@ -63,9 +82,14 @@ bool CCefBrowserUI::CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler
     m_handler = new CBrowserHandler(profile, this);
     m_handler->SetWindow(window);
     m_view = new QWebEngineView(this);
+    m_view->installEventFilter(this);
     m_view->setObjectName(objectName());
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
     m_view->setPage(m_handler);
+    for (QObject* child : m_view->children()) {
+        if (child->isWidgetType())
+            child->installEventFilter(this);
+    }
     layout()->addWidget(m_view);
     qCDebug(lcBrowser) << "creating browser at" << m_startUrl;
     if (!QWidget::window()->isVisible())

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QList>
 #include <QPointer>
 #include <QWebEngineView>
 #include <QWidget>
 
-class QShortcut;
+class QKeyEvent;
 class QWebEngineProfile;
 
 namespace vorn {
@@ -31,18 +30,26 @@ public:
     bool CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window);
 
     void LoadURL(const QString& url);
-    // F5 and Ctrl+R reload the page (also while locked: the lock passes them on). Off when the
-    // exam service wants no reload key.
-    void SetReloadKeysEnabled(bool enabled);
+    // F5 and Ctrl+R reload the page (also while locked: the lock passes them on) unless the page
+    // keeps the key for itself (preventDefault on its keydown). Off when the exam service wants
+    // no reload key; the page still gets the keys.
+    void SetReloadKeysEnabled(bool enabled) { m_reloadKeys = enabled; }
     QWebEngineView* GetBrowser() const { return m_view; }
     CBrowserHandler* GetHandler() const { return m_handler; }
     void CloseBrowser();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Keys the page did not handle come back here from the view.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
+    bool IsReloadKey(const QKeyEvent* event) const;
+
     QString m_startUrl;
     QPointer<QWebEngineView> m_view;
     QPointer<CBrowserHandler> m_handler;
-    QList<QShortcut*> m_reloadKeys;
+    bool m_reloadKeys = true;
 };
 
 }  // namespace vorn

@@ -283,7 +283,10 @@ std::string ToJson(const Report& report) {
 std::string ToText(const Report& report) {
     std::string out;
     const auto line = [&out](const std::string& label, const std::string& text) {
-        out += label + std::string(label.size() < 18 ? 18 - label.size() : 1, ' ') + text + "\n";
+        // Names and paths come from processes, devices and files: what they hold is shown, never
+        // played on the technician's terminal.
+        out += TerminalText(label) + std::string(label.size() < 18 ? 18 - label.size() : 1, ' ') +
+               TerminalText(text) + "\n";
     };
     line("Client folder:",
          report.clientFolder + (report.installed ? " (installed: per-user state)" : " (portable)"));
@@ -326,7 +329,7 @@ std::string ToText(const Report& report) {
     else
         out += "\nNot ready for an exam:\n";
     for (const std::string& blocker : blockers)
-        out += "  - " + blocker + "\n";
+        out += "  - " + TerminalText(blocker) + "\n";
     return out;
 }
 

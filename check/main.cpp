@@ -1,5 +1,6 @@
 // vornclient-check: tells an exam centre, before an exam, whether this machine is ready for the
 // client (see README). Exit status 0: nothing blocks an exam; 1: something does; 2: usage error.
+#include "check/JsonText.h"
 #include "check/Readiness.h"
 #include "platform/Program.h"
 
@@ -7,10 +8,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -30,6 +33,12 @@ constexpr char kUsage[] =
 int Usage(const std::string& problem) {
     std::fprintf(stderr, "vornclient-check: %s\n%s", problem.c_str(), kUsage);
     return 2;
+}
+
+bool IsFolder(const std::string& utf8Path) {
+    std::error_code ec;
+    const std::u8string units(utf8Path.begin(), utf8Path.end());
+    return std::filesystem::is_directory(std::filesystem::path(units), ec);
 }
 
 // What the command line asks for.
@@ -66,6 +75,11 @@ std::optional<int> ParseArguments(const std::vector<std::string>& args, Invocati
             if (i + 1 >= args.size() || args[i + 1].empty())
                 return Usage("--client-folder needs a folder.");
             options.clientFolder = args[++i];
+            // A report on a folder that is not there would read as a client without a reader,
+            // settings or models, not as a mistyped path.
+            if (!IsFolder(options.clientFolder))
+                return Usage("--client-folder " + vorn::check::TerminalText(options.clientFolder) +
+                             " is not a folder.");
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vorn::platform {
@@ -20,6 +21,18 @@ struct ProcessRecord {
     std::string argv0;        // the first argument, as the process named itself; may be empty
 };
 
+// What a scan that reads one process at a time (IProcessList::EnumerateEach) is told. Called on
+// the scanning thread.
+class IProcessSink {
+public:
+    virtual ~IProcessSink() = default;
+    // Before process `pid` is read: false leaves it unread.
+    virtual bool Reading(std::uint32_t pid) = 0;
+    // A process as read (one that vanished or told nothing is not handed over): false ends
+    // the scan.
+    virtual bool Read(ProcessRecord record) = 0;
+};
+
 // This machine's processes.
 class IProcessList {
 public:
@@ -29,6 +42,18 @@ public:
     // table. Processes that vanish or tell nothing are left out; an unreadable table gives an
     // empty list (logged).
     virtual std::vector<ProcessRecord> Enumerate() const = 0;
+
+    // What Enumerate gives, one process at a time: each pid is offered to `sink` before it is
+    // read and each record handed over as soon as it is read, so a caller can stop waiting for
+    // a read that does not come back (a process whose memory lock is held can block a read of
+    // its command line) and keep what came before. Any thread, also several at once; blocks.
+    // Where reads cannot block this way the whole list is read first.
+    virtual void EnumerateEach(IProcessSink& sink) const {
+        for (ProcessRecord& record : Enumerate()) {
+            if (sink.Reading(record.pid) && !sink.Read(std::move(record)))
+                return;
+        }
+    }
 
     // This process's id, as Enumerate reports it.
     virtual std::uint32_t CurrentProcessId() const = 0;

@@ -28,6 +28,12 @@ enum class FileReadError {
 // with the reason in *why.
 UniqueFd OpenRegularFile(const std::string& path, LinkPolicy links, FileReadError* why = nullptr);
 
+// Opens `path` for appending (created when missing; on POSIX systems for this user only)
+// only when it is a regular file: a link in its place is refused, never followed, and a FIFO or
+// device is refused without waiting in the open. Any thread. An invalid descriptor on failure,
+// with the reason in *why (Link, NotRegular, or Unreadable for the system's own refusals).
+UniqueFd OpenRegularFileToAppend(const std::string& path, FileReadError* why = nullptr);
+
 // The whole content of the regular file at `path` if it holds at most `maxBytes` (a file that
 // grows past the limit while being read is refused too). Any thread; never blocks on a FIFO and
 // never reads more than maxBytes + 1 bytes, so a link to an endless device costs nothing.

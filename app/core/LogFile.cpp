@@ -1,10 +1,15 @@
 #include "app/core/LogFile.h"
 
+#include "common/UniqueFd.h"
+#include "platform/RegularFile.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QLoggingCategory>
 #include <QRegularExpression>
+
+#include <cstdio>
 
 namespace vorn {
 namespace {
@@ -106,19 +111,52 @@ QString LogFile::FileFor(QDate day) const {
 
 bool LogFile::OpenFor(QDate day) {
     m_file.close();
+    const bool newDay = day != m_day;
     m_day = day;
     m_full = false;
-    if (!QDir().mkpath(m_folder))
-        return false;
-    RemoveOldFiles(day);
     const QString path = FileFor(day);
-    if (QFileInfo(path).isSymLink())
+    if (!QDir().mkpath(m_folder)) {
+        SayCannotWrite(path, QStringLiteral("its folder cannot be created"));
         return false;
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    }
+    if (newDay)
+        RemoveOldFiles(day);
+    // A link, FIFO or device planted under the day's name is refused at once: never written
+    // through, never waited on in the open.
+    platform::FileReadError why = platform::FileReadError::None;
+    UniqueFd fd = platform::OpenRegularFileToAppend(QFile::encodeName(path).toStdString(), &why);
+    if (!fd.valid()) {
+        SayCannotWrite(path, why == platform::FileReadError::Link
+                                 ? QStringLiteral("a link stands in its place")
+                             : why == platform::FileReadError::NotRegular
+                                 ? QStringLiteral("something other than a file stands in its place")
+                                 : QStringLiteral("it cannot be opened for writing"));
         return false;
-    m_file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+    const int handle = fd.get();
+    if (!m_file.open(handle, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text,
+                     QFileDevice::AutoCloseHandle)) {
+        SayCannotWrite(path, m_file.errorString());
+        return false;
+    }
+    *fd.out() = -1;  // the file closes it from here on
+    m_told = QDate();
     return true;
+}
+
+void LogFile::SayCannotWrite(const QString& path, const QString& why) {
+    // Once a day: the log is where a support person looks first, so its absence is said where
+    // it can still be seen. Not through Qt's logging, whose handler is this file.
+    if (m_told == m_day)
+        return;
+    m_told = m_day;
+    const QByteArray line = QStringLiteral(
+                                "vornclient: today's log %1 cannot be written (%2); "
+                                "until it can, this day's records are not kept.\n")
+                                .arg(path, why)
+                                .toLocal8Bit();
+    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
+    std::fflush(stderr);
 }
 
 void LogFile::RemoveOldFiles(QDate today) const {

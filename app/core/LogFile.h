@@ -22,8 +22,9 @@ public:
     using Clock = std::function<QDateTime()>;
     explicit LogFile(QString folder, Clock now = &QDateTime::currentDateTime);
 
-    // Appends one record; false when the day's file cannot be written (a link planted in
-    // its place is refused, not followed).
+    // Appends one record; false when the day's file cannot be written (a link, FIFO or other
+    // non-file planted in its place is refused, never followed or waited on), which is then said
+    // once that day on stderr.
     bool Write(const char* category, QtMsgType type, const QString& text);
 
     QString FileFor(QDate day) const;
@@ -37,6 +38,7 @@ public:
 private:
     bool OpenFor(QDate day);
     void RemoveOldFiles(QDate today) const;
+    void SayCannotWrite(const QString& path, const QString& why);
 
     const QString m_folder;
     const Clock m_now;
@@ -44,6 +46,7 @@ private:
     QFile m_file;
     QDate m_day;
     bool m_full = false;
+    QDate m_told;  // the day whose file was said on stderr to be unwritable
 };
 
 }  // namespace vorn

@@ -123,9 +123,10 @@ struct ArchiveHandleImpl {
     std::unique_ptr<char[]> writeBuffer;    // allocated at the first extraction
     std::unique_ptr<char[]> compareBuffer;  // allocated at the first comparison
     std::vector<uint8_t> centralExtra;      // allocated at the first entry read
-    OsHandle baseFolder;                    // opened (and made) at the first relative target
-    FolderCache folders;                    // below baseFolder, for relative targets
-    FolderCache previousFolders;            // below the previous folder extracted against
+    std::optional<std::optional<uint64_t>> shift;  // DirectoryShift, once asked for
+    OsHandle baseFolder;                           // opened (and made) at the first relative target
+    FolderCache folders;                           // below baseFolder, for relative targets
+    FolderCache previousFolders;                   // below the previous folder extracted against
 
     // Reader position: the entry minizip stands on, and the first entry known to be
     // unreachable (the archive never changes, so neither does that).
@@ -220,7 +221,8 @@ uint64_t Le64(const uint8_t* p) {
 // header's offset. The system's minizip compares those fields against a 64-bit all-ones value
 // and so never reads them; this reads them. The offset cannot be told apart from minizip's
 // fields, so it is taken when the block still holds eight bytes after the sizes.
-void ApplyZip64(const uint8_t* extra,
+// True when a size came from the block.
+bool ApplyZip64(const uint8_t* extra,
                 size_t size,
                 ZPOS64_T* usize,
                 ZPOS64_T* csize,
@@ -240,12 +242,63 @@ void ApplyZip64(const uint8_t* extra,
                 *csize = Le64(data + used);
                 used += 8;
             }
+            const bool sizes = used > 0;
             if (used + 8 <= length)
                 *offset = Le64(data + used);
-            return;
+            return sizes;
         }
         at += 4 + length;
     }
+    return false;
+}
+
+// How far the archive's bytes lie behind where its directory says (data prepended to the
+// archive), found as minizip finds it: from the zip64 end record when a locator points at one,
+// else from the end record. Nothing when neither can be read.
+std::optional<uint64_t> DirectoryShift(ArchiveSource& source) {
+    const uint64_t size = source.Size();
+    const uint64_t tailSize = std::min<uint64_t>(size, 0xFFFF + 22 + 20);
+    std::vector<uint8_t> tail(static_cast<size_t>(tailSize));
+    if (tail.size() < 22 ||
+        source.ReadAt(size - tailSize, tail.data(), tail.size()) != long(tail.size()))
+        return std::nullopt;
+    for (size_t at = tail.size() - 22;; --at) {
+        if (Le32(tail.data() + at) == 0x06054B50) {
+            const uint64_t endAt = size - tailSize + at;
+            uint64_t directoryEnd = 0;
+            uint64_t recordAt = endAt;
+            if (at >= 20 && Le32(tail.data() + at - 20) == 0x07064B50) {
+                recordAt = Le64(tail.data() + at - 20 + 8);
+                uint8_t record[56];
+                if (source.ReadAt(recordAt, record, sizeof record) != long(sizeof record) ||
+                    Le32(record) != 0x06064B50)
+                    return std::nullopt;
+                directoryEnd = Le64(record + 48) + Le64(record + 40);
+            } else {
+                directoryEnd = uint64_t(Le32(tail.data() + at + 16)) + Le32(tail.data() + at + 12);
+            }
+            if (recordAt < directoryEnd)
+                return std::nullopt;
+            return recordAt - directoryEnd;
+        }
+        if (at == 0)
+            return std::nullopt;
+    }
+}
+
+// The local header offset the positioned entry's central record gives in its 32-bit field.
+std::optional<uint64_t> CentralHeaderOffset(ArchiveHandleImpl* h, const unz_file_info64& info) {
+    if (!h->shift)
+        h->shift = DirectoryShift(h->source);
+    const std::optional<uint64_t> shift = *h->shift;
+    if (!shift)
+        return std::nullopt;
+    uint8_t record[46];
+    if (h->source.ReadAt(unzGetOffset64(h->zip) + *shift, record, sizeof record) !=
+            long(sizeof record) ||
+        Le32(record) != 0x02014B50 || Le16(record + 28) != info.size_filename)
+        return std::nullopt;
+    return Le32(record + 42) + *shift;
 }
 
 // The local header at `offset`, checked against the central record as minizip checks it, for
@@ -265,6 +318,16 @@ uint32_t ReadLocalHeader(ArchiveHandleImpl* h,
     if (!extra->empty() && h->source.ReadAt(offset + 30 + info.size_filename, extra->data(),
                                             extra->size()) != static_cast<long>(extra->size()))
         return ZR_NOTFOUND_EXTRA;
+    // The sizes, unless a data descriptor gives them: the plain fields, or where those say
+    // 0xFFFFFFFF the header's own zip64 block, must give what the central directory gives.
+    if (!(Le16(header + 6) & 8)) {
+        ZPOS64_T usize = Le32(header + 22);
+        ZPOS64_T csize = Le32(header + 18);
+        std::optional<uint64_t> ignored;
+        ApplyZip64(extra->data(), extra->size(), &usize, &csize, &ignored);
+        if (usize != info.uncompressed_size || csize != info.compressed_size)
+            return ZR_CORRUPT;
+    }
     r->headerStart = offset;
     r->data.start = offset + 30 + info.size_filename + extra->size();
     r->located = true;
@@ -278,7 +341,8 @@ uint32_t ReadCentralRecord(ArchiveHandleImpl* h,
                            EntryRecord* r,
                            unz_file_info64* info,
                            char (&name)[kMaxName],
-                           std::optional<uint64_t>* zip64Offset) {
+                           std::optional<uint64_t>* zip64Offset,
+                           bool* zip64Sizes) {
     if (h->centralExtra.empty())
         h->centralExtra.resize(0x10000);
     if (unzGetCurrentFileInfo64(h->zip, info, name, sizeof name, h->centralExtra.data(),
@@ -286,8 +350,9 @@ uint32_t ReadCentralRecord(ArchiveHandleImpl* h,
         return ZR_UNREACHABLE;
     r->method = static_cast<uint16_t>(info->compression_method);
     r->encrypted = info->flag & 1;
-    ApplyZip64(h->centralExtra.data(), std::min<size_t>(info->size_file_extra, 0x10000),
-               &info->uncompressed_size, &info->compressed_size, zip64Offset);
+    *zip64Sizes =
+        ApplyZip64(h->centralExtra.data(), std::min<size_t>(info->size_file_extra, 0x10000),
+                   &info->uncompressed_size, &info->compressed_size, zip64Offset);
     r->data.compressedSize = info->compressed_size;
     r->data.uncompressedSize = info->uncompressed_size;
     r->data.crc = static_cast<uint32_t>(info->crc);
@@ -304,14 +369,22 @@ uint32_t ReadCentralRecord(ArchiveHandleImpl* h,
 
 // Where the positioned entry's local header and data start, and the header's extra field (it
 // holds the entry's times). minizip finds the header unless only the zip64 block gives its
-// offset; then the header is read here.
+// offset, or gives sizes that minizip compares in their 32-bit form (a local header with the
+// plain sizes is well formed there); then the header is read and checked here.
 uint32_t LocateData(ArchiveHandleImpl* h,
                     const unz_file_info64& info,
                     const std::optional<uint64_t>& zip64Offset,
+                    bool zip64Sizes,
                     EntryRecord* r,
                     std::vector<uint8_t>* extra) {
-    if (unzOpenCurrentFile2(h->zip, nullptr, nullptr, 1) != UNZ_OK)
-        return zip64Offset ? ReadLocalHeader(h, *zip64Offset, info, r, extra) : ZR_CORRUPT;
+    if (unzOpenCurrentFile2(h->zip, nullptr, nullptr, 1) != UNZ_OK) {
+        if (zip64Offset)
+            return ReadLocalHeader(h, *zip64Offset, info, r, extra);
+        if (!zip64Sizes)
+            return ZR_CORRUPT;
+        const std::optional<uint64_t> offset = CentralHeaderOffset(h, info);
+        return offset ? ReadLocalHeader(h, *offset, info, r, extra) : ZR_CORRUPT;
+    }
     extra->resize(static_cast<size_t>(std::max(0, unzGetLocalExtrafield(h->zip, nullptr, 0))));
     const int extraRead =
         extra->empty() ? 0 : unzGetLocalExtrafield(h->zip, extra->data(), unsigned(extra->size()));
@@ -368,11 +441,12 @@ void ReadRecord(ArchiveHandleImpl* h, int index, EntryRecord* r) {
     unz_file_info64 info{};
     char name[kMaxName];
     std::optional<uint64_t> zip64Offset;
-    r->result = ReadCentralRecord(h, r, &info, name, &zip64Offset);
+    bool zip64Sizes = false;
+    r->result = ReadCentralRecord(h, r, &info, name, &zip64Offset, &zip64Sizes);
     if (r->result != ZR_OK)
         return;
     std::vector<uint8_t> extra;
-    r->result = LocateData(h, info, zip64Offset, r, &extra);
+    r->result = LocateData(h, info, zip64Offset, zip64Sizes, r, &extra);
     if (r->result != ZR_OK)
         return;
     r->result =

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -94,14 +95,21 @@ int Progress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
     return 0;
 }
 
-CurlHandle NewHandle(const std::string& url, const HttpLimits& limits, Watch* watch) {
+CurlHandle NewHandle(const std::string& address, const HttpLimits& limits, Watch* watch) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    // libcurl takes only a URL already encoded; a browser (and the platform download the
+    // address was written for) encodes a space or a non-ASCII name itself.
+    const std::optional<std::string> url = RequestUrl(address);
+    if (!url) {
+        qCWarning(lcModels) << "the address" << address.c_str() << "is not a URL; not fetched";
+        return CurlHandle();
+    }
     CurlHandle curl(curl_easy_init());
     if (!curl)
         return curl;
     CURL* c = curl.get();
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_URL, url->c_str());
     // A download URL comes from the network: never let it reach file://, ftp:// and the like.
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -119,7 +127,109 @@ CurlHandle NewHandle(const std::string& url, const HttpLimits& limits, Watch* wa
     return curl;
 }
 
+// Which characters a part of a URL percent-encodes besides C0 controls, space and bytes from
+// 0x7F up (the WHATWG URL standard's encode sets for special schemes).
+constexpr std::string_view kUserinfoSet = "\"#<>?`{}/:;=@[\\]^|";
+constexpr std::string_view kPathSet = "\"#<>?`{}^";
+constexpr std::string_view kQuerySet = "\"#<>'";
+constexpr std::string_view kFragmentSet = "\"<>`";
+
+void Encode(std::string_view part, std::string_view set, std::string* out) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (const char c : part) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || set.find(c) != std::string_view::npos) {
+            *out += '%';
+            *out += kHex[byte >> 4];
+            *out += kHex[byte & 15];
+        } else {
+            *out += c;
+        }
+    }
+}
+
+// A host as a URL parser accepts it: a bracketed IPv6 address, or a name without the code
+// points a host may never hold (non-ASCII names are left to libcurl's IDN conversion).
+bool IsHost(std::string_view host) {
+    if (host.empty())
+        return false;
+    if (host.front() == '[')
+        return host.size() > 2 && host.back() == ']' &&
+               host.substr(1, host.size() - 2).find_first_not_of("0123456789abcdefABCDEF:.") ==
+                   std::string_view::npos;
+    return host.find_first_of(" #/:<>?@[\\]^|\"") == std::string_view::npos;
+}
+
 }  // namespace
+
+std::optional<std::string> RequestUrl(std::string_view address) {
+    while (!address.empty() && address.front() == ' ')
+        address.remove_prefix(1);
+    while (!address.empty() && address.back() == ' ')
+        address.remove_suffix(1);
+    for (const char c : address) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return std::nullopt;
+    }
+    std::string out;
+    // A scheme, when there is one; without, libcurl takes http, as it always has here.
+    const std::size_t schemeEnd = address.find("://");
+    if (schemeEnd != std::string_view::npos && schemeEnd > 0 &&
+        std::isalpha(static_cast<unsigned char>(address[0])) &&
+        address.substr(0, schemeEnd)
+                .find_first_not_of(
+                    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") ==
+            std::string_view::npos) {
+        out.append(address.substr(0, schemeEnd + 3));
+        address.remove_prefix(schemeEnd + 3);
+    }
+    const std::size_t authorityEnd = address.find_first_of("/?#\\");
+    std::string_view authority = address.substr(0, authorityEnd);
+    address.remove_prefix(authority.size());
+    const std::size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) {
+        // User name and password, each encoded; the first ":" is the one between them.
+        const std::string_view userinfo = authority.substr(0, at);
+        const std::size_t split = userinfo.find(':');
+        Encode(userinfo.substr(0, split), kUserinfoSet, &out);
+        if (split != std::string_view::npos) {
+            out += ':';
+            Encode(userinfo.substr(split + 1), kUserinfoSet, &out);
+        }
+        out += '@';
+        authority.remove_prefix(at + 1);
+    }
+    std::string_view host = authority;
+    const std::size_t colon = authority.rfind(':');
+    if (colon != std::string_view::npos &&
+        (authority.front() != '[' || authority.find(']') < colon)) {
+        const std::string_view port = authority.substr(colon + 1);
+        if (port.find_first_not_of("0123456789") != std::string_view::npos || port.size() > 5)
+            return std::nullopt;
+        host = authority.substr(0, colon);
+    }
+    if (!IsHost(host))
+        return std::nullopt;
+    out.append(authority);
+
+    const std::size_t fragmentAt = address.find('#');
+    const std::string_view fragment =
+        fragmentAt == std::string_view::npos ? std::string_view() : address.substr(fragmentAt);
+    address = address.substr(0, fragmentAt);
+    const std::size_t queryAt = address.find('?');
+    std::string path(address.substr(0, queryAt));
+    std::replace(path.begin(), path.end(), '\\', '/');
+    Encode(path, kPathSet, &out);
+    if (queryAt != std::string_view::npos) {
+        out += '?';
+        Encode(address.substr(queryAt + 1), kQuerySet, &out);
+    }
+    if (!fragment.empty()) {
+        out += '#';
+        Encode(fragment.substr(1), kFragmentSet, &out);
+    }
+    return out;
+}
 
 HttpClient::HttpClient(HttpLimits limits, const std::atomic<bool>* abort)
     : m_limits(limits), m_abort(abort) {}

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vorn {
 
@@ -24,6 +25,13 @@ struct HttpLimits {
     long minAverageBytesPerSecond = 4096;
     long averageGraceSeconds = 60;
 };
+
+// `address` as a request URL: what a browser's URL parser percent-encodes (spaces, non-ASCII
+// bytes, quotes, angle brackets and the rest of the WHATWG encode sets of each part) encoded,
+// leading and trailing spaces dropped, "\\" in the path taken as "/", everything else as it
+// stands (an existing "%41" stays). Nothing when it cannot be a URL: control characters, an
+// empty or malformed host, a port that is not a number. Pure, any thread.
+std::optional<std::string> RequestUrl(std::string_view address);
 
 class HttpClient {
 public:

@@ -161,15 +161,14 @@ std::optional<ProcessRecord> ReadProcessRecord(const std::filesystem::path& proc
 
 namespace {
 
-// Every process under `procRoot`, in ascending pid order.
-std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path& procRoot) {
-    std::vector<ProcessRecord> records;
+// Every process under `procRoot`, in ascending pid order, to `sink`.
+void EnumerateProcesses(const std::filesystem::path& procRoot, IProcessSink& sink) {
     UniqueFd root(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!root.valid()) {
         vorn::log::Warning(
             vorn::log::Area::Probes,
             "Cannot read the process table " + procRoot.string() + ": " + std::strerror(errno));
-        return records;
+        return;
     }
     // fdopendir takes over its descriptor, so give it a copy and keep ours for openat.
     DIR* dir = ::fdopendir(::dup(root.get()));
@@ -177,7 +176,7 @@ std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path& procR
         vorn::log::Warning(
             vorn::log::Area::Probes,
             "Cannot list the process table " + procRoot.string() + ": " + std::strerror(errno));
-        return records;
+        return;
     }
     std::vector<uint32_t> pids;
     while (const dirent* entry = ::readdir(dir)) {
@@ -187,19 +186,35 @@ std::vector<ProcessRecord> EnumerateProcesses(const std::filesystem::path& procR
     ::closedir(dir);
 
     std::sort(pids.begin(), pids.end());
-    records.reserve(pids.size());
     for (uint32_t pid : pids) {
-        if (auto record = ReadAt(root.get(), pid))
-            records.push_back(std::move(*record));
+        if (!sink.Reading(pid))
+            continue;
+        if (auto record = ReadAt(root.get(), pid); record && !sink.Read(std::move(*record)))
+            return;
     }
-    return records;
 }
+
+class Collect final : public IProcessSink {
+public:
+    bool Reading(std::uint32_t) override { return true; }
+    bool Read(ProcessRecord record) override {
+        records.push_back(std::move(record));
+        return true;
+    }
+    std::vector<ProcessRecord> records;
+};
 
 class ProcfsProcessList : public IProcessList {
 public:
     explicit ProcfsProcessList(std::filesystem::path procRoot) : m_procRoot(std::move(procRoot)) {}
 
-    std::vector<ProcessRecord> Enumerate() const override { return EnumerateProcesses(m_procRoot); }
+    std::vector<ProcessRecord> Enumerate() const override {
+        Collect all;
+        EnumerateProcesses(m_procRoot, all);
+        return std::move(all.records);
+    }
+
+    void EnumerateEach(IProcessSink& sink) const override { EnumerateProcesses(m_procRoot, sink); }
 
     std::uint32_t CurrentProcessId() const override {
         return static_cast<std::uint32_t>(::getpid());

@@ -53,6 +53,33 @@ UniqueFd OpenRegularFile(const std::string& path, LinkPolicy links, FileReadErro
     return fd;
 }
 
+UniqueFd OpenRegularFileToAppend(const std::string& path, FileReadError* why) {
+    // O_NONBLOCK: a FIFO without a reader fails at once (ENXIO) instead of holding the thread
+    // in open(); one with a reader is refused below. Cleared again before anything is written.
+    UniqueFd fd(::open(
+        path.c_str(),
+        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600));
+    if (!fd.valid()) {
+        Set(why, errno == ELOOP ? FileReadError::Link
+                 : errno == ENXIO || errno == EISDIR || errno == ENODEV
+                     ? FileReadError::NotRegular
+                     : FileReadError::Unreadable);
+        return fd;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        Set(why, FileReadError::NotRegular);
+        return UniqueFd();
+    }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        Set(why, FileReadError::Unreadable);
+        return UniqueFd();
+    }
+    Set(why, FileReadError::None);
+    return fd;
+}
+
 std::optional<std::string> ReadRegularFile(const std::string& path,
                                            std::size_t maxBytes,
                                            LinkPolicy links,

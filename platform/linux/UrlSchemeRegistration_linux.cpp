@@ -5,6 +5,7 @@
 #include "platform/SystemUrlSchemes.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -71,8 +72,42 @@ std::string QuoteExecArgument(std::string_view argument) {
     return needsQuotes ? '"' + quoted + '"' : quoted;
 }
 
+bool WriteAll(int fd, std::string_view text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes over the existing file `path` (a regular file, not a link, the one `was` describes) in
+// place: for a file whose folder this user may not create files in.
+bool RewriteInPlace(const std::string& path, std::string_view text, const struct stat& was) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        Warn("Cannot write " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    struct stat now {};
+    bool ok = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == was.st_dev &&
+              now.st_ino == was.st_ino;
+    ok = ok && ::ftruncate(fd, 0) == 0 && WriteAll(fd, text);
+    const int error = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok)
+        Warn("Cannot write " + path + ": " + std::strerror(error));
+    return ok;
+}
+
 // Replaces `path` in one step (a reader sees the old file or the new one), creating its folder.
-bool WriteFile(const std::string& path, std::string_view text) {
+// `keep`: the file being replaced, whose mode (and, where allowed, owner) the new one gets; when
+// its folder takes no new file, it is written over in place instead.
+bool WriteFile(const std::string& path, std::string_view text, const struct stat* keep = nullptr) {
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
     static std::atomic<unsigned> counter{0};
@@ -82,19 +117,24 @@ bool WriteFile(const std::string& path, std::string_view text) {
     const int fd =
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
+        if (keep && (errno == EACCES || errno == EPERM || errno == EROFS))
+            return RewriteInPlace(path, text, *keep);
         Warn("Cannot write " + path + ": " + std::strerror(errno));
         return false;
     }
-    std::size_t done = 0;
     bool ok = true;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<std::size_t>(n);
+    if (keep) {
+        // A file of another owner (or group) this user may write but not give away is written
+        // over in place: replacing it would make it this user's.
+        if ((keep->st_uid != ::geteuid() || keep->st_gid != ::getegid()) &&
+            ::fchown(fd, keep->st_uid, keep->st_gid) != 0) {
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return RewriteInPlace(path, text, *keep);
+        }
+        ok = ::fchmod(fd, keep->st_mode & 07777) == 0;
     }
+    ok = ok && WriteAll(fd, text);
     const int error = ok ? 0 : errno;
     ok = ::close(fd) == 0 && ok;
     if (ok && ::rename(temporary.c_str(), path.c_str()) != 0)
@@ -301,18 +341,51 @@ bool SystemUrlSchemes::SetDefaultHandler(const std::string& scheme,
         Warn("No user configuration folder; the " + scheme + " scheme is not registered.");
         return false;
     }
-    const std::string mimeApps = folders.configHome + "/mimeapps.list";
+    const std::string listPath = folders.configHome + "/mimeapps.list";
+    const std::string notRegistered = " The " + scheme + " scheme is not registered.";
+    // A list the user keeps elsewhere and links to (dotfiles) is edited where it is: replacing
+    // the link would leave the user's own file behind without the change.
+    std::string mimeApps = listPath;
+    struct stat entry {};
+    if (::lstat(listPath.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode)) {
+        char* resolved = ::realpath(listPath.c_str(), nullptr);
+        if (!resolved) {
+            const int error = errno;
+            Warn(listPath + " is a link to a file that cannot be reached (" + std::strerror(error) +
+                 "); it is left as it is." + notRegistered);
+            return false;
+        }
+        mimeApps = resolved;
+        std::free(resolved);
+    }
     FileReadError why = FileReadError::None;
     const std::optional<std::string> existing =
-        ReadRegularFile(mimeApps, kMaxListBytes, LinkPolicy::Follow, &why);
+        ReadRegularFile(mimeApps, kMaxListBytes, LinkPolicy::Refuse, &why);
     // Writing over a list that could not be read would drop the user's other defaults.
     if (!existing && why != FileReadError::Missing) {
-        Warn(DescribeFileReadError(why, mimeApps, kMaxListBytes) + " The " + scheme +
-             " scheme is not registered.");
+        Warn(DescribeFileReadError(why, mimeApps, kMaxListBytes) + notRegistered);
         return false;
     }
-    return WriteFile(mimeApps, MimeAppsWithDefault(existing.value_or(std::string()),
-                                                   "x-scheme-handler/" + scheme, desktopEntry));
+    const std::string text = MimeAppsWithDefault(existing.value_or(std::string()),
+                                                 "x-scheme-handler/" + scheme, desktopEntry);
+    if (!existing)
+        return WriteFile(mimeApps, text);
+    struct stat was {};
+    if (::lstat(mimeApps.c_str(), &was) != 0 || !S_ISREG(was.st_mode)) {
+        Warn(mimeApps + " changed while it was read; it is left as it is." + notRegistered);
+        return false;
+    }
+    // A list nobody may write is the user's decision (an administrator's run could still write
+    // it, so the mode decides, not the right to write).
+    if ((was.st_mode & 0222) == 0 || ::access(mimeApps.c_str(), W_OK) != 0) {
+        Warn(mimeApps + " is read-only; it is left as it is." + notRegistered +
+             " Make the file writable, or add the line \"x-scheme-handler/" + scheme + "=" +
+             desktopEntry + "\" under [Default Applications] yourself.");
+        return false;
+    }
+    if (text == *existing)
+        return true;
+    return WriteFile(mimeApps, text, &was);
 }
 
 bool SystemUrlSchemes::Register(const std::string& scheme,

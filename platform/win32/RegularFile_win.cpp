@@ -109,6 +109,39 @@ UniqueFd OpenRegularFile(const std::string& path, LinkPolicy links, FileReadErro
     return UniqueFd(fd);
 }
 
+UniqueFd OpenRegularFileToAppend(const std::string& path, FileReadError* why) {
+    const std::wstring wide = win32::Utf8ToWide(path);
+    // FILE_FLAG_OPEN_REPARSE_POINT: a link opens as itself and is refused below, never
+    // followed. A pipe or device is not a disk file and is refused the same way.
+    HANDLE file =
+        CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        Set(why, FileReadError::Unreadable);
+        return UniqueFd();
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const bool link = GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
+                      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      IsLinkTag(tag.ReparseTag);
+    if (link || GetFileType(file) != FILE_TYPE_DISK ||
+        (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(file);
+        Set(why, link ? FileReadError::Link : FileReadError::NotRegular);
+        return UniqueFd();
+    }
+    const int fd =
+        _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_APPEND | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        Set(why, FileReadError::Unreadable);
+        return UniqueFd();
+    }
+    Set(why, FileReadError::None);
+    return UniqueFd(fd);
+}
+
 bool StreamRegularFile(const std::string& path,
                        std::size_t maxBytes,
                        LinkPolicy links,

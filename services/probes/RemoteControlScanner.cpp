@@ -1,6 +1,7 @@
 #include "services/probes/RemoteControlScanner.h"
 
 #include "common/Logging.h"
+#include "platform/RemoteSession.h"
 #include "services/probes/RemoteControl.h"
 
 #include <QMetaObject>
@@ -10,6 +11,9 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
+#include <set>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -17,11 +21,159 @@
 
 namespace vorn {
 
-ProcessScanResult ScanProcesses() {
-    const std::vector<vorn::platform::ProcessRecord> processes = OtherProcesses();
+ProcessScanResult JudgeProcesses(const std::vector<vorn::platform::ProcessRecord>& processes) {
     return {IsRemoteControlRunning(processes),
             ProbeEnvironment(*vorn::platform::CreateRemoteSession(), processes)};
 }
+
+ProcessScanResult ScanProcesses() {
+    return JudgeProcesses(OtherProcesses());
+}
+
+namespace {
+
+using vorn::platform::ProcessRecord;
+
+// The processes reads are stuck on, of scans that were answered without them. Shared by every
+// scan of one scanner and by the threads still stuck in those reads.
+class StuckReads {
+public:
+    // A reader was given up on (while reading `pid`, when it was reading one).
+    void Add(std::optional<std::uint32_t> pid) {
+        std::lock_guard lock(m_mutex);
+        ++m_readers;
+        if (pid)
+            m_pids.insert(*pid);
+    }
+    // That reader has come back.
+    void Remove(std::optional<std::uint32_t> pid) {
+        std::lock_guard lock(m_mutex);
+        --m_readers;
+        if (pid)
+            m_pids.erase(m_pids.find(*pid));
+    }
+    bool Holds(std::uint32_t pid) {
+        std::lock_guard lock(m_mutex);
+        return m_pids.count(pid) > 0;
+    }
+    std::size_t Readers() {
+        std::lock_guard lock(m_mutex);
+        return m_readers;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::multiset<std::uint32_t> m_pids;
+    std::size_t m_readers = 0;
+};
+
+// One scan: filled by its reader thread, taken by the worker when the reader is done or the
+// deadline has passed. After that the reader only learns that nobody listens any more; the
+// records are the worker's.
+class ScanRun final : public vorn::platform::IProcessSink {
+public:
+    explicit ScanRun(std::shared_ptr<StuckReads> stuck) : m_stuck(std::move(stuck)) {}
+
+    bool Reading(std::uint32_t pid) override {
+        std::lock_guard lock(m_mutex);
+        if (m_givenUp || m_stuck->Holds(pid))
+            return false;
+        m_reading = pid;
+        return true;
+    }
+    bool Read(ProcessRecord record) override {
+        std::lock_guard lock(m_mutex);
+        m_reading.reset();
+        if (m_givenUp)
+            return false;
+        m_records.push_back(std::move(record));
+        return true;
+    }
+    // Reader thread, at its end.
+    void Finish() {
+        std::lock_guard lock(m_mutex);
+        m_finished = true;
+        if (m_givenUp)
+            m_stuck->Remove(m_stuckOn);
+        m_done.notify_all();
+    }
+
+    // Worker: the records read within `deadline`; *stuckOn, when the reader did not finish,
+    // what it was reading then.
+    std::vector<ProcessRecord> Take(std::chrono::milliseconds deadline,
+                                    bool* finished,
+                                    std::optional<std::uint32_t>* stuckOn) {
+        std::unique_lock lock(m_mutex);
+        *finished = m_done.wait_for(lock, deadline, [this] { return m_finished; });
+        if (!*finished) {
+            m_givenUp = true;
+            m_stuckOn = m_reading;
+            m_stuck->Add(m_stuckOn);
+            *stuckOn = m_stuckOn;
+        }
+        return std::move(m_records);
+    }
+
+private:
+    const std::shared_ptr<StuckReads> m_stuck;
+    std::mutex m_mutex;  // guards everything below
+    std::condition_variable m_done;
+    std::vector<ProcessRecord> m_records;
+    std::optional<std::uint32_t> m_reading;
+    std::optional<std::uint32_t> m_stuckOn;
+    bool m_finished = false;
+    bool m_givenUp = false;
+};
+
+// Stuck readers are threads that cannot be ended; past this many, a scan reads nothing more.
+constexpr std::size_t kMaxStuckReaders = 8;
+
+// A scan of a process list within a deadline (the scanner's Scan in that mode).
+ProcessScanResult BoundedScan(const std::shared_ptr<const vorn::platform::IProcessList>& list,
+                              const std::shared_ptr<StuckReads>& stuck,
+                              std::chrono::milliseconds deadline,
+                              const RemoteControlScanner::Judge& judge) {
+    auto run = std::make_shared<ScanRun>(stuck);
+    bool started = false;
+    if (stuck->Readers() < kMaxStuckReaders) {
+        try {
+            // Owns what it uses (the list, its run), so it may come back after the scanner
+            // is gone.
+            std::thread([list, run] {
+                list->EnumerateEach(*run);
+                run->Finish();
+            }).detach();
+            started = true;
+        } catch (const std::system_error& e) {
+            qCWarning(lcProbes) << "No thread to read the process list (" << e.what()
+                                << "); the scan is answered without it.";
+        }
+    } else {
+        qCWarning(lcProbes,
+                  "%zu process scans are still stuck reading a process; this one is answered "
+                  "without reading the process list.",
+                  stuck->Readers());
+    }
+    if (!started)
+        run->Finish();
+    bool finished = false;
+    std::optional<std::uint32_t> stuckOn;
+    std::vector<ProcessRecord> processes = run->Take(deadline, &finished, &stuckOn);
+    if (!finished) {
+        const std::string what =
+            stuckOn ? "reading process " + std::to_string(*stuckOn) + " did not come back"
+                    : std::string("the process table did not come back");
+        qCWarning(lcProbes,
+                  "The process scan did not finish within %lld ms (%s); it is answered from the "
+                  "%zu processes read before, and later scans leave that process unread.",
+                  static_cast<long long>(deadline.count()), what.c_str(), processes.size());
+    }
+    const std::uint32_t self = list->CurrentProcessId();
+    std::erase_if(processes, [self](const ProcessRecord& record) { return record.pid == self; });
+    return judge(processes);
+}
+
+}  // namespace
 
 // Shared by the scanner and its worker: a worker still stuck in a scan when the scanner goes
 // keeps it alive and finds `stopping` set when it comes back.
@@ -117,7 +269,27 @@ struct RemoteControlScanner::State {
 RemoteControlScanner::RemoteControlScanner(QObject* context, Scan scan)
     : m_state(std::make_shared<State>()) {
     m_state->context = context;
-    m_state->scan = scan ? std::move(scan) : Scan(ScanProcesses);
+    if (scan) {
+        m_state->scan = std::move(scan);
+        return;
+    }
+    std::shared_ptr<const vorn::platform::IProcessList> list = vorn::platform::CreateProcessList();
+    m_state->scan = [list, stuck = std::make_shared<StuckReads>()] {
+        return BoundedScan(list, stuck, kScanDeadline, JudgeProcesses);
+    };
+}
+
+RemoteControlScanner::RemoteControlScanner(
+    QObject* context,
+    std::shared_ptr<const vorn::platform::IProcessList> processes,
+    std::chrono::milliseconds deadline,
+    Judge judge)
+    : m_state(std::make_shared<State>()) {
+    m_state->context = context;
+    m_state->scan = [list = std::move(processes), stuck = std::make_shared<StuckReads>(), deadline,
+                     judge = judge ? std::move(judge) : Judge(JudgeProcesses)] {
+        return BoundedScan(list, stuck, deadline, judge);
+    };
 }
 
 RemoteControlScanner::~RemoteControlScanner() {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/ProcessList.h"
 #include "services/probes/Environment.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QObject;
 
@@ -15,6 +17,10 @@ struct ProcessScanResult {
     bool remoteToolRunning = false;  // IsRemoteControlRunning over the list
     EnvironmentReport environment;   // ProbeEnvironment over the same list
 };
+
+// Both judgements over `processes`: the remote-control rules and the environment probe (with
+// this machine's remote session). Any thread.
+ProcessScanResult JudgeProcesses(const std::vector<vorn::platform::ProcessRecord>& processes);
 
 // One scan of this machine's processes, the client itself left out (its command line carries
 // the vornapp:// address a web page started it with), judged for both. Any thread; blocks.
@@ -29,14 +35,31 @@ ProcessScanResult ScanProcesses();
 // arrive while a scan runs share the next one. Answers are delivered on the thread of `context`
 // (through its event loop), strictly in request order, a few per pass of the loop, so that a
 // burst of answers never holds that thread in one piece.
+//
+// A scan of a process list has a deadline: what has not been read by then is not waited for,
+// the answer is judged from the processes read before (the log says so), and the read that
+// does not come back is left to its own thread, which nothing waits on or shares state with
+// but the scan it belonged to. Later scans leave the process it is stuck on unread, so they are
+// neither queued behind it nor stuck on it again.
 class RemoteControlScanner {
 public:
     using Scan = std::function<ProcessScanResult()>;
     using Done = std::function<void(const ProcessScanResult& scan)>;
+    using Judge =
+        std::function<ProcessScanResult(const std::vector<vorn::platform::ProcessRecord>&)>;
 
-    // `context` must outlive the scanner. `scan` runs on the worker (default: the real scan of
-    // every other process, ScanProcesses()).
+    static constexpr std::chrono::milliseconds kScanDeadline{1500};
+
+    // `context` must outlive the scanner. `scan` runs on the worker as it is, without a
+    // deadline; by default the scanner scans this machine's process list as below.
     explicit RemoteControlScanner(QObject* context, Scan scan = {});
+    // Scans of `processes` (the process `processes` names as the current one left out), each
+    // read on a thread of its own and answered within `deadline`, judged by `judge` on the
+    // worker (default: JudgeProcesses).
+    RemoteControlScanner(QObject* context,
+                         std::shared_ptr<const vorn::platform::IProcessList> processes,
+                         std::chrono::milliseconds deadline = kScanDeadline,
+                         Judge judge = {});
     // Answers not yet delivered are dropped. Waits at most `kExitWait` for a scan under way;
     // a scan stuck longer is left to end with the process.
     ~RemoteControlScanner();

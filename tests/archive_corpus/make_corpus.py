@@ -43,7 +43,8 @@ class E:
 
     def __init__(self, name, data=b"", method=8, made_by=UNIX, external=FILE_MODE,
                  local_extra=b"", password=None, crc=None, local_method=None, raw=None,
-                 sizes=None, offset=None, zip64=False, zip64_offset=False, local_offset=None):
+                 sizes=None, offset=None, zip64=False, zip64_offset=False, local_offset=None,
+                 zip64_central=False, local_sizes=None):
         self.name = name.encode("utf-8") if isinstance(name, str) else name
         self.data = data.encode() if isinstance(data, str) else data
         self.method, self.made_by, self.external = method, made_by, external
@@ -54,6 +55,9 @@ class E:
         # the central offset too. local_offset: where the central record says the local header
         # is, when that differs from where it was written (entries sharing bytes).
         self.zip64, self.zip64_offset, self.local_offset = zip64, zip64_offset, local_offset
+        # zip64_central: the sizes as 0xFFFFFFFF and in a zip64 block in the central record
+        # only; the local header keeps the plain 32-bit sizes (local_sizes: other ones there).
+        self.zip64_central, self.local_sizes = zip64_central, local_sizes
 
 
 def d(name):
@@ -91,7 +95,7 @@ def encrypt(password, check, body):
     return bytes(out)
 
 
-def build(entries, count=None, cut_central=None):
+def build(entries, count=None, cut_central=None, zip64_end=False):
     out, central = bytearray(), bytearray()
     for e in entries:
         real_crc = zlib.crc32(e.data) & 0xFFFFFFFF
@@ -114,6 +118,11 @@ def build(entries, count=None, cut_central=None):
                 fields += struct.pack("<Q", offset)
                 coffset = 0xFFFFFFFF
             central_extra = struct.pack("<HH", 1, len(fields)) + fields
+        if e.zip64_central:
+            ccsize = cusize = 0xFFFFFFFF
+            central_extra = struct.pack("<HHQQ", 1, 16, usize, csize)
+        if e.local_sizes:
+            lcsize, lusize = e.local_sizes
         if e.local_offset is None:
             out += struct.pack("<IHHHIIIIHH", 0x04034B50, 45 if e.zip64 else 20, flags, lm,
                                DOS_TIME, crc, lcsize, lusize, len(e.name), len(local_extra))
@@ -121,13 +130,23 @@ def build(entries, count=None, cut_central=None):
         else:
             coffset = e.local_offset
         central += struct.pack("<IHHHHIIIIHHHHHII", 0x02014B50, e.made_by,
-                               45 if e.zip64 else 20, flags, e.method, DOS_TIME, crc, ccsize,
+                               45 if e.zip64 or e.zip64_central else 20, flags, e.method,
+                               DOS_TIME, crc, ccsize,
                                cusize, len(e.name), len(central_extra), 0, 0, 0, e.external,
                                coffset)
         central += e.name + central_extra
     n = len(entries) if count is None else count
     at = len(out)
     out += central
+    if zip64_end:
+        # The zip64 end record and its locator; the plain end record then only points at them.
+        end64 = len(out)
+        out += struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 0x032D, 45, 0, 0, n, n, len(central),
+                           at)
+        out += struct.pack("<IIQI", 0x07064B50, 0, end64, 1)
+        out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF,
+                           0xFFFFFFFF, 0)
+        return bytes(out)
     out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, n, n, len(central), at, 0)
     if cut_central is not None:
         out = out[:at + cut_central]
@@ -292,6 +311,22 @@ def cases(escape):
                                    E("two.bin", big[:5000], method=0, zip64=True,
                                      zip64_offset=True)]),
         [(OK, OK)] * 2, [f("one.txt", "1"), f("two.bin", big[:5000])])
+    # zip64 sizes in the central directory only, the local headers with the plain sizes and no
+    # zip64 block, a zip64 end record (as some writers other than Info-ZIP write it); and one
+    # whose local header does not give the sizes the central directory does.
+    z64c = 0x032D
+    add("zip64_central_sizes.zip",
+        build([E("m/w.bin", big[:60000], made_by=z64c, zip64_central=True),
+               E("m/s.txt", "stored", method=0, made_by=z64c, zip64_central=True),
+               E("ver.ini", "[Config]\nVer=9\n", made_by=z64c, zip64_central=True)],
+              zip64_end=True),
+        [(OK, OK)] * 3, [folder("m"), f("m/w.bin", big[:60000]), f("m/s.txt", "stored"),
+                         f("ver.ini", "[Config]\nVer=9\n")])
+    add("zip64_central_local_differs.zip",
+        build([E("lie.bin", big[:6000], method=0, made_by=z64c, zip64_central=True,
+                 local_sizes=(100, 100)),
+               E("good.txt", "good", made_by=z64c, zip64_central=True)], zip64_end=True),
+        [(CORRUPT, NOFILE), (OK, OK)], [f("good.txt", "good")])
     # Entries sharing bytes: central records pointing at one local entry, and a stored entry
     # whose data holds a whole second entry. The layer reads each; the survey refuses both.
     shared = [E("big.bin", big)] + [E("bi%d.bin" % i, big, local_offset=0) for i in range(3)]

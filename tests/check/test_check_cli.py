@@ -149,6 +149,32 @@ class CheckTest(unittest.TestCase):
         self.assertNotIn(innocent, found)
         self.assertIn(f"ToDesk (process {exact}) is running", " ".join(data["blockers"]))
 
+    def test_text_report_shows_hostile_process_names_escaped(self):
+        # Names the kernel hands over as they are: escapes, a bell, a forged line, bytes that are
+        # not UTF-8.
+        names = [b"sunlogin\x1b[31mRED\x07", b"RayLink\nReady for an exam.", b"ToDesk\xff\xfe"]
+        folder = os.path.join(self.root, "bin").encode()
+        os.makedirs(folder)
+        for name in names:
+            path = os.path.join(folder, name)
+            shutil.copy("/bin/sleep", path)
+            process = subprocess.Popen([path, "60"])
+            self.addCleanup(process.wait)
+            self.addCleanup(process.kill)
+        time.sleep(0.2)
+        out = subprocess.run([CHECK, "--client-folder", self.client], env=self.env,
+                             capture_output=True, timeout=120).stdout
+        text = out.decode("utf-8")  # valid UTF-8 throughout
+        self.assertNotIn("\x1b", text)
+        self.assertNotIn("\x07", text)
+        self.assertEqual([line for line in text.splitlines() if line.startswith("Ready")], [])
+        self.assertIn("sunlogin\\e[31mRED\\a", text)
+        self.assertIn("RayLink\\nReady for an exam.", text)
+        self.assertIn("ToDesk\\xff\\xfe", text)
+        # The JSON report keeps the names as they are (as valid UTF-8).
+        tools = [tool["name"] for tool in self.report()["remoteTools"]]
+        self.assertIn("sunlogin\x1b[31mRED\x07", tools)
+
     def test_models_version_from_the_state_folder(self):
         # A client folder with the package's marker keeps its state in the user's data folder.
         open(os.path.join(self.client, "per-user-state"), "w").close()
@@ -175,7 +201,8 @@ class CheckTest(unittest.TestCase):
 
     def test_usage_errors(self):
         for args in (["--bogus"], ["--client-folder"], ["--json", "extra"], ["--card-timeout", "0"],
-                     ["--card-timeout", "5s"]):
+                     ["--card-timeout", "5s"], ["--client-folder", "/nonexistent"],
+                     ["--client-folder", "/etc/hostname"]):
             result = subprocess.run([CHECK, *args], env=self.env, capture_output=True, text=True)
             self.assertEqual(result.returncode, 2, args)
             self.assertIn("Usage:", result.stderr)

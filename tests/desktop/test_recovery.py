@@ -1,8 +1,11 @@
-"""A dead or failed page never traps a candidate: a killed renderer is reloaded (and the window
-stays locked), F5 and Ctrl+R reload unless config.ini turns them off, the error page offers a
-Reload button, and while locked a network failure heals by itself once the server is back, while
-an HTTP error or a TLS failure is left alone."""
+"""A dead, hung or failed page never traps a candidate: a killed renderer is reloaded (and the
+window stays locked), with a growing pause when it keeps dying; a renderer that stops answering is
+ended and reloaded the same way, while a page waiting for a dialog or a slow server is left alone;
+F5 and Ctrl+R reload unless the page keeps the key or config.ini turns them off; the error page
+offers a Reload button, and while locked a network failure heals by itself once the server is back,
+while an HTTP error or a TLS failure is left alone."""
 
+import contextlib
 import json
 import os
 import signal
@@ -30,6 +33,19 @@ READY = ("{event:'ready',path:location.pathname,recovered:window.__vornRecovered
          "JSON.stringify(window.__vornRecovered):'none'}")
 
 
+def keys_script(server):
+    """The page reports the reload keys it sees (as a beacon, which the reload the key may start
+    does not cancel), and keeps them while window.keepKeys is set."""
+    return ("document.addEventListener('keydown',function(e){"
+            "if(e.key==='F5'||(e.ctrlKey&&(e.key==='r'||e.key==='R'))){"
+            f"navigator.sendBeacon('{server.origin}/report?event=key&key='+"
+            "encodeURIComponent(e.key)+'&kept='+!!window.keepKeys);"
+            "if(window.keepKeys)e.preventDefault()}});")
+
+# Runs in the page: says so, then hangs its renderer for good.
+HANG = "report({event:'hanging'});setTimeout(function(){while(true){}},200)"
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -44,7 +60,7 @@ class Page:
         test.addCleanup(self.display.__exit__)
         self.server = TestServer().__enter__()
         test.addCleanup(self.server.__exit__)
-        self.server.add_page("/exam", exam_page(self.server, READY))
+        self.server.add_page("/exam", exam_page(self.server, READY, keys_script(self.server)))
         self.logger = KeyLogger(self.display) if logger else None
         if self.logger:
             test.addCleanup(self.logger.close)
@@ -77,6 +93,29 @@ class Page:
 
     def page_text(self):
         return self.display.page_text()
+
+    def reports(self, event):
+        return self.server.reports_matching(lambda r: r.get("event") == event)
+
+    def run_and_wait(self, script, event, timeout=10):
+        """Runs `script` in the page and waits for the report `event` it sends."""
+        count = len(self.reports(event))
+        self.server.run_in_page(script)
+        wait_until(lambda: len(self.reports(event)) > count, timeout, what=f"the page's {event}")
+
+    def wait_recovered(self, seen, timeout):
+        """The first report of a page loaded after a recovery, past the first `seen` ones."""
+        return wait_until(lambda: next((r for r in self.ready()[seen:]
+                                        if r["recovered"] != "none"), None),
+                          timeout, what="the page back after its recovery")
+
+    def kill_renderers(self):
+        pids = self.client.renderer_pids()
+        assert pids, "the client has a renderer"
+        # The page's renderer cannot be told from a spare one outside; both die.
+        for pid in pids:
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
 
 
 class KilledRenderer(unittest.TestCase):
@@ -118,6 +157,120 @@ class KilledRenderer(unittest.TestCase):
         seen = len(page.ready())
         page.display.xdotool("key", "ctrl+r")
         page.wait_ready(seen)
+
+
+class RepeatedDeaths(unittest.TestCase):
+    def test_the_pause_grows_while_the_renderer_keeps_dying_soon_after_each_load(self):
+        page = Page(self, lock=True)
+        started = time.monotonic()
+        loads = []
+        while time.monotonic() - started < 32:
+            page.kill_renderers()
+            seen = len(page.ready())
+            try:
+                wait_until(lambda: len(page.ready()) > seen, 32 - (time.monotonic() - started),
+                           what="the next load")
+            except TimeoutError:
+                break
+            loads.append(time.monotonic() - started)
+            time.sleep(0.3)
+        gaps = [b - a for a, b in zip(loads, loads[1:])]
+        # At once, then after 2, 4 and 8 s (and the load's own time): four or five loads, not a
+        # dozen at the first pause each.
+        self.assertLessEqual(len(loads), 6, f"loads at {loads}")
+        self.assertGreaterEqual(max(gaps, default=0), 7, f"loads at {loads}")
+        self.assertEqual(gaps, sorted(gaps), f"the pauses grow: loads at {loads}")
+        page.wait_state(locked, "still locked")
+
+
+class HungPage(unittest.TestCase):
+    def test_a_hung_page_is_ended_and_loaded_again_also_at_once_by_f5(self):
+        page = Page(self, lock=True)
+        seen = len(page.ready())
+        page.run_and_wait(HANG, "hanging")
+        hung = time.monotonic()
+        report = page.wait_recovered(seen, 40)
+        took = time.monotonic() - hung
+        self.assertEqual(json.loads(report["recovered"])["reason"], "unresponsive")
+        self.assertGreater(took, 5, "the renderer had a few seconds to answer")
+        self.assertLess(took, 25)
+        self.assertIn("has not answered for", page.client.output())
+        page.wait_state(locked, "still locked")
+
+        # Hung again: F5 does not wait for the watchdog. Dying again this soon, the page is back
+        # after the first pause of 2 s.
+        page.settle()
+        seen = len(page.ready())
+        page.run_and_wait(HANG, "hanging")
+        time.sleep(1)
+        page.display.xdotool("key", "F5")
+        pressed = time.monotonic()
+        report = page.wait_recovered(seen, 20)
+        self.assertLess(time.monotonic() - pressed, 8)
+        self.assertEqual(json.loads(report["recovered"])["reason"], "unresponsive")
+        page.wait_state(locked, "still locked")
+
+
+class WaitingPage(unittest.TestCase):
+    def test_a_page_in_a_dialog_or_on_a_slow_load_is_not_ended(self):
+        page = Page(self)
+        # An alert holds the renderer until the candidate answers it, longer than the watchdog
+        # would wait for an answer.
+        page.run_and_wait("report({event:'alerting'});alert('wait');report({event:'alerted'})",
+                          "alerting")
+        dialog = page.display.wait_for_window("Javascript Alert", 10)
+        time.sleep(14)
+        page.display.xdotool("windowactivate", "--sync", str(dialog))
+        page.display.xdotool("key", "Return")
+        wait_until(lambda: page.reports("alerted"), 10, what="the page going on after the alert")
+
+        # A page whose server sends it bit by bit, for longer than the watchdog's wait.
+        def slow(handler, parsed, query):
+            head = ("<!doctype html><html><head><script>" + page.server.report_snippet() +
+                    "report({event:'slow-start'})</script></head><body>")
+            handler.send_response(200)
+            handler.send_header("Content-Type", "text/html; charset=utf-8")
+            handler.send_header("Cache-Control", "no-store")
+            handler.send_header("Connection", "close")
+            handler.end_headers()
+            handler.wfile.write(head.encode())
+            for _ in range(14):
+                time.sleep(1)
+                handler.wfile.write(b"<p>more</p>" + b" " * 2048)
+                handler.wfile.flush()
+            handler.wfile.write(f"<script>report({READY})</script></body></html>".encode())
+            handler.close_connection = True
+            return None
+
+        page.server.routes["/slow"] = slow
+        page.server.run_in_page(f"location.href='{page.server.origin}/slow'")
+        wait_until(lambda: any(r["path"] == "/slow" for r in page.ready()), 40,
+                   what="the slow page loaded")
+        self.assertEqual(len(page.ready()), 2)
+        self.assertTrue(all(r["recovered"] == "none" for r in page.ready()))
+        self.assertNotIn("has not answered for", page.client.output())
+
+
+class ReloadKeys(unittest.TestCase):
+    def test_the_page_sees_the_reload_keys_first_and_may_keep_them(self):
+        page = Page(self, lock=True)
+        page.run_and_wait("window.keepKeys=true;report({event:'keeping'})", "keeping")
+        page.display.xdotool("windowactivate", "--sync", str(page.window))
+        # Activated again, the page has its focus back a moment later; a key before that reaches
+        # no element of the page and passes.
+        time.sleep(1)
+        page.display.xdotool("key", "F5")
+        page.display.xdotool("key", "ctrl+r")
+        wait_until(lambda: len(page.reports("key")) >= 2, 10, what="the page seeing both keys")
+        time.sleep(3)
+        self.assertEqual(len(page.ready()), 1, "a page that kept the keys is not reloaded")
+        self.assertEqual([r["kept"] for r in page.reports("key")], ["true", "true"])
+        # Let pass, the same keys reload; the page saw them first.
+        page.run_and_wait("window.keepKeys=false;report({event:'passing'})", "passing")
+        page.display.xdotool("key", "F5")
+        page.wait_ready(1)
+        wait_until(lambda: len(page.reports("key")) >= 3, 10, what="the page seeing the key")
+        self.assertEqual(page.reports("key")[-1]["kept"], "false")
 
 
 class FailedLoads(unittest.TestCase):
@@ -223,10 +376,13 @@ class ReloadKeysOff(unittest.TestCase):
     def test_reload_keys_off_and_the_reload_button(self):
         page = Page(self, config="AllowReload=0\n")
         page.display.xdotool("windowactivate", "--sync", str(page.window))
+        time.sleep(1)
         page.display.xdotool("key", "F5")
         page.display.xdotool("key", "ctrl+r")
         time.sleep(3)
         self.assertEqual(len(page.ready()), 1)
+        # The page still gets the keys for its own use.
+        self.assertEqual(len(page.reports("key")), 2)
         # Unlocked, a failed load waits for the candidate: the Reload button under the heading.
         port = free_port()
         page.server.run_in_page(f"location.href='http://127.0.0.1:{port}/exam'")

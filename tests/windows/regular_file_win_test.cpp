@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <io.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -34,6 +36,23 @@ TEST(RegularFileWin, OnlyRegularFilesWithinTheLimit) {
     EXPECT_FALSE(ReadRegularFile("NUL", 64, LinkPolicy::Follow, &why));
     EXPECT_EQ(why, FileReadError::NotRegular);
     EXPECT_TRUE(OpenRegularFile(WideToUtf8(file), LinkPolicy::Refuse).valid());
+}
+
+// A log is appended to a regular file, created when missing; a device or folder in its place
+// is refused, not written to.
+TEST(RegularFileWin, AppendsOnlyToARegularFile) {
+    wintest::TempFolder folder{L"vorn-\u65e5\u5fd7"};
+    const std::string file = WideToUtf8(folder.path() + L"\\day.log");
+    for (const char* line : {"one\n", "two\n"}) {
+        vorn::UniqueFd fd = OpenRegularFileToAppend(file);
+        ASSERT_TRUE(fd.valid());
+        ASSERT_EQ(_write(fd.get(), line, 4), 4);
+    }
+    EXPECT_EQ(ReadRegularFile(file, 64, LinkPolicy::Refuse), "one\ntwo\n");
+    FileReadError why = FileReadError::None;
+    EXPECT_FALSE(OpenRegularFileToAppend("NUL", &why).valid());
+    EXPECT_EQ(why, FileReadError::NotRegular);
+    EXPECT_FALSE(OpenRegularFileToAppend(WideToUtf8(folder.path()), &why).valid());
 }
 
 }  // namespace

@@ -131,6 +131,30 @@ TEST_F(XdgHome, AListThatCannotBeReadIsNotOverwritten) {
     EXPECT_TRUE(fs::is_directory(m_home / "config/mimeapps.list"));
 }
 
+TEST_F(XdgHome, TheUsersListIsEditedWhereItIsWithItsModeAndAReadOnlyOneIsLeftAlone) {
+    const fs::path list = m_home / "config/mimeapps.list";
+    const fs::path dotfiles = m_home / "dotfiles/mimeapps.list";
+    const std::string others = "[Default Applications]\ntext/html=browser.desktop\n";
+    WriteAll(dotfiles, others);
+    fs::permissions(dotfiles, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directories(list.parent_path());
+    fs::create_symlink("../dotfiles/mimeapps.list", list);
+
+    // A linked list: the link stays and the file it names gets the line, keeping its mode.
+    ASSERT_TRUE(m_urls->SetDefaultHandler("vornapp", "vornapp.desktop"));
+    EXPECT_TRUE(fs::is_symlink(list));
+    EXPECT_EQ(ReadAll(dotfiles), others + "x-scheme-handler/vornapp=vornapp.desktop\n");
+    EXPECT_EQ(fs::status(dotfiles).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+    // A list nobody may write: left as it is, whoever runs the registration.
+    fs::remove(list);
+    WriteAll(list, others);
+    fs::permissions(list, fs::perms::owner_read);
+    EXPECT_FALSE(m_urls->SetDefaultHandler("vornapp", "vornapp.desktop"));
+    EXPECT_EQ(ReadAll(list), others);
+    EXPECT_EQ(fs::status(list).permissions(), fs::perms::owner_read);
+}
+
 TEST_F(XdgHome, TheHandlerIsTheFirstDefaultThatIsInstalled) {
     EXPECT_EQ(m_urls->FindHandler("vornapp").command, "");
 

@@ -7,6 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 using vorn::LogFile;
 
 namespace {
@@ -63,8 +71,43 @@ TEST_F(LogFolder, ALinkInPlaceOfTheDaysFileIsNotFollowed) {
     const QString target = dir.path() + "/elsewhere";
     Touch(target);
     ASSERT_TRUE(QFile::link(target, dir.path() + "/logs/vornclient-2026-12-07.log"));
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(log.Write("vorn.app", QtWarningMsg, "x"));
+    EXPECT_FALSE(log.Write("vorn.app", QtWarningMsg, "y"));
+    const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(ReadAll(target), "");
+    // Said once, on stderr, since the day's log itself cannot say it.
+    EXPECT_NE(said.find("vornclient-2026-12-07.log cannot be written"), std::string::npos) << said;
+    EXPECT_EQ(said.find("cannot be written"), said.rfind("cannot be written"));
+}
+
+TEST_F(LogFolder, AFifoInPlaceOfTheDaysFileIsRefusedWithoutWaiting) {
+    QDir().mkpath(dir.path() + "/logs");
+    const QByteArray fifo = QFile::encodeName(log.FileFor(now.date()));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    // Should the open wait for a reader, one comes after a few seconds, so the test ends.
+    std::atomic<bool> done{false};
+    std::atomic<bool> waited{false};
+    std::thread reader([&] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!done && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (done)
+            return;
+        waited = true;
+        const int fd = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+        while (!done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::close(fd);
+    });
+    testing::internal::CaptureStderr();
+    const bool written = log.Write("vorn.app", QtWarningMsg, "x");
+    done = true;
+    reader.join();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(waited);
+    EXPECT_FALSE(written);
+    EXPECT_NE(said.find("cannot be written"), std::string::npos) << said;
 }
 
 TEST_F(LogFolder, InstalledOwnInfoAndEveryWarningReachTheFileTheTerminalKeepsItsRules) {

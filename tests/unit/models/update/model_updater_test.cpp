@@ -1,5 +1,7 @@
 #include "models/update/ModelUpdater.h"
 
+#include "models/update/HttpClient.h"
+
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -181,7 +183,7 @@ protected:
                                          return sink.write("PK--------", 10);
                                      });
         });
-        server.Get("/models.zip", [this](const httplib::Request&, httplib::Response& res) {
+        const auto serveArchive = [this](const httplib::Request&, httplib::Response& res) {
             std::string body;
             int status;
             size_t cut;
@@ -204,7 +206,11 @@ protected:
                                              return false;
                                          return sink.write(body.data() + offset, cut - offset);
                                      });
-        });
+        };
+        server.Get("/models.zip", serveArchive);
+        // As a person writes an address: a space and a name that is not ASCII (the server sees
+        // the path decoded, as every HTTP server does).
+        server.Get("/models v2 \xe6\xa8\xa1\xe5\x9e\x8b.zip", serveArchive);
         port = server.bind_to_any_port("127.0.0.1");
         ASSERT_GT(port, 0);
         serverThread = std::thread([this] { server.listen_after_bind(); });
@@ -632,6 +638,36 @@ TEST_F(ModelUpdaterTest, OverlappingEntriesAreRefused) {
     EXPECT_EQ(archiveRequests, 1);
     ExpectUnchanged();
     EXPECT_EQ(warnings.Count("overlap"), 1);
+}
+
+// What a browser's URL parser would send for an address written as a person writes it; what
+// cannot be a URL at all is not sent anywhere.
+TEST(RequestUrl, EncodesWhatAUrlParserEncodesAndRefusesWhatIsNoUrl) {
+    const std::pair<std::string, std::string> encoded[] = {
+        {"http://h/models v2.zip", "http://h/models%20v2.zip"},
+        {" http://h:8080/a b/c.zip?v=1 2&n=\"x\"#p q ",
+         "http://h:8080/a%20b/c.zip?v=1%202&n=%22x%22#p%20q"},
+        {"http://h/\xe6\xa8\xa1\xe5\x9e\x8b.zip", "http://h/%E6%A8%A1%E5%9E%8B.zip"},
+        {"http://h/a<b>{c}`d^.zip?'q'", "http://h/a%3Cb%3E%7Bc%7D%60d%5E.zip?%27q%27"},
+        {"http://h\\dir\\m.zip", "http://h/dir/m.zip"},
+        {"http://u s:p@w@h/m.zip", "http://u%20s:p%40w@h/m.zip"},
+        {"http://[::1]:81/m%20v.zip", "http://[::1]:81/m%20v.zip"},
+        {"https://h/already%41encoded+plus.zip", "https://h/already%41encoded+plus.zip"},
+    };
+    for (const auto& [address, url] : encoded)
+        EXPECT_EQ(vorn::RequestUrl(address), url) << address;
+    for (const std::string address : {"http://h h/m.zip", "http:///m.zip", "http://h:80x/m.zip",
+                                      "http://h/m\n.zip", "http://h<>/m.zip", "http://h:123456/"})
+        EXPECT_EQ(vorn::RequestUrl(address), std::nullopt) << address;
+}
+
+TEST_F(ModelUpdaterTest, AnAddressWithSpacesAndNonAsciiNamesDownloads) {
+    archive = BuildZip(Version6());
+    Serve(R"({"modelVer": 6, "downloadUrl": "http://127.0.0.1:)" + std::to_string(port) +
+          "/models v2 \xe6\xa8\xa1\xe5\x9e\x8b.zip\"}");
+    RunUpdate();
+    EXPECT_EQ(archiveRequests, 1);
+    EXPECT_TRUE(Take(models) == Version6Snapshot());
 }
 
 TEST_F(ModelUpdaterTest, Zip64ArchivesInstall) {

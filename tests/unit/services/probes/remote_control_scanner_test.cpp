@@ -4,12 +4,15 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <QStringList>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -71,7 +74,144 @@ private:
     std::vector<std::thread::id> m_threads;
 };
 
+// A process list whose read of one process blocks until released, as a read of
+// /proc/<pid>/cmdline does while that process's memory lock is held.
+class BlockingProcessList : public vorn::platform::IProcessList {
+public:
+    static constexpr std::uint32_t kSelf = 1, kBefore = 10, kBlocking = 20, kAfter = 30;
+
+    std::vector<vorn::platform::ProcessRecord> Enumerate() const override {
+        struct All : vorn::platform::IProcessSink {
+            bool Reading(std::uint32_t) override { return true; }
+            bool Read(vorn::platform::ProcessRecord r) override {
+                records.push_back(std::move(r));
+                return true;
+            }
+            std::vector<vorn::platform::ProcessRecord> records;
+        } all;
+        EnumerateEach(all);
+        return all.records;
+    }
+    void EnumerateEach(vorn::platform::IProcessSink& sink) const override {
+        for (const std::uint32_t pid : {kSelf, kBefore, kBlocking, kAfter}) {
+            if (!sink.Reading(pid))
+                continue;
+            if (pid == kBlocking) {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_released; });
+            }
+            if (!sink.Read({pid, "p" + std::to_string(pid), "", "", ""}))
+                return;
+        }
+        std::lock_guard lock(m_mutex);
+        ++m_ended;
+        m_changed.notify_all();
+    }
+    std::uint32_t CurrentProcessId() const override { return kSelf; }
+    std::vector<std::string> IdentityTexts(const vorn::platform::ProcessRecord&) const override {
+        return {};
+    }
+
+    void Release(bool released) {
+        std::lock_guard lock(m_mutex);
+        m_released = released;
+        m_changed.notify_all();
+    }
+    // How many enumerations ran to their end (not stopped by their sink).
+    int Ended() {
+        std::lock_guard lock(m_mutex);
+        return m_ended;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    bool m_released = false;
+    mutable int m_ended = 0;
+};
+
+// The pids each judged scan was given, in scan order (judged on the worker).
+struct JudgedScans {
+    std::mutex mutex;
+    std::vector<std::vector<std::uint32_t>> pids;
+
+    RemoteControlScanner::Judge Judge() {
+        return [this](const std::vector<vorn::platform::ProcessRecord>& processes) {
+            std::vector<std::uint32_t> seen;
+            for (const auto& record : processes)
+                seen.push_back(record.pid);
+            std::lock_guard lock(mutex);
+            pids.push_back(seen);
+            return vorn::ProcessScanResult{};
+        };
+    }
+    std::vector<std::vector<std::uint32_t>> Pids() {
+        std::lock_guard lock(mutex);
+        return pids;
+    }
+};
+
 }  // namespace
+
+// A read that never returns must not hold back the answer (nor every answer queued behind it):
+// it is given from what was read, later scans leave the stuck process out, and the stuck read
+// finds nothing freed when it finally returns.
+TEST(RemoteControlScanner, AStuckReadIsAnsweredFromWhatWasReadAndHoldsNoLaterScan) {
+    App();
+    using List = BlockingProcessList;
+    static std::mutex warningsMutex;
+    static QStringList warnings;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            std::lock_guard lock(warningsMutex);
+            if (type == QtWarningMsg)
+                warnings << text;
+        });
+    const auto warned = [] {
+        std::lock_guard lock(warningsMutex);
+        return warnings.join('\n');
+    };
+    auto list = std::make_shared<List>();
+    auto judged = std::make_shared<JudgedScans>();
+    {
+        QObject context;
+        RemoteControlScanner scanner(&context, list, 300ms, judged->Judge());
+        int answers = 0;
+        scanner.Request([&](const vorn::ProcessScanResult&) { ++answers; });
+        ASSERT_TRUE(SpinUntil([&] { return answers == 1; }));
+        EXPECT_EQ(judged->Pids().back(), (std::vector<std::uint32_t>{List::kBefore}));
+        EXPECT_TRUE(warned().contains("reading process 20 did not come back"))
+            << warned().toStdString();
+
+        // The next scan neither waits for the stuck read nor gets stuck on that process: it
+        // finishes (no second warning) with the processes on either side of it.
+        scanner.Request([&](const vorn::ProcessScanResult&) { ++answers; });
+        ASSERT_TRUE(SpinUntil([&] { return answers == 2; }));
+        EXPECT_EQ(warned().count("did not finish"), 1);
+        EXPECT_EQ(judged->Pids().back(), (std::vector<std::uint32_t>{List::kBefore, List::kAfter}));
+
+        // Once the read returns, its scan ends without adding to anything, and the process is
+        // read again.
+        list->Release(true);
+        const std::vector<std::uint32_t> all = {List::kBefore, List::kBlocking, List::kAfter};
+        for (int i = 0; i < 50 && judged->Pids().back() != all; ++i) {
+            const int asked = answers;
+            scanner.Request([&](const vorn::ProcessScanResult&) { ++answers; });
+            ASSERT_TRUE(SpinUntil([&] { return answers == asked + 1; }));
+        }
+        EXPECT_EQ(judged->Pids().back(), all);
+        // Every scan since ran to its end; the first one stopped at its sink instead.
+        EXPECT_EQ(list->Ended(), static_cast<int>(judged->Pids().size()) - 1);
+
+        // Stuck again, and the scanner goes while the read is still stuck.
+        list->Release(false);
+        scanner.Request([&](const vorn::ProcessScanResult&) { ++answers; });
+        SpinUntil([] { return false; }, 50ms);
+    }
+    list->Release(true);  // the left-over read returns into a scan nobody holds but itself
+    SpinUntil([] { return false; }, 100ms);
+    qInstallMessageHandler(previous);
+}
 
 TEST(RemoteControlScanner, AnswersComeFromAFreshScanOnAWorkerInRequestOrder) {
     App();
