@@ -5,12 +5,13 @@
 #include "browser/BrowserProfile.h"
 #include "browser/CefBrowserUI.h"
 #include "browser/bridge/PageBridge.h"
+#include "common/CardResult.h"
 #include "common/Logging.h"
-#include "common/Messages.h"
 #include "models/update/ModelUpdater.h"
 #include "platform/Monitors.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
+#include "services/card/CardEventRelay.h"
 #include "services/card/CardReader.h"
 #include "services/probes/CameraList.h"
 #include "services/probes/Displays.h"
@@ -31,8 +32,8 @@ public:
     // ends).
     explicit CardReading(CGlobal& settings) : m_settings(settings), m_reader(new CCardReader) {}
 
-    // `receiver` gets the reader's UM_CARD_* events on this thread. Main thread, once.
-    void Init(QObject* receiver) {
+    // `receiver` gets the reader's reports on this thread. Main thread, once.
+    void Init(CardReceiver* receiver) {
         int comPort = 0;
         int readTime = 500;
         m_settings.GetConfigInt(QStringLiteral("ComPort"), comPort);
@@ -79,10 +80,10 @@ private:
     CModelUpdater* m_updater = nullptr;
 };
 
-// The card worker's events, back on the main thread: each result goes to the page bridge (which
+// The card worker's reports, back on the main thread: each result goes to the page bridge (which
 // drops it when the page moved to another origin since), the reading state to whatever shows
 // it (the window's read button, while the window exists).
-class CardEvents : public QObject {
+class CardEvents : public CardReceiver {
 public:
     explicit CardEvents(PageBridge& bridge) : m_bridge(bridge) {}
 
@@ -90,18 +91,10 @@ public:
         m_showReadingState = std::move(show);
     }
 
-    bool event(QEvent* event) override {
-        const int type = static_cast<int>(event->type());
-        if (type == UM_CARD_RESULT) {
-            m_bridge.AnswerCardResult(*static_cast<CCardResultEvent*>(event));
-            return true;
-        }
-        if (type == UM_CARD_BUSY) {
-            if (m_showReadingState)
-                m_showReadingState(static_cast<CMessageEvent*>(event)->WParam() == 1);
-            return true;
-        }
-        return QObject::event(event);
+    void OnCardResult(const CardResult& result) override { m_bridge.AnswerCardResult(result); }
+    void OnCardBusy(bool reading, bool) override {
+        if (m_showReadingState)
+            m_showReadingState(reading);
     }
 
 private:
@@ -219,7 +212,7 @@ void ServiceWiring::ConnectWindow(CBrowserProfile& profile, CMainWnd& window) {
     });
     // The read button's answer goes to the page shown now, and to no later site.
     QObject::connect(&window, &CMainWnd::ReadCardClicked, &parts.context,
-                     [&parts] { parts.bridge.StartCardReading(CardMode::Once); });
+                     [&parts] { parts.bridge.StartCardReading(); });
     parts.bridge.SetLockControl(&window);
     parts.probes.SetLockControl(&window);
     if (CBrowserHandler* page = window.Browser() ? window.Browser()->GetHandler() : nullptr) {

@@ -125,10 +125,6 @@ CBrowserHandler::CBrowserHandler(QWebEngineProfile* profile, QObject* parent)
         qCDebug(lcBrowser) << "page renderer process" << pid;
         m_watchdog.Restart();
     });
-    connect(this, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
-        if (m_callback)
-            m_callback->OnTitleChange(title);
-    });
 }
 
 CBrowserHandler::~CBrowserHandler() = default;
@@ -229,8 +225,6 @@ QString CBrowserHandler::OriginOf(const QUrl& url) {
 }
 
 void CBrowserHandler::OnUrlChanged(const QUrl& url) {
-    if (m_callback)
-        m_callback->OnAddressChange(url);
     // Our error page keeps the failed address, so it never looks like another site.
     const QString origin = OriginOf(url);
     if (origin == m_origin)

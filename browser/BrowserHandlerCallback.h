@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <QUrl>
 
 namespace vorn {
@@ -15,8 +14,6 @@ public:
         Q_UNUSED(targetUrl);
         return true;
     }
-    virtual void OnAddressChange(const QUrl& url) { Q_UNUSED(url); }
-    virtual void OnTitleChange(const QString& title) { Q_UNUSED(title); }
     // Whether the candidate is locked in: failed loads of the network then retry by themselves.
     virtual bool IsLocked() const { return false; }
 };

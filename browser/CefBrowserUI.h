@@ -23,10 +23,9 @@ public:
     ~CCefBrowserUI() override;
 
     void SetUrl(const QString& url) { m_startUrl = url; }
-    QString StartUrl() const { return m_startUrl; }
 
     // Creates the view and its page on the given profile and starts loading the start URL.
-    // `window` is consulted about pop-ups, titles and the lock.
+    // `window` is consulted about pop-ups and the lock.
     bool CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window);
 
     void LoadURL(const QString& url);
@@ -34,7 +33,6 @@ public:
     // keeps the key for itself (preventDefault on its keydown). Off when the exam service wants
     // no reload key; the page still gets the keys.
     void SetReloadKeysEnabled(bool enabled) { m_reloadKeys = enabled; }
-    QWebEngineView* GetBrowser() const { return m_view; }
     CBrowserHandler* GetHandler() const { return m_handler; }
     void CloseBrowser();
 

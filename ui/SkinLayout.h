@@ -37,7 +37,6 @@ public:
     // The inset ("inset"): space inside the layout's rectangle, each side may be negative.
     // Kept here, not as contentsMargins, for which Qt reads negative values as "style default".
     void SetInset(const QMargins& inset);
-    QMargins Inset() const { return m_inset; }
     // Space between neighbouring children ("childpadding").
     void SetChildPadding(int pixels) { m_childPadding = pixels; }
     Mode GetMode() const { return m_mode; }

@@ -1,10 +1,10 @@
 // Client overhead of one card reading cycle: worker start, port open, texts, photo decode and
-// JPEG save, three events delivered to a window. The simulator answers at once (no delay, port
+// JPEG save, three reports delivered to a window. The simulator answers at once (no delay, port
 // 1001 first), so what is measured is the client's own share. Each repetition is one cycle;
 // the median of 100 is the figure to quote, beside the floor of the same work done inline.
 
-#include "common/Messages.h"
 #include "platform/CardLibrary.h"
+#include "services/card/CardEventRelay.h"
 #include "services/card/CardPhoto.h"
 #include "services/card/CardReader.h"
 
@@ -19,22 +19,15 @@
 #include <vector>
 
 using vorn::CCardReader;
-using vorn::UM_CARD_RESULT;
 
 namespace {
 
-class CountingWindow : public QObject {
+class CountingWindow : public vorn::CardReceiver {
 public:
     int results = 0;
 
-protected:
-    bool event(QEvent* event) override {
-        if (static_cast<int>(event->type()) == UM_CARD_RESULT) {
-            ++results;
-            return true;
-        }
-        return QObject::event(event);
-    }
+    void OnCardBusy(bool, bool) override {}
+    void OnCardResult(const vorn::CardResult&) override { ++results; }
 };
 
 QString ClientFolder() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/Messages.h"
+#include "common/CardResult.h"
 #include "services/probes/CameraInfo.h"
 #include "services/probes/ClientInfo.h"
 

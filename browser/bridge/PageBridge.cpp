@@ -1,8 +1,8 @@
 #include "browser/bridge/PageBridge.h"
 
 #include "browser/bridge/Answers.h"
+#include "common/CardResult.h"
 #include "common/Logging.h"
-#include "common/Messages.h"
 
 namespace vorn {
 
@@ -12,11 +12,33 @@ PageBridge::PageBridge(ICardReading& card, IModelUpdate& models, IPageProbes& pr
       m_probes(probes),
       m_answers(std::make_shared<AnswerQueue>([this](const QString& script) { Send(script); })) {}
 
-// Scans that come back later find their queue gone (they hold it weakly) and answer nothing.
+// Replies that come back later find their queue gone and answer nothing.
 PageBridge::~PageBridge() = default;
 
 bool PageBridge::Handle(const QStringList& args) {
-    return DispatchPageRequest(args, *this);
+    if (args.isEmpty()) {
+        qCDebug(lcBridge) << "Empty page request ignored";
+        return false;
+    }
+    const PageRequest* request = FindPageRequest(args[0]);
+    if (!request) {
+        qCDebug(lcBridge) << "Unknown page request ignored:" << args[0].left(64);
+        return false;
+    }
+    qCDebug(lcBridge) << "Page request" << args;
+    // Nobody would see the answer: the request is not carried out.
+    if (request->answers && !m_sink)
+        return true;
+    const QString* argument =
+        request->argument == PageArgument::OneText && args.size() >= 2 ? &args[1] : nullptr;
+    PageReply reply = request->answers ? PageReply(m_answers, m_answers->Reserve()) : PageReply();
+    PageContext page{m_card, m_models, m_probes, m_lock, m_requester};
+    request->handle(page, argument, std::move(reply));
+    return true;
+}
+
+void PageBridge::StartCardReading() {
+    m_card.Start(CardMode::Once, m_requester);
 }
 
 void PageBridge::Send(const QString& script) {
@@ -24,72 +46,15 @@ void PageBridge::Send(const QString& script) {
         m_sink(script);
 }
 
-void PageBridge::SetLockState(LockState state) {
-    if (m_lock)
-        m_lock->SetLockState(state);
-    else
-        qCDebug(lcBridge) << "no window to lock or unlock";
-}
-
-void PageBridge::SaveCardPort(int port) {
-    m_card.SavePort(port);
-}
-
-void PageBridge::StartCardReading(CardMode mode) {
-    m_card.Start(mode, m_requester);
-}
-
-void PageBridge::StopCardReading() {
-    m_card.Stop();
-}
-
-void PageBridge::StartModelUpdate() {
-    m_models.Start();
-}
-
-void PageBridge::AnswerCameraList() {
-    if (m_sink)
-        m_answers->Send(QString::fromStdString(VCamListAnswer(m_probes.VirtualCameras())));
-}
-
-void PageBridge::AnswerRemoteLogin() {
-    if (!m_sink)
-        return;
-    // The scan reads every process's files: it runs on a worker, and its answer keeps the place
-    // of this request among the page's answers.
-    const AnswerQueue::Ticket ticket = m_answers->Reserve();
-    m_probes.ScanProcesses([answers = std::weak_ptr(m_answers),
-                            ticket](const ProcessScanResult& scan) {
-        if (const auto queue = answers.lock())
-            queue->Fill(ticket, QString::fromStdString(RemoteLoginAnswer(scan.remoteToolRunning)));
-    });
-}
-
-void PageBridge::AnswerClientInfo() {
-    if (!m_sink)
-        return;
-    // What the client knows is taken now; the environment comes from the same process scan as
-    // the remote-control check.
-    const AnswerQueue::Ticket ticket = m_answers->Reserve();
-    m_probes.ScanProcesses([answers = std::weak_ptr(m_answers), ticket,
-                            info = m_probes.ClientFacts()](const ProcessScanResult& scan) mutable {
-        info.virtualMachine = scan.environment.virtualMachine;
-        info.remoteSession = scan.environment.remoteSession;
-        info.screenCapture = scan.environment.screenCapture;
-        if (const auto queue = answers.lock())
-            queue->Fill(ticket, QString::fromStdString(ClientInfoAnswer(info)));
-    });
-}
-
-void PageBridge::AnswerCardResult(const CCardResultEvent& result) {
-    if (result.Requester() != m_requester) {
+void PageBridge::AnswerCardResult(const CardResult& result) {
+    if (result.requester != m_requester) {
         qCDebug(lcCard) << "card answer for a page of another origin dropped";
         return;
     }
-    if (result.WParam() == 1 && result.Record())
-        m_answers->Send(IdCardAnswer(*result.Record()));
-    else if (result.WParam() != 1 && result.Error())
-        m_answers->Send(ErrorAnswer(*result.Error()));
+    if (result.record)
+        m_answers->Send(IdCardAnswer(*result.record));
+    else if (result.error)
+        m_answers->Send(ErrorAnswer(*result.error));
 }
 
 void PageBridge::OnOriginChange() {

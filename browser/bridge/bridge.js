@@ -22,11 +22,13 @@
     var apply = Reflect.apply;
     var defineProperty = Object.defineProperty;
     var getOwnPropertyDescriptor = Object.getOwnPropertyDescriptor;
-    var NAMES = ['LockApp', 'Init', 'Close', 'ReadCard', 'Update', 'GetVCamList',
-        'GetIsRemoteLogin', 'GetClientInfo'];
-    // At most this many calls in one request: the browser side refuses more (kMaxCallsPerRequest
-    // in BridgeCall.h holds the same number).
-    var MAX_CALLS = 64;
+    // The build writes the names and the argument rules from the request table
+    // (PageRequest.cpp) and the call limit from BridgeCall.h.
+    var NAMES = [@PAGE_FUNCTIONS@];
+    // Only these take an argument; the others send their name alone.
+    var TAKES_ARGUMENT = { @PAGE_FUNCTIONS_WITH_ARGUMENT@ };
+    // At most this many calls in one request: the browser side refuses more.
+    var MAX_CALLS = @MAX_CALLS@;
     // A request of several calls stays below this many characters of URL, far below what the
     // engine accepts; a single call longer than this (a long LockApp or Init text) goes alone.
     var MAX_URL = 16384;
@@ -146,11 +148,8 @@
             }
         }
 
-        // Only these two take an argument; the others send their name alone.
-        var takesArgument = { LockApp: true, Init: true };
-
         function makeBridgeFunction(name) {
-            var withArgument = takesArgument[name] === true;
+            var withArgument = TAKES_ARGUMENT[name] === true;
             return function () {
                 try {
                     var args;

@@ -2,20 +2,27 @@
 
 #include "common/Logging.h"
 
-#include <QCoreApplication>
-#include <QEvent>
+#include <QMetaObject>
 
 namespace vorn {
 
-CardEventRelay::CardEventRelay(QObject* receiver) : m_receiver(receiver) {}
+CardEventRelay::CardEventRelay(CardReceiver* receiver) : m_receiver(receiver) {}
 
 CardEventRelay::~CardEventRelay() = default;
 
-void CardEventRelay::Queue(std::unique_ptr<QEvent> event) {
+void CardEventRelay::ReportBusy(bool reading, bool continuous) {
+    Queue(Busy{reading, continuous});
+}
+
+void CardEventRelay::ReportResult(CardResult result) {
+    Queue(std::move(result));
+}
+
+void CardEventRelay::Queue(Report report) {
     bool schedule = false;
     {
         std::lock_guard lock(m_mutex);
-        m_queue.push_back(std::move(event));
+        m_queue.push_back(std::move(report));
         schedule = !m_scheduled;
         m_scheduled = true;
     }
@@ -25,22 +32,22 @@ void CardEventRelay::Queue(std::unique_ptr<QEvent> event) {
 }
 
 void CardEventRelay::Deliver() {
-    std::vector<std::unique_ptr<QEvent>> events;
+    std::vector<Report> reports;
     {
         std::lock_guard lock(m_mutex);
-        events.swap(m_queue);
+        reports.swap(m_queue);
         m_scheduled = false;
     }
-    for (auto& event : events) {
-        // The receiver may go while handling an earlier event: checked every time.
-        if (m_receiver) {
-            // Synchronous on this thread; the event and its record or text are freed right
-            // after, the receiver having copied what it needs.
-            QCoreApplication::sendEvent(m_receiver, event.get());
-        } else {
-            ++m_dropped;
-            qCDebug(lcCard) << "no receiver for card event" << static_cast<int>(event->type());
+    for (const Report& report : reports) {
+        // The receiver may go while handling an earlier report: checked every time.
+        if (!m_receiver) {
+            qCDebug(lcCard) << "no receiver for a card report";
+            continue;
         }
+        if (const auto* busy = std::get_if<Busy>(&report))
+            m_receiver->OnCardBusy(busy->reading, busy->continuous);
+        else
+            m_receiver->OnCardResult(std::get<CardResult>(report));
     }
 }
 

@@ -1,7 +1,7 @@
 #include "services/card/CardReader.h"
 
+#include "common/CardResult.h"
 #include "common/Logging.h"
-#include "common/Messages.h"
 #include "services/card/CardAccess.h"
 #include "services/card/CardEventRelay.h"
 #include "services/card/CardPhoto.h"
@@ -46,7 +46,7 @@ CCardReader::~CCardReader() {
     m_relay.reset();
 }
 
-void CCardReader::Init(QObject* receiver,
+void CCardReader::Init(CardReceiver* receiver,
                        const QString& clientFolder,
                        int comPort,
                        int readTime,
@@ -162,14 +162,16 @@ void CCardReader::RunCardReading(Request request) {
 }
 
 void CCardReader::RunCycle(const Request& request) {
-    // Before Init there is neither library nor receiver: the cycle fails and its events are freed.
+    // Before Init there is neither library nor receiver: the cycle fails and its reports are
+    // freed.
     vorn::CardEventRelay* target = m_target.load();
-    auto post = [target](QEvent* event) {
-        std::unique_ptr<QEvent> owned(event);
+    auto report = [target, &request](CardResult result) {
+        result.requester = request.requester;
         if (target)
-            target->Queue(std::move(owned));
+            target->ReportResult(std::move(result));
     };
-    post(new CMessageEvent(UM_CARD_BUSY, 1, 0));
+    if (target)
+        target->ReportBusy(true, false);
     const char16_t* failure = nullptr;
     if (!target || !OpenPort(request.port)) {
         failure = kPortFailed;
@@ -185,9 +187,9 @@ void CCardReader::RunCycle(const Request& request) {
             auto record = std::make_unique<IdCardRecord>();
             std::array<char16_t, IdCardRecord::kFieldUnits> contentError{};
             if (ReadCardContent(*record, contentError.data())) {
-                auto* result = new CCardResultEvent(std::move(record));
-                result->SetRequester(request.requester);
-                post(result);
+                CardResult result;
+                result.record = std::move(record);
+                report(std::move(result));
             } else {
                 failure = kReadFailed;
             }
@@ -202,11 +204,12 @@ void CCardReader::RunCycle(const Request& request) {
         auto text = std::make_unique<CardErrorText>();
         text->fill(u'\0');
         CopyText(text->data(), failure, std::char_traits<char16_t>::length(failure) + 1);
-        auto* result = new CCardResultEvent(std::move(text));
-        result->SetRequester(request.requester);
-        post(result);
+        CardResult result;
+        result.error = std::move(text);
+        report(std::move(result));
     }
-    post(new CMessageEvent(UM_CARD_BUSY, 0, request.continuous ? 1 : 0));
+    if (target)
+        target->ReportBusy(false, request.continuous);
 }
 
 bool CCardReader::OpenPort(int port) const {

@@ -15,17 +15,14 @@
 #include <optional>
 #include <thread>
 
-class QEvent;
-class QObject;
-
 namespace vorn {
 
 class CardEventRelay;
+class CardReceiver;
 struct IdCardRecord;
 
 // The identity-card reader: readings run on a worker thread that drives the card library and
-// reports each cycle to a receiver as posted events UM_CARD_BUSY (1), one CCardResultEvent,
-// UM_CARD_BUSY (0, continuous flag).
+// reports each cycle to a receiver (CardEventRelay.h): busy, one CardResult, not busy.
 //
 // At most one worker exists, so the library is never called from two threads. A start request
 // while a reading is under way is dropped. A start request that arrives after StopCardReading
@@ -33,8 +30,8 @@ struct IdCardRecord;
 // that same worker as soon as it is done, instead of being lost; only the latest such request
 // is kept.
 //
-// Events go to a relay object that lives on the thread that called Init and forwards them to
-// the receiver while it exists; events for a receiver that is gone are freed undelivered.
+// Reports go to a relay object that lives on the thread that called Init and forwards them to
+// the receiver while it exists; reports for a receiver that is gone are freed undelivered.
 class CCardReader {
 public:
     CCardReader();
@@ -43,11 +40,11 @@ public:
     // reader is never destroyed, so its exit is bounded by Shutdown alone.
     virtual ~CCardReader();
 
-    // Main thread, once: the object that receives the events (lives on this thread), the client
+    // Main thread, once: the object that receives the reports (lives on this thread), the client
     // folder (ends in "/"; the library lives there), the two settings, which no reading
     // consults, and where the photo is saved (empty: "idcard.jpg" in the client folder). A
     // missing library or entry point is not an error here.
-    void Init(QObject* receiver,
+    void Init(CardReceiver* receiver,
               const QString& clientFolder,
               int comPort,
               int readTime,
@@ -55,7 +52,7 @@ public:
 
     // Any thread; return at once. Port 0 searches 1001-1016 then 1-16; 1-16 and 1001-1016 are
     // tried alone; any other port fails. A continuous reading repeats cycles until stopped. Every
-    // result of this reading carries `requester` (CCardResultEvent::Requester).
+    // result of this reading carries `requester` (CardResult::requester).
     void StartCardReading(int port, vorn::CardMode mode, std::uint64_t requester = 0);
     void StopCardReading();
 

@@ -205,7 +205,7 @@ bool IniFile::WriteInt(const QString& path, const QString& section, const QStrin
     return WriteString(path, section, key, QString::number(value));
 }
 
-int WToI(const QString& text) {
+int LeadingIntSaturated(const QString& text) {
     qsizetype i = 0;
     while (i < text.size() && text[i].isSpace())
         ++i;

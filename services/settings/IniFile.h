@@ -56,9 +56,11 @@ public:
                          int value);
 };
 
-// _wtoi: leading white space (QChar::isSpace), an optional sign, then decimal digits of any
-// script (as the C runtime's wide digit conversion) up to the first other character. No
-// digits gives 0; a value beyond the int range gives INT_MAX or INT_MIN, as the runtime does.
-int WToI(const QString& text);
+// The integer a text begins with, read as the Windows C runtime reads wide text (the port the
+// page passes to Init has always been read so): leading white space (QChar::isSpace), an
+// optional sign, then decimal digits of any script (full-width ones too) up to the first other
+// character. No digits gives 0; a value beyond the int range gives INT_MAX or INT_MIN. The
+// standard parsers refuse trailing text and other scripts' digits, so they cannot stand in.
+int LeadingIntSaturated(const QString& text);
 
 }  // namespace vorn

@@ -1,6 +1,7 @@
+#include "RecordingServices.h"
+
 #include "browser/bridge/BridgeCall.h"
 #include "browser/bridge/CallSequencer.h"
-#include "browser/bridge/PageRequest.h"
 
 #include <QUrl>
 
@@ -13,28 +14,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Recorder : vorn::PageActions {
-    QStringList calls;
-    void SetLockState(vorn::LockState state) override {
-        calls << (state == vorn::LockState::Locked ? "lock" : "unlock");
-    }
-    void SaveCardPort(int port) override { calls << QStringLiteral("port %1").arg(port); }
-    void StartCardReading(vorn::CardMode mode) override {
-        calls << (mode == vorn::CardMode::Continuous ? "read continuous" : "read once");
-    }
-    void StopCardReading() override { calls << "stop"; }
-    void StartModelUpdate() override { calls << "update"; }
-    void AnswerCameraList() override { calls << "cameras"; }
-    void AnswerRemoteLogin() override { calls << "remote login"; }
-    void AnswerClientInfo() override { calls << "client info"; }
-};
-
 // The sequencer feeding the page-request table, as the engine's scheme handler wires it, with a
 // clock the test moves by hand.
 struct Transport {
-    Recorder target;
-    CallSequencer sequencer{
-        [this](const QStringList& args) { vorn::DispatchPageRequest(args, target); }};
+    vorntest::RecordingBridge page;
+    QStringList& calls = page.services.calls;
+    CallSequencer sequencer{[this](const QStringList& args) { page.bridge.Handle(args); }};
     CallSequencer::Clock::time_point now{};
 
     void Accept(const char* document, qint64 sequence, const QStringList& args) {
@@ -132,25 +117,25 @@ TEST(BridgeOrdering, CallsOfOneDocumentRunInSequenceOrder) {
     Transport t;
     t.Accept("d1", 2, {"GetVCamList"});
     t.Accept("d1", 3, {"LockApp", "1"});
-    EXPECT_TRUE(t.target.calls.isEmpty());
+    EXPECT_TRUE(t.calls.isEmpty());
     t.Accept("d2", 1, {"Close"});  // another document does not wait for d1
     t.Accept("d1", 1, {"Update"});
     t.Accept("d1", 1, {"Update"});  // a repeat is not carried out twice
-    EXPECT_EQ(t.target.calls, QStringList({"stop", "update", "cameras", "lock"}));
+    EXPECT_EQ(t.calls, QStringList({"stop", "update", "cameras", "lock"}));
 }
 
 TEST(BridgeOrdering, AGapDoesNotStallTheDocumentForGood) {
     Transport t;
     t.Accept("d", 1, {"Close"});
     t.Accept("d", 3, {"Update"});  // 2 never arrives
-    EXPECT_EQ(t.target.calls.size(), 1);
+    EXPECT_EQ(t.calls.size(), 1);
     t.Advance(CallSequencer::kGapLimit - 1ms);
-    EXPECT_EQ(t.target.calls.size(), 1);
+    EXPECT_EQ(t.calls.size(), 1);
     t.Advance(1ms);
-    ASSERT_EQ(t.target.calls.size(), 2);
+    ASSERT_EQ(t.calls.size(), 2);
     EXPECT_FALSE(t.sequencer.HasWaiting());
     t.Accept("d", 4, {"Close"});
-    EXPECT_EQ(t.target.calls.size(), 3);
+    EXPECT_EQ(t.calls.size(), 3);
 }
 
 // A call held behind two gaps in turn is not held for twice the limit: its wait counts from its
@@ -161,5 +146,5 @@ TEST(BridgeOrdering, TheGapLimitCountsFromEachCallsArrival) {
     t.Advance(400ms);
     t.Accept("d", 1, {"Close"});  // fills the first gap; 2 and 3 are still missing
     t.Advance(CallSequencer::kGapLimit - 400ms);
-    EXPECT_EQ(t.target.calls, QStringList({"stop", "update"}));
+    EXPECT_EQ(t.calls, QStringList({"stop", "update"}));
 }

@@ -1,7 +1,7 @@
 #include "browser/bridge/PageBridge.h"
 
 #include "browser/bridge/Answers.h"
-#include "common/Messages.h"
+#include "common/CardResult.h"
 
 #include <gtest/gtest.h>
 
@@ -52,13 +52,13 @@ struct FakeServices : ICardReading, IModelUpdate, IPageProbes, ILockControl {
     }
 };
 
-std::unique_ptr<CCardResultEvent> CardError(const char16_t* text, CardRequester requester) {
-    auto error = std::make_unique<CardErrorText>();
+std::unique_ptr<CardResult> CardError(const char16_t* text, CardRequester requester) {
+    auto result = std::make_unique<CardResult>();
+    result->error = std::make_unique<CardErrorText>();
     for (int i = 0; text[i] && i < 255; ++i)
-        (*error)[i] = text[i];
-    auto event = std::make_unique<CCardResultEvent>(std::move(error));
-    event->SetRequester(requester);
-    return event;
+        (*result->error)[i] = text[i];
+    result->requester = requester;
+    return result;
 }
 
 class PageBridgeTest : public ::testing::Test {
@@ -114,7 +114,7 @@ TEST_F(PageBridgeTest, AnswersKeepTheOrderOfTheRequestsWhileAScanIsPending) {
     ASSERT_EQ(sent.size(), 4);
     EXPECT_EQ(sent[0], Text(RemoteLoginAnswer(true)));
     EXPECT_TRUE(sent[1].startsWith("OnVCamList("));
-    EXPECT_EQ(sent[2], ErrorAnswer(*CardError(u"找卡失败", 1)->Error()));
+    EXPECT_EQ(sent[2], ErrorAnswer(*CardError(u"找卡失败", 1)->error));
     EXPECT_EQ(sent[3], Text(RemoteLoginAnswer(false)));
 }
 
@@ -151,7 +151,7 @@ TEST_F(PageBridgeTest, AnOriginChangeDropsTheEarlierSitesAnswersAndCardResults) 
     bridge.AnswerCardResult(*CardError(u"找卡失败", 2));
     bridge.Handle({"GetIsRemoteLogin"});
     services.FinishScan(1, false);
-    EXPECT_EQ(sent, QStringList({ErrorAnswer(*CardError(u"找卡失败", 2)->Error()),
+    EXPECT_EQ(sent, QStringList({ErrorAnswer(*CardError(u"找卡失败", 2)->error),
                                  Text(RemoteLoginAnswer(false))}));
 }
 

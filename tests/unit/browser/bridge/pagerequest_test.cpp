@@ -1,27 +1,13 @@
-#include "browser/bridge/PageRequest.h"
+// The request table as the page bridge carries it out: which service each request reaches and
+// with what, for the arguments the page script can send.
+#include "RecordingServices.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-using ::testing::InSequence;
-using ::testing::StrictMock;
-using vorn::CardMode;
-using vorn::DispatchPageRequest;
-using vorn::LockState;
+#include <QFile>
+#include <QRegularExpression>
 
 namespace {
-
-class MockTarget : public vorn::PageActions {
-public:
-    MOCK_METHOD(void, SetLockState, (LockState state), (override));
-    MOCK_METHOD(void, SaveCardPort, (int port), (override));
-    MOCK_METHOD(void, StartCardReading, (CardMode mode), (override));
-    MOCK_METHOD(void, StopCardReading, (), (override));
-    MOCK_METHOD(void, StartModelUpdate, (), (override));
-    MOCK_METHOD(void, AnswerCameraList, (), (override));
-    MOCK_METHOD(void, AnswerRemoteLogin, (), (override));
-    MOCK_METHOD(void, AnswerClientInfo, (), (override));
-};
 
 // The renderer sends a second entry only for LockApp and Init called with exactly one
 // argument; a non-string argument travels as "". These helpers spell the requests that result.
@@ -32,90 +18,96 @@ QStringList Request(const QString& name, const QString& argument) {
     return {name, argument};
 }
 
-TEST(PageRequestTest, LockAppLocksOnlyForTheExactStringOne) {
-    StrictMock<MockTarget> target;
-    {
-        InSequence order;
-        EXPECT_CALL(target, SetLockState(LockState::Locked));
-        EXPECT_CALL(target, SetLockState(LockState::Unlocked)).Times(6);
+class PageRequestTest : public ::testing::Test {
+protected:
+    bool Handle(const QStringList& args) { return page.bridge.Handle(args); }
+    const QStringList& Calls() const { return page.services.calls; }
+
+    vorntest::RecordingBridge page;
+};
+
+TEST_F(PageRequestTest, LockAppLocksOnlyForTheExactStringOne) {
+    EXPECT_TRUE(Handle(Request("LockApp", "1")));
+    EXPECT_TRUE(Handle(Request("LockApp", "0")));
+    EXPECT_TRUE(Handle(Request("LockApp", "")));  // number 1, true, null...
+    EXPECT_TRUE(Handle(Request("LockApp", " 1")));
+    EXPECT_TRUE(Handle(Request("LockApp", "1 ")));
+    EXPECT_TRUE(Handle(Request("LockApp", "01")));
+    EXPECT_TRUE(Handle(Request("LockApp", "yes")));
+    EXPECT_EQ(Calls(),
+              QStringList({"lock", "unlock", "unlock", "unlock", "unlock", "unlock", "unlock"}));
+}
+
+TEST_F(PageRequestTest, LockAppWithoutItsArgumentDoesNothing) {
+    EXPECT_TRUE(Handle(Request("LockApp")));
+    EXPECT_TRUE(Calls().isEmpty());
+}
+
+TEST_F(PageRequestTest, LockAppReadsOnlyTheSecondEntry) {
+    EXPECT_TRUE(Handle({"LockApp", "1", "0"}));
+    EXPECT_EQ(Calls(), QStringList({"lock"}));
+}
+
+TEST_F(PageRequestTest, InitStoresThePortWhenGivenAndAlwaysReadsOnce) {
+    Handle(Request("Init", "3"));
+    Handle(Request("Init", ""));      // number 3 travels as ""
+    Handle(Request("Init", "COM3"));  // non-numeric text
+    Handle(Request("Init", " -4th"));
+    Handle(Request("Init"));  // no argument, or two in the page
+    EXPECT_EQ(Calls(), QStringList({"port 3", "read once", "port 0", "read once", "port 0",
+                                    "read once", "port -4", "read once", "read once"}));
+}
+
+TEST_F(PageRequestTest, TheOtherRequestsMapToTheirActions) {
+    EXPECT_TRUE(Handle(Request("Close")));
+    EXPECT_TRUE(Handle(Request("ReadCard")));
+    EXPECT_TRUE(Handle(Request("Update")));
+    EXPECT_TRUE(Handle(Request("GetVCamList")));
+    EXPECT_TRUE(Handle(Request("GetIsRemoteLogin")));
+    EXPECT_TRUE(Handle(Request("GetClientInfo")));
+    EXPECT_EQ(Calls(), QStringList({"stop", "read continuous", "update", "cameras", "scan",
+                                    "client facts", "scan"}));
+}
+
+TEST_F(PageRequestTest, ArgumentsOfTheOtherRequestsAreIgnored) {
+    Handle(Request("ReadCard", "5"));
+    Handle(Request("Update", "1"));
+    EXPECT_EQ(Calls(), QStringList({"read continuous", "update"}));
+}
+
+TEST_F(PageRequestTest, UnknownAndEmptyRequestsDoNothing) {
+    EXPECT_FALSE(Handle({}));
+    EXPECT_FALSE(Handle(Request("")));
+    EXPECT_FALSE(Handle(Request("lockapp", "1")));  // case-sensitive
+    EXPECT_FALSE(Handle(Request("LockApp ", "1")));
+    EXPECT_FALSE(Handle(Request("GetVCamListX")));
+    EXPECT_FALSE(Handle(Request("toString")));
+    EXPECT_FALSE(Handle(Request(QString::fromUtf8("Close\0", 6))));
+    EXPECT_TRUE(Calls().isEmpty());
+}
+
+// The page script is written from the table when the client is built: every row, and nothing
+// else, is a function of the page, and exactly the rows that take an argument send one.
+TEST(PageScriptTest, DefinesExactlyTheTablesFunctions) {
+    QFile script(":/vorn/bridge.js");
+    ASSERT_TRUE(script.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(script.readAll());
+    const auto listed = [&](const QString& pattern) {
+        const QRegularExpressionMatch match = QRegularExpression(pattern).match(text);
+        QStringList names;
+        for (const QString& part : match.captured(1).split(',', Qt::SkipEmptyParts))
+            names << part.trimmed().remove('\'').remove(QStringLiteral(": true"));
+        return names;
+    };
+    QStringList all;
+    QStringList withArgument;
+    for (const vorn::PageRequest& request : vorn::PageRequests()) {
+        all << request.name.toString();
+        if (request.argument == vorn::PageArgument::OneText)
+            withArgument << request.name.toString();
     }
-    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "1"), target));
-    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "0"), target));
-    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", ""), target));  // number 1, true, null...
-    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", " 1"), target));
-    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "1 "), target));
-    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "01"), target));
-    EXPECT_TRUE(DispatchPageRequest(Request("LockApp", "yes"), target));
-}
-
-TEST(PageRequestTest, LockAppWithoutItsArgumentDoesNothing) {
-    StrictMock<MockTarget> target;  // any call fails the test
-    EXPECT_TRUE(DispatchPageRequest(Request("LockApp"), target));
-}
-
-TEST(PageRequestTest, LockAppReadsOnlyTheSecondEntry) {
-    StrictMock<MockTarget> target;
-    EXPECT_CALL(target, SetLockState(LockState::Locked));
-    EXPECT_TRUE(DispatchPageRequest({"LockApp", "1", "0"}, target));
-}
-
-TEST(PageRequestTest, InitStoresThePortWhenGivenAndAlwaysReadsOnce) {
-    StrictMock<MockTarget> target;
-    {
-        InSequence order;
-        EXPECT_CALL(target, SaveCardPort(3));
-        EXPECT_CALL(target, StartCardReading(CardMode::Once));
-        EXPECT_CALL(target, SaveCardPort(0));  // number 3 travels as ""
-        EXPECT_CALL(target, StartCardReading(CardMode::Once));
-        EXPECT_CALL(target, SaveCardPort(0));  // non-numeric text
-        EXPECT_CALL(target, StartCardReading(CardMode::Once));
-        EXPECT_CALL(target, SaveCardPort(-4));
-        EXPECT_CALL(target, StartCardReading(CardMode::Once));
-        EXPECT_CALL(target, StartCardReading(CardMode::Once));  // no argument, or two in the page
-    }
-    DispatchPageRequest(Request("Init", "3"), target);
-    DispatchPageRequest(Request("Init", ""), target);
-    DispatchPageRequest(Request("Init", "COM3"), target);
-    DispatchPageRequest(Request("Init", " -4th"), target);
-    DispatchPageRequest(Request("Init"), target);
-}
-
-TEST(PageRequestTest, TheOtherRequestsMapToTheirActions) {
-    StrictMock<MockTarget> target;
-    {
-        InSequence order;
-        EXPECT_CALL(target, StopCardReading());
-        EXPECT_CALL(target, StartCardReading(CardMode::Continuous));
-        EXPECT_CALL(target, StartModelUpdate());
-        EXPECT_CALL(target, AnswerCameraList());
-        EXPECT_CALL(target, AnswerRemoteLogin());
-        EXPECT_CALL(target, AnswerClientInfo());
-    }
-    EXPECT_TRUE(DispatchPageRequest(Request("Close"), target));
-    EXPECT_TRUE(DispatchPageRequest(Request("ReadCard"), target));
-    EXPECT_TRUE(DispatchPageRequest(Request("Update"), target));
-    EXPECT_TRUE(DispatchPageRequest(Request("GetVCamList"), target));
-    EXPECT_TRUE(DispatchPageRequest(Request("GetIsRemoteLogin"), target));
-    EXPECT_TRUE(DispatchPageRequest(Request("GetClientInfo"), target));
-}
-
-TEST(PageRequestTest, ArgumentsOfTheOtherRequestsAreIgnored) {
-    StrictMock<MockTarget> target;
-    EXPECT_CALL(target, StartCardReading(CardMode::Continuous));
-    EXPECT_CALL(target, StartModelUpdate());
-    DispatchPageRequest(Request("ReadCard", "5"), target);
-    DispatchPageRequest(Request("Update", "1"), target);
-}
-
-TEST(PageRequestTest, UnknownAndEmptyRequestsDoNothing) {
-    StrictMock<MockTarget> target;
-    EXPECT_FALSE(DispatchPageRequest({}, target));
-    EXPECT_FALSE(DispatchPageRequest(Request(""), target));
-    EXPECT_FALSE(DispatchPageRequest(Request("lockapp", "1"), target));  // case-sensitive
-    EXPECT_FALSE(DispatchPageRequest(Request("LockApp ", "1"), target));
-    EXPECT_FALSE(DispatchPageRequest(Request("GetVCamListX"), target));
-    EXPECT_FALSE(DispatchPageRequest(Request("toString"), target));
-    EXPECT_FALSE(DispatchPageRequest(Request(QString::fromUtf8("Close\0", 6)), target));
+    EXPECT_EQ(listed(QStringLiteral("var NAMES = \\[([^\\]]*)\\];")), all);
+    EXPECT_EQ(listed(QStringLiteral("var TAKES_ARGUMENT = \\{([^}]*)\\};")), withArgument);
 }
 
 }  // namespace

@@ -10,33 +10,27 @@
 #include <cstdlib>
 #include <cstring>
 
-using vorn::CCardResultEvent;
-using vorn::CMessageEvent;
-using vorn::UM_CARD_BUSY;
-using vorn::UM_CARD_RESULT;
-
 namespace cardtest {
 
-bool EventLog::event(QEvent* event) {
-    const int type = static_cast<int>(event->type());
-    if (type != UM_CARD_BUSY && type != UM_CARD_RESULT)
-        return QObject::event(event);
+void EventLog::OnCardBusy(bool reading, bool continuous) {
     Entry entry;
-    auto* message = static_cast<CMessageEvent*>(event);
-    entry.message = type;
-    entry.wParam = message->WParam();
-    entry.lParam = message->LParam();
-    if (type == UM_CARD_RESULT) {
-        auto* result = static_cast<CCardResultEvent*>(event);
-        if (result->Record()) {
-            entry.hasRecord = true;
-            std::memcpy(&entry.record, result->Record(), sizeof(IdCardRecord));
-        }
-        if (result->Error())
-            entry.error = QString::fromUtf16(result->Error()->data());
-    }
+    entry.message = UM_CARD_BUSY;
+    entry.wParam = reading ? 1 : 0;
+    entry.lParam = !reading && continuous ? 1 : 0;
     entries.push_back(entry);
-    return true;
+}
+
+void EventLog::OnCardResult(const vorn::CardResult& result) {
+    Entry entry;
+    entry.message = UM_CARD_RESULT;
+    entry.wParam = result.record ? 1 : 0;
+    if (result.record) {
+        entry.hasRecord = true;
+        std::memcpy(&entry.record, result.record.get(), sizeof(IdCardRecord));
+    }
+    if (result.error)
+        entry.error = QString::fromUtf16(result.error->data());
+    entries.push_back(entry);
 }
 
 int EventLog::CyclesEnded() const {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "common/Messages.h"
+#include "common/CardResult.h"
+#include "services/card/CardEventRelay.h"
 
 #include <QObject>
 #include <QString>
@@ -16,8 +17,14 @@ namespace cardtest {
 
 using vorn::IdCardRecord;
 
-// A window stand-in that keeps what the card reader sent it, in order.
-class EventLog : public QObject {
+// How the log below files the reader's reports: a busy report or a result.
+inline constexpr int UM_CARD_RESULT = 1225;
+inline constexpr int UM_CARD_BUSY = 1226;
+
+// A window stand-in that keeps what the card reader sent it, in order: for a busy report wParam
+// 1 when a cycle begins, 0 when it ends with lParam the continuous flag; for a result wParam 1
+// on success (a record), 0 on failure (a text).
+class EventLog : public vorn::CardReceiver {
 public:
     struct Entry {
         int message = 0;
@@ -37,8 +44,8 @@ public:
     bool WellFormedCycles() const;
     const IdCardRecord* LastRecord() const;
 
-protected:
-    bool event(QEvent* event) override;
+    void OnCardBusy(bool reading, bool continuous) override;
+    void OnCardResult(const vorn::CardResult& result) override;
 };
 
 // A temporary client folder holding a copy of a simulator build ("" = the full one, else a

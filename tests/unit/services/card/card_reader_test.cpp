@@ -19,9 +19,9 @@
 #include <system_error>
 #include <thread>
 
+using cardtest::UM_CARD_BUSY;
 using vorn::CCardReader;
 using vorn::IdCardRecord;
-using vorn::UM_CARD_BUSY;
 
 using namespace std::chrono_literals;
 using cardtest::EventLog;

@@ -12,7 +12,7 @@
 #include <climits>
 
 using vorn::IniFile;
-using vorn::WToI;
+using vorn::LeadingIntSaturated;
 
 namespace {
 
@@ -267,28 +267,28 @@ TEST_F(IniFileTest, OnlyABoundedRegularFileIsRead) {
     EXPECT_EQ(Int("ComPort", 7), 5);
 }
 
-TEST(WToITest, ConvertsLikeTheRuntime) {
-    EXPECT_EQ(WToI("3"), 3);
-    EXPECT_EQ(WToI("  -12x"), -12);
-    EXPECT_EQ(WToI("\t\n +7"), 7);
-    EXPECT_EQ(WToI("1 2"), 1);
-    EXPECT_EQ(WToI(""), 0);
-    EXPECT_EQ(WToI("abc"), 0);
-    EXPECT_EQ(WToI("+"), 0);
-    EXPECT_EQ(WToI("- 1"), 0);
-    EXPECT_EQ(WToI("0x1F"), 0);
-    EXPECT_EQ(WToI("007"), 7);
+TEST(LeadingIntSaturatedTest, ConvertsLikeTheRuntime) {
+    EXPECT_EQ(LeadingIntSaturated("3"), 3);
+    EXPECT_EQ(LeadingIntSaturated("  -12x"), -12);
+    EXPECT_EQ(LeadingIntSaturated("\t\n +7"), 7);
+    EXPECT_EQ(LeadingIntSaturated("1 2"), 1);
+    EXPECT_EQ(LeadingIntSaturated(""), 0);
+    EXPECT_EQ(LeadingIntSaturated("abc"), 0);
+    EXPECT_EQ(LeadingIntSaturated("+"), 0);
+    EXPECT_EQ(LeadingIntSaturated("- 1"), 0);
+    EXPECT_EQ(LeadingIntSaturated("0x1F"), 0);
+    EXPECT_EQ(LeadingIntSaturated("007"), 7);
     // Wide digit conversion covers the decimal digits of other scripts, e.g. full-width ones.
-    EXPECT_EQ(WToI(QString::fromUtf8("\xEF\xBC\x93")), 3);
+    EXPECT_EQ(LeadingIntSaturated(QString::fromUtf8("\xEF\xBC\x93")), 3);
 }
 
-TEST(WToITest, SaturatesOnOverflow) {
-    EXPECT_EQ(WToI("2147483647"), INT_MAX);
-    EXPECT_EQ(WToI("2147483648"), INT_MAX);
-    EXPECT_EQ(WToI("-2147483648"), INT_MIN);
-    EXPECT_EQ(WToI("-2147483649"), INT_MIN);
-    EXPECT_EQ(WToI("99999999999999999999999999999"), INT_MAX);
-    EXPECT_EQ(WToI("-99999999999999999999999999999"), INT_MIN);
+TEST(LeadingIntSaturatedTest, SaturatesOnOverflow) {
+    EXPECT_EQ(LeadingIntSaturated("2147483647"), INT_MAX);
+    EXPECT_EQ(LeadingIntSaturated("2147483648"), INT_MAX);
+    EXPECT_EQ(LeadingIntSaturated("-2147483648"), INT_MIN);
+    EXPECT_EQ(LeadingIntSaturated("-2147483649"), INT_MIN);
+    EXPECT_EQ(LeadingIntSaturated("99999999999999999999999999999"), INT_MAX);
+    EXPECT_EQ(LeadingIntSaturated("-99999999999999999999999999999"), INT_MIN);
 }
 
 }  // namespace

@@ -1,0 +1,27 @@
+# Writes the page script with the page's function names and argument rules taken from the
+# request table (browser/bridge/PageRequest.cpp) and its per-request call limit from
+# BridgeCall.h, so that each lives in one place. Run as a script:
+#   cmake -DTABLE=<PageRequest.cpp> -DLIMITS=<BridgeCall.h> -DIN=<bridge.js> -DOUT=<file> -P PageScript.cmake
+file(STRINGS "${TABLE}" _rows REGEX "^[ ]*{u\"[A-Za-z0-9_]+\", PageArgument::[A-Za-z]+,")
+set(_names "")
+set(_with_argument "")
+foreach(_row IN LISTS _rows)
+    string(REGEX MATCH "u\"([A-Za-z0-9_]+)\", PageArgument::([A-Za-z]+)," _ "${_row}")
+    set(_name "${CMAKE_MATCH_1}")
+    list(APPEND _names "'${_name}'")
+    if(CMAKE_MATCH_2 STREQUAL "OneText")
+        list(APPEND _with_argument "${_name}: true")
+    endif()
+endforeach()
+if(NOT _names)
+    message(FATAL_ERROR "no request rows found in ${TABLE}")
+endif()
+file(STRINGS "${LIMITS}" _limit REGEX "kMaxCallsPerRequest = [0-9]+;")
+string(REGEX MATCH "= ([0-9]+)" _ "${_limit}")
+if(NOT CMAKE_MATCH_1)
+    message(FATAL_ERROR "kMaxCallsPerRequest not found in ${LIMITS}")
+endif()
+set(MAX_CALLS "${CMAKE_MATCH_1}")
+list(JOIN _names ", " PAGE_FUNCTIONS)
+list(JOIN _with_argument ", " PAGE_FUNCTIONS_WITH_ARGUMENT)
+configure_file("${IN}" "${OUT}" @ONLY)
