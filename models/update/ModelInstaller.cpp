@@ -472,7 +472,7 @@ bool ModelInstaller::Install(const fs::path& archive, const std::atomic<bool>* a
     if (const Fd staging(
             ::open(m_staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         staging.fd >= 0)
-        archive::MarkAsTopOfTree(staging.fd);
+        platform::MarkAsTopOfTree(staging.fd);
     if (ExtractToStaging(archive, abort) && MoveStagingIntoModels())
         return true;
     RemoveTree(m_staging);
