@@ -48,6 +48,12 @@ public:
     NativeHandle Get() const { return m_handle; }
     bool Valid() const { return m_handle != kNoHandle; }
     void Reset(NativeHandle handle = kNoHandle);
+    // Gives the handle up without closing it; the caller closes it.
+    NativeHandle Release() {
+        const NativeHandle handle = m_handle;
+        m_handle = kNoHandle;
+        return handle;
+    }
 
 private:
     NativeHandle m_handle = kNoHandle;

@@ -49,6 +49,18 @@ bool MoveFolderNoReplace(const std::string& from, const std::string& to);
 // whole; false when the file system cannot (nothing changed then).
 bool ExchangeFolders(const std::string& a, const std::string& b);
 
+// Removes the file (or link itself) at `path`; true when nothing stands there now because it was
+// removed or was missing.
+bool RemoveFileIfPresent(const std::string& path);
+
+// Creates the regular file `path` for writing where nothing stands (never through a link);
+// invalid when it cannot.
+OsHandle CreateNewFile(const std::string& path);
+
+// Closes `file` (which is then no handle), false when the system reports that data written to
+// it may be lost.
+bool CloseFile(OsHandle* file);
+
 // The text of the system's last failure on this thread, for diagnostics.
 std::string LastFailureText();
 

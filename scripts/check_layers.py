@@ -57,7 +57,6 @@ NOT_YET_BEHIND_PLATFORM = {
     "common/UniqueFd.h": 1,
     "models/serving/ModelFolder.cpp": 5,
     "models/serving/ModelServer.cpp": 6,
-    "models/update/HttpClient.cpp": 2,
     "services/card/simulator/TermbSimulator.cpp": 2,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

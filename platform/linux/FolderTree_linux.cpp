@@ -95,6 +95,21 @@ bool ExchangeFolders(const std::string& a, const std::string& b) {
     return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
 }
 
+bool RemoveFileIfPresent(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+OsHandle CreateNewFile(const std::string& path) {
+    return OsHandle(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+}
+
+bool CloseFile(OsHandle* file) {
+    // Released first, so the descriptor is closed once, here, whatever close answers.
+    const int fd = file->Release();
+    return fd < 0 || ::close(fd) == 0;
+}
+
 std::string LastFailureText() {
     return std::strerror(errno);
 }
