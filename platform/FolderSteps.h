@@ -16,15 +16,18 @@ namespace vorn::platform {
 // place that chooses).
 // kStepNamesHaveSystemMeanings: whether a name step can mean something other than a file or
 // folder of that name (devices, trailing dots or spaces, streams): so on Windows; on Linux every
-// name but "." and ".." is plain.
+// name but "." and ".." is plain. kWidePaths: whether the system's paths are UTF-16 (Windows)
+// rather than bytes.
 #ifdef _WIN32
 using NativeHandle = void*;  // a HANDLE
 inline constexpr NativeHandle kNoHandle = nullptr;
 inline constexpr bool kStepNamesHaveSystemMeanings = true;
+inline constexpr bool kWidePaths = true;
 #else
 using NativeHandle = int;  // a descriptor
 inline constexpr NativeHandle kNoHandle = -1;
 inline constexpr bool kStepNamesHaveSystemMeanings = false;
+inline constexpr bool kWidePaths = false;
 #endif
 
 // Owns one open folder or file of the system and closes it when it goes.

@@ -39,13 +39,12 @@ std::string ToDiskPath(std::u16string_view name) {
     return path;
 }
 
-// A path as the folder steps take it: UTF-8 (on POSIX systems the bytes the system gave).
+// A path as the folder steps take it: UTF-8 (on Linux the bytes the system gave).
 std::string PathText(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return EncodeUtf8(path.u16string());
-#else
-    return path.native();
-#endif
+    if constexpr (platform::kWidePaths)
+        return EncodeUtf8(path.u16string());
+    else
+        return path.string();
 }
 
 std::string Hex(uint32_t value) {
