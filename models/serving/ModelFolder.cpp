@@ -16,6 +16,8 @@
 namespace vorn {
 namespace {
 
+using platform::UniqueFd;
+
 std::atomic<bool> g_kernelLacksOpenat2{false};
 
 // One openat per segment, each refusing a link. Empty segments ("a//b") are skipped as the
