@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileBeneath.h"
 #include "platform/UniqueFd.h"
 
 #include <cstdint>
@@ -41,7 +42,7 @@ public:
     const std::filesystem::path& Path() const { return m_folder; }
 
 private:
-    platform::UniqueFd OpenBelow(std::string_view name, int flags) const;
+    platform::BeneathResolver Resolution() const;
 
     std::filesystem::path m_folder;
     Resolver m_resolver;
