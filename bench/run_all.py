@@ -229,8 +229,9 @@ def bench_bridge(ctx):
 
 def bench_lock(ctx):
     seconds, minimise = ("5", "10") if ctx.quick else ("30", "50")
-    run([sys.executable, "bench/lock/lock_bench.py", "--seconds", seconds, "--minimise", minimise],
-        ctx.env, 3600)
+    fight_seconds, fight_rounds = ("5", "3") if ctx.quick else ("60", "10")
+    run([sys.executable, "bench/lock/lock_bench.py", "--seconds", seconds, "--minimise", minimise,
+         "--fight-seconds", fight_seconds, "--fight-rounds", fight_rounds], ctx.env, 3600)
     with open(os.path.join(ctx.build_dir, "bench-lock.json")) as f:
         data = json.load(f)
     client, probe = data.get("client", {}), data.get("probe", {})
@@ -253,6 +254,24 @@ def bench_lock(ctx):
         rows.append(Row(f"locked: {figure}", client.get(key, {}).get("median"),
                         probe.get(key, {}).get("median"), reference="lock probe (no engine)",
                         note="target <= 25 ms" if key.startswith("minimise") else ""))
+    # Programs fighting for the top, per window manager: from the fight's end (or a minimise
+    # request) to the exam on top again for good, and the long fight's worst moment and cost.
+    for wm, figures in data.get("fight", {}).items():
+        if "error" in figures:
+            rows.append(Row(f"locked, {wm}: fights", note=f"could not run: {figures['error']}"))
+            continue
+        for figure, key in (("fight's end -> exam on top again", "fight_end_to_top_ms"),
+                            ("override-redirect fight's end -> exam on top again",
+                             "override_end_to_top_ms"),
+                            ("minimise request -> exam on top again", "minimise_to_top_ms")):
+            rows.append(Row(f"locked, {wm}: {figure}", figures.get(key, {}).get("median"),
+                            note="target <= 200 ms; no reference tool"))
+        for kind in ("ordinary window", "override-redirect window"):
+            long_fight = figures.get(f"long fight, {kind}", {})
+            rows.append(Row(f"locked, {wm}: longest above in a long fight, {kind}",
+                            long_fight.get("longest_above_ms"), note="target < 200 ms"))
+            rows.append(Row(f"locked, {wm}: client CPU in a long fight, {kind}",
+                            long_fight.get("cpu_pct"), unit="% core", note="target < 10 %"))
     return rows
 
 

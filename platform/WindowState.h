@@ -3,6 +3,7 @@
 #include "platform/NativeWindow.h"
 
 #include <memory>
+#include <string>
 
 namespace vorn::platform {
 
@@ -47,6 +48,22 @@ public:
     // platform layer's own, without waiting for the GUI thread.
     virtual void GuardStacking(NativeWindow window, bool on) = 0;
     virtual void KeepOnTop(NativeWindow window) = 0;
+
+    // Holds the screen the way a screen locker does, with no help from the window manager: the
+    // window leaves the manager's hands and covers the primary monitor, every other monitor is
+    // covered by a plain surface of this program showing `coverText` (monitors that come and go
+    // are followed), the pointer goes to this program's windows only, and whatever another
+    // program shows above is put under again as often as it comes back. This program's own
+    // dialogs and pop-ups and the input method's windows stay usable above. Minimise, close,
+    // move and resize requests of a window manager reach nothing. Returns false where the
+    // screen cannot be held (no such window of this program, a display that cannot be
+    // controlled, a system without the means); the caller then keeps the managed requests
+    // above. Holding again re-asserts the hold.
+    virtual bool HoldScreen(NativeWindow window, const std::string& coverText) = 0;
+    // Gives the window back to the window manager in the state it had before the hold
+    // (maximised stays maximised) and takes the covers away; other programs' windows were never
+    // touched. Nothing happens when the window is not held.
+    virtual void ReleaseScreen(NativeWindow window) = 0;
 };
 
 // Never null. The implementations share the process's one display connection and stacking guard,

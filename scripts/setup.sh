@@ -7,7 +7,7 @@ packages=(
     build-essential cmake pkg-config clang clang-format libclang-rt-14-dev
     qt6-base-dev qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin libgl-dev
     libminizip-dev zlib1g-dev libjsoncpp-dev libcurl4-openssl-dev libcpp-httplib-dev
-    libx11-dev libxcb1-dev libxcb-keysyms1-dev libxcb-randr0-dev libssl-dev
+    libx11-dev libxcb1-dev libxcb-keysyms1-dev libxcb-randr0-dev libxcb-res0-dev libssl-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # the platform headers' check with the Windows compiler (scripts/check_platform_seam.sh)
     g++-mingw-w64-x86-64
@@ -25,6 +25,12 @@ packages=(
     # the lock's tests under the window managers of the common desktops (KWin, Xfwm4, Marco; the
     # last two on a session bus, Marco with its settings schemas) and a desktop panel
     kwin-x11 xfwm4 marco mate-settings-daemon-common tint2
+    # ... and GNOME's (mutter); a second monitor (Xorg's dummy driver, set up with xrandr)
+    mutter xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+    # ... what must stay usable above the lock (an input method: fcitx5 with pinyin and its Qt
+    # module) and what must not stay above it (a notification daemon and its sender)
+    fcitx5 fcitx5-chinese-addons fcitx5-frontend-qt6 ibus ibus-libpinyin ibus-gtk3 dunst
+    libnotify-bin
     # the Windows layer: the mingw-w64 cross compiler (posix threads) and resource compiler,
     # GoogleTest's sources to build for Windows, Wine (64-bit) to run the tests (scripts/test-windows.sh)
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine64 libwine

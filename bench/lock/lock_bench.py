@@ -2,8 +2,9 @@
 """Lock benchmark, run by hand on an idle machine (Xvfb + openbox, both started here):
 
   VORN_BUILD_DIR=<build> python3 bench/lock/lock_bench.py [--seconds 30] [--minimise 50]
-      [--reference <another vornclient>] [--builtin-seconds 60] [--wm openbox|kwin|xfwm4|marco]
-      [--only builtin|turns|lock] [--rounds 3] [--slice 10]
+      [--reference <another vornclient>] [--builtin-seconds 60] [--wm openbox|kwin|xfwm4|marco|mutter]
+      [--only builtin|turns|lock|fight] [--rounds 3] [--slice 10]
+      [--fight-wms openbox,kwin,xfwm4,marco,mutter] [--fight-seconds 60] [--fight-rounds 10]
 
 0. Idle CPU of the client's main process, unlocked, on the built-in page, over --builtin-seconds:
    this build, a bare Qt WebEngine view showing the same page from its files (the engine's own
@@ -25,6 +26,14 @@
    hidden the window, for the locked client and the locked lock probe (which brings itself back
    with the same platform call and no engine: the floor of the window manager's round trips);
    and what starting xdotool for one request costs, which the first figure includes.
+3. Fights, under each of --fight-wms (a display and a locked client of their own for each): a
+   program fighting for the top every 10 ms for --fight-seconds (an ordinary window made
+   always-on-top, raised and activated by wmctrl/xdotool; then an override-redirect window
+   raising itself), with the longest stretch it was shown above the exam and the client's CPU
+   meanwhile; then --fight-rounds short fights (2 s each) of each kind and --fight-rounds
+   minimise requests, each timed from its end (or the request) to the exam on top again for
+   good. Above or below is read from the X server's stacking order of the root's children
+   (tests/desktop/lockhelpers.AboveWatch), about every millisecond.
 """
 
 import argparse
@@ -43,7 +52,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "desktop"))
 sys.path.insert(0, os.path.join(HERE, ".."))
 
 import harness  # noqa: E402
-from lockhelpers import KeyLogger, LockProbe, StateSpy  # noqa: E402
+from lockhelpers import (AboveWatch, Fight, KeyLogger, LockProbe, Rival, StateSpy,  # noqa: E402
+                         XView, cpu_seconds, exam_page)
 from procstat import TICKS, cpu_ticks, session_members  # noqa: E402
 
 LOCKED_STATES = {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_FULLSCREEN"}
@@ -304,6 +314,96 @@ def time_minimise(display, window, runs, results, key):
     print(f"{key} one xdotool request ms  ", summary(requests), flush=True)
 
 
+def fight_once(display, client, exam, rival, start, stop, seconds):
+    """One fight against the locked exam: (longest stretch above in s, seconds from the fight's
+    end to the exam on top for good, client CPU share of a core)."""
+    view = XView(display)
+    try:
+        harness.wait_until(lambda: view.above(rival.window, exam) is False, 10,
+                           what="the rival below the exam before the fight")
+    finally:
+        view.close()
+    watch = AboveWatch(display, rival.window, exam)
+    try:
+        cpu0, t0 = cpu_seconds(client.proc.pid), time.monotonic()
+        start()
+        time.sleep(seconds)
+        cpu, elapsed = cpu_seconds(client.proc.pid) - cpu0, time.monotonic() - t0
+        ended = stop()
+        time.sleep(1.0)
+    finally:
+        watch.stop()
+    below = watch.below_for_good_since(ended)
+    return (watch.longest_above(t0, ended), (below - ended) if below else float("inf"),
+            cpu / elapsed)
+
+
+def bench_fights_under(wm, args):
+    """The fights and minimises of part 3 under the window manager `wm`."""
+    os.environ["VORN_TEST_WM"] = wm
+    out = {}
+    with harness.Display(window_manager=True) as display, harness.TestServer() as server:
+        server.add_page("/exam", exam_page(server, "{event:'load'}"))
+        client = harness.Client(display, config=f"[Config]\nUrl={server.origin}/exam\n",
+                                log_rules="")
+        client.start()
+        try:
+            exam = client.wait_for_window()
+            server.wait_for_report(lambda r: r.get("event") == "load", 90, what="the page")
+            server.run_in_page("LockApp('1')")
+            time.sleep(2)
+            ordinary = Rival(display, name="fighter")
+            try:
+                def manager_fight(seconds):
+                    fight = []
+                    return fight_once(display, client, exam, ordinary,
+                                      lambda: fight.append(Fight(display, ordinary.window)),
+                                      lambda: fight[0].stop(), seconds)
+                longest, back, cpu = manager_fight(args.fight_seconds)
+                out["long fight, ordinary window"] = {
+                    "seconds": args.fight_seconds, "longest_above_ms": round(longest * 1000, 1),
+                    "end_to_top_ms": round(back * 1000, 1), "cpu_pct": round(cpu * 100, 2)}
+                backs = [manager_fight(2)[1] for _ in range(args.fight_rounds)]
+                out["fight_end_to_top_ms"] = summary(backs)
+                # A minimise request for the exam window, as xdotool sends it (ICCCM iconify).
+                minimised = []
+                for _ in range(args.fight_rounds):
+                    watch = AboveWatch(display, ordinary.window, exam)
+                    try:
+                        t0 = time.monotonic()
+                        display.xdotool("windowminimize", str(exam))
+                        time.sleep(1.0)
+                    finally:
+                        watch.stop()
+                    below = watch.below_for_good_since(t0)
+                    minimised.append((below - t0) if below else float("inf"))
+                out["minimise_to_top_ms"] = summary(minimised)
+            finally:
+                ordinary.close()
+
+            def override_fight(seconds):
+                fighter = Rival(display, name="fighter-override", override_redirect=True,
+                                raise_every_ms=10)
+                try:
+                    def stop():
+                        fighter.stop_raising()
+                        return time.monotonic()
+                    return fight_once(display, client, exam, fighter, lambda: None, stop, seconds)
+                finally:
+                    fighter.close()
+            longest, back, cpu = override_fight(args.fight_seconds)
+            out["long fight, override-redirect window"] = {
+                "seconds": args.fight_seconds, "longest_above_ms": round(longest * 1000, 1),
+                "end_to_top_ms": round(back * 1000, 1), "cpu_pct": round(cpu * 100, 2)}
+            out["override_end_to_top_ms"] = summary(
+                [override_fight(2)[1] for _ in range(args.fight_rounds)])
+        finally:
+            client.stop()
+    for key, value in out.items():
+        print(f"fight {wm:8s} {key:38s} {value}", flush=True)
+    return out
+
+
 def summary(seconds):
     ms = sorted(s * 1000 for s in seconds)
     return {"median": round(statistics.median(ms), 1), "p90": round(ms[int(len(ms) * 0.9) - 1], 1),
@@ -318,14 +418,36 @@ def main():
     parser.add_argument("--reference", help="another vornclient executable, measured the same way")
     parser.add_argument("--builtin-seconds", type=float, default=60)
     parser.add_argument("--wm", help="window manager (as VORN_TEST_WM); default openbox")
-    parser.add_argument("--only", choices=["builtin", "lock", "turns"], help="run one part only")
+    parser.add_argument("--only", choices=["builtin", "lock", "turns", "fight"],
+                        help="run one part only")
+    parser.add_argument("--fight-wms", default="openbox,kwin,xfwm4,marco,mutter",
+                        help="window managers of the fights, comma-separated")
+    parser.add_argument("--fight-seconds", type=float, default=60,
+                        help="length of the one long fight of each kind")
+    parser.add_argument("--fight-rounds", type=int, default=10,
+                        help="short fights of each kind, and minimises, timed")
     parser.add_argument("--rounds", type=int, default=3,
                         help="turns of each build in the locked, other-window-active comparison")
     parser.add_argument("--slice", type=float, default=10, help="seconds of one such turn")
     args = parser.parse_args()
     if args.wm:
         os.environ["VORN_TEST_WM"] = args.wm
-    results = {"seconds": args.seconds, "client": {}, "reference": {}, "probe": {}}
+    results = {"seconds": args.seconds, "client": {}, "reference": {}, "probe": {}, "fight": {}}
+    if args.only in (None, "fight"):
+        default_wm = os.environ.get("VORN_TEST_WM")
+        for wm in args.fight_wms.split(","):
+            try:
+                results["fight"][wm] = bench_fights_under(wm, args)
+            except Exception as e:  # one manager that cannot run leaves the others' figures
+                print(f"fight {wm}: could not run: {e}", flush=True)
+                results["fight"][wm] = {"error": str(e)}
+        if default_wm is None:
+            os.environ.pop("VORN_TEST_WM", None)
+        else:
+            os.environ["VORN_TEST_WM"] = default_wm
+    if args.only == "fight":
+        write_results(results)
+        return
     with harness.Display(window_manager=True) as display:
         results["window_manager"] = display.wm_name
         if args.only in (None, "builtin"):
@@ -337,6 +459,10 @@ def main():
             bench_client(display, args, results)
             if args.reference:
                 bench_client(display, args, results, exe=args.reference, key="reference")
+    write_results(results)
+
+
+def write_results(results):
     out = os.path.join(harness.BUILD_DIR, "bench-lock.json")
     with open(out, "w") as f:
         json.dump(results, f, indent=2)

@@ -2,6 +2,7 @@
 
 #include "common/Logging.h"
 #include "platform/linux/LockSupport_linux.h"
+#include "platform/linux/ScreenHold_linux.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
@@ -996,6 +997,10 @@ public:
     }
     void GuardStacking(NativeWindow window, bool on) override { x11::GuardStacking(window, on); }
     void KeepOnTop(NativeWindow window) override { x11::KeepOnTop(window); }
+    bool HoldScreen(NativeWindow window, const std::string& coverText) override {
+        return x11::HoldScreen(window, coverText);
+    }
+    void ReleaseScreen(NativeWindow window) override { x11::ReleaseScreen(window); }
 };
 
 }  // namespace

@@ -222,6 +222,11 @@ public:
         SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
     }
+
+    // The topmost band above is what holds the screen here; a desktop of the exam's own is not
+    // built yet.
+    bool HoldScreen(NativeWindow, const std::string&) override { return false; }
+    void ReleaseScreen(NativeWindow) override {}
 };
 
 }  // namespace

@@ -10,8 +10,10 @@ WindowLock::WindowLock(ILockHost& window,
     : m_window(window), m_windowState(windowState), m_keyboard(keyboard) {}
 
 WindowLock::~WindowLock() {
-    // The window goes; no grab may outlive it.
+    // The window goes; no grab or cover may outlive it.
     m_keyboard.RemoveLockFilter();
+    if (m_held)
+        m_windowState.ReleaseScreen(m_window.Handle());
 }
 
 void WindowLock::SetLockState(LockState state) {
@@ -35,6 +37,18 @@ void WindowLock::Lock() {
     // client's grab) is retried on every tick.
     if (!m_keyboard.InstallLockFilter(m_window.Handle()))
         log::Debug(log::Area::Lock, "keyboard not taken yet for the lock; retrying");
+    // Held like a screen locker holds it, the window manager has no say: none of its requests
+    // (raise, above, fullscreen) is needed, and a program fighting for the top never wins for
+    // good. The hold takes the window off the screen for a moment, so the bar going after it is
+    // not seen.
+    if (m_windowState.HoldScreen(m_window.Handle(), kCoverText)) {
+        m_held = true;
+        m_window.SetAppBarVisible(false);
+        m_window.SetDragHeight(0);
+        UpdateTicks();
+        return;
+    }
+    // The managed way, where the screen cannot be held: the window manager is asked.
     Command(WindowCommand::Maximize);
     m_window.SetAppBarVisible(false);
     m_window.SetDragHeight(0);
@@ -46,6 +60,15 @@ void WindowLock::Lock() {
 void WindowLock::Unlock() {
     m_state = LockState::Unlocked;
     m_keyboard.RemoveLockFilter();
+    if (m_held) {
+        // The platform layer gives the window back maximised, as the manager last had it.
+        m_held = false;
+        m_windowState.ReleaseScreen(m_window.Handle());
+        m_window.SetAppBarVisible(true);
+        m_window.SetDragHeight(kUnlockedDragHeight);
+        UpdateTicks();
+        return;
+    }
     m_windowState.GuardStacking(m_window.Handle(), false);
     // Back from the whole screen to the maximised state underneath.
     if (m_window.IsFullScreen())
@@ -67,10 +90,15 @@ void WindowLock::Command(WindowCommand command) {
                 m_window.ShowNormal();
             return;
         case WindowCommand::Minimize:
-            // Allowed while locked too: the window comes back at once (OnWindowStateChanged).
-            m_window.ShowMinimized();
+            // Allowed while locked too, where the manager holds the window: it comes back at
+            // once (OnWindowStateChanged). A held window has no manager to minimise it.
+            if (!m_held)
+                m_window.ShowMinimized();
             return;
         case WindowCommand::Maximize:
+            // A held window covers its monitor already.
+            if (m_held)
+                return;
             if (!m_window.IsMaximized() && !m_window.IsFullScreen())
                 m_window.ShowMaximized();
             // Locked, maximised means the whole screen: panels and docks go under the window too.
@@ -96,7 +124,7 @@ bool WindowLock::MayClose() const {
 }
 
 void WindowLock::OnDeactivated() {
-    if (IsLocked())
+    if (IsLocked() && !m_held)
         KeepInFront();
 }
 
@@ -105,12 +133,12 @@ void WindowLock::OnWindowStateChanged() {
     // the whole screen at once (the tick would do it within one period anyway), once the toolkit
     // has finished the change it is reporting. A minimised window may still carry the fullscreen
     // flag (Qt on X11 keeps it): minimised alone decides.
-    if (IsLocked() && (m_window.IsMinimized() || !m_window.IsFullScreen()))
+    if (IsLocked() && !m_held && (m_window.IsMinimized() || !m_window.IsFullScreen()))
         m_window.RunSoon([this] { ComeBack(); });
 }
 
 void WindowLock::ComeBack() {
-    if (!IsLocked())
+    if (!IsLocked() || m_held)
         return;
     if (m_window.IsMinimized())
         m_windowState.ShowMaximizedNoActivate(m_window.Handle(), true);
@@ -129,6 +157,9 @@ void WindowLock::OnTick() {
     if (!IsLocked())
         return;
     m_keyboard.Reassert();
+    // A held screen is kept by the display's own events.
+    if (m_held)
+        return;
     if (!m_windowState.IsForeground(m_window.Handle()))
         KeepInFront();
     if (!m_window.IsMinimized())

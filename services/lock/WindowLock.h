@@ -48,6 +48,8 @@ public:
     static constexpr int kTickPeriodMs = 20;
     // Once unlocked, the top 30 pixels drag the window (the skin's own caption is 32).
     static constexpr int kUnlockedDragHeight = 30;
+    // What a locked client shows on every monitor but the exam's.
+    static constexpr const char* kCoverText = "考试进行中 Exam in progress";
 
     // All three outlive the lock.
     WindowLock(ILockHost& window,
@@ -58,6 +60,9 @@ public:
     void SetLockState(LockState state) override;
     LockState GetLockState() const override { return m_state; }
     bool IsLocked() const { return m_state == LockState::Locked; }
+    // Locked, with the screen held by the platform layer (not through the window manager's
+    // requests, which are the way only where the screen cannot be held).
+    bool IsScreenHeld() const { return m_held; }
 
     // A title-bar or lock command; close and restore are refused while locked.
     void Command(WindowCommand command);
@@ -83,6 +88,7 @@ private:
     platform::IWindowState& m_windowState;
     platform::IKeyboardFilter& m_keyboard;
     LockState m_state = LockState::Unlocked;
+    bool m_held = false;
     bool m_ticking = false;
     bool m_lockWarningGiven = false;
 };

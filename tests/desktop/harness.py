@@ -1,9 +1,12 @@
 """Runs the real client the way a person would see it: a virtual X display (Xvfb), optionally a
-window manager (openbox unless VORN_TEST_WM names another: openbox, kwin, xfwm4, marco), a loopback
-HTTP server for the test pages, and xdotool/xprop/wmctrl to act on and look at windows. Standard
-library only."""
+window manager (openbox unless VORN_TEST_WM names another: openbox, kwin, xfwm4, marco, mutter)
+in a desktop session of its own (session bus, configuration folders), a loopback HTTP server for
+the test pages, and xdotool/xprop/wmctrl to act on and look at windows. Standard library only
+(the X library through ctypes)."""
 
 import contextlib
+import ctypes
+import ctypes.util
 import http.server
 import json
 import os
@@ -32,15 +35,23 @@ def remove_folder(path):
     if not keep_test_folders():
         shutil.rmtree(path, ignore_errors=True)
 
-# How each window manager starts on a bare Xvfb. Xfwm4 and Marco need a session bus; KWin and
-# Marco run without their compositors (Xvfb has no GL worth the cost).
+# How each window manager starts on a bare X server, inside the display's own session (a session
+# bus and empty configuration folders: see Display). KWin, Marco and Xfwm4 run without their
+# compositors (Xvfb has no GL worth the cost); mutter composites always.
 WINDOW_MANAGERS = {
     "openbox": ["openbox", "--sm-disable"],
     "kwin": ["kwin_x11", "--replace"],
-    "xfwm4": ["dbus-run-session", "xfwm4", "--compositor=off"],
-    "marco": ["dbus-run-session", "marco", "--replace", "--no-composite"],
+    "xfwm4": ["xfwm4", "--compositor=off"],
+    "marco": ["marco", "--replace", "--no-composite"],
+    "mutter": ["mutter", "--x11", "--replace", "--sm-disable"],
 }
 WM_ENV = {"kwin": {"KWIN_COMPOSE": "N", "QT_QPA_PLATFORM": "xcb"}}
+
+# Every one of these managers holds Alt+Tab for its window switcher once it is up; KWin through
+# its shortcut daemon (kglobalaccel5), which the session bus starts on KWin's first request a
+# moment later. A client started before that would take the key and leave the manager without
+# it, so the display is handed out only once the manager holds it: the same state on every run.
+WM_HELD_KEY = (("alt",), "Tab")
 
 
 # Set for the extra runs of a suite under the other window managers: classes that do not depend on
@@ -77,21 +88,140 @@ def wait_until(predicate, timeout=20.0, interval=0.05, what="condition"):
         time.sleep(interval)
 
 
+_MODIFIER_MASKS = {"shift": 1, "ctrl": 4, "alt": 8, "super": 64}
+
+
+class _XErrorEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("resourceid", ctypes.c_ulong), ("serial", ctypes.c_ulong),
+                ("error_code", ctypes.c_ubyte), ("request_code", ctypes.c_ubyte),
+                ("minor_code", ctypes.c_ubyte)]
+
+
+class _XIGrabModifiers(ctypes.Structure):
+    _fields_ = [("modifiers", ctypes.c_int), ("status", ctypes.c_int)]
+
+
+class _XIEventMask(ctypes.Structure):
+    _fields_ = [("deviceid", ctypes.c_int), ("mask_len", ctypes.c_int),
+                ("mask", ctypes.POINTER(ctypes.c_ubyte))]
+
+
+def _xi2_key_taken(dpy, code, mask, root):
+    """Whether another client holds an XInput 2 passive grab of the key on the core keyboard
+    (mutter's kind: it does not conflict with a core grab of the same key)."""
+    xi = ctypes.CDLL(ctypes.util.find_library("Xi") or "libXi.so.6")
+    xi.XIGrabKeycode.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_ulong,
+                                 ctypes.c_int, ctypes.c_int, ctypes.c_int,
+                                 ctypes.POINTER(_XIEventMask), ctypes.c_int,
+                                 ctypes.POINTER(_XIGrabModifiers)]
+    xi.XIUngrabKeycode.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_ulong,
+                                   ctypes.c_int, ctypes.POINTER(_XIGrabModifiers)]
+    major, minor = ctypes.c_int(2), ctypes.c_int(0)
+    xi.XIQueryVersion.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int),
+                                  ctypes.POINTER(ctypes.c_int)]
+    xi.XIQueryVersion(dpy, ctypes.byref(major), ctypes.byref(minor))
+    bits = (ctypes.c_ubyte * 4)(0x06, 0, 0, 0)  # KeyPress, KeyRelease
+    event_mask = _XIEventMask(3, 4, bits)  # 3: the virtual core keyboard
+    mods = _XIGrabModifiers(mask, 0)
+    failed = xi.XIGrabKeycode(dpy, 3, code, root, 1, 1, 0, ctypes.byref(event_mask), 1,
+                              ctypes.byref(mods))
+    if failed == 0:
+        mods = _XIGrabModifiers(mask, 0)
+        xi.XIUngrabKeycode(dpy, 3, code, root, 1, ctypes.byref(mods))
+    return failed > 0
+
+
+def key_taken(display_name, modifiers, key):
+    """Whether another client holds a passive grab of `key` with exactly `modifiers` on the root
+    window of `display_name`, and of which kind: "core" (our core grab of it fails with
+    BadAccess), "xi2" (an XInput 2 grab of it fails), or None."""
+    xlib = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    xlib.XDefaultRootWindow.restype = ctypes.c_ulong
+    xlib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    xlib.XStringToKeysym.restype = ctypes.c_ulong
+    xlib.XStringToKeysym.argtypes = [ctypes.c_char_p]
+    xlib.XKeysymToKeycode.restype = ctypes.c_ubyte
+    xlib.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    xlib.XGrabKey.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_uint, ctypes.c_ulong,
+                              ctypes.c_int, ctypes.c_int, ctypes.c_int]
+    xlib.XUngrabKey.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_uint, ctypes.c_ulong]
+    xlib.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    handler_type = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+    xlib.XSetErrorHandler.restype = ctypes.c_void_p
+    xlib.XSetErrorHandler.argtypes = [ctypes.c_void_p]
+    errors = []
+
+    def on_error(_, event):
+        errors.append(ctypes.cast(event, ctypes.POINTER(_XErrorEvent)).contents.error_code)
+        return 0
+    handler = handler_type(on_error)
+    dpy = xlib.XOpenDisplay(display_name.encode())
+    if not dpy:
+        raise RuntimeError(f"cannot open display {display_name}")
+    old = xlib.XSetErrorHandler(ctypes.cast(handler, ctypes.c_void_p))
+    try:
+        root = xlib.XDefaultRootWindow(dpy)
+        code = xlib.XKeysymToKeycode(dpy, xlib.XStringToKeysym(key.encode()))
+        mask = 0
+        for m in modifiers:
+            mask |= _MODIFIER_MASKS[m]
+        xlib.XGrabKey(dpy, code, mask, root, 1, 1, 1)
+        xlib.XSync(dpy, 0)
+        if 10 in errors:  # BadAccess
+            return "core"
+        xlib.XUngrabKey(dpy, code, mask, root)
+        xlib.XSync(dpy, 0)
+        return "xi2" if _xi2_key_taken(dpy, code, mask, root) else None
+    finally:
+        xlib.XSetErrorHandler(old)
+        xlib.XCloseDisplay(dpy)
+
+
+def new_session_folders():
+    """Empty home, configuration, data, cache, state and runtime folders for one desktop session:
+    what a manager or a desktop program reads and writes there is the same on every machine."""
+    root = tempfile.mkdtemp(prefix="vorn-session-")
+    env = {"HOME": os.path.join(root, "home"),
+           "XDG_CONFIG_HOME": os.path.join(root, "config"),
+           "XDG_DATA_HOME": os.path.join(root, "data"),
+           "XDG_CACHE_HOME": os.path.join(root, "cache"),
+           "XDG_STATE_HOME": os.path.join(root, "state"),
+           "XDG_RUNTIME_DIR": os.path.join(root, "runtime")}
+    for folder in env.values():
+        os.makedirs(folder, exist_ok=True)
+    os.chmod(env["XDG_RUNTIME_DIR"], 0o700)
+    return root, env
+
+
 class Display:
     """An Xvfb server, with a window manager on top (window_manager_name()) unless window_manager
-    is False."""
+    is False. With a window manager (or session_bus=True) the display has a desktop session of
+    its own: a session bus and empty configuration folders (session_env) that the manager, and
+    the desktop programs a test starts there (an input method, a notification daemon), share.
+    Clients get the bus only when a test passes session_env on: by default they run without one,
+    whatever the machine's environment holds."""
 
-    def __init__(self, window_manager=True, size="1280x1024x24"):
+    def __init__(self, window_manager=True, size="1280x1024x24", session_bus=None):
         self.window_manager = window_manager
         self.wm_name = window_manager_name() if window_manager else None
         self.size = size
+        self.session_bus = window_manager if session_bus is None else session_bus
         self.xvfb = None
+        self.bus = None
         self.wm = None
         self.panel = None
         self.panel_folder = None
+        self.session_folder = None
+        self.session_env = {}
+        self.alt_tab_grab = None
         self.env = None
 
-    def __enter__(self):
+    def _start_server(self):
+        """Starts the X server; returns its display number as text."""
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size, "-nolisten", "tcp",
@@ -101,8 +231,41 @@ class Display:
             number = pipe.readline().strip()
         if not number:
             raise RuntimeError("Xvfb did not start")
+        return number
+
+    def _start_session(self):
+        self.session_folder, folders = new_session_folders()
+        env = dict(self.env, **folders)
+        read_fd, write_fd = os.pipe()
+        # The bus starts the services asked for (KWin's shortcut daemon, Xfwm4's settings
+        # daemon, dconf) with its own environment: the display and the session's folders.
+        self.bus = subprocess.Popen(
+            ["dbus-daemon", "--session", "--nofork", "--nopidfile", f"--print-address={write_fd}"],
+            env=env, pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as pipe:
+            address = pipe.readline().strip()
+        if not address:
+            raise RuntimeError("the session bus did not start")
+        self.session_env = dict(folders, DBUS_SESSION_BUS_ADDRESS=address)
+
+    def __enter__(self):
+        try:
+            return self._enter()
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+
+    def _enter(self):
+        number = self._start_server()
         self.env = dict(os.environ, DISPLAY=":" + number)
         self.env.pop("WAYLAND_DISPLAY", None)
+        # Whatever bus the machine's own session has is no part of the test's desktop.
+        for name in ("DBUS_SESSION_BUS_ADDRESS", "SESSION_MANAGER", "XDG_SESSION_ID"):
+            self.env.pop(name, None)
+        if self.session_bus:
+            self._start_session()
         # The first key xdotool sends moves the server's core keyboard over to the XTEST device,
         # and every client hears that the keymap changed. Window managers then drop and retake
         # all their key bindings, and a key pressed in that moment (Alt+F4 right after Alt)
@@ -112,19 +275,25 @@ class Display:
         if self.window_manager:
             # A session of its own, so that the session bus started with it ends with it.
             self.wm = subprocess.Popen(WINDOW_MANAGERS[self.wm_name],
-                                       env=dict(self.env, **WM_ENV.get(self.wm_name, {})),
+                                       env=dict(self.env, **self.session_env,
+                                                **WM_ENV.get(self.wm_name, {})),
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                        start_new_session=True)
             wait_until(lambda: self.run(["wmctrl", "-m"], check=False).returncode == 0, 30,
                        what=self.wm_name)
+            # "core" or "xi2": what kind of grab the manager holds it by (see WM_HELD_KEY).
+            self.alt_tab_grab = wait_until(lambda: key_taken(self.env["DISPLAY"], *WM_HELD_KEY),
+                                           30, 0.1, what=f"{self.wm_name} to hold Alt+Tab")
             # Window managers announce themselves a moment before they manage new windows: a
             # map request sent right away was seen to get lost now and then.
             time.sleep(0.3 if self.wm_name == "openbox" else 1.0)
         return self
 
     def __exit__(self, *exc):
-        # The panel and the window manager run in sessions of their own (a session bus with it).
-        for proc, group in ((self.panel, True), (self.wm, True), (self.xvfb, False)):
+        # The panel, the window manager and the bus (with the services it started) run in process
+        # groups of their own.
+        for proc, group in ((self.panel, True), (self.wm, True), (self.bus, True),
+                            (self.xvfb, False)):
             if not proc:
                 continue
             for sig in (signal.SIGTERM, signal.SIGKILL) if proc.poll() is None else ():
@@ -144,6 +313,8 @@ class Display:
                     os.killpg(proc.pid, signal.SIGKILL)
         if self.panel_folder:
             remove_folder(self.panel_folder)
+        if self.session_folder:
+            remove_folder(self.session_folder)
 
     def start_panel(self, height=30):
         """A tint2 panel along the bottom edge that reserves its strip of the screen (a dock, as
@@ -219,6 +390,116 @@ class Display:
         os.makedirs(os.path.dirname(path), exist_ok=True)
         self.run(["import", "-window", "root", path])
         return path
+
+
+XORG_DUMMY_CONFIG = """\
+Section "ServerFlags"
+    Option "AutoAddDevices" "false"
+    Option "AutoEnableDevices" "false"
+    Option "AutoAddGPU" "false"
+    Option "DontVTSwitch" "true"
+    Option "DontZap" "true"
+EndSection
+Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 65536
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0 - 1000.0
+    VertRefresh 5.0 - 200.0
+    Modeline "{w}x{h}" 174.25 {w} {hs} {he} {ht} {h} {vs} {ve} {vt} -hsync +vsync
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Modes "{w}x{h}"
+        Virtual {w} {h}
+    EndSubSection
+EndSection
+"""
+
+# The two monitors of a desk, side by side on one 2560x800 screen: (name, geometry, output).
+TWO_MONITORS = (("A", "1280/338x800/211+0+0", "DUMMY0"), ("B", "1280/338x800/211+1280+0", "none"))
+
+
+class DummyMonitorsDisplay(Display):
+    """Xorg with the dummy video driver instead of Xvfb: one virtual screen that RandR monitors
+    can be laid over (Xvfb ignores them), so a test can have a desk with two monitors and plug
+    or unplug one. Xorg's dummy driver needs root (as in CI); a test that cannot have it skips.
+    The server gets no input devices of its own (xdotool's XTEST devices remain)."""
+
+    def __init__(self, window_manager=True, size="2560x800x24", monitors=TWO_MONITORS, **kw):
+        super().__init__(window_manager=window_manager, size=size, **kw)
+        self.monitors = monitors
+        self.server_folder = None
+
+    @staticmethod
+    def unavailable():
+        """Why this display cannot be had here, or None."""
+        if not shutil.which("Xorg"):
+            return "Xorg is not installed (xserver-xorg-core)"
+        if not os.path.exists("/usr/lib/xorg/modules/drivers/dummy_drv.so"):
+            return "Xorg's dummy driver is not installed (xserver-xorg-video-dummy)"
+        if os.geteuid() != 0:
+            return "Xorg with a configuration file of the test's own needs root"
+        return None
+
+    def _start_server(self):
+        self.server_folder = tempfile.mkdtemp(prefix="vorn-xorg-")
+        w, h = self.screen_size()
+        config = os.path.join(self.server_folder, "xorg.conf")
+        with open(config, "w") as f:
+            f.write(XORG_DUMMY_CONFIG.format(w=w, h=h, hs=w + 160, he=w + 432, ht=w + 864,
+                                             vs=h + 3, ve=h + 9, vt=h + 50))
+        read_fd, write_fd = os.pipe()
+        # -displayfd: the server takes the first free display number itself, so that it never
+        # races the Xvfb servers other tests start at the same time.
+        self.xvfb = subprocess.Popen(
+            ["Xorg", "-displayfd", str(write_fd), "-config", config,
+             "-logfile", os.path.join(self.server_folder, "Xorg.log"), "-noreset",
+             "-nolisten", "tcp", "-novtswitch", "-sharevts"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            stdin=subprocess.DEVNULL, start_new_session=True)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise RuntimeError("Xorg did not start: " + self._server_log_tail())
+        env = dict(os.environ, DISPLAY=":" + number)
+        # The first monitor is the primary one, as the desk's main screen is.
+        commands = [["xrandr", "--output", "DUMMY0", "--primary"]]
+        commands += [["xrandr", "--setmonitor", *monitor] for monitor in self.monitors]
+        for command in commands:
+            subprocess.run(command, env=env, check=True, capture_output=True, timeout=20)
+        return number
+
+    def _server_log_tail(self):
+        try:
+            with open(os.path.join(self.server_folder, "Xorg.log"), errors="replace") as f:
+                return " | ".join(l.strip() for l in f.readlines()[-5:])
+        except OSError:
+            return "no log"
+
+    def set_monitor(self, name, geometry, output="none"):
+        self.run(["xrandr", "--setmonitor", name, geometry, output])
+
+    def delete_monitor(self, name):
+        self.run(["xrandr", "--delmonitor", name])
+
+    def monitor_names(self):
+        out = self.run(["xrandr", "--listmonitors"]).stdout.splitlines()[1:]
+        return [line.split()[1].lstrip("+*") for line in out if line.strip()]
+
+    def __exit__(self, *exc):
+        super().__exit__(*exc)
+        if self.server_folder:
+            remove_folder(self.server_folder)
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):

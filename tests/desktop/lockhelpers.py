@@ -1,6 +1,9 @@
 """Helpers of the lock tests and the lock benchmark: the key-logging window, the lock probe, and a
 watcher of a window's _NET_WM_STATE changes. Standard library only."""
 
+import contextlib
+import ctypes
+import ctypes.util
 import os
 import signal
 import subprocess
@@ -267,3 +270,249 @@ def send_keys(display, keys, pause=0.05):
     for key in keys:
         display.xdotool("key", key)
         time.sleep(pause)
+
+
+class _XWindowAttributes(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int),
+                ("height", ctypes.c_int), ("border_width", ctypes.c_int), ("depth", ctypes.c_int),
+                ("visual", ctypes.c_void_p), ("root", ctypes.c_ulong), ("c_class", ctypes.c_int),
+                ("bit_gravity", ctypes.c_int), ("win_gravity", ctypes.c_int),
+                ("backing_store", ctypes.c_int), ("backing_planes", ctypes.c_ulong),
+                ("backing_pixel", ctypes.c_ulong), ("save_under", ctypes.c_int),
+                ("colormap", ctypes.c_ulong), ("map_installed", ctypes.c_int),
+                ("map_state", ctypes.c_int), ("all_event_masks", ctypes.c_long),
+                ("your_event_mask", ctypes.c_long), ("do_not_propagate_mask", ctypes.c_long),
+                ("override_redirect", ctypes.c_int), ("screen", ctypes.c_void_p)]
+
+
+class _XImage(ctypes.Structure):
+    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
+                ("format", ctypes.c_int), ("data", ctypes.POINTER(ctypes.c_ubyte))]
+
+
+IS_VIEWABLE = 2
+
+
+class XView:
+    """A connection of the test's own to the display, for looking fast and often: the X server's
+    stacking order of the root's children (which, unlike the manager's list, has override-redirect
+    windows too) and the colour of a pixel on the screen."""
+
+    def __init__(self, display):
+        x = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+                                 ctypes.POINTER(ctypes.c_ulong),
+                                 ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
+                                 ctypes.POINTER(ctypes.c_uint)]
+        x.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
+                                           ctypes.POINTER(_XWindowAttributes)]
+        x.XGetImage.restype = ctypes.POINTER(_XImage)
+        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                                ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        x.XFree.argtypes = [ctypes.c_void_p]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        handler_type = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+        x.XSetErrorHandler.restype = ctypes.c_void_p
+        x.XSetErrorHandler.argtypes = [ctypes.c_void_p]
+        self.x = x
+        # A window can go between two requests about it: its errors are expected, not fatal.
+        self._handler = handler_type(lambda d, e: 0)
+        x.XSetErrorHandler(ctypes.cast(self._handler, ctypes.c_void_p))
+        self.dpy = x.XOpenDisplay(display.env["DISPLAY"].encode())
+        if not self.dpy:
+            raise RuntimeError("cannot open the display")
+        self.root = x.XDefaultRootWindow(self.dpy)
+
+    def close(self):
+        if self.dpy:
+            self.x.XCloseDisplay(self.dpy)
+            self.dpy = None
+
+    def _tree(self, window):
+        root, parent = ctypes.c_ulong(), ctypes.c_ulong()
+        children, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+        if not self.x.XQueryTree(self.dpy, window, ctypes.byref(root), ctypes.byref(parent),
+                                 ctypes.byref(children), ctypes.byref(count)):
+            return None, []
+        found = [children[i] for i in range(count.value)]
+        if children:
+            self.x.XFree(children)
+        return parent.value, found
+
+    def attributes(self, window):
+        a = _XWindowAttributes()
+        if not self.x.XGetWindowAttributes(self.dpy, window, ctypes.byref(a)):
+            return None
+        return a
+
+    def stacking(self):
+        """The root's viewable children, bottom to top."""
+        return [w for w in self._tree(self.root)[1]
+                if (a := self.attributes(w)) is not None and a.map_state == IS_VIEWABLE]
+
+    def toplevel(self, window):
+        """The root's child that holds `window` (its frame, for a managed window)."""
+        while True:
+            parent, _ = self._tree(window)
+            if parent is None or parent == 0:
+                return None
+            if parent == self.root:
+                return window
+            window = parent
+
+    def above(self, window, other):
+        """Whether `window` is shown above `other` in the server's stacking order (both
+        viewable); None when either is not shown."""
+        order = self.stacking()
+        a, b = self.toplevel(window), self.toplevel(other)
+        if a not in order or b not in order:
+            return None
+        return order.index(a) > order.index(b)
+
+    def pixel(self, x, y):
+        """The colour on the screen at (x, y), as (r, g, b)."""
+        image = self.x.XGetImage(self.dpy, self.root, x, y, 1, 1, 0xFFFFFFFF, 2)  # ZPixmap
+        if not image:
+            raise RuntimeError("XGetImage failed")
+        try:
+            b, g, r = image.contents.data[0], image.contents.data[1], image.contents.data[2]
+        finally:
+            self.x.XFree(image.contents.data)
+            self.x.XFree(image)
+        return r, g, b
+
+
+RED = (255, 0, 0)
+
+
+class Rival:
+    """tests/desktop/rival: another program's window, pure red, reporting the clicks it gets;
+    with raise_every_ms, an override-redirect window fighting for the top."""
+
+    def __init__(self, display, name="rival", geometry="400x300+50+50", override_redirect=False,
+                 raise_every_ms=0):
+        args = [need_binary("rival"), "--name", name, "--geometry", geometry]
+        if override_redirect:
+            args.append("--override-redirect")
+        if raise_every_ms:
+            args += ["--raise-every", str(raise_every_ms)]
+        self.display = display
+        self.proc = subprocess.Popen(args, env=display.env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, text=True)
+        self.out = _Lines(self.proc.stdout)
+        _, (_, line) = self.out.wait(lambda l: l.startswith("window "), 10, what="the rival")
+        self.window = int(line.split()[1])
+        harness.wait_until(lambda: "IsViewable" in display.run(
+            ["xwininfo", "-id", str(self.window)], check=False).stdout, 10,
+            what="the rival's window shown")
+
+    def clicks(self):
+        return [l for l in self.out.texts() if l.startswith("button ")]
+
+    def stop_raising(self):
+        self.proc.stdin.write("stop\n")
+        self.proc.stdin.flush()
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait(5)
+        self.proc.stdin.close()
+        self.proc.stdout.close()
+
+
+def cpu_seconds(pid):
+    """User plus system CPU time of process `pid` (all its threads) so far, in seconds."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class AboveWatch:
+    """Samples, on a thread, whether `window` is shown above `exam` in the X server's stacking
+    order: one request a look (the root's children; the two windows' places among them were
+    found when the watch started), about every millisecond, far more often than a fighter
+    raises itself. A stretch above is counted from the first sample that saw it to the last one."""
+
+    def __init__(self, display, window, exam):
+        self.view = XView(display)
+        self.window, self.exam = self.view.toplevel(window), self.view.toplevel(exam)
+        if not self.window or not self.exam:
+            raise RuntimeError("the windows to watch are not shown")
+        self.samples = []  # (time, above)
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while not self.stopping.is_set():
+            order = self.view._tree(self.view.root)[1]
+            if self.window in order and self.exam in order:
+                above = order.index(self.window) > order.index(self.exam)
+                self.samples.append((time.monotonic(), above))
+            time.sleep(0.001)
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(5)
+        self.view.close()
+
+    def longest_above(self, since=0.0, until=float("inf")):
+        """The longest stretch above within [since, until], in seconds."""
+        longest, start, last = 0.0, None, None
+        for t, above in self.samples:
+            if t < since or t > until:
+                continue
+            if above:
+                start = t if start is None else start
+                last = t
+                longest = max(longest, last - start)
+            else:
+                start = None
+        return longest
+
+    def below_for_good_since(self, after):
+        """The first time after `after` from which every sample saw the window below."""
+        below = None
+        for t, above in self.samples:
+            if t < after:
+                continue
+            if above:
+                below = None
+            elif below is None:
+                below = t
+        return below
+
+
+class Fight:
+    """A shell loop run against `window`, every 10 ms, until stopped: the loop a program that
+    fights for the top runs (`state` is the _NET_WM_STATE it keeps adding)."""
+
+    def __init__(self, display, window, state="above"):
+        script = (f"while :; do wmctrl -i -r {window} -b add,{state}; "
+                  f"xdotool windowraise {window}; xdotool windowactivate {window}; "
+                  "sleep 0.01; done")
+        self.proc = subprocess.Popen(["sh", "-c", script], env=display.env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
+
+    def stop(self):
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(self.proc.pid, signal.SIGKILL)
+        self.proc.wait(10)
+        return time.monotonic()
+
+
+def wait_quiet(pid, share=0.05, timeout=20.0):
+    """Waits until process `pid` has used less than `share` of a core over half a second: the
+    engine has settled after what came before (a lock resizes and repaints the whole page)."""
+    def quiet():
+        before = cpu_seconds(pid)
+        time.sleep(0.5)
+        return (cpu_seconds(pid) - before) / 0.5 < share
+    harness.wait_until(quiet, timeout, 0, what=f"process {pid} to settle")

@@ -83,7 +83,11 @@ class WithWindowManager(unittest.TestCase):
         return [l for l in self.probe.lock_log() if REFUSED_LINE in l]
 
     def test_window_manager_keeps_alt_tab_and_says_so_once(self):
-        harness.wait_until(self.refused_lines, 5, what="the refused-grab line")
+        # Mutter holds the key by an XInput 2 grab, which a core grab does not collide with:
+        # nothing is refused there, and nothing is said.
+        expected = 1 if self.display.alt_tab_grab == "core" else 0
+        if expected:
+            harness.wait_until(self.refused_lines, 5, what="the refused-grab line")
         self.logger.focus()
         self.logger.clear()
         send_keys(self.display, ["super", "Super_R"])
@@ -92,7 +96,7 @@ class WithWindowManager(unittest.TestCase):
         for _ in range(2):
             self.probe.command("lock")
             self.probe.command("unlock")
-        self.assertEqual(len(self.refused_lines()), 1, self.probe.lock_log())
+        self.assertEqual(len(self.refused_lines()), expected, self.probe.lock_log())
 
     def test_locked_window_is_above_maximised_and_keeps_every_shortcut(self):
         spy = StateSpy(self.display, self.probe.window)

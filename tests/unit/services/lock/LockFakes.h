@@ -63,9 +63,26 @@ public:
         m_journal.push_back("stacking guard" + OnOff(on));
     }
     void KeepOnTop(platform::NativeWindow) override { m_journal.push_back("keep on top"); }
+    bool HoldScreen(platform::NativeWindow, const std::string& coverText) override {
+        if (!holdable)
+            return false;
+        m_journal.push_back("hold screen");
+        this->coverText = coverText;
+        held = true;
+        return true;
+    }
+    void ReleaseScreen(platform::NativeWindow) override {
+        m_journal.push_back("release screen");
+        held = false;
+    }
 
     bool enforceable = true;
     bool foreground = true;
+    // Whether HoldScreen succeeds (false: the managed requests are the way, as on a display
+    // that cannot be held).
+    bool holdable = false;
+    bool held = false;
+    std::string coverText;
 
 private:
     Journal& m_journal;

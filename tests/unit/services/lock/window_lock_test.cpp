@@ -195,6 +195,61 @@ TEST_F(WindowLockTest, AppBarFollowsMaximisedStateAndLock) {
     EXPECT_THAT(journal, ElementsAre("app bar on"));
 }
 
+// Held like a screen locker holds it: the window manager is asked for nothing, and none of its
+// doings (minimise, restore, another window activated) sets off a step of the lock's own.
+class HeldWindowLockTest : public WindowLockTest {
+protected:
+    HeldWindowLockTest() { windowState.holdable = true; }
+};
+
+// The keyboard is taken before the screen, the bar goes with the hold, the tick starts last; no
+// request of the managed way (maximise, whole screen, topmost, stacking guard) goes out.
+TEST_F(HeldWindowLockTest, LockHoldsTheScreenWithoutAskingTheWindowManager) {
+    lock->SetLockState(LockState::Locked);
+    EXPECT_TRUE(lock->IsScreenHeld());
+    EXPECT_THAT(journal, ElementsAre("keyboard grab " + std::to_string(host.kHandle), "hold screen",
+                                     "app bar off", "drag height 0", "ticks every 20 ms"));
+    EXPECT_EQ(windowState.coverText, "考试进行中 Exam in progress");
+}
+
+TEST_F(HeldWindowLockTest, MinimiseRestoreAndStateChangesOfAHeldWindowDoNothing) {
+    LockAndForget();
+    lock->Command(WindowCommand::Minimize);
+    lock->Command(WindowCommand::Maximize);
+    lock->Command(WindowCommand::Restore);
+    lock->Command(WindowCommand::Close);
+    host.fullScreen = false;
+    host.minimized = true;
+    lock->OnWindowStateChanged();
+    lock->OnDeactivated();
+    windowState.foreground = false;
+    lock->OnTick();
+    EXPECT_EQ(host.Queued(), 0u);
+    EXPECT_THAT(journal, ElementsAre("keyboard reassert"));
+    EXPECT_FALSE(lock->MayClose());
+}
+
+// The platform layer gives the window back maximised; the lock gives back the bar and the drag
+// strip. Locked again, the screen is held again.
+TEST_F(HeldWindowLockTest, UnlockReleasesTheScreenAndGivesBackTheBar) {
+    LockAndForget();
+    lock->SetLockState(LockState::Unlocked);
+    EXPECT_FALSE(lock->IsScreenHeld());
+    EXPECT_THAT(journal, ElementsAre("keyboard release", "release screen", "app bar on",
+                                     "drag height 30", "ticks stop"));
+    journal.clear();
+    lock->SetLockState(LockState::Locked);
+    EXPECT_THAT(journal, testing::Contains("hold screen"));
+    EXPECT_TRUE(windowState.held);
+}
+
+TEST_F(HeldWindowLockTest, DestroyedWhileHeldLeavesNoGrabAndNoCover) {
+    LockAndForget();
+    lock.reset();
+    EXPECT_THAT(journal, ElementsAre("keyboard release", "release screen"));
+    EXPECT_FALSE(windowState.held);
+}
+
 std::vector<std::string> g_lockLog;
 
 void CaptureLockLog(vorn::log::Area area, vorn::log::Level level, std::string_view message) {
