@@ -8,6 +8,7 @@
 #include "common/CardResult.h"
 #include "common/Logging.h"
 #include "models/update/ModelUpdater.h"
+#include "platform/Desktop.h"
 #include "platform/Monitors.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
@@ -130,13 +131,7 @@ ClientInfo PageProbes::ClientFacts() {
     ClientInfo info;
     info.version = QCoreApplication::applicationVersion().toStdString();
     info.lockAvailable = m_windowState->CanEnforceLock();
-    const QString qpa = QGuiApplication::platformName();
-    const bool waylandSession = qpa.startsWith(QLatin1String("wayland")) ||
-                                !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-                                qgetenv("XDG_SESSION_TYPE") == QByteArrayLiteral("wayland");
-    info.platform = waylandSession                ? "linux-wayland"
-                    : qpa == QLatin1String("xcb") ? "linux-x11"
-                                                  : "linux-" + qpa.toStdString();
+    info.platform = platform::SessionKind(QGuiApplication::platformName().toStdString());
     info.locked = m_lock && m_lock->GetLockState() == LockState::Locked;
     std::optional<std::vector<platform::MonitorArea>> monitors = m_monitors->List();
     if (!monitors) {

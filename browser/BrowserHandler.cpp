@@ -4,11 +4,11 @@
 #include "browser/bridge/JsEscape.h"
 #include "browser/bridge/LoadPolicy.h"
 #include "common/Logging.h"
+#include "platform/Desktop.h"
 #include "platform/ProcessControl.h"
 
 #include <QDateTime>
 #include <QPointer>
-#include <QProcess>
 #include <QTimer>
 #include <QWebEngineCertificateError>
 #include <QWebEngineLoadingInfo>
@@ -259,7 +259,7 @@ bool CBrowserHandler::acceptNavigationRequest(const QUrl& url,
     bool stopLoad = false;
     if (IsAllowedExternalScheme(url, &stopLoad)) {
         qCDebug(lcBrowser) << "handing to the desktop:" << url.toString();
-        QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString()});
+        platform::OpenWithDesktopHandler(url.toString().toStdString());
         if (stopLoad)
             triggerAction(QWebEnginePage::Stop);
     } else {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <cstddef>
 #include <functional>

@@ -8,6 +8,11 @@ the first path component. LAYERS below says which layers each layer may include;
 folders may include each other as long as no cycle forms. Test, benchmark and build folders are
 not checked (tests may reach anything they test).
 
+It fails on an operating system's header (<unistd.h>, <fcntl.h>, <sys/...>, <windows.h>, ...) or a
+platform/<system>/ header included outside platform/ and third_party/: every operating-system call
+goes through platform/. tests/ and bench/ may include both (they set up real files, processes and
+windows, and a test of a platform implementation includes its platform/<system>/ header).
+
 It also fails on a header that declares a name outside namespace `vorn` (headers directly in or
 below platform/: outside `vorn::platform`), so that no two layers' names can meet in the global
 namespace. Outside the namespace a header may only forward-declare Qt's own classes, specialise
@@ -38,6 +43,20 @@ LAYERS = {
 EXTRA = {("ui", "models/archive"), ("models/update", "services/settings")}
 # third_party: upstream sources kept as taken (third_party/*/README.md), no layer of ours.
 SKIPPED = {"tests", "bench", "build", "docs", "scripts", "cmake", "skin", "third_party"}
+# Headers of an operating system or its display server: only platform/ (and third_party/) include
+# them.
+OS_HEADER = re.compile(
+    r'^\s*#\s*include\s*<((?:unistd|fcntl|windows|winternl|winsock2|ws2tcpip|shellapi|shlobj|dirent|'
+    r'poll|pthread|dlfcn|termios|spawn|netdb|ifaddrs|mntent|pwd|grp|syslog)\.h|'
+    r'(?:sys|linux|arpa|netinet|net|xcb|X11)/[^>]+)>', re.M)
+PLATFORM_SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s*"(platform/(?:linux|win32)/[^"]+)"', re.M)
+# Files that still make their own system calls, and how many such includes each has; each is to
+# move behind platform/ and leave this list. A file not listed fails, and so does a listed file
+# whose count went down without the list following.
+NOT_YET_BEHIND_PLATFORM = {
+    "models/serving/ModelServer.cpp": 6,
+    "services/card/simulator/TermbSimulator.cpp": 2,
+}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 SOURCE_EXT = (".h", ".hpp", ".cpp", ".cc")
 HEADER_EXT = (".h", ".hpp")
@@ -164,6 +183,31 @@ def layer_of(folder):
     return folder.split("/")[0]
 
 
+def system_includes(text):
+    """The operating-system and platform/<system>/ headers `text` includes."""
+    return OS_HEADER.findall(text) + PLATFORM_SYSTEM_INCLUDE.findall(text)
+
+
+def system_include_problems():
+    """Files outside platform/ that include a system's header, and the count of such includes."""
+    problems, count = [], 0
+    for path in source_files():
+        rel = os.path.relpath(path, ROOT)
+        if rel.startswith("platform/"):
+            continue
+        with open(path, encoding="utf-8", errors="replace") as f:
+            found = system_includes(f.read())
+        count += len(found)
+        allowed = NOT_YET_BEHIND_PLATFORM.get(rel)
+        if found and allowed is None:
+            problems.append(f"{rel}: includes {', '.join(sorted(set(found)))} outside platform/; "
+                            "call the system through a platform/ service")
+        elif allowed is not None and len(found) != allowed:
+            problems.append(f"{rel}: {len(found)} system includes, NOT_YET_BEHIND_PLATFORM says "
+                            f"{allowed}; update the list")
+    return problems, count
+
+
 def main():
     edges = defaultdict(lambda: defaultdict(int))  # from folder -> to folder -> count
     examples = {}
@@ -197,6 +241,9 @@ def main():
         if rel.endswith(HEADER_EXT):
             with open(path, encoding="utf-8", errors="replace") as f:
                 problems.extend(namespace_problems(rel, f.read()))
+    system_problems, system_count = system_include_problems()
+    problems.extend(system_problems)
+    print(f"\noperating-system headers included outside platform/: {system_count}")
     for src in sorted(edges):
         for dst in sorted(edges[src]):
             ls, ld = layer_of(src), layer_of(dst)

@@ -1,7 +1,7 @@
 #include "app/core/LogFile.h"
 
-#include "common/UniqueFd.h"
 #include "platform/RegularFile.h"
+#include "platform/UniqueFd.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -124,7 +124,8 @@ bool LogFile::OpenFor(QDate day) {
     // A link, FIFO or device planted under the day's name is refused at once: never written
     // through, never waited on in the open.
     platform::FileReadError why = platform::FileReadError::None;
-    UniqueFd fd = platform::OpenRegularFileToAppend(QFile::encodeName(path).toStdString(), &why);
+    platform::UniqueFd fd =
+        platform::OpenRegularFileToAppend(QFile::encodeName(path).toStdString(), &why);
     if (!fd.valid()) {
         SayCannotWrite(path, why == platform::FileReadError::Link
                                  ? QStringLiteral("a link stands in its place")

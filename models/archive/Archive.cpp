@@ -19,12 +19,6 @@
 
 #include <unzip.h>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace vorn {
 
 using namespace vorn::archive;
@@ -45,13 +39,12 @@ std::string ToDiskPath(std::u16string_view name) {
     return path;
 }
 
-// A path as the folder steps take it: UTF-8 (on POSIX systems the bytes the system gave).
+// A path as the folder steps take it: UTF-8 (on Linux the bytes the system gave).
 std::string PathText(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return EncodeUtf8(path.u16string());
-#else
-    return path.native();
-#endif
+    if constexpr (platform::kWidePaths)
+        return EncodeUtf8(path.u16string());
+    else
+        return path.string();
 }
 
 std::string Hex(uint32_t value) {
@@ -489,37 +482,36 @@ uint32_t CopyData(ArchiveHandleImpl* h, char* buffer, Sink&& sink) {
     return reader.Close();
 }
 
-#ifndef _WIN32
 // LinkIfSame's answer when the previous file differs or cannot be linked: extract as usual.
 constexpr uint32_t kNotSame = 1;
 
 // Whether a previous file's metadata matches what extracting the loaded entry would write;
 // most changed files are told apart here, before their data is read.
-bool LooksSame(const ArchiveHandleImpl* h, const struct stat& st) {
-    const timespec written = FileTimeToTimespec(h->cached.item.writeTime);
-    return S_ISREG(st.st_mode) && uint64_t(st.st_size) == h->cached.data.uncompressedSize &&
-           st.st_mtim.tv_sec == written.tv_sec && st.st_mtim.tv_nsec == written.tv_nsec &&
-           ((st.st_mode & 0222) == 0) == bool(h->cached.item.attributes & kReadOnly);
+bool LooksSame(const ArchiveHandleImpl* h, const platform::FileFacts& facts) {
+    const platform::FileStamp written = ToFileStamp(h->cached.item.writeTime);
+    return facts.kind == platform::FileFacts::Kind::Regular &&
+           facts.size == h->cached.data.uncompressedSize && written.known &&
+           facts.modified == written &&
+           facts.readOnly == bool(h->cached.item.attributes & kReadOnly);
 }
 
 // Hard-links the file of the previous folder at `folderPath`/`name` into targetFolder when it
 // is exactly what extracting the loaded entry would write there. Returns ZR_OK (linked),
 // kNotSame, or the failure of the entry's data.
 uint32_t LinkIfSame(ArchiveHandleImpl* h,
-                    int previousFolder,
+                    NativeHandle previousFolder,
                     const std::string& folderPath,
                     const std::string& name,
-                    int targetFolder) {
+                    NativeHandle targetFolder) {
     NativeHandle oldFolder = kNoHandle;
-    struct stat st {};
+    platform::FileFacts facts;
     if (name.empty() || name == "." || name == ".." ||
         h->previousFolders.Open(previousFolder, folderPath, false, &oldFolder) != ZR_OK ||
-        ::fstatat(oldFolder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !LooksSame(h, st))
+        !platform::LookAt(oldFolder, name, &facts) || !LooksSame(h, facts))
         return kNotSame;
     // The file compared is the one opened; only that one is linked (checked below).
-    const OsHandle old(::openat(oldFolder, name.c_str(),
-                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!old.Valid() || ::fstat(old.Get(), &st) != 0 || !LooksSame(h, st))
+    const OsHandle old = platform::OpenFileBelow(oldFolder, name);
+    if (!old.Valid() || !platform::LookAt(old.Get(), &facts) || !LooksSame(h, facts))
         return kNotSame;
 
     if (!h->writeBuffer)
@@ -527,7 +519,7 @@ uint32_t LinkIfSame(ArchiveHandleImpl* h,
     if (!h->compareBuffer)
         h->compareBuffer = std::make_unique<char[]>(kBufferSize);
     char* const theirs = h->compareBuffer.get();
-    const int fd = old.Get();
+    const NativeHandle fd = old.Get();
     bool same = true;
     uint64_t offset = 0;
     const uint32_t rc = CopyData(h, h->writeBuffer.get(), [&](const char* p, size_t n) {
@@ -536,23 +528,22 @@ uint32_t LinkIfSame(ArchiveHandleImpl* h,
         offset += n;
         return same = std::memcmp(p, theirs, n) == 0;
     });
-    if (!same || (rc == ZR_OK && offset != uint64_t(st.st_size)))
+    if (!same || (rc == ZR_OK && offset != facts.size))
         return kNotSame;
     if (rc != ZR_OK)
         return rc;
-    if (::linkat(oldFolder, name.c_str(), targetFolder, name.c_str(), 0) != 0)
+    if (!platform::HardLink(oldFolder, targetFolder, name))
         return kNotSame;
     // Only the very file compared may stand at the target (its name could have been replaced
-    // in between; linkat links a link itself rather than following it).
-    struct stat linked {};
-    if (::fstatat(targetFolder, name.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
-        linked.st_ino != st.st_ino || linked.st_dev != st.st_dev) {
-        ::unlinkat(targetFolder, name.c_str(), 0);
+    // in between; a link is linked as itself rather than followed).
+    platform::FileFacts linked;
+    if (!platform::LookAt(targetFolder, name, &linked) || linked.identity != facts.identity ||
+        linked.device != facts.device) {
+        platform::RemoveFileName(targetFolder, name);
         return kNotSame;
     }
     return ZR_OK;
 }
-#endif
 }  // namespace
 
 ArchiveHandle ArchiveOpenFile(const std::u16string& path,
@@ -622,7 +613,8 @@ uint32_t CheckTarget(const ArchiveHandleImpl* h, const std::u16string& targetNam
         return ZR_TOO_LONG;
     const std::string diskTarget = ToDiskPath(targetName);
     if (CheckPathSteps(
-            std::string_view(diskTarget).substr(absolute ? RootLength(diskTarget) : 0)) != ZR_OK)
+            std::string_view(diskTarget).substr(absolute ? platform::RootLength(diskTarget) : 0)) !=
+        ZR_OK)
         return ZR_UNSAFE_NAME;
     return ZR_OK;
 }
@@ -630,7 +622,7 @@ uint32_t CheckTarget(const ArchiveHandleImpl* h, const std::u16string& targetNam
 uint32_t OpenRelativeFolder(ArchiveHandleImpl* h, const std::string& folder, NativeHandle* handle) {
     if (!h->baseFolder.Valid()) {
         // The base is made when missing (its parent must exist), as OpenFolder does.
-        h->baseFolder = OpenSystemFolder(h->base, true);
+        h->baseFolder = platform::OpenSystemFolder(h->base, true);
         if (!h->baseFolder.Valid())
             return ZR_NOFILE;
     }
@@ -662,7 +654,7 @@ uint32_t WriteEntryFile(ArchiveHandleImpl* h,
                         uint32_t loaded) {
     OsHandle file;
     if (const uint32_t rc =
-            CreateFileAt(folder, ToDiskPath(fileName), item.attributes & kReadOnly, &file);
+            CreateEntryFile(folder, ToDiskPath(fileName), item.attributes & kReadOnly, &file);
         rc != ZR_OK)
         return rc;
     if (loaded != ZR_OK)
@@ -674,7 +666,8 @@ uint32_t WriteEntryFile(ArchiveHandleImpl* h,
     const uint32_t result = CopyData(
         h, h->writeBuffer.get(), [out](const char* p, size_t n) { return WriteAll(out, p, n); });
     if (result == ZR_OK) {
-        SetFileTimes(out, item.creationTime, item.accessTime, item.writeTime);
+        platform::SetFileTimes(out, ToFileStamp(item.creationTime), ToFileStamp(item.accessTime),
+                               ToFileStamp(item.writeTime));
     } else {
         vorn::log::Debug(Area::Models,
                          "archive: entry " + std::to_string(index) + " failed with " + Hex(result));
@@ -707,17 +700,15 @@ uint32_t ArchiveExtractItem(ArchiveHandle h,
     if (isDirectory || opened != ZR_OK)
         return opened;
 
-#ifndef _WIN32
-    if (previousFolder >= 0 && !parts.absolute && loaded == ZR_OK) {
+    // Hard links from an earlier extraction are a Linux saving; on Windows no descriptor names
+    // a folder, so every file is written.
+    if (const NativeHandle previous = platform::HandleOfDescriptor(previousFolder);
+        previous != kNoHandle && !parts.absolute && loaded == ZR_OK) {
         const uint32_t rc =
-            LinkIfSame(h, previousFolder, ToDiskPath(parts.folder), ToDiskPath(parts.file), folder);
+            LinkIfSame(h, previous, ToDiskPath(parts.folder), ToDiskPath(parts.file), folder);
         if (rc != kNotSame)
             return rc;
     }
-#else
-    // Hard links from an earlier extraction are a POSIX saving only; here every file is written.
-    (void)previousFolder;
-#endif
     return WriteEntryFile(h, index, folder, parts.file, item, loaded);
 }
 

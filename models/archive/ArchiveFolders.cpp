@@ -2,12 +2,25 @@
 
 #include "common/PathSegments.h"
 #include "models/archive/Archive.h"
+#include "models/archive/ArchiveNames.h"
 
 #include <utility>
 
 namespace vorn::archive {
 
 namespace {
+
+uint32_t ToResult(platform::StepResult result) {
+    switch (result) {
+        case platform::StepResult::Ok:
+            return ZR_OK;
+        case platform::StepResult::Link:
+            return ZR_LINK;
+        case platform::StepResult::Failed:
+            break;
+    }
+    return ZR_NOFILE;
+}
 
 // Calls `step` with each "/"-separated step of `folder` ("" and "." skipped) until it gives
 // something other than ZR_OK, which is then returned.
@@ -36,8 +49,8 @@ uint32_t Walk(OsHandle current,
               OsHandle* out) {
     const uint32_t rc = ForEachStep(folder, [&](std::string_view name) {
         OsHandle next;
-        const uint32_t step =
-            OpenFolderStep(current.Get(), std::string(name), followLinks, create, &next);
+        const uint32_t step = ToResult(
+            platform::OpenFolderStep(current.Get(), std::string(name), followLinks, create, &next));
         current = std::move(next);
         return step;
     });
@@ -47,6 +60,22 @@ uint32_t Walk(OsHandle current,
 }
 
 }  // namespace
+
+uint32_t CheckStepName(std::string_view name) {
+    return platform::kStepNamesHaveSystemMeanings ? CheckWindowsStepName(name) : ZR_OK;
+}
+
+uint32_t CreateEntryFile(NativeHandle folder,
+                         const std::string& name,
+                         bool readOnly,
+                         OsHandle* out) {
+    *out = OsHandle();
+    if (name.empty() || name == "." || name == "..")
+        return ZR_NOFILE;
+    if (CheckStepName(name) != ZR_OK)
+        return ZR_UNSAFE_NAME;
+    return ToResult(platform::CreateFileAt(folder, name, readOnly, out));
+}
 
 // Refused before anything is made, so a refused path leaves no half of itself behind.
 uint32_t CheckPathSteps(std::string_view path) {
@@ -60,14 +89,14 @@ uint32_t OpenFolder(const std::string* base,
     *folderOut = OsHandle();
     if (!absolute && HasParentSegment(folder))
         return ZR_UNSAFE_NAME;
-    const size_t root = absolute ? RootLength(folder) : 0;
+    const size_t root = absolute ? platform::RootLength(folder) : 0;
     const std::string rootPath(folder.substr(0, root));
     folder.remove_prefix(root);
     if (CheckPathSteps(folder) != ZR_OK)
         return ZR_UNSAFE_NAME;
-    OsHandle current = root > 0            ? OpenSystemFolder(rootPath, false)
-                       : !absolute && base ? OpenSystemFolder(*base, true)
-                                           : OpenSystemFolder(".", false);
+    OsHandle current = root > 0            ? platform::OpenSystemFolder(rootPath, false)
+                       : !absolute && base ? platform::OpenSystemFolder(*base, true)
+                                           : platform::OpenSystemFolder(".", false);
     if (!current.Valid())
         return ZR_NOFILE;
     // An absolute folder is the caller's own choice and is taken as the system resolves it.
@@ -81,7 +110,7 @@ uint32_t OpenFolderAt(NativeHandle base,
     *folderOut = OsHandle();
     if (HasParentSegment(folder) || CheckPathSteps(folder) != ZR_OK)
         return ZR_UNSAFE_NAME;
-    OsHandle current = Duplicate(base);
+    OsHandle current = platform::Duplicate(base);
     if (!current.Valid())
         return ZR_NOFILE;
     return Walk(std::move(current), folder, false, create, folderOut);

@@ -1,11 +1,8 @@
 #include "models/archive/ArchiveTimes.h"
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -118,17 +115,11 @@ uint32_t DecodeAttributes(uint32_t external, uint32_t versionMadeBy) {
            (readOnly ? 0x01u : 0u) | (system ? 0x04u : 0u);
 }
 
-#ifndef _WIN32
-timespec FileTimeToTimespec(int64_t fileTime) {
-    timespec ts{};
-    if (fileTime <= 0) {
-        ts.tv_nsec = UTIME_OMIT;
-        return ts;
-    }
-    ts.tv_sec = static_cast<time_t>(fileTime / kTicksPerSecond - kSecondsFrom1601To1970);
-    ts.tv_nsec = static_cast<long>(fileTime % kTicksPerSecond) * 100;
-    return ts;
+platform::FileStamp ToFileStamp(int64_t fileTime) {
+    if (fileTime <= 0)
+        return {};
+    return {fileTime / kTicksPerSecond - kSecondsFrom1601To1970,
+            static_cast<uint32_t>(fileTime % kTicksPerSecond) * 100, true};
 }
-#endif
 
 }  // namespace vorn::archive

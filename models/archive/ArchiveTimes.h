@@ -1,11 +1,12 @@
 #pragma once
 
+#include "platform/FolderSteps.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 
-// Decoding of an entry's times and attribute bits into the values of ArchiveItem, and their
-// application on POSIX systems. Pure functions (the DOS conversion reads the process's time zone),
+// Decoding of an entry's times and attribute bits into the values of ArchiveItem, and the file
+// system's form of those times. Pure functions (the DOS conversion reads the process's time zone),
 // safe on any thread.
 namespace vorn::archive {
 
@@ -28,9 +29,8 @@ void ApplyUtExtraField(const uint8_t* extra, size_t length, EntryTimes* times);
 // systems 0, 7, 11 and 14 store DOS bits, the others Unix mode bits in the high 16 bits.
 uint32_t DecodeAttributes(uint32_t externalAttributes, uint32_t versionMadeBy);
 
-#ifndef _WIN32
-// A FILETIME as timespec for futimens; UTIME_OMIT for 0 (unknown) or values before 1601.
-timespec FileTimeToTimespec(int64_t fileTime);
-#endif
+// An item's time (FILETIME ticks) as the file system sets it; not known for 0 (unknown) or
+// values before 1601.
+platform::FileStamp ToFileStamp(int64_t fileTime);
 
 }  // namespace vorn::archive

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "common/UniqueFd.h"
+#include "platform/FileBeneath.h"
+#include "platform/UniqueFd.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -12,7 +13,7 @@ namespace vorn {
 // A model file opened for serving: the descriptor of exactly the file that was checked, so what
 // is served is what was checked even if the name is replaced afterwards.
 struct ModelFile {
-    UniqueFd fd;
+    platform::UniqueFd fd;
     uint64_t size = 0;
 };
 
@@ -41,7 +42,7 @@ public:
     const std::filesystem::path& Path() const { return m_folder; }
 
 private:
-    UniqueFd OpenBelow(std::string_view name, int flags) const;
+    platform::BeneathResolver Resolution() const;
 
     std::filesystem::path m_folder;
     Resolver m_resolver;

@@ -25,6 +25,8 @@
 namespace vorn {
 namespace {
 
+using platform::UniqueFd;
+
 using Clock = std::chrono::steady_clock;
 
 // 128 bits from the system's entropy source, so a page cannot guess another run's URLs.

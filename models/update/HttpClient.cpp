@@ -1,6 +1,7 @@
 #include "models/update/HttpClient.h"
 
 #include "common/Logging.h"
+#include "platform/FolderTree.h"
 
 #include <curl/curl.h>
 
@@ -11,9 +12,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace vorn {
 namespace {
@@ -42,7 +40,7 @@ size_t WriteText(char* ptr, size_t size, size_t count, void* user) {
 }
 
 struct FileSink {
-    int fd = -1;
+    platform::OsHandle file;
     uint64_t written = 0;
     uint64_t maxBytes = 0;
     bool tooLarge = false;
@@ -56,15 +54,9 @@ size_t WriteFile(char* ptr, size_t size, size_t count, void* user) {
         sink->tooLarge = true;
         return 0;  // stops the transfer
     }
-    for (size_t done = 0; done < n;) {
-        const ssize_t w = ::write(sink->fd, ptr + done, n - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            sink->writeFailed = true;
-            return 0;
-        }
-        done += static_cast<size_t>(w);
+    if (!platform::WriteAll(sink->file.Get(), ptr, n)) {
+        sink->writeFailed = true;
+        return 0;
     }
     sink->written += n;
     return n;
@@ -270,17 +262,17 @@ bool HttpClient::DownloadToFile(const std::string& url,
         return false;
     // unlink removes a link itself; O_EXCL | O_NOFOLLOW then refuses whatever appears there in
     // between instead of writing through it.
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    if (!platform::RemoveFileIfPresent(path.string())) {
         qCWarning(lcModels) << "cannot remove the old download file" << path.c_str() << ":"
-                            << strerror(errno);
+                            << platform::LastFailureText().c_str();
         return false;
     }
     FileSink sink;
     sink.maxBytes = maxBytes;
-    sink.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (sink.fd < 0) {
+    sink.file = platform::CreateNewFile(path.string());
+    if (!sink.file.Valid()) {
         qCWarning(lcModels) << "cannot create the download file" << path.c_str() << ":"
-                            << strerror(errno);
+                            << platform::LastFailureText().c_str();
         return false;
     }
     curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, m_limits.downloadTimeoutSeconds);
@@ -289,7 +281,7 @@ bool HttpClient::DownloadToFile(const std::string& url,
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &WriteFile);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
     const CURLcode rc = curl_easy_perform(curl.get());
-    const bool closed = ::close(sink.fd) == 0;
+    const bool closed = platform::CloseFile(&sink.file);
     if (rc != CURLE_OK || !closed) {
         const char* why = sink.tooLarge || rc == CURLE_FILESIZE_EXCEEDED
                               ? "the archive is larger than the size limit"
@@ -297,7 +289,7 @@ bool HttpClient::DownloadToFile(const std::string& url,
                           : rc != CURLE_OK && !sink.writeFailed ? curl_easy_strerror(rc)
                                                                 : "cannot write the file";
         qCWarning(lcModels) << "download of" << url.c_str() << "failed:" << why;
-        ::unlink(path.c_str());
+        platform::RemoveFileIfPresent(path.string());
         return false;
     }
     return true;

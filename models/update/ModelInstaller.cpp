@@ -3,6 +3,7 @@
 #include "common/Logging.h"
 #include "models/archive/Archive.h"
 #include "models/archive/ArchiveFolders.h"
+#include "platform/FolderTree.h"
 
 #include <QString>
 
@@ -12,13 +13,6 @@
 #include <optional>
 #include <thread>
 #include <vector>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -58,10 +52,7 @@ bool RemoveTree(const fs::path& root) {
 }
 
 std::optional<uint64_t> SystemFreeSpace(const fs::path& folder) {
-    struct statvfs st {};
-    if (::statvfs(folder.c_str(), &st) != 0)
-        return std::nullopt;
-    return uint64_t(st.f_bavail) * uint64_t(st.f_frsize);
+    return platform::FreeSpace(folder.string());
 }
 
 // Each file arrives whole: a rename within one file system, else a copy beside the target
@@ -95,26 +86,12 @@ bool MoveFile(const fs::path& from, const fs::path& to) {
 // stat per child; a link is a link). Listed before anything in it moves.
 std::map<std::string, fs::file_type> List(const fs::path& folder, std::error_code& ec) {
     std::map<std::string, fs::file_type> children;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-        ec = std::error_code(errno, std::generic_category());
-        return children;
+    for (const auto& [name, kind] : platform::ListFolder(folder.string(), ec)) {
+        children.emplace(name, kind == platform::EntryKind::Folder    ? fs::file_type::directory
+                               : kind == platform::EntryKind::Regular ? fs::file_type::regular
+                               : kind == platform::EntryKind::Link    ? fs::file_type::symlink
+                                                                      : fs::file_type::unknown);
     }
-    while (const dirent* d = ::readdir(dir)) {
-        const std::string_view name = d->d_name;
-        if (name == "." || name == "..")
-            continue;
-        fs::file_type type = d->d_type == DT_DIR   ? fs::file_type::directory
-                             : d->d_type == DT_REG ? fs::file_type::regular
-                             : d->d_type == DT_LNK ? fs::file_type::symlink
-                                                   : fs::file_type::unknown;
-        struct stat st {};
-        if (d->d_type == DT_UNKNOWN &&
-            ::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-            type = S_ISDIR(st.st_mode) ? fs::file_type::directory : fs::file_type::regular;
-        children.emplace(name, type);
-    }
-    ::closedir(dir);
     return children;
 }
 
@@ -176,46 +153,16 @@ bool MoveTree(const fs::path& staging, const fs::path& models, const std::string
     return true;
 }
 
-// A descriptor closed when it goes out of scope.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
+using platform::NativeHandle;
+using platform::OsHandle;
 
-// A folder below dirFd, never through a link.
-int OpenFolderAt(int dirFd, const char* name) {
-    return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
-// As List, for an open folder (which stays open).
-std::map<std::string, fs::file_type> ListAt(int folderFd, std::error_code& ec) {
+// As List, for an open folder (which stays open); a link counts as a file.
+std::map<std::string, fs::file_type> ListAt(NativeHandle folder, std::error_code& ec) {
     std::map<std::string, fs::file_type> children;
-    const int own = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = own < 0 ? nullptr : ::fdopendir(own);
-    if (!dir) {
-        ec = std::error_code(errno, std::generic_category());
-        if (own >= 0)
-            ::close(own);
-        return children;
+    for (const auto& [name, kind] : platform::ListFolder(folder, ec)) {
+        children.emplace(name, kind == platform::EntryKind::Folder ? fs::file_type::directory
+                                                                   : fs::file_type::regular);
     }
-    while (const dirent* d = ::readdir(dir)) {
-        const std::string_view name = d->d_name;
-        if (name == "." || name == "..")
-            continue;
-        bool folder = d->d_type == DT_DIR;
-        struct stat st {};
-        if (d->d_type == DT_UNKNOWN &&
-            ::fstatat(folderFd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-            folder = S_ISDIR(st.st_mode);
-        children.emplace(name, folder ? fs::file_type::directory : fs::file_type::regular);
-    }
-    ::closedir(dir);
     return children;
 }
 
@@ -226,7 +173,7 @@ enum class Carry { Done, Conflict, CannotLink };
 // that the staged folder is the whole new model folder. A link of the model folder is linked
 // as the link it is, never followed. Folders keep their permissions. Conflict: a file, link or
 // folder of the model folder is in the way of what the archive holds (the install is refused).
-Carry CarryOver(int modelsFd, int stagingFd, const fs::path& where) {
+Carry CarryOver(NativeHandle modelsFd, NativeHandle stagingFd, const fs::path& where) {
     std::error_code ec;
     const auto present = ListAt(modelsFd, ec);
     const auto incoming = ListAt(stagingFd, ec);
@@ -243,23 +190,22 @@ Carry CarryOver(int modelsFd, int stagingFd, const fs::path& where) {
             return Carry::Conflict;
         }
         if (!folder) {
-            if (staged == incoming.end() &&
-                ::linkat(modelsFd, name.c_str(), stagingFd, name.c_str(), 0) != 0) {
+            if (staged == incoming.end() && !platform::HardLink(modelsFd, stagingFd, name)) {
                 qCDebug(lcModels) << "cannot link" << Show(where / name) << ":"
-                                  << std::strerror(errno);
+                                  << platform::LastFailureText().c_str();
                 return Carry::CannotLink;
             }
             continue;
         }
-        struct stat st {};
-        const Fd from(OpenFolderAt(modelsFd, name.c_str()));
-        if (from.fd < 0 || ::fstat(from.fd, &st) != 0 ||
-            (staged == incoming.end() && ::mkdirat(stagingFd, name.c_str(), 0700) != 0))
+        platform::FileFacts facts;
+        const OsHandle from = platform::OpenFolderBelow(modelsFd, name);
+        if (!from.Valid() || !platform::LookAt(from.Get(), &facts) ||
+            (staged == incoming.end() && !platform::MakePrivateFolder(stagingFd, name)))
             return Carry::CannotLink;
-        const Fd to(OpenFolderAt(stagingFd, name.c_str()));
-        if (to.fd < 0 || ::fchmod(to.fd, st.st_mode & 07777) != 0)
+        const OsHandle to = platform::OpenFolderBelow(stagingFd, name);
+        if (!to.Valid() || !platform::SetPermissions(to.Get(), facts.permissions))
             return Carry::CannotLink;
-        const Carry inner = CarryOver(from.fd, to.fd, where / name);
+        const Carry inner = CarryOver(from.Get(), to.Get(), where / name);
         if (inner != Carry::Done)
             return inner;
     }
@@ -469,10 +415,8 @@ bool ModelInstaller::Install(const fs::path& archive, const std::atomic<bool>* a
     }
     // The replaced model folder and earlier extractions were just removed beside it: its
     // folders are placed apart from that churn (see MarkAsTopOfTree).
-    if (const Fd staging(
-            ::open(m_staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        staging.fd >= 0)
-        archive::MarkAsTopOfTree(staging.fd);
+    if (const OsHandle staging = platform::OpenFolderPath(m_staging.string()); staging.Valid())
+        platform::MarkAsTopOfTree(staging.Get());
     if (ExtractToStaging(archive, abort) && MoveStagingIntoModels())
         return true;
     RemoveTree(m_staging);
@@ -535,9 +479,9 @@ bool ModelInstaller::ExtractToStaging(const fs::path& archive,
     // Files the model folder already holds exactly as the archive has them are linked, not
     // written again: an update that changes a few files of many creates only those. Never
     // through a model folder that is a link (that one is updated file by file).
-    const Fd previous(::open(m_models.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const OsHandle previous = platform::OpenFolderPath(m_models.string());
     int skippedLate = 0;
-    if (!ExtractFiles(handles, files, previous.fd, abort, &skippedLate))
+    if (!ExtractFiles(handles, files, previous.Get(), abort, &skippedLate))
         return false;
     qCDebug(lcModels) << "extraction:" << files.size() + plan->folders.size() - skippedLate
                       << "entries extracted to staging on" << handles.size() << "threads,"
@@ -585,23 +529,24 @@ bool ModelInstaller::MoveStagingIntoModels() const {
 // that cannot be linked): then nothing of the model folder has changed and the caller moves
 // file by file instead.
 ModelInstaller::Swapped ModelInstaller::SwapStagingWithModels() const {
-    const Fd staging(::open(m_staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (staging.fd < 0)
+    const OsHandle staging = platform::OpenFolderPath(m_staging.string());
+    if (!staging.Valid())
         return Swapped::No;
-    const Fd models(::open(m_models.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (models.fd < 0 && errno == ENOENT) {
+    bool noModels = false;
+    const OsHandle models = platform::OpenFolderPath(m_models.string(), &noModels);
+    if (noModels) {
         // No model folder yet: the staged one becomes it, unless one appeared meanwhile.
         std::error_code ec;
         fs::create_directories(m_models.parent_path(), ec);
-        if (::syncfs(staging.fd) == 0 && ::renameat2(AT_FDCWD, m_staging.c_str(), AT_FDCWD,
-                                                     m_models.c_str(), RENAME_NOREPLACE) == 0)
+        if (platform::FlushFileSystem(staging.Get()) &&
+            platform::MoveFolderNoReplace(m_staging.string(), m_models.string()))
             return Swapped::Yes;
         return Swapped::No;
     }
-    struct stat st {};
-    if (models.fd < 0 || ::fstat(models.fd, &st) != 0)
+    platform::FileFacts facts;
+    if (!models.Valid() || !platform::LookAt(models.Get(), &facts))
         return Swapped::No;  // a link at the model folder's place is followed file by file
-    switch (CarryOver(models.fd, staging.fd, m_models)) {
+    switch (CarryOver(models.Get(), staging.Get(), m_models)) {
         case Carry::Conflict:
             return Swapped::Refused;
         case Carry::CannotLink:
@@ -611,12 +556,12 @@ ModelInstaller::Swapped ModelInstaller::SwapStagingWithModels() const {
     }
     // The exchange must not reach the disk before the files it publishes: after a power loss
     // the model folder is then either the old one or the new one with its data.
-    if (::fchmod(staging.fd, st.st_mode & 07777) != 0 || ::syncfs(staging.fd) != 0)
+    if (!platform::SetPermissions(staging.Get(), facts.permissions) ||
+        !platform::FlushFileSystem(staging.Get()))
         return Swapped::No;
-    if (::renameat2(AT_FDCWD, m_staging.c_str(), AT_FDCWD, m_models.c_str(), RENAME_EXCHANGE) !=
-        0) {
+    if (!platform::ExchangeFolders(m_staging.string(), m_models.string())) {
         qCDebug(lcModels) << "cannot exchange the staged and model folders:"
-                          << std::strerror(errno);
+                          << platform::LastFailureText().c_str();
         return Swapped::No;
     }
     return Swapped::Yes;

@@ -1,7 +1,7 @@
 #include "platform/ProcessControl.h"
 
 #include "common/LogSink.h"
-#include "common/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <fcntl.h>
 #include <signal.h>

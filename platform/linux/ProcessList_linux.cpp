@@ -1,7 +1,7 @@
 #include "platform/linux/ProcessList_linux.h"
 
 #include "common/LogSink.h"
-#include "common/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -24,7 +24,7 @@ constexpr std::string_view kDeletedSuffix = " (deleted)";
 // Command lines are unbounded; past this the rest cannot change a verdict worth the memory.
 constexpr size_t kMaxFileBytes = 1 << 20;
 
-using vorn::UniqueFd;
+using vorn::platform::UniqueFd;
 
 // A process can vanish between any two reads (ENOENT, ESRCH) or belong to someone we may not
 // inspect (EACCES); every such failure simply yields nothing.

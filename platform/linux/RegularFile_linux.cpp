@@ -8,6 +8,10 @@
 #include <cstring>
 
 namespace vorn::platform {
+
+void CloseDescriptor(int fd) {
+    ::close(fd);
+}
 namespace {
 
 FileReadError FromErrno(int error) {

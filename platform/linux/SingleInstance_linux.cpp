@@ -1,7 +1,7 @@
 #include "platform/linux/SingleInstance_linux.h"
 
 #include "common/Logging.h"
-#include "common/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <QByteArray>
 

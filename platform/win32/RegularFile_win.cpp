@@ -10,6 +10,10 @@
 #include <algorithm>
 
 namespace vorn::platform {
+
+void CloseDescriptor(int fd) {
+    _close(fd);
+}
 namespace {
 
 void Set(FileReadError* why, FileReadError value) {

@@ -44,7 +44,7 @@ TEST(RegularFileWin, AppendsOnlyToARegularFile) {
     wintest::TempFolder folder{L"vorn-\u65e5\u5fd7"};
     const std::string file = WideToUtf8(folder.path() + L"\\day.log");
     for (const char* line : {"one\n", "two\n"}) {
-        vorn::UniqueFd fd = OpenRegularFileToAppend(file);
+        vorn::platform::UniqueFd fd = OpenRegularFileToAppend(file);
         ASSERT_TRUE(fd.valid());
         ASSERT_EQ(_write(fd.get(), line, 4), 4);
     }

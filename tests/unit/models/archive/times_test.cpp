@@ -1,11 +1,10 @@
 #include "models/archive/ArchiveTimes.h"
+#include "platform/linux/FolderSteps_linux.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
-
-#include <sys/stat.h>
 
 using namespace vorn::archive;
 
@@ -39,6 +38,9 @@ private:
 TEST(ArchiveTimes, UnixSecondsAndFileTime) {
     EXPECT_EQ(UnixSecondsToFileTime(0), 116444736000000000LL);
     EXPECT_EQ(UnixSecondsToFileTime(-1), 116444736000000000LL - kTick);
+    const auto FileTimeToTimespec = [](int64_t fileTime) {
+        return vorn::platform::ToTimespec(ToFileStamp(fileTime));
+    };
     const timespec ts = FileTimeToTimespec(UnixSecondsToFileTime(1623760200) + 5);
     EXPECT_EQ(ts.tv_sec, 1623760200);
     EXPECT_EQ(ts.tv_nsec, 500);

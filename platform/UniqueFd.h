@@ -1,17 +1,18 @@
 #pragma once
 
-#include <unistd.h>
+// A file descriptor (on Windows the C runtime's) owned and closed when it goes; -1 means none.
+namespace vorn::platform {
 
-namespace vorn {
+// Closes `fd` (defined with the system's file services, vorn_platform_file).
+void CloseDescriptor(int fd);
 
-// Owns a POSIX file descriptor and closes it when it goes; -1 means none.
 class UniqueFd {
 public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : m_fd(fd) {}
     ~UniqueFd() {
         if (m_fd >= 0)
-            ::close(m_fd);
+            CloseDescriptor(m_fd);
     }
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
@@ -19,7 +20,7 @@ public:
     UniqueFd& operator=(UniqueFd&& other) noexcept {
         if (this != &other) {
             if (m_fd >= 0)
-                ::close(m_fd);
+                CloseDescriptor(m_fd);
             m_fd = other.m_fd;
             other.m_fd = -1;
         }
@@ -35,4 +36,4 @@ private:
     int m_fd = -1;
 };
 
-}  // namespace vorn
+}  // namespace vorn::platform

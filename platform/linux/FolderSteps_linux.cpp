@@ -1,10 +1,8 @@
-// The folder steps on POSIX systems: descriptors, *at calls and O_NOFOLLOW.
+// The folder steps on Linux: descriptors, *at calls and O_NOFOLLOW.
 
-#include "models/archive/ArchiveFolders.h"
+#include "platform/linux/FolderSteps_linux.h"
 
 #include "common/LogSink.h"
-#include "models/archive/Archive.h"
-#include "models/archive/ArchiveTimes.h"
 
 #include <cerrno>
 #include <cstring>
@@ -17,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace vorn::archive {
+namespace vorn::platform {
 
 namespace {
 
@@ -60,11 +58,11 @@ size_t RootLength(std::string_view path) {
     return !path.empty() && path[0] == '/' ? 1 : 0;
 }
 
-uint32_t OpenFolderStep(NativeHandle folder,
-                        const std::string& name,
-                        bool followLinks,
-                        bool create,
-                        OsHandle* out) {
+StepResult OpenFolderStep(NativeHandle folder,
+                          const std::string& name,
+                          bool followLinks,
+                          bool create,
+                          OsHandle* out) {
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
     bool made = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -73,7 +71,7 @@ uint32_t OpenFolderStep(NativeHandle folder,
             if (made)
                 MarkAsTopOfTree(fd);
             *out = OsHandle(fd);
-            return ZR_OK;
+            return StepResult::Ok;
         }
         if (errno != ENOENT || attempt > 0 || !create)
             break;
@@ -85,54 +83,49 @@ uint32_t OpenFolderStep(NativeHandle folder,
         }
     }
     if (!create && errno == ENOENT)
-        return ZR_NOFILE;
+        return StepResult::Failed;
     if (!followLinks && IsLinkAt(folder, name)) {
         log::Info(Area::Models, "archive: refusing to follow the link " + name);
-        return ZR_LINK;
+        return StepResult::Link;
     }
     log::Debug(Area::Models, "archive: cannot create folder " + name + ": " + std::strerror(errno));
-    return ZR_NOFILE;
+    return StepResult::Failed;
 }
 
-uint32_t CheckStepName(std::string_view) {
-    // Every name but "." and ".." (taken care of by the walk) is a plain name here.
-    return ZR_OK;
-}
-
-uint32_t CreateFileAt(NativeHandle dirFd, const std::string& name, bool readOnly, OsHandle* fd) {
+StepResult CreateFileAt(NativeHandle dirFd, const std::string& name, bool readOnly, OsHandle* fd) {
     *fd = OsHandle();
     if (name.empty() || name == "." || name == "..")
-        return ZR_NOFILE;
+        return StepResult::Failed;
     // O_NONBLOCK: a FIFO slipped in after the check must not block the extraction.
     constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     struct stat st {};
     // Usually nothing is there yet: one exclusive create, which cannot meet a link or a FIFO.
     OsHandle out(::openat(dirFd, name.c_str(), kFlags | O_EXCL, 0666));
     if (!out.Valid() && errno != EEXIST)
-        return errno == ELOOP ? ZR_LINK : ZR_NOFILE;
+        return errno == ELOOP ? StepResult::Link : StepResult::Failed;
     if (!out.Valid()) {
         if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             if (S_ISLNK(st.st_mode)) {
                 log::Info(Area::Models, "archive: refusing to write through the link " + name);
-                return ZR_LINK;
+                return StepResult::Link;
             }
             // Root may write to a file without write bits; a read-only file is kept all the
             // same.
             if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0)
-                return ZR_NOFILE;
+                return StepResult::Failed;
         }
         out = OsHandle(::openat(dirFd, name.c_str(), kFlags | O_TRUNC, 0666));
         if (!out.Valid())
-            return errno == ELOOP ? ZR_LINK : ZR_NOFILE;
+            return errno == ELOOP ? StepResult::Link : StepResult::Failed;
         if (::fstat(out.Get(), &st) != 0 || !S_ISREG(st.st_mode))
-            return ZR_NOFILE;
+            return StepResult::Failed;
     } else if (readOnly && ::fstat(out.Get(), &st) != 0) {
-        return ZR_NOFILE;
+        return StepResult::Failed;
     }
     if (readOnly)
         ::fchmod(out.Get(), st.st_mode & 07555);
     *fd = std::move(out);
-    return ZR_OK;
+    return StepResult::Ok;
 }
 
 bool WriteAll(NativeHandle fd, const char* data, size_t size) {
@@ -148,8 +141,8 @@ bool WriteAll(NativeHandle fd, const char* data, size_t size) {
     return true;
 }
 
-void SetFileTimes(NativeHandle fd, int64_t, int64_t access, int64_t write) {
-    const timespec times[2] = {FileTimeToTimespec(access), FileTimeToTimespec(write)};
+void SetFileTimes(NativeHandle fd, FileStamp, FileStamp access, FileStamp write) {
+    const timespec times[2] = {ToTimespec(access), ToTimespec(write)};
     ::futimens(fd, times);
 }
 
@@ -183,4 +176,56 @@ long ReadFileAt(NativeHandle fd, uint64_t offset, void* into, size_t size) {
     return static_cast<long>(done);
 }
 
-}  // namespace vorn::archive
+namespace {
+
+void Describe(const struct stat& st, FileFacts* facts) {
+    facts->kind = S_ISREG(st.st_mode)   ? FileFacts::Kind::Regular
+                  : S_ISDIR(st.st_mode) ? FileFacts::Kind::Folder
+                  : S_ISLNK(st.st_mode) ? FileFacts::Kind::Link
+                                        : FileFacts::Kind::Other;
+    facts->size = static_cast<uint64_t>(st.st_size);
+    facts->modified = {static_cast<int64_t>(st.st_mtim.tv_sec),
+                       static_cast<uint32_t>(st.st_mtim.tv_nsec), true};
+    facts->readOnly = (st.st_mode & 0222) == 0;
+    facts->permissions = st.st_mode & 07777;
+    facts->device = static_cast<uint64_t>(st.st_dev);
+    facts->identity = static_cast<uint64_t>(st.st_ino);
+}
+
+}  // namespace
+
+bool LookAt(NativeHandle folder, const std::string& name, FileFacts* facts) {
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    Describe(st, facts);
+    return true;
+}
+
+bool LookAt(NativeHandle file, FileFacts* facts) {
+    struct stat st {};
+    if (::fstat(file, &st) != 0)
+        return false;
+    Describe(st, facts);
+    return true;
+}
+
+OsHandle OpenFileBelow(NativeHandle folder, const std::string& name) {
+    return OsHandle(
+        ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+}
+
+OsHandle OpenFolderBelow(NativeHandle folder, const std::string& name) {
+    return OsHandle(
+        ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+bool HardLink(NativeHandle fromFolder, NativeHandle toFolder, const std::string& name) {
+    return ::linkat(fromFolder, name.c_str(), toFolder, name.c_str(), 0) == 0;
+}
+
+bool RemoveFileName(NativeHandle folder, const std::string& name) {
+    return ::unlinkat(folder, name.c_str(), 0) == 0;
+}
+
+}  // namespace vorn::platform

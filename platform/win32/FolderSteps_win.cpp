@@ -3,11 +3,9 @@
 // top, and with FILE_OPEN_REPARSE_POINT, so a symbolic link or junction is opened itself instead
 // of what it names; its reparse tag then refuses it. Names go to the system as UTF-16.
 
-#include "models/archive/ArchiveFolders.h"
+#include "platform/FolderSteps.h"
 
 #include "common/LogSink.h"
-#include "models/archive/Archive.h"
-#include "models/archive/ArchiveNames.h"
 #include "platform/win32/Text_win.h"
 
 #include <windows.h>
@@ -16,7 +14,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace vorn::archive {
+namespace vorn::platform {
 
 namespace {
 
@@ -161,15 +159,11 @@ size_t RootLength(std::string_view path) {
     return !path.empty() && path[0] == '/' ? 1 : 0;
 }
 
-uint32_t CheckStepName(std::string_view name) {
-    return CheckWindowsStepName(name);
-}
-
-uint32_t OpenFolderStep(NativeHandle folder,
-                        const std::string& name,
-                        bool followLinks,
-                        bool create,
-                        OsHandle* out) {
+StepResult OpenFolderStep(NativeHandle folder,
+                          const std::string& name,
+                          bool followLinks,
+                          bool create,
+                          OsHandle* out) {
     const std::wstring wide = Utf8ToWide(name);
     HANDLE opened = nullptr;
     // One call opens the folder or makes it, so another extraction making the same folder at
@@ -183,19 +177,19 @@ uint32_t OpenFolderStep(NativeHandle folder,
         const int link = followLinks ? 0 : IsLinkOpened(folder, wide, step.Get());
         if (link != 0) {
             log::Info(Area::Models, "archive: refusing to follow the link or junction " + name);
-            return link > 0 ? ZR_LINK : ZR_NOFILE;
+            return link > 0 ? StepResult::Link : StepResult::Failed;
         }
         *out = std::move(step);
-        return ZR_OK;
+        return StepResult::Ok;
     }
     // A link to a file is no folder, yet a link all the same.
     if (!followLinks && IsLinkAt(folder, wide)) {
         log::Info(Area::Models, "archive: refusing to follow the link " + name);
-        return ZR_LINK;
+        return StepResult::Link;
     }
     log::Debug(Area::Models, "archive: cannot open or create folder " + name + ": " +
                                  platform::win32::ErrorText(RtlNtStatusToDosError(status)));
-    return ZR_NOFILE;
+    return StepResult::Failed;
 }
 
 namespace {
@@ -204,29 +198,31 @@ constexpr ACCESS_MASK kFileWrite = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
 
 // What stands at the name is looked at as it is (a link itself, not what it names); a link, a
 // folder, a device or a read-only file is kept rather than replaced.
-uint32_t CheckReplaceable(NativeHandle folder, const std::wstring& wide, const std::string& name) {
+StepResult CheckReplaceable(NativeHandle folder,
+                            const std::wstring& wide,
+                            const std::string& name) {
     HANDLE existing = nullptr;
     if (!NT_SUCCESS(OpenRelative(folder, wide, FILE_READ_ATTRIBUTES, 0, FILE_OPEN,
                                  FILE_OPEN_REPARSE_POINT, &existing)))
-        return ZR_NOFILE;
+        return StepResult::Failed;
     OsHandle probe(existing);
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!GetFileInformationByHandleEx(probe.Get(), FileAttributeTagInfo, &tag, sizeof tag))
-        return ZR_NOFILE;
+        return StepResult::Failed;
     if (IsLinkOpened(folder, wide, probe.Get()) != 0) {
         log::Info(Area::Models, "archive: refusing to write through the link " + name);
-        return ZR_LINK;
+        return StepResult::Link;
     }
     // A read-only file is kept, as a folder or device in the way is.
     if (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY) ||
         GetFileType(probe.Get()) != FILE_TYPE_DISK)
-        return ZR_NOFILE;
-    return ZR_OK;
+        return StepResult::Failed;
+    return StepResult::Ok;
 }
 
 // The temporary name only has to be unique among concurrent extractions into this folder;
 // a clash is retried with the next name, anything else is a failure.
-uint32_t CreateTemporary(NativeHandle folder, bool readOnly, OsHandle* file) {
+StepResult CreateTemporary(NativeHandle folder, bool readOnly, OsHandle* file) {
     for (int attempt = 0; attempt < 8 && !file->Valid(); ++attempt) {
         const std::wstring temporary =
             L".vorn-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
@@ -239,21 +235,21 @@ uint32_t CreateTemporary(NativeHandle folder, bool readOnly, OsHandle* file) {
         if (NT_SUCCESS(made))
             *file = OsHandle(fresh);
         else if (made != kNameCollision)
-            return ZR_NOFILE;
+            return StepResult::Failed;
     }
-    return file->Valid() ? ZR_OK : ZR_NOFILE;
+    return file->Valid() ? StepResult::Ok : StepResult::Failed;
 }
 
 // The new content goes into a new file that then takes the name, instead of into the file
 // that stands there: whatever that name turns out to be by then (Wine follows the host's
 // symbolic links to files even when told not to, and shows no sign of them), it is replaced,
 // never written through.
-uint32_t ReplaceThroughTemporary(NativeHandle folder,
-                                 const std::wstring& wide,
-                                 bool readOnly,
-                                 OsHandle* out) {
+StepResult ReplaceThroughTemporary(NativeHandle folder,
+                                   const std::wstring& wide,
+                                   bool readOnly,
+                                   OsHandle* out) {
     OsHandle file;
-    if (const uint32_t rc = CreateTemporary(folder, readOnly, &file); rc != ZR_OK)
+    if (const StepResult rc = CreateTemporary(folder, readOnly, &file); rc != StepResult::Ok)
         return rc;
     std::vector<char> buffer(sizeof(FILE_RENAME_INFORMATION) + wide.size() * sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
@@ -266,19 +262,22 @@ uint32_t ReplaceThroughTemporary(NativeHandle folder,
                                          FileRenameInformation))) {
         FILE_DISPOSITION_INFO gone{TRUE};
         SetFileInformationByHandle(file.Get(), FileDispositionInfo, &gone, sizeof gone);
-        return ZR_NOFILE;
+        return StepResult::Failed;
     }
     *out = std::move(file);
-    return ZR_OK;
+    return StepResult::Ok;
 }
 }  // namespace
 
-uint32_t CreateFileAt(NativeHandle folder, const std::string& name, bool readOnly, OsHandle* out) {
+StepResult CreateFileAt(NativeHandle folder,
+                        const std::string& name,
+                        bool readOnly,
+                        OsHandle* out) {
     *out = OsHandle();
+    // The archive refuses a name with a meaning of its own (kStepNamesHaveSystemMeanings)
+    // before anything is made.
     if (name.empty() || name == "." || name == "..")
-        return ZR_NOFILE;
-    if (CheckStepName(name) != ZR_OK)
-        return ZR_UNSAFE_NAME;
+        return StepResult::Failed;
     const std::wstring wide = Utf8ToWide(name);
     // Usually nothing is there yet: one exclusive create, which cannot meet a link.
     HANDLE created = nullptr;
@@ -288,11 +287,11 @@ uint32_t CreateFileAt(NativeHandle folder, const std::string& name, bool readOnl
     if (NT_SUCCESS(status)) {
         // The read-only attribute stops later opens for writing, not this handle.
         *out = OsHandle(created);
-        return ZR_OK;
+        return StepResult::Ok;
     }
     if (status != kNameCollision)
-        return IsLinkAt(folder, wide) ? ZR_LINK : ZR_NOFILE;
-    if (const uint32_t rc = CheckReplaceable(folder, wide, name); rc != ZR_OK)
+        return IsLinkAt(folder, wide) ? StepResult::Link : StepResult::Failed;
+    if (const StepResult rc = CheckReplaceable(folder, wide, name); rc != StepResult::Ok)
         return rc;
     return ReplaceThroughTemporary(folder, wide, readOnly, out);
 }
@@ -309,9 +308,24 @@ bool WriteAll(NativeHandle file, const char* data, size_t size) {
     return true;
 }
 
-void SetFileTimes(NativeHandle file, int64_t creation, int64_t access, int64_t write) {
+namespace {
+
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+constexpr int64_t kTicksPerSecond = 10000000LL;
+
+// A stamp in FILETIME's 100 ns ticks since 1601; 0 when not known or not representable.
+int64_t ToFileTimeTicks(FileStamp stamp) {
+    if (!stamp.known)
+        return 0;
+    return (stamp.seconds + kSecondsFrom1601To1970) * kTicksPerSecond + stamp.nanoseconds / 100;
+}
+
+}  // namespace
+
+void SetFileTimes(NativeHandle file, FileStamp creation, FileStamp access, FileStamp write) {
     FILETIME times[3];
-    const int64_t values[3] = {creation, access, write};
+    const int64_t values[3] = {ToFileTimeTicks(creation), ToFileTimeTicks(access),
+                               ToFileTimeTicks(write)};
     FILETIME* given[3] = {};
     for (int i = 0; i < 3; ++i) {
         if (values[i] <= 0)
@@ -368,4 +382,29 @@ long ReadFileAt(NativeHandle file, uint64_t offset, void* into, size_t size) {
     return static_cast<long>(done);
 }
 
-}  // namespace vorn::archive
+// Files of an earlier extraction are not reused here (see FolderSteps.h): every file is written.
+bool LookAt(NativeHandle, const std::string&, FileFacts*) {
+    return false;
+}
+
+bool LookAt(NativeHandle, FileFacts*) {
+    return false;
+}
+
+OsHandle OpenFileBelow(NativeHandle, const std::string&) {
+    return OsHandle();
+}
+
+OsHandle OpenFolderBelow(NativeHandle, const std::string&) {
+    return OsHandle();
+}
+
+bool HardLink(NativeHandle, NativeHandle, const std::string&) {
+    return false;
+}
+
+bool RemoveFileName(NativeHandle, const std::string&) {
+    return false;
+}
+
+}  // namespace vorn::platform
