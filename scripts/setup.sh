@@ -9,7 +9,8 @@ packages=(
     libminizip-dev zlib1g-dev libjsoncpp-dev libcurl4-openssl-dev libcpp-httplib-dev
     libx11-dev libxcb1-dev libxcb-keysyms1-dev libxcb-randr0-dev libxcb-res0-dev libssl-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    # the platform headers' check with the Windows compiler (scripts/check_platform_seam.sh)
+    # the platform headers' check with the Windows compilers (scripts/check_platform_seam.sh; the
+    # 32-bit one comes with g++-mingw-w64-i686-posix below)
     g++-mingw-w64-x86-64
     # run: fonts for the Chinese texts of the skin and the pages, the desktop integration, the MIME
     # database that gives model files their types
