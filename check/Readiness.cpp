@@ -184,8 +184,7 @@ Report Gather(const Options& options) {
     for (const platform::ProcessRecord& record : processes->Enumerate()) {
         if (record.pid == self)
             continue;
-        const RemoteControlRule rule =
-            MatchRemoteControlRule(record, processes->IdentityTexts(record));
+        const RemoteControlRule rule = MatchRemoteControlRule(*processes, record);
         if (rule != RemoteControlRule::None)
             report.remoteTools.push_back(
                 {record.pid, record.fileName, record.imagePath, static_cast<int>(rule)});

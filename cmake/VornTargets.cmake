@@ -43,6 +43,8 @@ endfunction()
 # checkout root. Includes keep that form ("services/probes/CameraList.h"), but a source finds a
 # header only through the libraries it links: an include of a layer that is not linked (a
 # forbidden direction) fails to compile.
+# Where symbolic links cannot be made (Windows without the right to make them), a library sees the
+# whole checkout instead: its includes build, unchecked; the check is the Linux build's.
 #   vorn_export_headers(<target> <PUBLIC|INTERFACE|PRIVATE> <files relative to the current folder>)
 function(vorn_export_headers target scope)
     set(_dir ${CMAKE_BINARY_DIR}/include/${target})
@@ -55,7 +57,17 @@ function(vorn_export_headers target scope)
         file(RELATIVE_PATH _rel ${PROJECT_SOURCE_DIR} ${_abs})
         get_filename_component(_parent ${_dir}/${_rel} DIRECTORY)
         file(MAKE_DIRECTORY ${_parent})
-        file(CREATE_LINK ${_abs} ${_dir}/${_rel} SYMBOLIC)
+        file(CREATE_LINK ${_abs} ${_dir}/${_rel} RESULT _made SYMBOLIC)
+        if(NOT _made EQUAL 0)
+            get_property(_told GLOBAL PROPERTY VORN_UNCHECKED_INCLUDES)
+            if(NOT _told)
+                message(WARNING "Symbolic links cannot be made in ${CMAKE_BINARY_DIR} (${_made}): "
+                    "libraries see the whole checkout, and their includes are not checked")
+                set_property(GLOBAL PROPERTY VORN_UNCHECKED_INCLUDES ON)
+            endif()
+            target_include_directories(${target} ${scope} ${PROJECT_SOURCE_DIR})
+            return()
+        endif()
     endforeach()
     target_include_directories(${target} ${scope} ${_dir})
 endfunction()

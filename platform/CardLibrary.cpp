@@ -3,14 +3,43 @@
 
 #include "common/LogSink.h"
 
+#include <initializer_list>
+#include <string>
+
 namespace vorn::platform {
 namespace {
 
+// The bytes of arguments a 32-bit __stdcall entry point takes off the stack, which its decorated
+// name carries (_CVR_InitComm@4): four for each int or pointer.
+constexpr int ArgumentBytes(ICardLibrary::PortFn) {
+    return 4;
+}
+constexpr int ArgumentBytes(ICardLibrary::CallFn) {
+    return 0;
+}
+constexpr int ArgumentBytes(ICardLibrary::TextFn) {
+    return 8;
+}
+constexpr int ArgumentBytes(ICardLibrary::SamIdFn) {
+    return 4;
+}
+constexpr int ArgumentBytes(ICardLibrary::ImageFn) {
+    return 8;
+}
+
 template <typename Fn>
 void Resolve(const std::function<void*(const char*)>& lookup, const char* name, Fn& target) {
-    target = reinterpret_cast<Fn>(lookup(name));
-    if (!target)
-        log::Debug(log::Area::Card, std::string("card library lacks ") + name);
+    const std::string plain = name;
+    const std::string decorated = plain + "@" + std::to_string(ArgumentBytes(Fn{}));
+    for (const std::string& exported : {plain, "_" + decorated, decorated}) {
+        target = reinterpret_cast<Fn>(lookup(exported.c_str()));
+        if (target) {
+            if (exported != plain)
+                log::Debug(log::Area::Card, "card library exports " + plain + " as " + exported);
+            return;
+        }
+    }
+    log::Debug(log::Area::Card, "card library lacks " + plain);
 }
 
 }  // namespace

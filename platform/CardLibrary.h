@@ -3,6 +3,15 @@
 #include <memory>
 #include <string>
 
+// The calling convention of the library's entry points. Vendors' Windows libraries export them as
+// __stdcall (WINAPI), what a 32-bit caller must use or the stack is wrong after every call; on
+// 64-bit Windows it is the one convention there is. Elsewhere there is only one convention.
+#ifdef _WIN32
+#define VORN_CARD_CALL __stdcall
+#else
+#define VORN_CARD_CALL
+#endif
+
 namespace vorn::platform {
 
 // The identity-card reader library: a vendor library in the client folder, loaded at run time
@@ -12,11 +21,11 @@ class ICardLibrary {
 public:
     virtual ~ICardLibrary() = default;
 
-    using PortFn = int (*)(int port);
-    using CallFn = int (*)();
-    using TextFn = int (*)(char16_t* text, int* length);
-    using SamIdFn = int (*)(char16_t* text);
-    using ImageFn = int (*)(unsigned char* data, int* length);
+    using PortFn = int(VORN_CARD_CALL*)(int port);
+    using CallFn = int(VORN_CARD_CALL*)();
+    using TextFn = int(VORN_CARD_CALL*)(char16_t* text, int* length);
+    using SamIdFn = int(VORN_CARD_CALL*)(char16_t* text);
+    using ImageFn = int(VORN_CARD_CALL*)(unsigned char* data, int* length);
 
     // One pointer per entry point, in the order they are resolved; a missing one stays null.
     struct EntryPoints {
@@ -42,7 +51,9 @@ public:
     virtual std::string FileName() const = 0;
 
     // Any thread, but call it before any reading starts. Loads FileName() from `folder` (ends
-    // in the platform's folder separator) and resolves the entry points by name. The library stays
+    // in the platform's folder separator) and resolves the entry points by name: the plain name,
+    // else the 32-bit __stdcall decorations "_CVR_InitComm@4" (as Microsoft's tools export it)
+    // and "CVR_InitComm@4" (as GNU's do). The library stays
     // loaded until the process ends. Returns all null when the file is missing or does not load.
     virtual EntryPoints Load(const std::string& folder) const = 0;
 };

@@ -16,8 +16,9 @@ public:
 };
 
 // The entry points of a loaded library, in the order of EntryPoints, each through `lookup` (the
-// system's look-up of an exported name: its address, or null when the library lacks it). Logs
-// every one that is missing.
+// system's look-up of an exported name: its address, or null when the library lacks it) under
+// its plain name, else under its two decorated names (ICardLibrary::Load). Logs every one that
+// is missing.
 ICardLibrary::EntryPoints ResolveCardEntryPoints(const std::function<void*(const char*)>& lookup);
 
 }  // namespace vorn::platform

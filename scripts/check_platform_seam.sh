@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # The platform seam holds: every header directly in platform/ compiles on its own with nothing but
-# the C++ standard library, with the host compiler and with mingw-w64's Windows compiler (the
-# Windows layer is built without Qt), and names no Qt type.
+# the C++ standard library, with the host compiler and with mingw-w64's Windows compilers for
+# 64-bit and 32-bit Windows (the Windows layer is built without Qt, for both), and names no Qt type.
 #
 #     scripts/check_platform_seam.sh
 #
-# MINGW_CXX and HOST_CXX choose the compilers (defaults x86_64-w64-mingw32-g++ and g++).
+# MINGW_CXX, MINGW32_CXX and HOST_CXX choose the compilers (defaults x86_64-w64-mingw32-g++,
+# i686-w64-mingw32-g++ and g++).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 MINGW_CXX=${MINGW_CXX:-x86_64-w64-mingw32-g++}
+MINGW32_CXX=${MINGW32_CXX:-i686-w64-mingw32-g++}
 HOST_CXX=${HOST_CXX:-g++}
 FLAGS=(-std=c++20 -fsyntax-only -Wall -Wextra -Werror -I.)
+COMPILERS=("$MINGW_CXX" "$MINGW32_CXX" "$HOST_CXX")
 
-for cxx in "$MINGW_CXX" "$HOST_CXX"; do
+for cxx in "${COMPILERS[@]}"; do
     if ! command -v "$cxx" >/dev/null; then
         echo "check_platform_seam: $cxx is not installed (scripts/setup.sh installs it)" >&2
         exit 1
@@ -33,7 +36,7 @@ for header in platform/*.h; do
     if qt=$(uses_qt "$header"); then
         problems+="names Qt:"$'\n'"$qt"$'\n'
     fi
-    for cxx in "$MINGW_CXX" "$HOST_CXX"; do
+    for cxx in "${COMPILERS[@]}"; do
         if ! out=$(printf '#include "%s"\n' "$header" | "$cxx" "${FLAGS[@]}" -x c++ - 2>&1); then
             problems+="$cxx:"$'\n'"$out"$'\n'
         fi
@@ -47,6 +50,6 @@ for header in platform/*.h; do
 done
 
 if [ "$failed" = 0 ]; then
-    echo "check_platform_seam: $checked headers standard C++ only ($MINGW_CXX, $HOST_CXX)"
+    echo "check_platform_seam: $checked headers standard C++ only (${COMPILERS[*]})"
 fi
 exit "$failed"

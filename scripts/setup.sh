@@ -9,7 +9,8 @@ packages=(
     libminizip-dev zlib1g-dev libjsoncpp-dev libcurl4-openssl-dev libcpp-httplib-dev
     libx11-dev libxcb1-dev libxcb-keysyms1-dev libxcb-randr0-dev libxcb-res0-dev libssl-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    # the platform headers' check with the Windows compiler (scripts/check_platform_seam.sh)
+    # the platform headers' check with the Windows compilers (scripts/check_platform_seam.sh; the
+    # 32-bit one comes with g++-mingw-w64-i686-posix below)
     g++-mingw-w64-x86-64
     # run: fonts for the Chinese texts of the skin and the pages, the desktop integration, the MIME
     # database that gives model files their types
@@ -31,9 +32,11 @@ packages=(
     # module) and what must not stay above it (a notification daemon and its sender)
     fcitx5 fcitx5-chinese-addons fcitx5-frontend-qt6 ibus ibus-libpinyin ibus-gtk3 dunst
     libnotify-bin
-    # the Windows layer: the mingw-w64 cross compiler (posix threads) and resource compiler,
-    # GoogleTest's sources to build for Windows, Wine (64-bit) to run the tests (scripts/test-windows.sh)
+    # the Windows layer: the mingw-w64 cross compilers (posix threads) and resource compilers for
+    # 64-bit and 32-bit Windows, GoogleTest's sources to build for Windows, Wine's 64-bit and
+    # 32-bit loaders to run the tests (scripts/test-windows.sh); wine32 is an i386 package
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine64 libwine
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev wine32:i386
     # zlib for the Windows build of the archive layer (its minizip is built from third_party/)
     libz-mingw-w64-dev
 )
@@ -50,5 +53,10 @@ fi
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 echo "setup: installing ${missing[*]}"
-$SUDO apt-get update
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y "${missing[@]}"
+# wine32 comes from the i386 architecture, which apt must know before its lists are fetched.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+fi
+# Other installs may hold dpkg's lock for a while; wait for it rather than fail.
+$SUDO apt-get -o DPkg::Lock::Timeout=900 update
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -o DPkg::Lock::Timeout=900 "${missing[@]}"

@@ -5,11 +5,13 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 namespace vorn {
 
-bool IsRemoteControlProcess(const vorn::platform::ProcessRecord& record) {
-    const RemoteControlRule rule = MatchRemoteControlRule(record);
+bool IsRemoteControlProcess(const vorn::platform::IProcessList& processes,
+                            const vorn::platform::ProcessRecord& record) {
+    const RemoteControlRule rule = MatchRemoteControlRule(processes, record);
     if (rule == RemoteControlRule::None)
         return false;
     qCInfo(lcProbes) << "Remote-control process: pid" << record.pid << "name"
@@ -19,18 +21,23 @@ bool IsRemoteControlProcess(const vorn::platform::ProcessRecord& record) {
     return true;
 }
 
-bool IsRemoteControlRunning(const std::vector<vorn::platform::ProcessRecord>& processes) {
+bool IsRemoteControlRunning(const vorn::platform::IProcessList& processes,
+                            const std::vector<vorn::platform::ProcessRecord>& records) {
     bool found = false;
     // Every process is examined, so the log names each match and not only the first.
-    for (const vorn::platform::ProcessRecord& record : processes) {
-        if (IsRemoteControlProcess(record))
+    for (const vorn::platform::ProcessRecord& record : records) {
+        if (IsRemoteControlProcess(processes, record))
             found = true;
     }
     return found;
 }
 
+bool IsRemoteControlRunning(const std::vector<vorn::platform::ProcessRecord>& records) {
+    return IsRemoteControlRunning(*vorn::platform::CreateProcessList(), records);
+}
+
 bool IsRemoteControlRunning(const vorn::platform::IProcessList& processes) {
-    return IsRemoteControlRunning(processes.Enumerate());
+    return IsRemoteControlRunning(processes, processes.Enumerate());
 }
 
 std::vector<vorn::platform::ProcessRecord> OtherProcesses(
@@ -48,7 +55,9 @@ std::vector<vorn::platform::ProcessRecord> OtherProcesses() {
 }
 
 bool IsRemoteControlRunning() {
-    return IsRemoteControlRunning(OtherProcesses());
+    const std::unique_ptr<vorn::platform::IProcessList> processes =
+        vorn::platform::CreateProcessList();
+    return IsRemoteControlRunning(*processes, OtherProcesses(*processes));
 }
 
 }  // namespace vorn

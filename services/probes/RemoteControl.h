@@ -10,7 +10,7 @@
 namespace vorn {
 
 // Remote-control tools, in the forms their executables are known by. Matched case-sensitively
-// by exact name, name prefix, and substring of the image path or the process's own name.
+// by exact name, name prefix, and substring of what identifies the program (RemoteControlRule).
 inline constexpr std::array<std::string_view, 13> RemoteToolNames = {
     "Sunlogin",    "sunlogin",   "AnyDesk", "anydesk", "ToDesk",    "todesk",    "TeamViewer",
     "Team_Viewer", "teamviewer", "RayLink", "raylink", "AnyViewer", "anyviewer",
@@ -24,20 +24,26 @@ enum class RemoteControlRule : int {
     None = 0,
     ExactName = 1,      // file name without extension equals an entry of either list
     NamePrefix = 2,     // file name begins with a remote-control tool name
-    PathOrOwnName = 3,  // image path or argv[0] contains a remote-control tool name
+    PathOrOwnName = 3,  // what the process list tells of the program (its identity texts)
+                        // contains a remote-control tool name
 };
 
-// The first rule that `record` meets, in rule order. Pure, any thread.
-RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& record);
-
-// The same rules with the texts rule 3 searches given: where executables carry a version
-// resource (Windows), its FileDescription, LegalCopyright and OriginalFilename.
+// The first rule `record` meets, in rule order, with the texts rule 3 searches given. Pure, any
+// thread.
 RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& record,
                                          const std::vector<std::string>& identityTexts);
 
+// The same, rule 3 searching what `processes` tells of the program behind `record`
+// (IProcessList::IdentityTexts: on Windows the version resource's strings, on Linux the image
+// path and the process's own name), read only when the name rules did not decide. The client's
+// scan and the readiness check both judge a process through this. Any thread.
+RemoteControlRule MatchRemoteControlRule(const vorn::platform::IProcessList& processes,
+                                         const vorn::platform::ProcessRecord& record);
+
 // True when `record` meets a rule; then writes one line naming the pid, name and rule to
 // lcProbes. Any thread.
-bool IsRemoteControlProcess(const vorn::platform::ProcessRecord& record);
+bool IsRemoteControlProcess(const vorn::platform::IProcessList& processes,
+                            const vorn::platform::ProcessRecord& record);
 
 // Examines every other process (one log line per match) and tells whether any is a
 // remote-control tool. Main thread; blocks for one scan of the process table. Processes that
@@ -51,8 +57,11 @@ std::vector<vorn::platform::ProcessRecord> OtherProcesses(
 // The same over this machine's process list.
 std::vector<vorn::platform::ProcessRecord> OtherProcesses();
 
-// The same over a given process list, or over every process a process list gives (tests).
-bool IsRemoteControlRunning(const std::vector<vorn::platform::ProcessRecord>& processes);
+// The same over given records of `processes` (identity texts from it), over given records of
+// this machine, or over every process a process list gives (tests).
+bool IsRemoteControlRunning(const vorn::platform::IProcessList& processes,
+                            const std::vector<vorn::platform::ProcessRecord>& records);
+bool IsRemoteControlRunning(const std::vector<vorn::platform::ProcessRecord>& records);
 bool IsRemoteControlRunning(const vorn::platform::IProcessList& processes);
 
 }  // namespace vorn

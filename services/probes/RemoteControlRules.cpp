@@ -22,12 +22,8 @@ bool ContainsToolName(std::string_view text) {
     return false;
 }
 
-}  // namespace
-
-RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& record,
-                                         const std::vector<std::string>& identityTexts) {
-    const std::string_view name = record.fileName;
-
+// Rules 1 and 2, which look at the file name alone.
+RemoteControlRule MatchNameRules(std::string_view name) {
     const size_t dot = name.rfind('.');
     const std::string_view stem = dot == std::string_view::npos ? name : name.substr(0, dot);
     if (AnyEquals(RemoteToolNames, stem) || AnyEquals(ExactOnlyNames, stem))
@@ -37,7 +33,10 @@ RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& re
         if (name.starts_with(tool))
             return RemoteControlRule::NamePrefix;
     }
+    return RemoteControlRule::None;
+}
 
+RemoteControlRule MatchIdentityRule(const std::vector<std::string>& identityTexts) {
     for (const std::string& text : identityTexts) {
         if (ContainsToolName(text))
             return RemoteControlRule::PathOrOwnName;
@@ -45,11 +44,20 @@ RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& re
     return RemoteControlRule::None;
 }
 
-RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& record) {
-    // ELF files carry no version strings; the install path and the name the process gave
-    // itself are where a renamed tool still shows what it is. The other arguments are the
-    // user's data: `grep TeamViewer` or an editor on "anydesk.txt" is not the tool.
-    return MatchRemoteControlRule(record, {record.imagePath, record.argv0});
+}  // namespace
+
+RemoteControlRule MatchRemoteControlRule(const vorn::platform::ProcessRecord& record,
+                                         const std::vector<std::string>& identityTexts) {
+    const RemoteControlRule byName = MatchNameRules(record.fileName);
+    return byName != RemoteControlRule::None ? byName : MatchIdentityRule(identityTexts);
+}
+
+RemoteControlRule MatchRemoteControlRule(const vorn::platform::IProcessList& processes,
+                                         const vorn::platform::ProcessRecord& record) {
+    const RemoteControlRule byName = MatchNameRules(record.fileName);
+    // Identity texts can cost a read of the executable (a version resource): only when needed.
+    return byName != RemoteControlRule::None ? byName
+                                             : MatchIdentityRule(processes.IdentityTexts(record));
 }
 
 }  // namespace vorn

@@ -21,13 +21,15 @@
 
 namespace vorn {
 
-ProcessScanResult JudgeProcesses(const std::vector<vorn::platform::ProcessRecord>& processes) {
-    return {IsRemoteControlRunning(processes),
+ProcessScanResult JudgeProcesses(const vorn::platform::IProcessList& list,
+                                 const std::vector<vorn::platform::ProcessRecord>& processes) {
+    return {IsRemoteControlRunning(list, processes),
             ProbeEnvironment(*vorn::platform::CreateRemoteSession(), processes)};
 }
 
 ProcessScanResult ScanProcesses() {
-    return JudgeProcesses(OtherProcesses());
+    const std::unique_ptr<vorn::platform::IProcessList> list = vorn::platform::CreateProcessList();
+    return JudgeProcesses(*list, OtherProcesses(*list));
 }
 
 namespace {
@@ -127,6 +129,13 @@ private:
 
 // Stuck readers are threads that cannot be ended; past this many, a scan reads nothing more.
 constexpr std::size_t kMaxStuckReaders = 8;
+
+// JudgeProcesses with what `list` tells of each program.
+RemoteControlScanner::Judge JudgeOver(std::shared_ptr<const vorn::platform::IProcessList> list) {
+    return [list = std::move(list)](const std::vector<ProcessRecord>& processes) {
+        return JudgeProcesses(*list, processes);
+    };
+}
 
 // A scan of a process list within a deadline (the scanner's Scan in that mode).
 ProcessScanResult BoundedScan(const std::shared_ptr<const vorn::platform::IProcessList>& list,
@@ -274,8 +283,8 @@ RemoteControlScanner::RemoteControlScanner(QObject* context, Scan scan)
         return;
     }
     std::shared_ptr<const vorn::platform::IProcessList> list = vorn::platform::CreateProcessList();
-    m_state->scan = [list, stuck = std::make_shared<StuckReads>()] {
-        return BoundedScan(list, stuck, kScanDeadline, JudgeProcesses);
+    m_state->scan = [list, stuck = std::make_shared<StuckReads>(), judge = JudgeOver(list)] {
+        return BoundedScan(list, stuck, kScanDeadline, judge);
     };
 }
 
@@ -286,8 +295,10 @@ RemoteControlScanner::RemoteControlScanner(
     Judge judge)
     : m_state(std::make_shared<State>()) {
     m_state->context = context;
+    if (!judge)
+        judge = JudgeOver(processes);
     m_state->scan = [list = std::move(processes), stuck = std::make_shared<StuckReads>(), deadline,
-                     judge = judge ? std::move(judge) : Judge(JudgeProcesses)] {
+                     judge = std::move(judge)] {
         return BoundedScan(list, stuck, deadline, judge);
     };
 }

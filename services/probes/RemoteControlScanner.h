@@ -18,9 +18,10 @@ struct ProcessScanResult {
     EnvironmentReport environment;   // ProbeEnvironment over the same list
 };
 
-// Both judgements over `processes`: the remote-control rules and the environment probe (with
-// this machine's remote session). Any thread.
-ProcessScanResult JudgeProcesses(const std::vector<vorn::platform::ProcessRecord>& processes);
+// Both judgements over `processes` of `list`: the remote-control rules (with what `list` tells of
+// each program) and the environment probe (with this machine's remote session). Any thread.
+ProcessScanResult JudgeProcesses(const vorn::platform::IProcessList& list,
+                                 const std::vector<vorn::platform::ProcessRecord>& processes);
 
 // One scan of this machine's processes, the client itself left out (its command line carries
 // the vornapp:// address a web page started it with), judged for both. Any thread; blocks.
@@ -55,7 +56,7 @@ public:
     explicit RemoteControlScanner(QObject* context, Scan scan = {});
     // Scans of `processes` (the process `processes` names as the current one left out), each
     // read on a thread of its own and answered within `deadline`, judged by `judge` on the
-    // worker (default: JudgeProcesses).
+    // worker (default: JudgeProcesses with `processes`).
     RemoteControlScanner(QObject* context,
                          std::shared_ptr<const vorn::platform::IProcessList> processes,
                          std::chrono::milliseconds deadline = kScanDeadline,

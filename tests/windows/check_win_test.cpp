@@ -46,8 +46,10 @@ protected:
             L"\"" + check + L"\" --client-folder \"" + folder.path() + L"\" " + arguments, code);
     }
 
+    // `name` may lie in a subfolder of the client folder, which is made.
     DWORD Start(const wchar_t* helper, const std::wstring& name) {
         const std::wstring target = folder.path() + L"\\" + name;
+        CreateDirectoryW(target.substr(0, target.find_last_of(L'\\')).c_str(), nullptr);
         if (!CopyFileW((wintest::ExeFolder() + helper).c_str(), target.c_str(), FALSE))
             return 0;
         processes.push_back(std::make_unique<wintest::Process>(target, L""));
@@ -103,8 +105,10 @@ TEST_F(CheckWin, CreateProtocolRegistersTheClientBesideIt) {
 TEST_F(CheckWin, RemoteControlProgramsBlockByNameAndByVersionResource) {
     const DWORD todesk = Start(L"idle_helper.exe", L"ToDesk.exe");
     const DWORD innocent = Start(L"innocent_helper.exe", L"helper.exe");
+    const DWORD inFolder = Start(L"idle_helper.exe", L"AnyDesk\\notes.exe");
     ASSERT_NE(todesk, 0u);
     ASSERT_NE(innocent, 0u);
+    ASSERT_NE(inFolder, 0u);
     DWORD code = 0;
     const std::string json = Run(L"--json", &code);
     EXPECT_EQ(code, 1u);
@@ -115,6 +119,8 @@ TEST_F(CheckWin, RemoteControlProgramsBlockByNameAndByVersionResource) {
     EXPECT_NE(json.find("{\"pid\":" + std::to_string(innocent) + ",\"name\":\"helper.exe\""),
               std::string::npos);
     EXPECT_NE(json.find("\\\\helper.exe\",\"rule\":3"), std::string::npos) << json;
+    // A folder named after a tool does not make the program in it one.
+    EXPECT_EQ(json.find("\"pid\":" + std::to_string(inFolder) + ","), std::string::npos) << json;
     EXPECT_NE(json.find("ToDesk.exe (process " + std::to_string(todesk) + ") is running"),
               std::string::npos);
 }

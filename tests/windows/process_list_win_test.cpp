@@ -40,9 +40,9 @@ protected:
         return found;
     }
 
+    // As the client's scan and the readiness check judge a process.
     static RemoteControlRule RuleOf(const ProcessRecord& record) {
-        const auto strings = IdentityVersionStrings(Utf8ToWide(record.imagePath));
-        return MatchRemoteControlRule(record, {strings.begin(), strings.end()});
+        return MatchRemoteControlRule(*vorn::platform::CreateProcessList(), record);
     }
 
     wintest::TempFolder folder{L"vorn-processes"};
@@ -70,6 +70,15 @@ TEST_F(ProcessListWin, InnocentNameIsFoundByItsVersionResource) {
     EXPECT_EQ(strings[1], "(C) Example Software");
     EXPECT_EQ(strings[2], "helper.exe");
     EXPECT_EQ(RuleOf(*tool), RemoteControlRule::PathOrOwnName);
+    EXPECT_EQ(RuleOf(*plain), RemoteControlRule::None);
+}
+
+// What identifies a program on Windows is its version resource, not the folder it sits in: a
+// plain program installed under a tool's name is not a tool.
+TEST_F(ProcessListWin, FolderNamedAfterAToolDoesNotMakeAProgramOne) {
+    const auto plain = StartAs(L"idle_helper.exe", L"AnyDesk\\notes.exe");
+    ASSERT_TRUE(plain);
+    EXPECT_NE(plain->imagePath.find("\\AnyDesk\\"), std::string::npos) << plain->imagePath;
     EXPECT_EQ(RuleOf(*plain), RemoteControlRule::None);
 }
 

@@ -25,8 +25,12 @@
 #include <thread>
 
 // The vendor's Windows library exports its entry points as __stdcall (the only convention of
-// 64-bit Windows, and what 32-bit callers of the vendor's library expect).
-#ifdef _WIN32
+// 64-bit Windows, and what 32-bit callers of the vendor's library expect). A build that names its
+// exports in a module-definition file (the 32-bit one, decorated as Microsoft's tools export them)
+// exports nothing else.
+#if defined(_WIN32) && defined(TERMB_EXPORTS_FROM_DEF)
+#define TERMB_API extern "C" __stdcall
+#elif defined(_WIN32)
 #define TERMB_API extern "C" __declspec(dllexport) __stdcall
 #else
 #define TERMB_API extern "C" __attribute__((visibility("default")))

@@ -1,5 +1,6 @@
 #include "CardTestSupport.h"
 #include "platform/CardLibrary.h"
+#include "platform/SystemCardLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,8 @@
 #include <QFile>
 
 #include <cstdlib>
+#include <set>
+#include <string>
 
 using vorn::platform::CreateCardLibrary;
 using vorn::platform::ICardLibrary;
@@ -39,6 +42,27 @@ TEST(CardLibrary, EntryPointsALibraryLacksStayEmpty) {
     std::vector<bool> expected(16, true);
     expected[11] = expected[12] = false;
     EXPECT_EQ(Present(CreateCardLibrary()->Load(folder.Path().toStdString())), expected);
+}
+
+// 32-bit vendor libraries export their __stdcall entry points decorated with the bytes of their
+// arguments: "_Name@N" from Microsoft's tools, "Name@N" from GNU's.
+TEST(CardLibrary, DecoratedStdcallNamesAreFound) {
+    const std::set<std::string> names = {
+        "CVR_InitComm@4",      "CVR_CloseComm@0",    "CVR_Authenticate@0", "CVR_Read_FPContent@0",
+        "GetPeopleNameU@8",    "GetPeopleSexU@8",    "GetPeopleNationU@8", "GetPeopleBirthdayU@8",
+        "GetPeopleAddressU@8", "GetPeopleIDCodeU@8", "GetDepartmentU@8",   "GetStartDateU@8",
+        "GetEndDateU@8",       "CVR_GetSAMIDU@4",    "GetNationCodeU@8",   "GetBMPData@8"};
+    static int exported = 0;
+    for (const std::string prefix : {"_", ""}) {
+        const ICardLibrary::EntryPoints api =
+            vorn::platform::ResolveCardEntryPoints([&](const char* name) -> void* {
+                const std::string asked = name;
+                return asked.starts_with(prefix) && names.count(asked.substr(prefix.size()))
+                           ? &exported
+                           : nullptr;
+            });
+        EXPECT_EQ(Present(api), std::vector<bool>(16, true)) << "prefix '" << prefix << "'";
+    }
 }
 
 TEST(CardLibrary, MissingOrBrokenLibraryLeavesAllEmpty) {

@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -73,9 +75,28 @@ RemoteControlRule RuleFor(std::string fileName,
                           std::string imagePath = {},
                           std::string commandLine = {},
                           std::string argv0 = {}) {
-    return MatchRemoteControlRule(Record(std::move(fileName), std::move(imagePath),
-                                         std::move(commandLine), std::move(argv0)));
+    static const auto processes = CreateProcessList();
+    return MatchRemoteControlRule(*processes, Record(std::move(fileName), std::move(imagePath),
+                                                     std::move(commandLine), std::move(argv0)));
 }
+
+// A process table as a test sets it out, with what it tells of each program given per pid.
+class FixedProcessList : public vorn::platform::IProcessList {
+public:
+    FixedProcessList(std::vector<ProcessRecord> records,
+                     std::map<std::uint32_t, std::vector<std::string>> identities)
+        : m_records(std::move(records)), m_identities(std::move(identities)) {}
+    std::vector<ProcessRecord> Enumerate() const override { return m_records; }
+    std::uint32_t CurrentProcessId() const override { return 0; }
+    std::vector<std::string> IdentityTexts(const ProcessRecord& record) const override {
+        const auto found = m_identities.find(record.pid);
+        return found == m_identities.end() ? std::vector<std::string>{} : found->second;
+    }
+
+private:
+    std::vector<ProcessRecord> m_records;
+    std::map<std::uint32_t, std::vector<std::string>> m_identities;
+};
 
 }  // namespace
 
@@ -175,6 +196,23 @@ TEST(RemoteControlScan, HostileNameIsLoggedOnOneLine) {
     EXPECT_EQ(log.lines()[0].find('\n'), std::string::npos);
 }
 
+// Where executables carry version strings (Windows), the process list gives those as what
+// identifies a program: a renamed tool is found by them, and an innocent program is not judged by
+// the name of the folder it was installed in.
+TEST(RemoteControlScan, RuleThreeSearchesWhatTheProcessListTellsOfTheProgram) {
+    const ProcessRecord renamed{21, "helper.exe", "C:\\Programs\\helper.exe", "", ""};
+    const ProcessRecord innocent{22, "notes.exe", "C:\\AnyDesk\\notes.exe", "", ""};
+    const FixedProcessList list({renamed, innocent},
+                                {{21, {"AnyDesk remote desktop", "(C) Example", "helper.exe"}},
+                                 {22, {"Notes", "", "notes.exe"}}});
+    ProbeLogCapture log;
+    EXPECT_TRUE(IsRemoteControlRunning(list));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_THAT(log.lines()[0], HasSubstr("pid 21"));
+    EXPECT_THAT(log.lines()[0], HasSubstr("rule 3"));
+    EXPECT_FALSE(IsRemoteControlRunning(list, {innocent}));
+}
+
 TEST(RemoteControlScan, FixtureProcessTable) {
     vorn::test::TempFolder proc{"vorn-probes"};
     ASSERT_FALSE(proc.Root().empty());
@@ -254,8 +292,9 @@ TEST(RemoteControlRealProcess, OwnCommandLineIsNotCounted) {
     std::copy(marker.begin(), marker.end(), argv0);
 
     const auto self = vorn::platform::ReadProcessRecord("/proc", static_cast<uint32_t>(::getpid()));
-    const bool ownLineMatches = self && self->commandLine.starts_with(marker) &&
-                                MatchRemoteControlRule(*self) != RemoteControlRule::None;
+    const bool ownLineMatches =
+        self && self->commandLine.starts_with(marker) &&
+        MatchRemoteControlRule(*CreateProcessList(), *self) != RemoteControlRule::None;
     const bool wholeTable = IsRemoteControlRunning(*CreateProcessList());
     const bool probe = IsRemoteControlRunning();
     std::copy(saved.begin(), saved.end(), argv0);
