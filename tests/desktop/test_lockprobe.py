@@ -8,7 +8,7 @@ import unittest
 
 import harness
 from lockhelpers import LOCK_TABLE, KeyLogger, LockProbe, Rival, send_keys, wait_for_keyboard_grab
-from xtree import Tree
+from xtree import XView
 
 REFUSED_LINE = "Alt+Tab is already taken by another program"
 
@@ -83,7 +83,7 @@ class WithWindowManager(unittest.TestCase):
         self.addCleanup(self.logger.close)
         self.probe = LockProbe(self.display)
         self.addCleanup(self.probe.close)
-        self.tree = Tree(self.display.env)
+        self.tree = XView(self.display)
         self.addCleanup(self.tree.close)
 
     def refused_lines(self):
@@ -208,7 +208,7 @@ class WithWindowManager(unittest.TestCase):
         self.probe.command("unlock")
         # Given back to the window manager, which applies the close request when it gets to it.
         harness.wait_until(lambda: not self.tree.attributes(self.probe.window).override_redirect
-                           and self.tree.top_level(self.probe.window) != self.probe.window, 10,
+                           and self.tree.toplevel(self.probe.window) != self.probe.window, 10,
                            what="the probe given back to the window manager")
         self.assertNotIn("_NET_WM_STATE_ABOVE", self.display.net_wm_state(self.probe.window))
         self.display.xdotool("windowactivate", "--sync", str(self.probe.window))
