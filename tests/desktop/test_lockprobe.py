@@ -196,6 +196,23 @@ class WithWindowManager(unittest.TestCase):
         self.assertEqual(self.logger.keysyms(), [])
         self.assertTrue(self.held())
 
+    def test_modal_dialog_open_when_the_lock_starts_is_above_the_held_window_and_usable(self):
+        # A save dialog or a page's alert open when the page locks blocks the exam window: left
+        # with the manager, under the held window, the candidate could reach neither.
+        line = self.probe.command("dialog")
+        dialog = int(line.split()[1])
+        harness.wait_until(lambda: self.tree.viewable(dialog), 10, what="the dialog shown")
+        self.lock_and_wait_held()
+        harness.wait_until(lambda: self.tree.above(dialog, self.probe.window), 5, 0.02,
+                           what="the dialog above the held window")
+        time.sleep(1)
+        self.assertTrue(self.tree.above(dialog, self.probe.window))
+        # It has the keyboard.
+        self.display.xdotool("type", "--delay", "50", "ok")
+        self.probe.out.wait(lambda l: l == "dialog typed ok", 5, what="the text in the dialog")
+        self.assertEqual(self.probe.typed(), "")
+        self.probe.command("unlock")
+
     def test_close_refused_while_locked_and_alt_f4_closes_after_unlock(self):
         self.lock_and_wait_held()
         # The manager's close request names a window it does not manage; Alt+F4 is the lock's.

@@ -10,6 +10,8 @@
 //   untimed  -> "untimed": the 20 ms timer stops; only the window's own events bring it back
 //   guard    -> "guard": the platform layer guards the window as it does a locked main window
 //               whose screen cannot be held
+//   dialog   -> "dialog <window id>" once a modal dialog of the probe's own (one text field) is
+//               shown, as a save dialog or a page's alert is; "dialog typed <text>" on its edits
 //   busy <ms> -> "busy" once the GUI thread starts a <ms> long blocking task, "free" after it
 //   quit     -> exits with code 0
 // Unprompted: "ready <window id> enforce=yes|no" once shown, "typed <text>" on every edit,
@@ -21,6 +23,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QLineEdit>
 #include <QSocketNotifier>
 #include <QThread>
@@ -108,6 +111,18 @@ public:
         } else if (command == "guard") {
             m_windowState->GuardStacking(vorn::NativeWindowOf(this), true);
             Say(QStringLiteral("guard"));
+        } else if (command == "dialog") {
+            auto* dialog = new QDialog(this);
+            dialog->setWindowTitle(QStringLiteral("lockprobe dialog"));
+            dialog->setModal(true);
+            auto* field = new QLineEdit(dialog);
+            (new QVBoxLayout(dialog))->addWidget(field);
+            connect(field, &QLineEdit::textChanged, this,
+                    [](const QString& text) { Say(QStringLiteral("dialog typed ") + text); });
+            dialog->resize(300, 80);
+            dialog->show();
+            QTimer::singleShot(0, dialog,
+                               [dialog] { Say(QStringLiteral("dialog %1").arg(dialog->winId())); });
         } else if (command.starts_with("busy ")) {
             const unsigned long ms = std::stoul(command.substr(5));
             QTimer::singleShot(0, this, [ms] {
