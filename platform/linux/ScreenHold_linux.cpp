@@ -30,6 +30,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -51,9 +52,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Restacks happen at most this often: a program raising itself every few milliseconds costs the
-// client one look at the stacking order per period, not one per raise, and is never visible
-// for longer than a period plus the server's round trip.
+// Restacks happen about this often at most: a program raising itself every few milliseconds
+// costs the client one look at the stacking order per period, not one per raise. The wait after
+// a restack is drawn from half to one and a half periods: a fixed one keeps step with a fighter
+// that raises at a whole fraction of it (every 10 ms against 20), and each restack then comes
+// just before the fighter's next raise, leaving the exam on top for a fraction of a millisecond
+// per period, for stretches of a quarter of a second seen; drawn, no two restacks in a row fall
+// at the same moment of the fighter's cycle.
 constexpr auto kRestackPeriod = std::chrono::milliseconds(20);
 // The manager's withdrawal is waited for this long before the window is taken from it.
 constexpr int kWithdrawWaitMs = 1000;
@@ -258,7 +263,7 @@ private:
                     if (!m_triggered)
                         m_triggered = Clock::now();
                     if (!due)
-                        due = m_lastRestack + kRestackPeriod;
+                        due = NextDue();
                 }
                 std::free(event);
             }
@@ -280,7 +285,7 @@ private:
                 while (::read(m_wake[0], drain, sizeof drain) > 0) {
                 }
                 if (!due)
-                    due = m_lastRestack + kRestackPeriod;
+                    due = NextDue();
             } else if (!due && !(fds[0].revents & POLLIN)) {
                 // The periodic look, for what no event told.
                 due = Clock::now();
@@ -334,6 +339,12 @@ private:
     // One look at the stacking order; when anything but the client's own windows and the input
     // method's is above the exam or a cover (or one of those is shown below them), the exam, the
     // covers, the client's shown windows and the input method's go to the top, in that order.
+    Clock::time_point NextDue() {
+        std::uniform_int_distribution<long> wait(kRestackPeriod.count() / 2,
+                                                 kRestackPeriod.count() * 3 / 2);
+        return m_lastRestack + std::chrono::milliseconds(wait(m_random));
+    }
+
     void Restack() {
         m_lastRestack = Clock::now();
         const auto triggered = std::exchange(m_triggered, std::nullopt);
@@ -440,6 +451,7 @@ private:
     // Thread only:
     bool m_examPlaced = false;
     Clock::time_point m_lastRestack{};
+    std::minstd_rand m_random{std::random_device{}()};
     std::optional<Clock::time_point> m_triggered;
     long m_restacks = 0;
     std::chrono::milliseconds m_slowest{0};
