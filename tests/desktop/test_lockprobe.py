@@ -211,7 +211,11 @@ class WithWindowManager(unittest.TestCase):
         self.display.xdotool("type", "--delay", "50", "ok")
         self.probe.out.wait(lambda l: l == "dialog typed ok", 5, what="the text in the dialog")
         self.assertEqual(self.probe.typed(), "")
+        # Unlocked, the manager has it again, as it had it before.
         self.probe.command("unlock")
+        harness.wait_until(lambda: not self.tree.attributes(dialog).override_redirect
+                           and self.tree.toplevel(dialog) not in (None, dialog), 10,
+                           what="the dialog given back to the window manager")
 
     def test_close_refused_while_locked_and_alt_f4_closes_after_unlock(self):
         self.lock_and_wait_held()
