@@ -30,6 +30,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -51,9 +52,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Restacks happen at most this often: a program raising itself every few milliseconds costs the
-// client one look at the stacking order per period, not one per raise, and is never visible
-// for longer than a period plus the server's round trip.
+// Restacks happen about this often at most: a program raising itself every few milliseconds
+// costs the client one look at the stacking order per period, not one per raise. The wait after
+// a restack is drawn from half to one and a half periods: a fixed one keeps step with a fighter
+// that raises at a whole fraction of it (every 10 ms against 20), and each restack then comes
+// just before the fighter's next raise, leaving the exam on top for a fraction of a millisecond
+// per period, for stretches of a quarter of a second seen; drawn, no two restacks in a row fall
+// at the same moment of the fighter's cycle.
 constexpr auto kRestackPeriod = std::chrono::milliseconds(20);
 // The manager's withdrawal is waited for this long before the window is taken from it.
 constexpr int kWithdrawWaitMs = 1000;
@@ -258,7 +263,7 @@ private:
                     if (!m_triggered)
                         m_triggered = Clock::now();
                     if (!due)
-                        due = m_lastRestack + kRestackPeriod;
+                        due = NextDue();
                 }
                 std::free(event);
             }
@@ -280,7 +285,7 @@ private:
                 while (::read(m_wake[0], drain, sizeof drain) > 0) {
                 }
                 if (!due)
-                    due = m_lastRestack + kRestackPeriod;
+                    due = NextDue();
             } else if (!due && !(fds[0].revents & POLLIN)) {
                 // The periodic look, for what no event told.
                 due = Clock::now();
@@ -334,6 +339,12 @@ private:
     // One look at the stacking order; when anything but the client's own windows and the input
     // method's is above the exam or a cover (or one of those is shown below them), the exam, the
     // covers, the client's shown windows and the input method's go to the top, in that order.
+    Clock::time_point NextDue() {
+        std::uniform_int_distribution<long> wait(kRestackPeriod.count() / 2,
+                                                 kRestackPeriod.count() * 3 / 2);
+        return m_lastRestack + std::chrono::milliseconds(wait(m_random));
+    }
+
     void Restack() {
         m_lastRestack = Clock::now();
         const auto triggered = std::exchange(m_triggered, std::nullopt);
@@ -440,6 +451,7 @@ private:
     // Thread only:
     bool m_examPlaced = false;
     Clock::time_point m_lastRestack{};
+    std::minstd_rand m_random{std::random_device{}()};
     std::optional<Clock::time_point> m_triggered;
     long m_restacks = 0;
     std::chrono::milliseconds m_slowest{0};
@@ -505,9 +517,18 @@ public:
         m_covers.clear();
         xcb_ungrab_pointer(m_conn, XCB_CURRENT_TIME);
         m_pointerHeld = false;
-        for (const QPointer<QWindow>& dialog : m_bypassed)
-            if (dialog)
-                dialog->setFlags(dialog->flags() & ~Qt::X11BypassWindowManagerHint);
+        m_lifted.clear();
+        for (const QPointer<QWindow>& dialog : m_bypassed) {
+            if (!dialog)
+                continue;
+            dialog->setFlags(dialog->flags() & ~Qt::X11BypassWindowManagerHint);
+            // One still shown is given to the manager as a new window would come.
+            if (dialog->isVisible() && dialog->handle()) {
+                const auto xid = static_cast<xcb_window_t>(dialog->winId());
+                xcb_unmap_window(m_conn, xid);
+                xcb_map_window(m_conn, xid);
+            }
+        }
         m_bypassed.clear();
         QCoreApplication::instance()->removeEventFilter(this);
 
@@ -662,14 +683,13 @@ private:
         });
         m_savedArea = AreaOnRoot(xid).value_or(QRect());
         m_savedFlags = window->flags() & ~Qt::X11BypassWindowManagerHint;
-        const auto wmState = Property32(c, xid, m_atoms.wmState, m_atoms.wmState);
-        const bool managed = ParentOf(c, xid) != m_root ||
-                             (wmState && !wmState->empty() && (*wmState)[0] != kWithdrawnState);
+        const bool managed = ParentOf(c, xid) != m_root || IsManagedState(xid);
         m_managed = managed;
 
         QCoreApplication::instance()->installNativeEventFilter(this);
         QCoreApplication::instance()->installEventFilter(this);
         m_phase = Phase::Withdrawing;
+        LiftOwnWindows(window);
         window->setFlags(window->flags() | Qt::X11BypassWindowManagerHint);
         qCInfo(lcLock) << "holding the screen with window" << xid
                        << (managed ? "(withdrawn from the window manager first)" : "");
@@ -677,19 +697,63 @@ private:
             Arrive();
             return;
         }
-        // Withdrawn as the protocol has a client withdraw its window (ICCCM 4.1.4): the manager
-        // takes its frame away and gives the window back to the root, unmapped.
-        xcb_unmap_window(c, xid);
+        Withdraw(xid);
+        xcb_flush(c);
+        m_withdrawWait.start();
+    }
+
+    // Withdrawn as the protocol has a client withdraw its window (ICCCM 4.1.4): the manager
+    // takes its frame away and gives the window back to the root, unmapped.
+    void Withdraw(xcb_window_t xid) {
+        xcb_unmap_window(m_conn, xid);
         xcb_unmap_notify_event_t unmap;
         std::memset(&unmap, 0, sizeof unmap);
         unmap.response_type = XCB_UNMAP_NOTIFY;
         unmap.event = m_root;
         unmap.window = xid;
-        xcb_send_event(c, 0, m_root,
+        xcb_send_event(m_conn, 0, m_root,
                        XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                        reinterpret_cast<const char*>(&unmap));
-        xcb_flush(c);
-        m_withdrawWait.start();
+    }
+
+    // A dialog of the client's own already open when the hold starts (a save dialog, a page's
+    // alert) would stay the manager's, under the held exam, out of reach while it blocks the
+    // exam: it leaves the manager's hands too, withdrawn before the exam so the manager has let
+    // go of it by the time the exam arrives, and is shown again above the exam.
+    void LiftOwnWindows(QWindow* exam) {
+        for (QWindow* own : QGuiApplication::topLevelWindows()) {
+            if (own == exam || IsCover(own) || !own->isVisible() || !own->handle() ||
+                (own->flags() & Qt::X11BypassWindowManagerHint))
+                continue;
+            const auto xid = static_cast<xcb_window_t>(own->winId());
+            const QRect area = AreaOnRoot(xid).value_or(QRect());
+            own->setFlags(own->flags() | Qt::X11BypassWindowManagerHint);
+            m_bypassed.push_back(own);
+            m_lifted.push_back({own, area});
+            if (ParentOf(m_conn, xid) != m_root || IsManagedState(xid))
+                Withdraw(xid);
+            qCInfo(lcLock) << "window" << xid << "of the client's own lifted above the hold";
+        }
+    }
+
+    void ShowLiftedWindows() {
+        for (const auto& [own, area] : m_lifted) {
+            if (!own || !own->isVisible() || !own->handle())
+                continue;
+            const auto xid = static_cast<xcb_window_t>(own->winId());
+            if (ParentOf(m_conn, xid) != m_root)
+                xcb_reparent_window(m_conn, xid, m_root, static_cast<std::int16_t>(area.x()),
+                                    static_cast<std::int16_t>(area.y()));
+            const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+            xcb_configure_window(m_conn, xid, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+            xcb_map_window(m_conn, xid);
+        }
+        m_lifted.clear();
+    }
+
+    bool IsManagedState(xcb_window_t xid) {
+        const auto wmState = Property32(m_conn, xid, m_atoms.wmState, m_atoms.wmState);
+        return wmState && !wmState->empty() && (*wmState)[0] != kWithdrawnState;
     }
 
     std::optional<QRect> AreaOnRoot(xcb_window_t xid) {
@@ -780,6 +844,7 @@ private:
         xcb_change_property(m_conn, XCB_PROP_MODE_REPLACE, m_xid, m_atoms.netState, XCB_ATOM_ATOM,
                             32, held.size(), held.data());
         xcb_map_window(m_conn, m_xid);
+        ShowLiftedWindows();
         xcb_flush(m_conn);
         const xcb_setup_t* setup = xcb_get_setup(m_conn);
         m_keeper = std::make_unique<StackKeeper>(DisplayName(), setup->resource_id_base,
@@ -963,6 +1028,8 @@ private:
     QObject* m_screenWatch = nullptr;
     std::map<QScreen*, std::unique_ptr<Cover>> m_covers;
     std::vector<QPointer<QWindow>> m_bypassed;
+    // Shown before the hold, to be shown above the exam once it arrives, at their places.
+    std::vector<std::pair<QPointer<QWindow>, QRect>> m_lifted;
     std::unique_ptr<StackKeeper> m_keeper;
 };
 

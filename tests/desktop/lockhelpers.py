@@ -2,8 +2,6 @@
 watcher of a window's _NET_WM_STATE changes. Standard library only."""
 
 import contextlib
-import ctypes
-import ctypes.util
 import os
 import signal
 import subprocess
@@ -12,6 +10,7 @@ import threading
 import time
 
 import harness
+from xtree import XView
 
 TEST_BIN = os.path.join(harness.BUILD_DIR, "tests")
 
@@ -270,121 +269,6 @@ def send_keys(display, keys, pause=0.05):
     for key in keys:
         display.xdotool("key", key)
         time.sleep(pause)
-
-
-class _XWindowAttributes(ctypes.Structure):
-    _fields_ = [("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int),
-                ("height", ctypes.c_int), ("border_width", ctypes.c_int), ("depth", ctypes.c_int),
-                ("visual", ctypes.c_void_p), ("root", ctypes.c_ulong), ("c_class", ctypes.c_int),
-                ("bit_gravity", ctypes.c_int), ("win_gravity", ctypes.c_int),
-                ("backing_store", ctypes.c_int), ("backing_planes", ctypes.c_ulong),
-                ("backing_pixel", ctypes.c_ulong), ("save_under", ctypes.c_int),
-                ("colormap", ctypes.c_ulong), ("map_installed", ctypes.c_int),
-                ("map_state", ctypes.c_int), ("all_event_masks", ctypes.c_long),
-                ("your_event_mask", ctypes.c_long), ("do_not_propagate_mask", ctypes.c_long),
-                ("override_redirect", ctypes.c_int), ("screen", ctypes.c_void_p)]
-
-
-class _XImage(ctypes.Structure):
-    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
-                ("format", ctypes.c_int), ("data", ctypes.POINTER(ctypes.c_ubyte))]
-
-
-IS_VIEWABLE = 2
-
-
-class XView:
-    """A connection of the test's own to the display, for looking fast and often: the X server's
-    stacking order of the root's children (which, unlike the manager's list, has override-redirect
-    windows too) and the colour of a pixel on the screen."""
-
-    def __init__(self, display):
-        x = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-        x.XOpenDisplay.restype = ctypes.c_void_p
-        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x.XDefaultRootWindow.restype = ctypes.c_ulong
-        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
-                                 ctypes.POINTER(ctypes.c_ulong),
-                                 ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
-                                 ctypes.POINTER(ctypes.c_uint)]
-        x.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
-                                           ctypes.POINTER(_XWindowAttributes)]
-        x.XGetImage.restype = ctypes.POINTER(_XImage)
-        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
-                                ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-        x.XFree.argtypes = [ctypes.c_void_p]
-        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        handler_type = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
-        x.XSetErrorHandler.restype = ctypes.c_void_p
-        x.XSetErrorHandler.argtypes = [ctypes.c_void_p]
-        self.x = x
-        # A window can go between two requests about it: its errors are expected, not fatal.
-        self._handler = handler_type(lambda d, e: 0)
-        x.XSetErrorHandler(ctypes.cast(self._handler, ctypes.c_void_p))
-        self.dpy = x.XOpenDisplay(display.env["DISPLAY"].encode())
-        if not self.dpy:
-            raise RuntimeError("cannot open the display")
-        self.root = x.XDefaultRootWindow(self.dpy)
-
-    def close(self):
-        if self.dpy:
-            self.x.XCloseDisplay(self.dpy)
-            self.dpy = None
-
-    def _tree(self, window):
-        root, parent = ctypes.c_ulong(), ctypes.c_ulong()
-        children, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
-        if not self.x.XQueryTree(self.dpy, window, ctypes.byref(root), ctypes.byref(parent),
-                                 ctypes.byref(children), ctypes.byref(count)):
-            return None, []
-        found = [children[i] for i in range(count.value)]
-        if children:
-            self.x.XFree(children)
-        return parent.value, found
-
-    def attributes(self, window):
-        a = _XWindowAttributes()
-        if not self.x.XGetWindowAttributes(self.dpy, window, ctypes.byref(a)):
-            return None
-        return a
-
-    def stacking(self):
-        """The root's viewable children, bottom to top."""
-        return [w for w in self._tree(self.root)[1]
-                if (a := self.attributes(w)) is not None and a.map_state == IS_VIEWABLE]
-
-    def toplevel(self, window):
-        """The root's child that holds `window` (its frame, for a managed window)."""
-        while True:
-            parent, _ = self._tree(window)
-            if parent is None or parent == 0:
-                return None
-            if parent == self.root:
-                return window
-            window = parent
-
-    def above(self, window, other):
-        """Whether `window` is shown above `other` in the server's stacking order (both
-        viewable); None when either is not shown."""
-        order = self.stacking()
-        a, b = self.toplevel(window), self.toplevel(other)
-        if a not in order or b not in order:
-            return None
-        return order.index(a) > order.index(b)
-
-    def pixel(self, x, y):
-        """The colour on the screen at (x, y), as (r, g, b)."""
-        image = self.x.XGetImage(self.dpy, self.root, x, y, 1, 1, 0xFFFFFFFF, 2)  # ZPixmap
-        if not image:
-            raise RuntimeError("XGetImage failed")
-        try:
-            b, g, r = image.contents.data[0], image.contents.data[1], image.contents.data[2]
-        finally:
-            self.x.XFree(image.contents.data)
-            self.x.XFree(image)
-        return r, g, b
 
 
 RED = (255, 0, 0)

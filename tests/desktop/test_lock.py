@@ -12,7 +12,7 @@ import unittest
 from harness import EXTRA_WM_RUN, Client, Display, TestServer, key_taken, wait_until
 from lockhelpers import (LOCK_TABLE, KeyLogger, exam_page, send_keys,
                          wait_for_keyboard_grab)
-from xtree import Tree
+from xtree import XView
 
 MAXIMIZED = {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"}
 ABOVE = "_NET_WM_STATE_ABOVE"
@@ -49,7 +49,7 @@ def start_client(test_class, window_manager=True, env=None, panel=False):
     test_class.logger = KeyLogger(test_class.display)
     test_class.client = Client(test_class.display, config=f"[Config]\nUrl={test_class.server.origin}/exam\n",
                                env=env).start()
-    test_class.tree = Tree(test_class.display.env)
+    test_class.tree = XView(test_class.display)
     test_class.server.wait_for_report(lambda r: r.get("event") == "load", 90, what="the exam page")
 
 
@@ -284,7 +284,7 @@ class LockedOverOtherPrograms(unittest.TestCase):
 
     def client_on_top_of(self, other):
         # The held window is no window manager's, so only the X server's own order tells.
-        return self.tree.top_level(other) not in self.tree.shown_above(self.window)
+        return self.tree.toplevel(other) not in self.tree.shown_above(self.window)
 
     def assert_ends_below_and_stays(self, other, what):
         start = time.monotonic()

@@ -1,13 +1,17 @@
 // lockprobe [--no-window-filter] [--no-caret]
 // A top-level window with one text field that uses the keyboard filters and window-state requests
-// the way the main window does: window filter for its whole life, lock filter and "above" while
-// locked, a 20 ms timer and the deactivation event re-asserting the window while locked.
+// the way the main window does: window filter for its whole life, lock filter and the held screen
+// while locked (where the screen cannot be held: "above", a 20 ms timer and the deactivation
+// event re-asserting the window), the timer re-asserting the keyboard.
 // Commands on stdin, one per line; answers on stdout, one line each:
 //   lock     -> "lock held" | "lock pending" (grab not taken yet) | "lock unenforceable"
 //   unlock   -> "unlock"
-//   state    -> "state locked=0|1 filter=0|1 foreground=0|1 minimized=0|1 maximized=0|1"
+//   state    -> "state locked=0|1 held=0|1 filter=0|1 foreground=0|1 minimized=0|1 maximized=0|1"
 //   untimed  -> "untimed": the 20 ms timer stops; only the window's own events bring it back
-//   guard    -> "guard": the platform layer guards the window as it does the locked main window
+//   guard    -> "guard": the platform layer guards the window as it does a locked main window
+//               whose screen cannot be held
+//   dialog   -> "dialog <window id>" once a modal dialog of the probe's own (one text field) is
+//               shown, as a save dialog or a page's alert is; "dialog typed <text>" on its edits
 //   busy <ms> -> "busy" once the GUI thread starts a <ms> long blocking task, "free" after it
 //   quit     -> exits with code 0
 // Unprompted: "ready <window id> enforce=yes|no" once shown, "typed <text>" on every edit,
@@ -19,6 +23,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QLineEdit>
 #include <QSocketNotifier>
 #include <QThread>
@@ -34,6 +39,8 @@
 #include <string>
 
 namespace {
+
+constexpr const char* kCoverText = "考试进行中 Exam in progress";
 
 void Say(const QString& line) {
     std::fputs(line.toUtf8().constData(), stdout);
@@ -72,19 +79,28 @@ public:
                 return;
             }
             m_locked = true;
-            const bool held = m_keyboard->InstallLockFilter(vorn::NativeWindowOf(this));
-            if (!isMaximized())
-                showMaximized();
-            m_windowState->SetTopmost(vorn::NativeWindowOf(this), true);
-            Say(held ? QStringLiteral("lock held") : QStringLiteral("lock pending"));
+            const bool grabbed = m_keyboard->InstallLockFilter(vorn::NativeWindowOf(this));
+            m_held = m_windowState->HoldScreen(vorn::NativeWindowOf(this), kCoverText);
+            if (!m_held) {
+                if (!isMaximized())
+                    showMaximized();
+                m_windowState->SetTopmost(vorn::NativeWindowOf(this), true);
+            }
+            Say(grabbed ? QStringLiteral("lock held") : QStringLiteral("lock pending"));
         } else if (command == "unlock") {
             m_locked = false;
             m_keyboard->RemoveLockFilter();
-            m_windowState->SetTopmost(vorn::NativeWindowOf(this), false);
+            if (m_held)
+                m_windowState->ReleaseScreen(vorn::NativeWindowOf(this));
+            else
+                m_windowState->SetTopmost(vorn::NativeWindowOf(this), false);
+            m_held = false;
             Say(QStringLiteral("unlock"));
         } else if (command == "state") {
-            Say(QStringLiteral("state locked=%1 filter=%2 foreground=%3 minimized=%4 maximized=%5")
+            Say(QStringLiteral("state locked=%1 held=%2 filter=%3 foreground=%4 minimized=%5 "
+                               "maximized=%6")
                     .arg(int(m_locked))
+                    .arg(int(m_held))
                     .arg(int(m_keyboard->IsLockFilterInstalled()))
                     .arg(int(m_windowState->IsForeground(vorn::NativeWindowOf(this))))
                     .arg(int(isMinimized()))
@@ -95,6 +111,18 @@ public:
         } else if (command == "guard") {
             m_windowState->GuardStacking(vorn::NativeWindowOf(this), true);
             Say(QStringLiteral("guard"));
+        } else if (command == "dialog") {
+            auto* dialog = new QDialog(this);
+            dialog->setWindowTitle(QStringLiteral("lockprobe dialog"));
+            dialog->setModal(true);
+            auto* field = new QLineEdit(dialog);
+            (new QVBoxLayout(dialog))->addWidget(field);
+            connect(field, &QLineEdit::textChanged, this,
+                    [](const QString& text) { Say(QStringLiteral("dialog typed ") + text); });
+            dialog->resize(300, 80);
+            dialog->show();
+            QTimer::singleShot(0, dialog,
+                               [dialog] { Say(QStringLiteral("dialog %1").arg(dialog->winId())); });
         } else if (command.starts_with("busy ")) {
             const unsigned long ms = std::stoul(command.substr(5));
             QTimer::singleShot(0, this, [ms] {
@@ -112,16 +140,16 @@ public:
 
 protected:
     bool event(QEvent* event) override {
-        if (event->type() == QEvent::WindowDeactivate && m_locked)
+        if (event->type() == QEvent::WindowDeactivate && m_locked && !m_held)
             KeepInFront();
         return QWidget::event(event);
     }
 
     void changeEvent(QEvent* event) override {
         QWidget::changeEvent(event);
-        if (event->type() == QEvent::WindowStateChange && m_locked && isMinimized())
+        if (event->type() == QEvent::WindowStateChange && m_locked && !m_held && isMinimized())
             QTimer::singleShot(0, this, [this] {
-                if (m_locked && isMinimized())
+                if (m_locked && !m_held && isMinimized())
                     m_windowState->ShowMaximizedNoActivate(vorn::NativeWindowOf(this), false);
             });
     }
@@ -142,6 +170,9 @@ private:
         if (!m_locked)
             return;
         m_keyboard->Reassert();
+        // A held screen is kept by the display's own events.
+        if (m_held)
+            return;
         if (!m_windowState->IsForeground(vorn::NativeWindowOf(this)))
             KeepInFront();
     }
@@ -157,6 +188,7 @@ private:
     QLineEdit* m_edit = nullptr;
     QTimer m_timer;
     bool m_locked = false;
+    bool m_held = false;
 };
 
 }  // namespace
