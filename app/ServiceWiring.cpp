@@ -27,10 +27,10 @@ namespace {
 
 class CardReading : public ICardReading {
 public:
-    // The reader is deliberately never destroyed: its destructor waits for the card library,
-    // and a hung port must not hold up the exit (Shutdown bounds the wait when the event loop
-    // ends).
-    explicit CardReading(CGlobal& settings) : m_settings(settings), m_reader(new CCardReader) {}
+    // The reader's stop waits for the card library only so long (when the event loop ends, and
+    // again when it is destroyed): a hung port does not hold up the exit.
+    explicit CardReading(CGlobal& settings)
+        : m_settings(settings), m_reader(std::make_unique<CCardReader>()) {}
 
     // `receiver` gets the reader's reports on this thread. Main thread, once.
     void Init(CardReceiver* receiver) {
@@ -54,7 +54,7 @@ public:
 
 private:
     CGlobal& m_settings;
-    CCardReader* m_reader;
+    std::unique_ptr<CCardReader> m_reader;
 };
 
 class ModelUpdate : public IModelUpdate {

@@ -52,7 +52,8 @@ bool Worker::StopSignal::SleepFor(std::chrono::milliseconds pause) const {
     return !m_state->wake.wait_for(lock, pause, [this] { return m_state->stopping; });
 }
 
-Worker::Worker() : m_state(std::make_shared<StopSignal::State>()) {}
+Worker::Worker(StartThread start)
+    : m_start(std::move(start)), m_state(std::make_shared<StopSignal::State>()) {}
 
 Worker::~Worker() {
     Stop(kExitWait);
@@ -66,7 +67,8 @@ bool Worker::Post(Task task) {
         if (m_state->thread.joinable())
             m_state->thread.join();  // left its loop; only the return is left
         try {
-            m_state->thread = std::thread(&StopSignal::State::Run, m_state);
+            std::function<void()> body = [state = m_state] { StopSignal::State::Run(state); };
+            m_state->thread = m_start ? m_start(std::move(body)) : std::thread(std::move(body));
         } catch (const std::system_error&) {
             return false;
         }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace vorn {
 
@@ -31,7 +32,11 @@ public:
         std::shared_ptr<State> m_state;
     };
 
-    Worker();
+    // Starts the worker's thread running `body`; throws std::system_error when it cannot.
+    using StartThread = std::function<std::thread(std::function<void()> body)>;
+
+    // `start`: how the thread is started (default: a std::thread).
+    explicit Worker(StartThread start = {});
     // Stop(kExitWait).
     ~Worker();
     Worker(const Worker&) = delete;
@@ -57,6 +62,7 @@ public:
     static constexpr std::chrono::milliseconds kExitWait{3000};
 
 private:
+    const StartThread m_start;
     std::shared_ptr<StopSignal::State> m_state;
 };
 
