@@ -67,17 +67,17 @@ public:
             qCWarning(lcModels,
                       "The folder %s cannot be created; the model update cannot save files.",
                       qPrintable(m_paths.StateFolder()));
-        // Created on the first request and deliberately never destroyed: its worker may still
-        // run while the process exits.
+        // Created on the first request.
         if (!m_updater)
-            m_updater = new CModelUpdater(m_paths.StateFolder(), deployment::HttpResourceHost(),
-                                          HttpLimits{}, InstallLimits{}, m_paths.SettingsFile());
+            m_updater = std::make_unique<CModelUpdater>(
+                m_paths.StateFolder(), deployment::HttpResourceHost(), HttpLimits{},
+                InstallLimits{}, m_paths.SettingsFile());
         m_updater->Start(-1);
     }
 
 private:
     const ClientPaths& m_paths;
-    CModelUpdater* m_updater = nullptr;
+    std::unique_ptr<CModelUpdater> m_updater;
 };
 
 // The card worker's reports, back on the main thread: each result goes to the page bridge (which
