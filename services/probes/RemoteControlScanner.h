@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Worker.h"
 #include "platform/ProcessList.h"
 #include "services/probes/Environment.h"
 
@@ -75,6 +76,8 @@ public:
 private:
     struct State;
     std::shared_ptr<State> m_state;
+    // Last: a stop that gives up on a scan leaves it the state, nothing of this object.
+    vorn::Worker m_worker;
 };
 
 }  // namespace vorn
