@@ -9,6 +9,7 @@
 #include "common/Logging.h"
 #include "models/update/ModelUpdater.h"
 #include "platform/Monitors.h"
+#include "platform/ProcessList.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
 #include "services/card/CardEventRelay.h"
@@ -107,7 +108,7 @@ public:
     explicit PageProbes(QObject* context)
         : m_windowState(platform::CreateWindowState()),
           m_monitors(platform::CreateMonitors()),
-          m_scanner(context) {}
+          m_scanner(context, platform::CreateProcessList()) {}
 
     // Where the request key comes from; until then the key is left empty.
     void SetProfile(const CBrowserProfile* profile) { m_profile = profile; }

@@ -266,14 +266,7 @@ struct RemoteControlScanner::State {
 RemoteControlScanner::RemoteControlScanner(QObject* context, Scan scan)
     : m_state(std::make_shared<State>()) {
     m_state->context = context;
-    if (scan) {
-        m_state->scan = std::move(scan);
-        return;
-    }
-    std::shared_ptr<const vorn::platform::IProcessList> list = vorn::platform::CreateProcessList();
-    m_state->scan = [list, stuck = std::make_shared<StuckReads>()] {
-        return BoundedScan(list, stuck, kScanDeadline, JudgeProcesses);
-    };
+    m_state->scan = std::move(scan);
 }
 
 RemoteControlScanner::RemoteControlScanner(

@@ -52,9 +52,10 @@ public:
     static constexpr std::chrono::milliseconds kScanDeadline{1500};
 
     // `context` must outlive the scanner. `scan` runs on the worker as it is, without a
-    // deadline; by default the scanner scans this machine's process list as below.
-    explicit RemoteControlScanner(QObject* context, Scan scan = {});
-    // Scans of `processes` (the process `processes` names as the current one left out), each
+    // deadline.
+    RemoteControlScanner(QObject* context, Scan scan);
+    // Scans of `processes` (this machine's in the client; the process `processes` names as the
+    // current one left out), each
     // read on a thread of its own and answered within `deadline`, judged by `judge` on the
     // worker (default: JudgeProcesses).
     RemoteControlScanner(QObject* context,
