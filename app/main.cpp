@@ -116,7 +116,10 @@ int RunClient(char* program) {
     window->ShowStartMaximized();
 
     const int code = app.exec();
-    // Pages go before their profile; a window closed just now may still await its deletion.
+    // The exit's order, in one place: the card reader stopped when the event loop ended (bounded,
+    // a port may hang); pages go before their profile (a window closed just now may still await
+    // its deletion); the wiring's workers stop bounded, each leaving a stuck task its own state;
+    // the log file goes after the application object, the last thing that logs.
     delete window.data();
     wiring.reset();
     delete profile;
