@@ -10,6 +10,7 @@
 #include "models/update/ModelUpdater.h"
 #include "platform/Desktop.h"
 #include "platform/Monitors.h"
+#include "platform/ProcessList.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
 #include "services/card/CardEventRelay.h"
@@ -28,10 +29,10 @@ namespace {
 
 class CardReading : public ICardReading {
 public:
-    // The reader is deliberately never destroyed: its destructor waits for the card library,
-    // and a hung port must not hold up the exit (Shutdown bounds the wait when the event loop
-    // ends).
-    explicit CardReading(CGlobal& settings) : m_settings(settings), m_reader(new CCardReader) {}
+    // The reader's stop waits for the card library only so long (when the event loop ends, and
+    // again when it is destroyed): a hung port does not hold up the exit.
+    explicit CardReading(CGlobal& settings)
+        : m_settings(settings), m_reader(std::make_unique<CCardReader>()) {}
 
     // `receiver` gets the reader's reports on this thread. Main thread, once.
     void Init(CardReceiver* receiver) {
@@ -55,7 +56,7 @@ public:
 
 private:
     CGlobal& m_settings;
-    CCardReader* m_reader;
+    std::unique_ptr<CCardReader> m_reader;
 };
 
 class ModelUpdate : public IModelUpdate {
@@ -68,17 +69,17 @@ public:
             qCWarning(lcModels,
                       "The folder %s cannot be created; the model update cannot save files.",
                       qPrintable(m_paths.StateFolder()));
-        // Created on the first request and deliberately never destroyed: its worker may still
-        // run while the process exits.
+        // Created on the first request.
         if (!m_updater)
-            m_updater = new CModelUpdater(m_paths.StateFolder(), deployment::HttpResourceHost(),
-                                          HttpLimits{}, InstallLimits{}, m_paths.SettingsFile());
+            m_updater = std::make_unique<CModelUpdater>(
+                m_paths.StateFolder(), deployment::HttpResourceHost(), HttpLimits{},
+                InstallLimits{}, m_paths.SettingsFile());
         m_updater->Start(-1);
     }
 
 private:
     const ClientPaths& m_paths;
-    CModelUpdater* m_updater = nullptr;
+    std::unique_ptr<CModelUpdater> m_updater;
 };
 
 // The card worker's reports, back on the main thread: each result goes to the page bridge (which
@@ -108,7 +109,7 @@ public:
     explicit PageProbes(QObject* context)
         : m_windowState(platform::CreateWindowState()),
           m_monitors(platform::CreateMonitors()),
-          m_scanner(context) {}
+          m_scanner(context, platform::CreateProcessList()) {}
 
     // Where the request key comes from; until then the key is left empty.
     void SetProfile(const CBrowserProfile* profile) { m_profile = profile; }

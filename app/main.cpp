@@ -56,11 +56,12 @@ void RefreshUrlProtocol(bool installed) {
     });
 }
 
-// The log file in the state folder, which is made sure to exist first.
-void StartLog(const vorn::ClientPaths& paths) {
+// The log file in the state folder, which is made sure to exist first; it receives the records
+// until it is destroyed.
+std::unique_ptr<vorn::LogFile> StartLog(const vorn::ClientPaths& paths) {
     const bool stateReady = paths.EnsureStateFolder();
-    // Lives to the end of the process: workers may still log while it exits.
-    vorn::LogFile::Install(new vorn::LogFile(paths.LogFolder()));
+    auto log = std::make_unique<vorn::LogFile>(paths.LogFolder());
+    vorn::LogFile::Install(log.get());
     qCInfo(lcApp, "vornclient %s started; client folder %s, state folder %s (%s)", VORN_VERSION,
            qPrintable(paths.ClientFolder()), qPrintable(paths.StateFolder()),
            paths.GetMode() == vorn::ClientPaths::Mode::Installed ? "per user" : "portable");
@@ -69,6 +70,7 @@ void StartLog(const vorn::ClientPaths& paths) {
                   "The folder %s cannot be created: card photos, model updates and the log "
                   "cannot be saved.",
                   qPrintable(paths.StateFolder()));
+    return log;
 }
 
 // The client itself, from the engine's start to the end of its event loop. `program` is the
@@ -83,13 +85,15 @@ int RunClient(char* program) {
     // The engine also reads switches from the command line: it gets only the program name.
     int engineArgc = 1;
     char* engineArgv[] = {program, nullptr};
+    // Before the application object, so that what is logged while it goes still reaches the file.
+    std::unique_ptr<vorn::LogFile> log;
     QApplication app(engineArgc, engineArgv);
     QApplication::setApplicationName(QStringLiteral("vornclient"));
     QApplication::setApplicationVersion(QStringLiteral(VORN_VERSION));
 
     auto wiring = std::make_unique<vorn::ServiceWiring>();
     const vorn::ClientPaths& paths = wiring->Paths();
-    StartLog(paths);
+    log = StartLog(paths);
 
     // Hashing the executable overlaps with the rest of start-up; the first request waits for it.
     const std::shared_future<std::string> clientKey =
@@ -112,7 +116,10 @@ int RunClient(char* program) {
     window->ShowStartMaximized();
 
     const int code = app.exec();
-    // Pages go before their profile; a window closed just now may still await its deletion.
+    // The exit's order, in one place: the card reader stopped when the event loop ended (bounded,
+    // a port may hang); pages go before their profile (a window closed just now may still await
+    // its deletion); the wiring's workers stop bounded, each leaving a stuck task its own state;
+    // the log file goes after the application object, the last thing that logs.
     delete window.data();
     wiring.reset();
     delete profile;

@@ -43,6 +43,8 @@ std::mutex g_levelsMutex;
 QHash<QByteArray, TerminalLevels> g_terminalLevels;
 QLoggingCategory::CategoryFilter g_previousFilter = nullptr;
 QtMessageHandler g_previousHandler = nullptr;
+// Guards g_file: a worker left behind at the exit may log while the file goes.
+std::mutex g_fileMutex;
 LogFile* g_file = nullptr;
 
 void FileFilter(QLoggingCategory* category) {
@@ -91,9 +93,13 @@ void Handler(QtMsgType type, const QMessageLogContext& context, const QString& t
     const bool own = context.category && qstrncmp(context.category, "vorn.", 5) == 0;
     if ((type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg ||
          (type == QtInfoMsg && own)) &&
-        g_file && !writing) {
+        !writing) {
         writing = true;
-        g_file->Write(context.category, type, text);
+        {
+            std::lock_guard lock(g_fileMutex);
+            if (g_file)
+                g_file->Write(context.category, type, text);
+        }
         writing = false;
     }
     if (g_previousHandler && ShownOnTerminal(context.category, type))
@@ -103,6 +109,12 @@ void Handler(QtMsgType type, const QMessageLogContext& context, const QString& t
 }  // namespace
 
 LogFile::LogFile(QString folder, Clock now) : m_folder(std::move(folder)), m_now(std::move(now)) {}
+
+LogFile::~LogFile() {
+    std::lock_guard lock(g_fileMutex);
+    if (g_file == this)
+        g_file = nullptr;
+}
 
 QString LogFile::FileFor(QDate day) const {
     return QDir(m_folder).filePath(
@@ -205,7 +217,10 @@ bool LogFile::Write(const char* category, QtMsgType type, const QString& text) {
 }
 
 void LogFile::Install(LogFile* file) {
-    g_file = file;
+    {
+        std::lock_guard lock(g_fileMutex);
+        g_file = file;
+    }
     g_previousHandler = qInstallMessageHandler(&Handler);
     g_previousFilter = QLoggingCategory::installFilter(&FileFilter);
 }

@@ -21,6 +21,11 @@ public:
 
     using Clock = std::function<QDateTime()>;
     explicit LogFile(QString folder, Clock now = &QDateTime::currentDateTime);
+    // When installed, records from then on reach the terminal only; a record being written
+    // now is waited for.
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
 
     // Appends one record; false when the day's file cannot be written (a link, FIFO or other
     // non-file planted in its place is refused, never followed or waited on), which is then said
@@ -30,8 +35,8 @@ public:
     QString FileFor(QDate day) const;
 
     // Sends the info records of the client's own categories (vorn.*) and every category's
-    // warnings and errors to `file` as well, whatever the logging rules say, for the rest of the
-    // process; what reaches the terminal stays what the rules say. Debug records never reach
+    // warnings and errors to `file` as well, whatever the logging rules say, until `file` is
+    // destroyed; what reaches the terminal stays what the rules say. Debug records never reach
     // the file. Call once, on the main thread, before other threads log.
     static void Install(LogFile* file);
 

@@ -5,8 +5,11 @@
 #include "models/update/VersionDocument.h"
 #include "services/settings/IniFile.h"
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 
 namespace vorn {
 
@@ -30,23 +33,43 @@ bool HasControlCharacters(const std::string& text) {
 
 }  // namespace
 
+// What a run uses, shared by the updater and its worker's task.
+struct CModelUpdater::Job {
+    QString clientFolder;
+    QString versionHost;
+    vorn::HttpLimits limits;
+    vorn::InstallLimits installLimits;
+    QString settingsFile;
+    std::atomic<bool> abort{false};
+    std::mutex mutex;
+    std::condition_variable idle;
+    bool running = false;  // guarded by mutex
+
+    void Run(int localVersion);
+};
+
 CModelUpdater::CModelUpdater(QString stateFolder,
                              QString versionHost,
                              vorn::HttpLimits limits,
                              vorn::InstallLimits install,
                              QString settingsFile)
-    : m_clientFolder(std::move(stateFolder)),
-      m_versionHost(std::move(versionHost)),
-      m_limits(limits),
-      m_install(std::move(install)),
-      m_settingsFile(settingsFile.isEmpty() ? m_clientFolder + QStringLiteral("config.ini")
-                                            : std::move(settingsFile)) {}
+    : m_job(std::make_shared<Job>()) {
+    m_job->clientFolder = std::move(stateFolder);
+    m_job->versionHost = std::move(versionHost);
+    m_job->limits = limits;
+    m_job->installLimits = std::move(install);
+    m_job->settingsFile = settingsFile.isEmpty()
+                              ? m_job->clientFolder + QStringLiteral("config.ini")
+                              : std::move(settingsFile);
+}
 
 CModelUpdater::~CModelUpdater() {
-    m_abort = true;
-    WaitForIdle();
-    if (m_worker.joinable())
-        m_worker.join();
+    m_job->abort = true;
+    if (!m_worker.Stop(vorn::Worker::kExitWait))
+        qCWarning(lcModels,
+                  "model update: the run did not stop within %lld ms; the client goes on "
+                  "without waiting for it.",
+                  static_cast<long long>(vorn::Worker::kExitWait.count()));
 }
 
 std::string CModelUpdater::VersionUrl(const QString& host, int64_t ticks) {
@@ -56,29 +79,28 @@ std::string CModelUpdater::VersionUrl(const QString& host, int64_t ticks) {
 }
 
 bool CModelUpdater::Start(int localVersion) {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_running) {
-            qCInfo(lcModels) << "model update requested while one is running; request ignored";
-            return false;
-        }
-        m_running = true;
+    std::lock_guard lock(m_job->mutex);
+    if (m_job->running) {
+        qCInfo(lcModels) << "model update requested while one is running; request ignored";
+        return false;
     }
-    // The previous worker has finished its run (m_running was false); reap it before reuse.
-    if (m_worker.joinable())
-        m_worker.join();
-    m_worker = std::thread([this, localVersion] {
-        Run(localVersion);
-        std::lock_guard lock(m_mutex);
-        m_running = false;
-        m_idle.notify_all();
+    const bool posted = m_worker.Post([job = m_job, localVersion] {
+        job->Run(localVersion);
+        std::lock_guard lock(job->mutex);
+        job->running = false;
+        job->idle.notify_all();
     });
+    if (!posted) {
+        qCWarning(lcModels) << "model update: no worker thread; the update is not run";
+        return false;
+    }
+    m_job->running = true;
     return true;
 }
 
 void CModelUpdater::WaitForIdle() {
-    std::unique_lock lock(m_mutex);
-    m_idle.wait(lock, [this] { return !m_running; });
+    std::unique_lock lock(m_job->mutex);
+    m_job->idle.wait(lock, [this] { return !m_job->running; });
 }
 
 namespace {
@@ -141,11 +163,11 @@ bool DownloadArchive(vorn::HttpClient& http,
 
 }  // namespace
 
-void CModelUpdater::Run(int localVersion) {
-    const fs::path client = ToPath(m_clientFolder);
+void CModelUpdater::Job::Run(int localVersion) {
+    const fs::path client = ToPath(clientFolder);
     const fs::path archive = client / "models.zip";
-    vorn::InstallLimits install = m_install;
-    const int limitMB = vorn::IniFile::ReadInt(m_settingsFile, QStringLiteral("Config"),
+    vorn::InstallLimits install = installLimits;
+    const int limitMB = vorn::IniFile::ReadInt(settingsFile, QStringLiteral("Config"),
                                                QStringLiteral("ModelLimitMB"), 0);
     if (limitMB > 0)
         install.maxUnpackedBytes = uint64_t(limitMB) << 20;
@@ -156,22 +178,22 @@ void CModelUpdater::Run(int localVersion) {
 
     if (localVersion <= 0) {
         localVersion =
-            vorn::IniFile::ReadInt(m_clientFolder + QStringLiteral("models/ver.ini"),
+            vorn::IniFile::ReadInt(clientFolder + QStringLiteral("models/ver.ini"),
                                    QStringLiteral("Config"), QStringLiteral("Ver"), localVersion);
     }
     const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now().time_since_epoch())
                            .count();
-    vorn::HttpClient http(m_limits, &m_abort);
+    vorn::HttpClient http(limits, &abort);
     const std::optional<vorn::VersionDocument> doc =
-        FetchNewerVersion(http, VersionUrl(m_versionHost, ticks), localVersion);
+        FetchNewerVersion(http, VersionUrl(versionHost, ticks), localVersion);
     if (!doc)
         return;
     qCInfo(lcModels) << "model update: version" << localVersion << "->" << doc->modelVer << "from"
                      << doc->downloadUrl.c_str();
     if (!DownloadArchive(http, doc->downloadUrl, archive, install.maxUnpackedBytes))
         return;
-    if (!installer.Install(archive, &m_abort)) {
+    if (!installer.Install(archive, &abort)) {
         qCWarning(lcModels) << "model update: installation failed; the model folder keeps version"
                             << localVersion;
         return;

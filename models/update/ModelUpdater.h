@@ -3,12 +3,11 @@
 #include "models/update/HttpClient.h"
 #include "models/update/ModelInstaller.h"
 
+#include "common/Worker.h"
+
 #include <QString>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <memory>
 
 namespace vorn {
 
@@ -31,8 +30,12 @@ public:
                   vorn::HttpLimits limits = {},
                   vorn::InstallLimits install = {},
                   QString settingsFile = {});
-    // Stops a run under way (transfers end, extraction stops between entries) and waits for it.
+    // Stops a run under way (transfers end, extraction stops between entries) and waits for it
+    // at most Worker::kExitWait; a run that has not stopped by then (a write that does not come
+    // back) keeps what it uses and ends with the process.
     ~CModelUpdater();
+    CModelUpdater(const CModelUpdater&) = delete;
+    CModelUpdater& operator=(const CModelUpdater&) = delete;
 
     // Main thread. Starts a run on a worker and returns at once. A local version of 0 or less
     // means "read ver.ini, with this as the default". False (and a log line) when a run is
@@ -46,18 +49,10 @@ public:
     static std::string VersionUrl(const QString& host, int64_t ticks);
 
 private:
-    void Run(int localVersion);
-
-    const QString m_clientFolder;
-    const QString m_versionHost;
-    const vorn::HttpLimits m_limits;
-    const vorn::InstallLimits m_install;
-    const QString m_settingsFile;
-    std::atomic<bool> m_abort{false};
-    std::mutex m_mutex;
-    std::condition_variable m_idle;
-    bool m_running = false;  // guarded by m_mutex
-    std::thread m_worker;    // touched by Start and the destructor only
+    struct Job;
+    const std::shared_ptr<Job> m_job;
+    // Last: a stop that gives up on a run leaves it the job, nothing of this object.
+    vorn::Worker m_worker;
 };
 
 }  // namespace vorn

@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -34,16 +37,79 @@ static_assert(vorn::card::kFieldCount == IdCardRecord::kFieldCount &&
 
 }  // namespace
 
-CCardReader::CCardReader() = default;
+struct CCardReader::Request {
+    int port = 0;
+    bool continuous = false;
+    std::uint64_t requester = 0;
+};
+
+// Where the cycles report: the relay while the reader exists. A cycle that comes back after the
+// reader is gone finds none, and its reports are freed.
+struct CCardReader::Reports {
+    std::mutex mutex;
+    vorn::CardEventRelay* relay = nullptr;  // guarded by mutex
+
+    bool Connected() {
+        std::lock_guard lock(mutex);
+        return relay != nullptr;
+    }
+    void Busy(bool reading, bool continuous) {
+        std::lock_guard lock(mutex);
+        if (relay)
+            relay->ReportBusy(reading, continuous);
+    }
+    void Result(CardResult result) {
+        std::lock_guard lock(mutex);
+        if (relay)
+            relay->ReportResult(std::move(result));
+    }
+};
+
+// Everything a reading uses, shared by the reader and its worker's tasks.
+struct CCardReader::State {
+    vorn::platform::ICardLibrary::EntryPoints api;  // set by Init before `initialised`
+    QString photoPath;
+    int comPort = 0;
+    int readTime = 500;
+    std::atomic<bool> initialised{false};
+    Reports reports;
+
+    std::atomic<int> reading{0};
+    std::mutex mutex;  // guards everything below
+    std::condition_variable idle;
+    bool workerAlive = false;  // a reading is queued or runs
+    bool shutdown = false;
+    std::optional<Request> pending;
+    std::chrono::milliseconds pause{1000};
+
+    static void RunCardReading(const std::shared_ptr<State>& self,
+                               const vorn::Worker::StopSignal& stop,
+                               Request request);
+    void RunCycle(const Request& request);
+    bool OpenPort(int port) const;
+    int ReadCardContent(IdCardRecord& record, char16_t* errorText) const;
+};
+
+CCardReader::CCardReader()
+    : m_state(std::make_shared<State>()),
+      m_worker([this](std::function<void()> body) { return CreateWorker(std::move(body)); }) {}
 
 CCardReader::~CCardReader() {
     Shutdown();
-    // A worker left behind by a bounded shutdown still uses this object: it must be back first.
-    while (!WaitForIdle(std::chrono::minutes(1)))
-        qCWarning(lcCard, "Still waiting for the card library to return before the reader goes.");
-    m_target.store(nullptr);
+    {
+        std::lock_guard lock(m_state->reports.mutex);
+        m_state->reports.relay = nullptr;
+    }
     // Frees whatever the last cycles posted and nobody received.
     m_relay.reset();
+}
+
+int CCardReader::ComPortSetting() const {
+    return m_state->comPort;
+}
+
+int CCardReader::ReadTimeSetting() const {
+    return m_state->readTime;
 }
 
 void CCardReader::Init(CardReceiver* receiver,
@@ -51,138 +117,143 @@ void CCardReader::Init(CardReceiver* receiver,
                        int comPort,
                        int readTime,
                        const QString& photoPath) {
-    if (m_target.load()) {
+    if (m_state->initialised.load()) {
         qCDebug(lcCard) << "card reader already initialised";
         return;
     }
-    m_photoPath = photoPath.isEmpty() ? clientFolder + QStringLiteral("idcard.jpg") : photoPath;
-    m_comPort = comPort;
-    m_readTime = readTime;
-    m_api = CreateCardLibrary()->Load(clientFolder.toStdString());
+    State& state = *m_state;
+    state.photoPath = photoPath.isEmpty() ? clientFolder + QStringLiteral("idcard.jpg") : photoPath;
+    state.comPort = comPort;
+    state.readTime = readTime;
+    state.api = CreateCardLibrary()->Load(clientFolder.toStdString());
     m_relay = std::make_unique<vorn::CardEventRelay>(receiver);
     // A worker asleep in its pause must not outlive the event loop it reports to.
     if (auto* app = QCoreApplication::instance())
         QObject::connect(app, &QCoreApplication::aboutToQuit, m_relay.get(),
                          [this] { Shutdown(); });
     // Publishes the entry points and the folder to every cycle that starts from now on.
-    m_target.store(m_relay.get());
+    {
+        std::lock_guard lock(state.reports.mutex);
+        state.reports.relay = m_relay.get();
+    }
+    state.initialised.store(true);
 }
 
 void CCardReader::SetCyclePause(std::chrono::milliseconds pause) {
-    std::lock_guard lock(m_mutex);
-    m_pause = pause;
+    std::lock_guard lock(m_state->mutex);
+    m_state->pause = pause;
 }
 
 void CCardReader::StartCardReading(int port, vorn::CardMode mode, std::uint64_t requester) {
     const Request request{port, mode == vorn::CardMode::Continuous, requester};
-    std::lock_guard lock(m_mutex);
+    State& state = *m_state;
+    std::lock_guard lock(state.mutex);
     int idle = 0;
-    if (!m_reading.compare_exchange_strong(idle, 1)) {
+    if (!state.reading.compare_exchange_strong(idle, 1)) {
         qCDebug(lcCard) << "card reading under way; start request dropped";
         return;
     }
-    if (m_shutdown) {
-        m_reading.store(0);
+    if (state.shutdown) {
+        state.reading.store(0);
         return;
     }
-    if (m_workerAlive) {
+    if (state.workerAlive) {
         // The reading was stopped but its worker is still finishing; it takes this up next.
-        if (m_pending)
+        if (state.pending)
             qCDebug(lcCard) << "queued card reading replaced before it began";
-        m_pending = request;
+        state.pending = request;
         return;
     }
-    if (m_worker.joinable())
-        m_worker.join();  // already past its last use of any shared state
-    try {
-        m_worker = CreateWorker([this, request] { RunCardReading(request); });
-        m_workerAlive = true;
-    } catch (const std::system_error& e) {
-        m_reading.store(0);
-        qCWarning(lcCard) << "The card reading could not be started:" << e.what();
+    if (!m_worker.Post([self = m_state, stop = m_worker.Signal(), request] {
+            State::RunCardReading(self, stop, request);
+        })) {
+        state.reading.store(0);
+        qCWarning(lcCard) << "The card reading could not be started: no worker thread.";
+        return;
     }
+    state.workerAlive = true;
+}
+
+bool CCardReader::IsReading() const {
+    return m_state->reading.load() != 0;
 }
 
 void CCardReader::StopCardReading() {
-    m_reading.store(0);
+    m_state->reading.store(0);
 }
 
 bool CCardReader::WaitForIdle(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(m_mutex);
-    return m_idle.wait_for(lock, timeout, [this] { return !m_workerAlive; });
+    std::unique_lock lock(m_state->mutex);
+    return m_state->idle.wait_for(lock, timeout, [this] { return !m_state->workerAlive; });
 }
 
 void CCardReader::Shutdown(std::chrono::milliseconds wait) {
-    std::thread worker;
+    bool running = false;
     {
-        std::lock_guard lock(m_mutex);
-        m_shutdown = true;
-        m_pending.reset();
-        m_reading.store(0);
-        worker = std::move(m_worker);
+        std::lock_guard lock(m_state->mutex);
+        m_state->shutdown = true;
+        m_state->pending.reset();
+        m_state->reading.store(0);
+        running = m_state->workerAlive;
     }
-    m_wake.notify_all();
-    if (!worker.joinable())
-        return;
-    if (worker.get_id() == std::this_thread::get_id() || !WaitForIdle(wait)) {
-        if (worker.get_id() != std::this_thread::get_id())
-            qCWarning(lcCard,
-                      "The card library has not returned within %lld ms (a port that does "
-                      "not answer?); the client goes on without waiting for it.",
-                      static_cast<long long>(wait.count()));
-        worker.detach();
-        return;
-    }
-    worker.join();  // past its last use of shared state; only the return is left
+    if (!m_worker.Stop(wait) && running)
+        qCWarning(lcCard,
+                  "The card library has not returned within %lld ms (a port that does "
+                  "not answer?); the client goes on without waiting for it.",
+                  static_cast<long long>(wait.count()));
 }
 
 std::thread CCardReader::CreateWorker(std::function<void()> body) {
     return std::thread(std::move(body));
 }
 
-void CCardReader::RunCardReading(Request request) {
+void CCardReader::State::RunCardReading(const std::shared_ptr<State>& self,
+                                        const vorn::Worker::StopSignal& stop,
+                                        Request request) {
     for (;;) {
-        RunCycle(request);
-        std::unique_lock lock(m_mutex);
-        if (request.continuous)
-            m_wake.wait_for(lock, m_pause, [this] { return m_shutdown; });
-        if (!m_shutdown && m_pending) {
-            request = *m_pending;
-            m_pending.reset();
+        self->RunCycle(request);
+        std::unique_lock lock(self->mutex);
+        if (request.continuous && !self->shutdown) {
+            const std::chrono::milliseconds pause = self->pause;
+            lock.unlock();
+            stop.SleepFor(pause);
+            lock.lock();
+        }
+        if (!self->shutdown && self->pending) {
+            request = *self->pending;
+            self->pending.reset();
             continue;
         }
-        if (!m_shutdown && request.continuous && m_reading.load() != 0)
+        if (!self->shutdown && request.continuous && self->reading.load() != 0)
             continue;
         if (!request.continuous)
-            m_reading.store(0);
-        m_workerAlive = false;
-        m_idle.notify_all();
+            self->reading.store(0);
+        self->workerAlive = false;
+        self->idle.notify_all();
         return;
     }
 }
 
-void CCardReader::RunCycle(const Request& request) {
+void CCardReader::State::RunCycle(const Request& request) {
     // Before Init there is neither library nor receiver: the cycle fails and its reports are
     // freed.
-    vorn::CardEventRelay* target = m_target.load();
-    auto report = [target, &request](CardResult result) {
+    const bool connected = initialised.load() && reports.Connected();
+    auto report = [this, &request](CardResult result) {
         result.requester = request.requester;
-        if (target)
-            target->ReportResult(std::move(result));
+        reports.Result(std::move(result));
     };
-    if (target)
-        target->ReportBusy(true, false);
+    reports.Busy(true, false);
     const char16_t* failure = nullptr;
-    if (!target || !OpenPort(request.port)) {
+    if (!connected || !OpenPort(request.port)) {
         failure = kPortFailed;
     } else {
-        if (m_api.CVR_GetSAMIDU) {
+        if (api.CVR_GetSAMIDU) {
             std::array<char16_t, kSamIdUnits> samId{};
-            m_api.CVR_GetSAMIDU(samId.data());
+            api.CVR_GetSAMIDU(samId.data());
         }
         // A continuous reading tries the content even without a card found, so a card laid on
         // the reader mid-way is read in the next cycle whatever the authentication said.
-        const bool found = m_api.CVR_Authenticate() == 1;
+        const bool found = api.CVR_Authenticate() == 1;
         if (found || request.continuous) {
             auto record = std::make_unique<IdCardRecord>();
             std::array<char16_t, IdCardRecord::kFieldUnits> contentError{};
@@ -198,7 +269,7 @@ void CCardReader::RunCycle(const Request& request) {
         }
         // Closed however the cycle went: a port left open after a card that was not found or
         // not read keeps the reader busy for the next cycle and for any other program.
-        m_api.CVR_CloseComm();
+        api.CVR_CloseComm();
     }
     if (failure) {
         auto text = std::make_unique<CardErrorText>();
@@ -208,28 +279,27 @@ void CCardReader::RunCycle(const Request& request) {
         result.error = std::move(text);
         report(std::move(result));
     }
-    if (target)
-        target->ReportBusy(false, request.continuous);
+    reports.Busy(false, request.continuous);
 }
 
-bool CCardReader::OpenPort(int port) const {
+bool CCardReader::State::OpenPort(int port) const {
     if (port != 0 && !((port >= 1 && port <= 16) || (port >= 1001 && port <= 1016)))
         qCDebug(lcCard) << "card reader port" << port << "out of range";
-    return vorn::card::OpenPort(m_api, port) != 0;
+    return vorn::card::OpenPort(api, port) != 0;
 }
 
-int CCardReader::ReadCardContent(IdCardRecord& record, char16_t* errorText) const {
-    if (!m_api.CVR_Read_FPContent || m_api.CVR_Read_FPContent() != 1) {
+int CCardReader::State::ReadCardContent(IdCardRecord& record, char16_t* errorText) const {
+    if (!api.CVR_Read_FPContent || api.CVR_Read_FPContent() != 1) {
         CopyText(errorText, kContentError, std::size(kContentError));
         return 0;
     }
-    vorn::card::ReadTexts(m_api, record.fields);
-    if (m_api.GetBMPData) {
+    vorn::card::ReadTexts(api, record.fields);
+    if (api.GetBMPData) {
         std::vector<unsigned char> data(vorn::CardPhoto::kBufferSize);
         int length = vorn::CardPhoto::kBufferSize;
-        m_api.GetBMPData(data.data(), &length);
+        api.GetBMPData(data.data(), &length);
         if (vorn::CardPhoto::UsableLength(length)) {
-            const QString& path = m_photoPath;
+            const QString& path = photoPath;
             vorn::CardPhoto::Save(data.data(), length, path);
             // Named even when nothing could be saved: the page then finds no file there.
             CopyText(record.fields[11], reinterpret_cast<const char16_t*>(path.utf16()),

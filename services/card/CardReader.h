@@ -1,18 +1,15 @@
 #pragma once
 
 #include "common/CardMode.h"
+#include "common/Worker.h"
 #include "platform/CardLibrary.h"
 
 #include <QString>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <thread>
 
 namespace vorn {
@@ -35,10 +32,12 @@ struct IdCardRecord;
 class CCardReader {
 public:
     CCardReader();
-    // Stops the reading and waits for the worker's current cycle, however long a library call
-    // takes (the worker uses this object). Destroy on Init's thread. The application's own
-    // reader is never destroyed, so its exit is bounded by Shutdown alone.
+    // Shutdown, then the reports stop reaching the receiver. Destroy on Init's thread. A cycle
+    // stuck in a library call shares only what it uses with the reader, so it may come back
+    // after the reader is gone.
     virtual ~CCardReader();
+    CCardReader(const CCardReader&) = delete;
+    CCardReader& operator=(const CCardReader&) = delete;
 
     // Main thread, once: the object that receives the reports (lives on this thread), the client
     // folder (ends in "/"; the library lives there), the two settings, which no reading
@@ -57,7 +56,7 @@ public:
     void StopCardReading();
 
     // Any thread: whether the reading flag is set.
-    bool IsReading() const { return m_reading.load() != 0; }
+    bool IsReading() const;
     // Any thread: blocks until no worker runs (or `timeout` passed); true when idle.
     bool WaitForIdle(std::chrono::milliseconds timeout = std::chrono::minutes(1));
     // Ends readings for good: drops the queued request, cuts the pause short, waits for the
@@ -67,8 +66,8 @@ public:
     void Shutdown(std::chrono::milliseconds wait = kExitWait);
     static constexpr std::chrono::milliseconds kExitWait{3000};
 
-    int ComPortSetting() const { return m_comPort; }
-    int ReadTimeSetting() const { return m_readTime; }
+    int ComPortSetting() const;
+    int ReadTimeSetting() const;
     // Pause between continuous cycles (1000 ms); set before a reading starts. For tests.
     void SetCyclePause(std::chrono::milliseconds pause);
 
@@ -77,33 +76,14 @@ protected:
     virtual std::thread CreateWorker(std::function<void()> body);
 
 private:
-    struct Request {
-        int port = 0;
-        bool continuous = false;
-        std::uint64_t requester = 0;
-    };
+    struct Request;
+    struct Reports;
+    struct State;
 
-    void RunCardReading(Request request);
-    void RunCycle(const Request& request);
-    bool OpenPort(int port) const;
-    int ReadCardContent(IdCardRecord& record, char16_t* errorText) const;
-
-    vorn::platform::ICardLibrary::EntryPoints m_api;
-    QString m_photoPath;
-    int m_comPort = 0;
-    int m_readTime = 500;
+    const std::shared_ptr<State> m_state;
     std::unique_ptr<vorn::CardEventRelay> m_relay;
-    std::atomic<vorn::CardEventRelay*> m_target{nullptr};
-
-    std::atomic<int> m_reading{0};
-    std::mutex m_mutex;  // guards everything below
-    std::condition_variable m_wake;
-    std::condition_variable m_idle;
-    std::thread m_worker;
-    bool m_workerAlive = false;
-    bool m_shutdown = false;
-    std::optional<Request> m_pending;
-    std::chrono::milliseconds m_pause{1000};
+    // Last: a stop that gives up on a cycle leaves it the state it shares, nothing of this object.
+    vorn::Worker m_worker;
 };
 
 }  // namespace vorn

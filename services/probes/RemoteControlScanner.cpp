@@ -184,18 +184,17 @@ ProcessScanResult BoundedScan(const std::shared_ptr<const vorn::platform::IProce
 
 }  // namespace
 
-// Shared by the scanner and its worker: a worker still stuck in a scan when the scanner goes
-// keeps it alive and finds `stopping` set when it comes back.
+// Shared by the scanner and its worker's tasks: a scan still stuck when the scanner goes keeps
+// it alive and finds `stopping` set when it comes back.
 struct RemoteControlScanner::State {
     QObject* context = nullptr;
     Scan scan;
 
-    std::mutex mutex;  // guards everything below
-    std::condition_variable wake;
-    std::condition_variable exited;
+    std::mutex mutex;         // guards everything below
     std::size_t waiting = 0;  // requests not yet taken up by a scan
+    bool scanQueued = false;  // a scan task is posted and has not yet taken up the waiting ones
     bool stopping = false;
-    bool workerRunning = false;
+    bool scanning = false;
 
     // Thread of `context` only. The front `resolved` requests have their scan's result and
     // wait to be answered; at most kAnswersPerTurn of them are answered per pass of the event
@@ -247,45 +246,36 @@ struct RemoteControlScanner::State {
         ScheduleDrain(self);
     }
 
-    static void Run(const std::shared_ptr<State>& self) {
+    // The worker's task: one scan for everything asked so far.
+    static void ScanOnce(const std::shared_ptr<State>& self) {
         std::unique_lock lock(self->mutex);
-        for (;;) {
-            self->wake.wait(lock, [&] { return self->stopping || self->waiting > 0; });
-            if (self->stopping)
-                break;
-            // Everything asked so far is answered by the scan that starts now.
-            const std::size_t batch = std::exchange(self->waiting, 0);
-            lock.unlock();
-            ProcessScanResult found = self->scan();
-            lock.lock();
-            if (self->stopping)
-                break;
-            // Posted in scan order from this one thread, so batches arrive in request order.
-            std::weak_ptr<State> weak = self;
-            QMetaObject::invokeMethod(
-                self->context,
-                [weak, batch, found = std::move(found)] {
-                    if (auto state = weak.lock())
-                        state->Resolve(state, batch, found);
-                },
-                Qt::QueuedConnection);
-        }
-        self->workerRunning = false;
-        self->exited.notify_all();
+        self->scanQueued = false;
+        if (self->stopping)
+            return;
+        const std::size_t batch = std::exchange(self->waiting, 0);
+        self->scanning = true;
+        lock.unlock();
+        ProcessScanResult found = self->scan();
+        lock.lock();
+        self->scanning = false;
+        if (self->stopping)
+            return;
+        // Posted in scan order from the worker's one thread, so batches arrive in request order.
+        std::weak_ptr<State> weak = self;
+        QMetaObject::invokeMethod(
+            self->context,
+            [weak, batch, found = std::move(found)] {
+                if (auto state = weak.lock())
+                    state->Resolve(state, batch, found);
+            },
+            Qt::QueuedConnection);
     }
 };
 
 RemoteControlScanner::RemoteControlScanner(QObject* context, Scan scan)
     : m_state(std::make_shared<State>()) {
     m_state->context = context;
-    if (scan) {
-        m_state->scan = std::move(scan);
-        return;
-    }
-    std::shared_ptr<const vorn::platform::IProcessList> list = vorn::platform::CreateProcessList();
-    m_state->scan = [list, stuck = std::make_shared<StuckReads>(), judge = JudgeOver(list)] {
-        return BoundedScan(list, stuck, kScanDeadline, judge);
-    };
+    m_state->scan = std::move(scan);
 }
 
 RemoteControlScanner::RemoteControlScanner(
@@ -307,10 +297,13 @@ RemoteControlScanner::~RemoteControlScanner() {
     m_state->closed = true;
     m_state->pending.clear();
     m_state->resolved = 0;
-    std::unique_lock lock(m_state->mutex);
-    m_state->stopping = true;
-    m_state->wake.notify_all();
-    if (!m_state->exited.wait_for(lock, kExitWait, [this] { return !m_state->workerRunning; }))
+    bool scanning = false;
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->stopping = true;
+        scanning = m_state->scanning;
+    }
+    if (!m_worker.Stop(kExitWait) && scanning)
         qCWarning(lcProbes,
                   "The process scan did not finish within %lld ms; the client goes on "
                   "without waiting for it.",
@@ -321,20 +314,13 @@ void RemoteControlScanner::Request(Done done) {
     m_state->pending.push_back({std::move(done), {}});
     std::lock_guard lock(m_state->mutex);
     ++m_state->waiting;
-    if (!m_state->workerRunning) {
-        try {
-            // Detached: the destructor waits for it through `exited`, bounded.
-            std::thread(&State::Run, m_state).detach();
-            m_state->workerRunning = true;
-        } catch (const std::system_error& e) {
-            qCWarning(lcProbes) << "No worker for the process scan (" << e.what()
-                                << "); scanning on the calling thread.";
-        }
-    }
-    if (m_state->workerRunning) {
-        m_state->wake.notify_one();
+    if (m_state->scanQueued)
+        return;  // the scan already posted takes this request up too
+    if (m_worker.Post([state = m_state] { State::ScanOnce(state); })) {
+        m_state->scanQueued = true;
         return;
     }
+    qCWarning(lcProbes) << "No worker for the process scan; scanning on the calling thread.";
     // Without a worker: scan now; the answer still goes out through the event loop, in order.
     const std::size_t batch = std::exchange(m_state->waiting, 0);
     m_state->Resolve(m_state, batch, m_state->scan());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Worker.h"
 #include "platform/ProcessList.h"
 #include "services/probes/Environment.h"
 
@@ -52,9 +53,10 @@ public:
     static constexpr std::chrono::milliseconds kScanDeadline{1500};
 
     // `context` must outlive the scanner. `scan` runs on the worker as it is, without a
-    // deadline; by default the scanner scans this machine's process list as below.
-    explicit RemoteControlScanner(QObject* context, Scan scan = {});
-    // Scans of `processes` (the process `processes` names as the current one left out), each
+    // deadline.
+    RemoteControlScanner(QObject* context, Scan scan);
+    // Scans of `processes` (this machine's in the client; the process `processes` names as the
+    // current one left out), each
     // read on a thread of its own and answered within `deadline`, judged by `judge` on the
     // worker (default: JudgeProcesses with `processes`).
     RemoteControlScanner(QObject* context,
@@ -76,6 +78,8 @@ public:
 private:
     struct State;
     std::shared_ptr<State> m_state;
+    // Last: a stop that gives up on a scan leaves it the state, nothing of this object.
+    vorn::Worker m_worker;
 };
 
 }  // namespace vorn

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 using vorn::LogFile;
@@ -127,4 +129,18 @@ TEST_F(LogFolder, InstalledOwnInfoAndEveryWarningReachTheFileTheTerminalKeepsIts
     EXPECT_FALSE(text.contains("library chatter"));
     EXPECT_TRUE(text.contains(" qt.test.library warning: library warning\n"));
     EXPECT_EQ(terminal, (QStringList{"warning", "library warning"}));
+}
+
+// The program owns its log file, and a worker left behind at the exit may log after it is gone:
+// that record reaches the terminal, and no freed file.
+TEST_F(LogFolder, RecordsAfterTheInstalledFileIsGoneReachOnlyTheTerminal) {
+    static QStringList terminal;
+    qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { terminal << text; });
+    auto gone = std::make_unique<LogFile>(dir.path() + "/gone", [this] { return now; });
+    LogFile::Install(gone.get());
+    gone.reset();
+    std::thread([] { qCWarning(lcLibrary) << "late warning"; }).join();
+    EXPECT_EQ(terminal, QStringList{"late warning"});
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + "/gone"));
 }

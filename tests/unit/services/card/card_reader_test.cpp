@@ -585,6 +585,43 @@ TEST(CardReader, QuittingWaitsOnlyBoundedForALibraryCallThatHangs) {
     EXPECT_TRUE(rig.reader.WaitForIdle(20s));
 }
 
+// The program owns its reader: destroying it while a library call hangs waits only bounded, and
+// the cycle that comes back afterwards reports to nothing that went with the reader.
+TEST(CardReader, DestroyingTheReaderWhileALibraryCallHangsWaitsOnlyBounded) {
+    SimFolder folder;
+    folder.Describe("hang = 1\n");
+    EventLog window;
+    auto reader = std::make_unique<CCardReader>();
+    reader->Init(&window, folder.Path(), 0, 500);
+    reader->StartCardReading(0, vorn::CardMode::Once);
+    WaitUntil([] { return false; }, 200ms);  // the worker is inside CVR_InitComm by now
+
+    // Should the destruction wait for the call after all, the port answers after ten seconds.
+    std::mutex mutex;
+    std::condition_variable destroyed;
+    bool done = false;
+    std::thread port([&] {
+        std::unique_lock lock(mutex);
+        destroyed.wait_for(lock, 10s, [&] { return done; });
+        folder.Describe("hang = 0\n# the port answers again\n");
+    });
+    const auto begin = std::chrono::steady_clock::now();
+    reader.reset();
+    const auto took = std::chrono::steady_clock::now() - begin;
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+    }
+    destroyed.notify_all();
+    port.join();
+
+    EXPECT_LT(took, CCardReader::kExitWait + 2s);
+    ASSERT_TRUE(WaitUntil([&] { return folder.Calls().join('\n').contains("CVR_CloseComm"); }));
+    WaitUntil([] { return false; }, 100ms);
+    EXPECT_EQ(window.Records(), 0);
+    EXPECT_EQ(window.CyclesEnded(), 0);
+}
+
 TEST(CardReader, QuittingTheApplicationEndsAReadingAsleepInItsPause) {
     Rig rig;
     rig.folder.Describe("card = 0\n");
