@@ -52,14 +52,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Restacks happen about this often at most: a program raising itself every few milliseconds
-// costs the client one look at the stacking order per period, not one per raise. The wait after
+// Restacks happen about this often at most: a program raising itself every millisecond costs the
+// client one look at the stacking order per period, not one per raise, and one raising itself
+// every 10 ms is answered within a few milliseconds each time (with 20 ms, under load, it was
+// seen above the exam for half a second at a stretch). The wait after
 // a restack is drawn from half to one and a half periods: a fixed one keeps step with a fighter
 // that raises at a whole fraction of it (every 10 ms against 20), and each restack then comes
 // just before the fighter's next raise, leaving the exam on top for a fraction of a millisecond
 // per period, for stretches of a quarter of a second seen; drawn, no two restacks in a row fall
 // at the same moment of the fighter's cycle.
-constexpr auto kRestackPeriod = std::chrono::milliseconds(20);
+constexpr auto kRestackPeriod = std::chrono::milliseconds(6);
 // The manager's withdrawal is waited for this long before the window is taken from it.
 constexpr int kWithdrawWaitMs = 1000;
 // Safety net for what the event stream does not show (a pointer grab ended by one of the
