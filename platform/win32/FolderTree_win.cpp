@@ -308,21 +308,74 @@ bool ExchangeFolders(const std::string&, const std::string&) {
     return false;
 }
 
+// What stands at the name is opened as itself and looked at first. A link Windows shows is
+// removed through that handle. A file is not, nor by DeleteFileW: under Wine a handle or name of
+// the host's link to a file reaches the file it names, with no sign of the link. Instead an
+// empty file of ours takes the name (a rename replaces a link, never what it names) and is
+// removed through its own handle. A folder, or a link to one that Windows cannot open as itself,
+// is refused.
 bool RemoveFileIfPresent(const std::string& path) {
     const std::wstring wide = SystemPath(path);
-    if (DeleteFileW(wide.c_str()))
-        return true;
+    OsHandle file(CreateFileW(wide.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid()) {
+        const DWORD failure = GetLastError();
+        return failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND;
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(file.Get(), FileAttributeTagInfo, &tag, sizeof tag))
+        return false;
+    FILE_DISPOSITION_INFO gone{TRUE};
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(tag.ReparseTag))
+        return SetFileInformationByHandle(file.Get(), FileDispositionInfo, &gone, sizeof gone);
+    if (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        SetLastError(NameShowsReparsePoint(wide) ? kStoppedOnLink : ERROR_ACCESS_DENIED);
+        return false;
+    }
+    file.Reset();  // an open file cannot be replaced
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(wide.c_str(), DWORD(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length + 1);
+        length = GetFullPathNameW(wide.c_str(), DWORD(full.size()), full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size())
+        return false;
+    full.resize(length);
+    const std::wstring folder = full.substr(0, full.find_last_of(L'\\') + 1);
+    OsHandle ours;
+    for (int attempt = 0; attempt < 8 && !ours.Valid(); ++attempt) {
+        const std::wstring temporary =
+            folder + L".vorn-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(GetTickCount64() + unsigned(attempt)) + L".gone";
+        ours = OsHandle(CreateFileW(temporary.c_str(), DELETE | GENERIC_WRITE, kShareAll, nullptr,
+                                    CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!ours.Valid() && GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
+    if (!ours.Valid())
+        return false;
+    // The system's own form of the path, as the rename takes it.
+    std::wstring target = L"\\??\\" + full;
+    if (full.rfind(L"\\\\?\\", 0) == 0)
+        target = L"\\??\\" + full.substr(4);
+    else if (full.rfind(L"\\\\", 0) == 0)
+        target = L"\\??\\UNC" + full.substr(1);
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = DWORD(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), rename->FileName);
+    const bool replaced =
+        SetFileInformationByHandle(ours.Get(), FileRenameInfo, rename, DWORD(buffer.size()));
     const DWORD failure = GetLastError();
-    if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND)
-        return true;
-    // A link to a folder (symbolic link or junction) is removed as a folder; the link goes,
-    // never what it names.
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return RemoveDirectoryW(wide.c_str());
-    SetLastError(failure);
-    return false;
+    const bool removed =
+        SetFileInformationByHandle(ours.Get(), FileDispositionInfo, &gone, sizeof gone);
+    if (!replaced)
+        SetLastError(failure);
+    return replaced && removed;
 }
 
 OsHandle CreateNewFile(const std::string& path) {
