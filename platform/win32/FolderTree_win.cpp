@@ -26,7 +26,8 @@ using platform::win32::Utf8ToWide;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // ERROR_STOPPED_ON_SYMLINK, which older mingw-w64 headers lack.
 constexpr DWORD kStoppedOnLink = 681;
-constexpr DWORD kListAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kListAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
 std::wstring SystemPath(const std::string& path) {
     std::wstring wide = Utf8ToWide(path);
@@ -132,8 +133,8 @@ OsHandle OpenFolderPath(const std::string& path, bool* missing) {
                                 nullptr));
     if (missing) {
         const DWORD failure = GetLastError();
-        *missing = !folder.Valid() &&
-                   (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND);
+        *missing =
+            !folder.Valid() && (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND);
     }
     if (!folder.Valid())
         return folder;
@@ -236,8 +237,7 @@ bool SetPermissions(NativeHandle handle, uint32_t permissions) {
             return true;
         FILE_BASIC_INFO change{};  // times left as they are (zero)
         change.FileAttributes = wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted;
-        return SetFileInformationByHandle(attributes.Get(), FileBasicInfo, &change,
-                                          sizeof change);
+        return SetFileInformationByHandle(attributes.Get(), FileBasicInfo, &change, sizeof change);
     }
     if (!(permissions & 0077))
         return true;
@@ -289,8 +289,8 @@ bool FlushFileSystem(NativeHandle handle) {
     if (!volume.empty() && volume.back() == L'\\')
         volume.pop_back();
     const OsHandle device(CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      0, nullptr));
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
     return device.Valid() && FlushFileBuffers(device.Get());
 }
 

@@ -264,9 +264,8 @@ TEST_F(FolderTreeWin, PrivateFolderOpensUpByPermissionsAndFilesTakeReadOnly) {
         SECURITY_DESCRIPTOR_CONTROL control = 0;
         DWORD revision = 0;
         const std::wstring path = (root / "private").wstring();
-        if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, nullptr, nullptr,
-                                  &descriptor) != ERROR_SUCCESS)
+        if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
             return false;
         GetSecurityDescriptorControl(descriptor, &control, &revision);
         LocalFree(descriptor);
