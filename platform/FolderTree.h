@@ -9,9 +9,10 @@
 #include <system_error>
 
 // Whole-folder operations of the model installer: listing, free space, and publishing a staged
-// folder by exchanging it with the one it replaces. Linux only so far (the installer is built for
-// Linux; a Windows implementation comes with a Windows build of it). Paths are UTF-8. Safe on any
-// thread.
+// folder by exchanging it with the one it replaces. Paths are UTF-8. Safe on any thread.
+// On Windows: folders are never exchanged (ExchangeFolders is false), the file system is flushed
+// only by an administrator, and permissions are mapped to the read-only attribute and to access
+// lists (see SetPermissions). Failures are the system's own error codes (system_category).
 namespace vorn::platform {
 
 // A child's kind as its folder entry gives it (no look at the child itself unless the file
@@ -37,6 +38,9 @@ std::map<std::string, EntryKind> ListFolder(NativeHandle folder, std::error_code
 bool MakePrivateFolder(NativeHandle folder, const std::string& name);
 
 // The POSIX permission bits (07777) of an open folder or file; false when they cannot be set.
+// Windows keeps no such bits: a file without 0200 becomes read-only (with it, writable), and a
+// folder with any of 0077 takes its parent's inherited access again (as MakePrivateFolder's
+// denied); the other bits are not kept.
 bool SetPermissions(NativeHandle handle, uint32_t permissions);
 
 // Writes to disk what the file system holding `handle` has not yet written; false on failure.

@@ -4,6 +4,7 @@
 // itself, so the tests see what any other program on the machine would.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace wintest {
@@ -46,5 +47,17 @@ constexpr DWORD kNotStarted = 0xFFFFFFFF;
 // system tools write their console code page, ASCII for what these tests look at). A program
 // that could not be started gives kNotStarted and a line saying why.
 std::string RunAndCapture(const std::wstring& commandLine, DWORD* exitCode = nullptr);
+
+// Makes `link` a junction (a mount-point reparse point) to the folder `target`, as mklink /J
+// does; false when the system will not.
+bool MakeJunction(const std::wstring& link, const std::wstring& target);
+
+// Starts the host system's /bin/<tool> in `folder` (Wine starts host programs) and waits up to
+// five seconds for `done`; false when there is no such tool (Windows) or it never got there.
+// Wine gives no handle to wait on for a host program, so its work is looked at instead.
+bool RunHostTool(const std::wstring& folder,
+                 const std::wstring& tool,
+                 const std::wstring& arguments,
+                 const std::function<bool()>& done);
 
 }  // namespace wintest

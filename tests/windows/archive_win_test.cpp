@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <winioctl.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +18,8 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using wintest::MakeJunction;
+using wintest::RunHostTool;
 using ziptest::Entry;
 using namespace vorn;
 
@@ -31,77 +32,10 @@ std::string ReadAll(const fs::path& p) {
     return s.str();
 }
 
-// Makes `link` a junction (a mount-point reparse point) to the folder `target`, as mklink /J
-// does; false when the system will not.
-bool MakeJunction(const std::wstring& link, const std::wstring& target) {
-    if (!CreateDirectoryW(link.c_str(), nullptr))
-        return false;
-    HANDLE h = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    const std::wstring substitute = L"\\??\\" + target;
-    std::vector<char> buffer(8 + 8);
-    auto put16 = [&](size_t at, size_t v) {
-        buffer[at] = char(v & 0xFF);
-        buffer[at + 1] = char((v >> 8) & 0xFF);
-    };
-    const size_t subBytes = substitute.size() * 2, printBytes = target.size() * 2;
-    // Tag, data length, reserved; then substitute and print names, each NUL-terminated.
-    const uint32_t tag = IO_REPARSE_TAG_MOUNT_POINT;
-    for (int i = 0; i < 4; ++i)
-        buffer[i] = char((tag >> (8 * i)) & 0xFF);
-    put16(4, 8 + subBytes + 2 + printBytes + 2);
-    put16(8, 0);
-    put16(10, subBytes);
-    put16(12, subBytes + 2);
-    put16(14, printBytes);
-    auto append = [&](const std::wstring& text) {
-        for (wchar_t c : text) {
-            buffer.push_back(char(c & 0xFF));
-            buffer.push_back(char((c >> 8) & 0xFF));
-        }
-        buffer.push_back(0);
-        buffer.push_back(0);
-    };
-    append(substitute);
-    append(target);
-    DWORD returned = 0;
-    const bool made = DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(),
-                                      DWORD(buffer.size()), nullptr, 0, &returned, nullptr);
-    CloseHandle(h);
-    return made;
-}
-
 std::string ToHex(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
     return text;
-}
-
-// Starts the host system's /bin/<tool> in `folder` (Wine starts host programs) and waits up to
-// five seconds for `done`; false when there is no such tool (Windows) or it never got there.
-// Wine gives no handle to wait on for a host program, so its work is looked at instead.
-template <typename Done>
-bool RunHostTool(const std::wstring& folder,
-                 const std::wstring& tool,
-                 const std::wstring& arguments,
-                 Done&& done) {
-    const std::wstring exe = L"Z:\\bin\\" + tool;
-    if (GetFileAttributesW(exe.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return false;
-    std::wstring commandLine = tool + L" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.c_str(), &startup, &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    for (int i = 0; i < 100 && !done(); ++i)
-        Sleep(50);
-    return done();
 }
 
 bool Exists(const fs::path& p) {
