@@ -64,7 +64,7 @@ class X11KeyboardFilter : public IKeyboardFilter, public QAbstractNativeEventFil
 public:
     explicit X11KeyboardFilter(xcb_connection_t* connection)
         : m_conn(connection), m_syms(xcb_key_symbols_alloc(connection)) {
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data->root;
+        m_root = vorn::platform::RootOf(m_conn);
         LoadKeyboardMapping();
         QCoreApplication::instance()->installNativeEventFilter(this);
     }

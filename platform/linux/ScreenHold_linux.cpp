@@ -145,7 +145,7 @@ public:
             qCWarning(lcLock) << "no display connection for keeping the locked screen on top";
             return;
         }
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data->root;
+        m_root = RootOf(m_conn);
         const auto* res = xcb_get_extension_data(m_conn, &xcb_res_id);
         m_hasRes = res && res->present;
         if (!m_hasRes)
@@ -596,7 +596,7 @@ private:
 
     void Start(xcb_connection_t* c, QWindow* window, xcb_window_t xid, const QString& coverText) {
         m_conn = c;
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        m_root = RootOf(c);
         m_xid = xid;
         m_window = window;
         m_coverText = coverText;

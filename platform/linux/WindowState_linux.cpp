@@ -49,10 +49,6 @@ xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
     return atom;
 }
 
-xcb_window_t RootOf(xcb_connection_t* c) {
-    return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-}
-
 xcb_window_t XidOf(NativeWindow window) {
     return static_cast<xcb_window_t>(window);
 }

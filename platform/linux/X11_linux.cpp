@@ -25,6 +25,10 @@ const char* DisplayName() {
     return x11 && x11->display() ? XDisplayString(x11->display()) : nullptr;
 }
 
+xcb_window_t RootOf(xcb_connection_t* c) {
+    return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+}
+
 xcb_atom_t InternAtom(xcb_connection_t* c, const char* name) {
     auto* reply = xcb_intern_atom_reply(
         c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);

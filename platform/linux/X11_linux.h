@@ -30,6 +30,9 @@ xcb_connection_t* GuiConnection();
 // The display the toolkit opened (it may have been named on the command line); null: $DISPLAY.
 const char* DisplayName();
 
+// The root window of the connection's first screen.
+xcb_window_t RootOf(xcb_connection_t* c);
+
 // The atom of `name`, XCB_ATOM_NONE when the server does not answer. One round trip.
 xcb_atom_t InternAtom(xcb_connection_t* c, const char* name);
 
