@@ -8,36 +8,6 @@ namespace vorn::check {
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at the start of `text`, 0 when there is none.
-std::size_t SequenceLength(std::string_view text) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    if (lead < 0x80)
-        return 1;
-    std::size_t need = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        need = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        need = 2;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        need = 3;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (text.size() <= need)
-        return 0;
-    for (std::size_t i = 1; i <= need; ++i) {
-        const auto next = static_cast<unsigned char>(text[i]);
-        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF))
-            return 0;
-    }
-    return need + 1;
-}
-
 char32_t CodePoint(std::string_view sequence) {
     const auto byte = [&](std::size_t i) {
         return char32_t(static_cast<unsigned char>(sequence[i]));
@@ -68,7 +38,7 @@ std::string TerminalText(std::string_view text) {
     out.reserve(text.size());
     char escaped[16];
     while (!text.empty()) {
-        const std::size_t length = SequenceLength(text);
+        const std::size_t length = Utf8SequenceLength(text);
         if (length == 0) {
             std::snprintf(escaped, sizeof escaped, "\\x%02x",
                           static_cast<unsigned>(static_cast<unsigned char>(text[0])));

@@ -2,6 +2,7 @@
 
 #include "common/Logging.h"
 #include "platform/linux/KeyGrabs_linux.h"
+#include "platform/linux/X11_linux.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
@@ -27,6 +28,7 @@
 namespace {
 
 using vorn::platform::IKeyboardFilter;
+using vorn::platform::WindowWithId;
 using vorn::platform::keys::Key;
 
 constexpr int kKeyKinds = 6;
@@ -47,16 +49,6 @@ const char* KeyLabel(Key key) {
     }
 }
 
-// The program's own top-level window carrying this X11 id; null for 0 or a foreign window.
-QWindow* WindowWithId(xcb_window_t xid) {
-    if (xid == XCB_NONE)
-        return nullptr;
-    for (QWindow* window : QGuiApplication::allWindows())
-        if (window->handle() && static_cast<xcb_window_t>(window->winId()) == xid)
-            return window;
-    return nullptr;
-}
-
 class NullKeyboardFilter : public IKeyboardFilter {
 public:
     bool IsEnforceable() const override { return false; }
@@ -72,7 +64,7 @@ class X11KeyboardFilter : public IKeyboardFilter, public QAbstractNativeEventFil
 public:
     explicit X11KeyboardFilter(xcb_connection_t* connection)
         : m_conn(connection), m_syms(xcb_key_symbols_alloc(connection)) {
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data->root;
+        m_root = vorn::platform::RootOf(m_conn);
         LoadKeyboardMapping();
         QCoreApplication::instance()->installNativeEventFilter(this);
     }
@@ -371,15 +363,12 @@ private:
 namespace vorn::platform {
 
 std::unique_ptr<IKeyboardFilter> CreateKeyboardFilter() {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (app && QGuiApplication::platformName() == QLatin1String("xcb")) {
-        if (auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>())
-            if (xcb_connection_t* connection = x11->connection())
-                return std::make_unique<X11KeyboardFilter>(connection);
-    }
+    if (xcb_connection_t* connection = GuiConnection())
+        return std::make_unique<X11KeyboardFilter>(connection);
     static bool said = false;
     if (!said) {
         said = true;
+        auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
         qCWarning(lcLock).noquote()
             << QStringLiteral(
                    "The keyboard cannot be locked on this display (platform \"%1\"): "

@@ -2,6 +2,7 @@
 
 #include "common/Logging.h"
 #include "platform/linux/LockSupport_linux.h"
+#include "platform/linux/X11_linux.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QFont>
@@ -37,9 +38,6 @@
 #include <utility>
 #include <vector>
 
-// From Xlib, whose header's macros would clash with the toolkit's names.
-extern "C" char* XDisplayString(Display* display);
-
 // Why a screen locker's way and not the window manager's: a managed window is only ever as high
 // as the manager puts it, and managers differ in what they let a client ask (mutter ignores an
 // un-minimise it did not start, and keeps an active "above" window over everything). A window
@@ -69,72 +67,12 @@ constexpr int kWithdrawWaitMs = 1000;
 constexpr int kCheckPeriodMs = 250;
 // How long a window given back is followed until the manager has taken it on.
 constexpr int kReturnWaitMs = 3000;
-constexpr std::uint32_t kWithdrawnState = 0;
-constexpr std::uint32_t kNormalState = 1;
-constexpr std::uint32_t kStateAdd = 1;
-// Requests on the lock's behalf come from the user's side of the desktop, as a pager's would:
-// managers apply focus-stealing rules to applications' requests only.
-constexpr std::uint32_t kSourcePager = 2;
-constexpr int kMaxTreeDepth = 32;
-
-xcb_connection_t* GuiConnection() {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app || QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t InternAtom(xcb_connection_t* c, const char* name) {
-    auto* reply = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(reply);
-    return atom;
-}
-
-std::optional<std::vector<std::uint32_t>> Property32(xcb_connection_t* c,
-                                                     xcb_window_t window,
-                                                     xcb_atom_t property,
-                                                     xcb_atom_t type) {
-    auto* reply =
-        xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, type, 0, 1024), nullptr);
-    if (!reply)
-        return std::nullopt;
-    std::optional<std::vector<std::uint32_t>> out;
-    if (reply->type == type && reply->format == 32) {
-        const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-        out.emplace(values, values + xcb_get_property_value_length(reply) / 4);
-    }
-    std::free(reply);
-    return out;
-}
 
 xcb_window_t ParentOf(xcb_connection_t* c, xcb_window_t window) {
     auto* reply = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
     const xcb_window_t parent = reply ? reply->parent : xcb_window_t{XCB_NONE};
     std::free(reply);
     return parent;
-}
-
-// The root's children, bottom to top.
-std::vector<xcb_window_t> RootChildren(xcb_connection_t* c, xcb_window_t root) {
-    auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
-    if (!tree)
-        return {};
-    const xcb_window_t* children = xcb_query_tree_children(tree);
-    std::vector<xcb_window_t> out(children, children + xcb_query_tree_children_length(tree));
-    std::free(tree);
-    return out;
-}
-
-QWindow* WindowWithId(xcb_window_t xid) {
-    if (xid == XCB_NONE)
-        return nullptr;
-    for (QWindow* window : QGuiApplication::allWindows())
-        if (window->handle() && static_cast<xcb_window_t>(window->winId()) == xid)
-            return window;
-    return nullptr;
 }
 
 // A monitor's area in the display's pixels.
@@ -207,7 +145,7 @@ public:
             qCWarning(lcLock) << "no display connection for keeping the locked screen on top";
             return;
         }
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data->root;
+        m_root = RootOf(m_conn);
         const auto* res = xcb_get_extension_data(m_conn, &xcb_res_id);
         m_hasRes = res && res->present;
         if (!m_hasRes)
@@ -416,8 +354,8 @@ private:
                 m_inputMethod[w] = false;
                 continue;
             }
-            xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-            asked.emplace_back(w, xcb_res_query_client_ids(m_conn, 1, &spec));
+            xcb_res_client_id_spec_t pidQuery{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+            asked.emplace_back(w, xcb_res_query_client_ids(m_conn, 1, &pidQuery));
         }
         for (const auto& [w, cookie] : asked) {
             auto* reply = xcb_res_query_client_ids_reply(m_conn, cookie, nullptr);
@@ -459,13 +397,6 @@ private:
     std::chrono::milliseconds m_slowest{0};
     std::map<xcb_window_t, bool> m_inputMethod;
 };
-
-// The display the toolkit opened (it may have been named on the command line); null: $DISPLAY.
-const char* DisplayName() {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 && x11->display() ? XDisplayString(x11->display()) : nullptr;
-}
 
 class ScreenHold : public QObject, public QAbstractNativeEventFilter {
 public:
@@ -665,7 +596,7 @@ private:
 
     void Start(xcb_connection_t* c, QWindow* window, xcb_window_t xid, const QString& coverText) {
         m_conn = c;
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        m_root = RootOf(c);
         m_xid = xid;
         m_window = window;
         m_coverText = coverText;
@@ -775,21 +706,6 @@ private:
         return wmState && !wmState->empty() && (*wmState)[0] == kNormalState;
     }
 
-    void SendToManager(xcb_atom_t type, std::initializer_list<std::uint32_t> data) {
-        xcb_client_message_event_t event;
-        std::memset(&event, 0, sizeof event);
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = m_xid;
-        event.type = type;
-        int i = 0;
-        for (std::uint32_t value : data)
-            event.data.data32[i++] = value;
-        xcb_send_event(m_conn, 0, m_root,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                       reinterpret_cast<const char*>(&event));
-    }
-
     // The manager has taken the window on (or the wait ran out). A manager that did not read
     // the states the window was mapped with (mutter, when it still finished with the unmanaged
     // window) is asked for them as for any mapped window; the window becomes the active one
@@ -805,8 +721,10 @@ private:
                                  .value_or(std::vector<std::uint32_t>{});
             for (std::uint32_t atom : m_savedStates)
                 if (std::find(now.begin(), now.end(), atom) == now.end())
-                    SendToManager(m_atoms.netState, {kStateAdd, atom, 0, kSourcePager});
-            SendToManager(m_atoms.activeWindow, {kSourcePager, XCB_CURRENT_TIME, XCB_NONE});
+                    SendToWindowManager(m_conn, m_root, m_xid, m_atoms.netState,
+                                        {kStateAdd, atom, 0, kSourcePager});
+            SendToWindowManager(m_conn, m_root, m_xid, m_atoms.activeWindow,
+                                {kSourcePager, XCB_CURRENT_TIME, XCB_NONE});
             xcb_flush(m_conn);
         }
         m_window.clear();

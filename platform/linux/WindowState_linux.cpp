@@ -3,6 +3,7 @@
 #include "common/Logging.h"
 #include "platform/linux/LockSupport_linux.h"
 #include "platform/linux/ScreenHold_linux.h"
+#include "platform/linux/X11_linux.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
@@ -27,41 +28,14 @@
 #include <utility>
 #include <vector>
 
-// From Xlib, whose header's macros would clash with the toolkit's names.
-extern "C" char* XDisplayString(Display* display);
-
 namespace vorn::platform::x11 {
 namespace {
 
-// EWMH and ICCCM constants.
-constexpr std::uint32_t kStateRemove = 0;
-constexpr std::uint32_t kStateAdd = 1;
-constexpr std::uint32_t kSourceApplication = 1;
-// Restack and activation requests on the lock's behalf come from the user's side of the desktop
-// (as a pager's would); managers apply focus-stealing rules to applications' requests only.
-constexpr std::uint32_t kSourcePager = 2;
-constexpr std::uint32_t kNormalState = 1;
-constexpr std::uint32_t kIconicState = 3;
 constexpr int kMaxTreeDepth = 32;
 // Restack requests sent for one set of windows above before the next step is taken.
 constexpr int kRestackTries = 2;
 // A request the window manager ignored changes nothing it would report; look again after this.
 constexpr std::chrono::milliseconds kRecheckAfter(150);
-
-xcb_connection_t* Connection() {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app || QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-// The display the toolkit opened (it may have been named on the command line); null: $DISPLAY.
-const char* DisplayName() {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 && x11->display() ? XDisplayString(x11->display()) : nullptr;
-}
 
 // Atoms never change for the life of a display connection; the cache is touched on the GUI
 // thread only.
@@ -69,58 +43,14 @@ xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
     static std::map<std::string, xcb_atom_t> cache;
     if (auto it = cache.find(name); it != cache.end())
         return it->second;
-    auto* reply = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(reply);
+    const xcb_atom_t atom = InternAtom(c, name);
     if (atom != XCB_ATOM_NONE)
         cache.emplace(name, atom);
     return atom;
 }
 
-xcb_window_t RootOf(xcb_connection_t* c) {
-    return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-}
-
 xcb_window_t XidOf(NativeWindow window) {
     return static_cast<xcb_window_t>(window);
-}
-
-// The 32-bit values of a property; nullopt when the window has no such property of that type.
-std::optional<std::vector<std::uint32_t>> Property32(xcb_connection_t* c,
-                                                     xcb_window_t window,
-                                                     xcb_atom_t property,
-                                                     xcb_atom_t type) {
-    auto* reply =
-        xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, type, 0, 1024), nullptr);
-    if (!reply)
-        return std::nullopt;
-    std::optional<std::vector<std::uint32_t>> out;
-    if (reply->type == type && reply->format == 32) {
-        const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-        out.emplace(values, values + xcb_get_property_value_length(reply) / 4);
-    }
-    std::free(reply);
-    return out;
-}
-
-void SendToWindowManager(xcb_connection_t* c,
-                         xcb_window_t root,
-                         xcb_window_t window,
-                         xcb_atom_t type,
-                         std::initializer_list<std::uint32_t> data) {
-    xcb_client_message_event_t event;
-    std::memset(&event, 0, sizeof event);
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = type;
-    int i = 0;
-    for (std::uint32_t value : data)
-        event.data.data32[i++] = value;
-    xcb_send_event(c, 0, root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&event));
 }
 
 // True when `ancestor` is `window` or one of its parents (a window manager's frame).
@@ -478,18 +408,12 @@ void NameUnstackedAbove(xcb_connection_t* c,
     if (unnamed.empty())
         return;
     const xcb_window_t top = TopLevelOf(c, guard.xid);
-    auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, RootOf(c)), nullptr);
-    if (!tree || top == XCB_NONE) {
-        std::free(tree);
+    if (top == XCB_NONE)
         return;
-    }
-    const xcb_window_t* children = xcb_query_tree_children(tree);
-    const int count = xcb_query_tree_children_length(tree);
-    // Children come bottom to top.
-    const auto ownAt = std::find(children, children + count, top);
-    std::vector<xcb_window_t> above(ownAt == children + count ? children + count : ownAt + 1,
-                                    children + count);
-    std::free(tree);
+    const std::vector<xcb_window_t> children = RootChildren(c, RootOf(c));
+    const auto ownAt = std::find(children.begin(), children.end(), top);
+    const std::vector<xcb_window_t> above(ownAt == children.end() ? ownAt : ownAt + 1,
+                                          children.end());
     for (xcb_window_t w : unnamed) {
         if (std::find(above.begin(), above.end(), w) == above.end())
             continue;
@@ -522,17 +446,6 @@ void Relayer(xcb_connection_t* c,
     SendToWindowManager(c, root, xid, netState, {kStateAdd, aboveAtom, 0, kSourcePager});
     xcb_flush(c);
     qCDebug(lcLock) << "above state re-asserted," << windowsAbove << "window(s) above";
-}
-
-// The root's children, bottom to top.
-std::vector<xcb_window_t> RootChildren(xcb_connection_t* c) {
-    auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, RootOf(c)), nullptr);
-    if (!tree)
-        return {};
-    const xcb_window_t* children = xcb_query_tree_children(tree);
-    std::vector<xcb_window_t> out(children, children + xcb_query_tree_children_length(tree));
-    std::free(tree);
-    return out;
 }
 
 // The atoms a set of come-back requests names, interned on the GUI thread (the atom cache is
@@ -718,11 +631,11 @@ ComeBackWay WayFor(RootWatch& watch) {
 }  // namespace
 
 bool CanEnforceLock() {
-    return LockEnforceableOn(Connection());
+    return LockEnforceableOn(GuiConnection());
 }
 
 void SetTopmost(NativeWindow window, bool on) {
-    xcb_connection_t* c = Connection();
+    xcb_connection_t* c = GuiConnection();
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
         return;
@@ -758,7 +671,7 @@ void SetTopmost(NativeWindow window, bool on) {
 }
 
 void SetFullScreen(NativeWindow window, bool on) {
-    xcb_connection_t* c = Connection();
+    xcb_connection_t* c = GuiConnection();
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
         return;
@@ -772,7 +685,7 @@ void SetFullScreen(NativeWindow window, bool on) {
 }
 
 bool IsForeground(NativeWindow window) {
-    xcb_connection_t* c = Connection();
+    xcb_connection_t* c = GuiConnection();
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
         return false;
@@ -791,7 +704,7 @@ bool IsForeground(NativeWindow window) {
 }
 
 void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) {
-    xcb_connection_t* c = Connection();
+    xcb_connection_t* c = GuiConnection();
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
         return;
@@ -810,7 +723,7 @@ void ShowMaximizedNoActivate(NativeWindow window, bool wholeScreen) {
 namespace vorn::platform::x11 {
 
 void GuardStacking(NativeWindow window, bool on) {
-    xcb_connection_t* c = Connection();
+    xcb_connection_t* c = GuiConnection();
     const xcb_window_t xid = XidOf(window);
     if (!c || xid == XCB_NONE)
         return;
@@ -839,7 +752,7 @@ void GuardStacking(NativeWindow window, bool on) {
     watch.FollowMaps(true);
     // Look at once; whatever was already above before the lock counts as a change.
     guard.recheckAt = std::chrono::steady_clock::now();
-    NameUnstackedAbove(c, guard, RootChildren(c));
+    NameUnstackedAbove(c, guard, RootChildren(c, RootOf(c)));
 }
 
 namespace {
@@ -946,7 +859,7 @@ bool TakeNextStep(xcb_connection_t* c,
 }  // namespace
 
 void KeepOnTop(NativeWindow window) {
-    xcb_connection_t* c = Connection();
+    xcb_connection_t* c = GuiConnection();
     const xcb_window_t xid = XidOf(window);
     StackGuard& guard = Guard();
     if (!c || xid == XCB_NONE || guard.xid != xid)
