@@ -219,7 +219,7 @@ struct ModelServer::Running {
     void Gather() {
         const Limits& limits = server.m_limits;
         std::vector<Connection> waiting;
-        std::vector<SocketWait> polls;
+        std::vector<SocketWait> watched;
         while (!stopping.load()) {
             {
                 std::lock_guard lock(returnedMutex);
@@ -240,13 +240,13 @@ struct ModelServer::Running {
                 }
             }
             Clock::time_point next = now + limits.idleTimeout;
-            polls.assign({{wake.Handle(), false}, {listenFd.get(), false}});
+            watched.assign({{wake.Handle(), false}, {listenFd.get(), false}});
             for (const Connection& c : waiting) {
-                polls.push_back({c.fd.get(), false});
+                watched.push_back({c.fd.get(), false});
                 next = std::min(next, c.deadline);
             }
             std::string failure;
-            const WaitResult r = platform::WaitForSockets(polls, MillisUntil(next) + 1, &failure);
+            const WaitResult r = platform::WaitForSockets(watched, MillisUntil(next) + 1, &failure);
             if (r == WaitResult::Failed) {
                 qCWarning(lcModels)
                     << "The local model server stopped waiting for requests:" << failure.c_str();
@@ -254,13 +254,13 @@ struct ModelServer::Running {
             }
             if (r != WaitResult::Ready)
                 continue;
-            if (polls[0].ready)
+            if (watched[0].ready)
                 wake.Clear();
             for (size_t i = 0; i < waiting.size(); ++i) {
-                if (polls[i + 2].ready)
+                if (watched[i + 2].ready)
                     ReadSome(waiting[i]);
             }
-            if (polls[1].ready)
+            if (watched[1].ready)
                 Accept(waiting);
         }
         waiting.clear();
