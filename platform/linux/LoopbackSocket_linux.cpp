@@ -107,8 +107,13 @@ WaitResult WaitForSockets(std::span<SocketWait> sockets, int timeoutMs, std::str
 }
 
 WaitResult WaitForSocket(int socket, bool forWriting, int timeoutMs) {
-    SocketWait wait{socket, forWriting};
-    return WaitForSockets({&wait, 1}, timeoutMs);
+    pollfd p{socket, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
+    const int r = ::poll(&p, 1, timeoutMs);
+    if (r > 0)
+        return WaitResult::Ready;
+    if (r == 0)
+        return WaitResult::TimedOut;
+    return errno == EINTR ? WaitResult::Interrupted : WaitResult::Failed;
 }
 
 bool WakeSignal::Open() {
