@@ -8,10 +8,10 @@
 
 // TCP on 127.0.0.1 for a server that runs its own threads: a listening socket, transfers that
 // never wait (and say why they moved nothing), one wait with a deadline over many sockets, and a
-// signal another thread breaks such a wait with. Plain functions on descriptors, as a server
-// makes several of these calls for every request and a virtual call in between would be
-// measurable. Linux only so far (the local model server is built for Linux). Safe on any thread;
-// one socket is read by one thread at a time and written by one thread at a time.
+// signal another thread breaks such a wait with. Plain functions on descriptors, as the file
+// system's steps are: a server makes several of these calls for every request. Linux only so far
+// (the local model server is built for Linux). Safe on any thread; one socket is read by one
+// thread at a time and written by one thread at a time.
 namespace vorn::platform {
 
 // A socket listening on 127.0.0.1 at a port the system chose (*port), with the system's
