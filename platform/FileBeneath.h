@@ -2,6 +2,7 @@
 
 #include "platform/UniqueFd.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,5 +30,10 @@ bool OpenRegularBeneath(const std::string& folder,
                         BeneathResolver resolver,
                         UniqueFd* fd,
                         uint64_t* size);
+
+// One read of up to `size` bytes of a file opened for Read at `offset`, leaving the descriptor's
+// position alone, so threads may read one file at once. The count read (it may be fewer than
+// asked; 0 at the end, also where the file shrank), or -1 on an error. A signal does not end it.
+long ReadOpenedAt(const UniqueFd& file, uint64_t offset, void* into, std::size_t size);
 
 }  // namespace vorn::platform

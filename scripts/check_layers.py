@@ -50,13 +50,6 @@ OS_HEADER = re.compile(
     r'poll|pthread|dlfcn|termios|spawn|netdb|ifaddrs|mntent|pwd|grp|syslog)\.h|'
     r'(?:sys|linux|arpa|netinet|net|xcb|X11)/[^>]+)>', re.M)
 PLATFORM_SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s*"(platform/(?:linux|win32)/[^"]+)"', re.M)
-# Files that still make their own system calls, and how many such includes each has; each is to
-# move behind platform/ and leave this list. A file not listed fails, and so does a listed file
-# whose count went down without the list following.
-NOT_YET_BEHIND_PLATFORM = {
-    "models/serving/ModelServer.cpp": 6,
-    "services/card/simulator/TermbSimulator.cpp": 2,
-}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 SOURCE_EXT = (".h", ".hpp", ".cpp", ".cc")
 HEADER_EXT = (".h", ".hpp")
@@ -198,13 +191,9 @@ def system_include_problems():
         with open(path, encoding="utf-8", errors="replace") as f:
             found = system_includes(f.read())
         count += len(found)
-        allowed = NOT_YET_BEHIND_PLATFORM.get(rel)
-        if found and allowed is None:
+        if found:
             problems.append(f"{rel}: includes {', '.join(sorted(set(found)))} outside platform/; "
                             "call the system through a platform/ service")
-        elif allowed is not None and len(found) != allowed:
-            problems.append(f"{rel}: {len(found)} system includes, NOT_YET_BEHIND_PLATFORM says "
-                            f"{allowed}; update the list")
     return problems, count
 
 

@@ -2,30 +2,25 @@
 
 #include "common/Logging.h"
 #include "models/serving/ModelUrl.h"
+#include "platform/LoopbackSocket.h"
 
 #include <httplib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace vorn {
 namespace {
 
+using platform::SocketWait;
+using platform::TransferResult;
 using platform::UniqueFd;
+using platform::WaitResult;
 
 using Clock = std::chrono::steady_clock;
 
@@ -68,7 +63,7 @@ struct Connection {
 };
 
 void ShutDown(Connection& c) {
-    ::shutdown(c.fd.get(), SHUT_RDWR);
+    platform::ShutDownConnection(c.fd.get());
 }
 
 // The socket as httplib reads and writes a request: reads start with what the gathering thread
@@ -86,22 +81,23 @@ public:
           m_stopping(stopping) {}
 
     bool is_readable() const override {
-        pollfd p{m_fd, POLLIN, 0};
-        return m_pos < m_buffer.size() || ::poll(&p, 1, 0) > 0;
+        return m_pos < m_buffer.size() ||
+               platform::WaitForSocket(m_fd, false, 0) == WaitResult::Ready;
     }
-    bool is_writable() const override { return WaitFor(POLLOUT, Clock::now() + m_sendStall); }
+    bool is_writable() const override { return WaitFor(true, Clock::now() + m_sendStall); }
 
     ssize_t read(char* ptr, size_t size) override {
         if (m_pos == m_buffer.size()) {
             m_buffer.clear();
             m_pos = 0;
-            if (!WaitFor(POLLIN, m_readDeadline))
+            if (!WaitFor(false, m_readDeadline))
                 return -1;
             char block[4096];
-            const ssize_t n = ::recv(m_fd, block, sizeof block, MSG_DONTWAIT);
-            if (n <= 0)
-                return n == 0 ? 0 : -1;
-            m_buffer.assign(block, static_cast<size_t>(n));
+            size_t n = 0;
+            const TransferResult result = platform::ReceiveNow(m_fd, block, sizeof block, &n);
+            if (result != TransferResult::Moved)
+                return result == TransferResult::Closed ? 0 : -1;
+            m_buffer.assign(block, n);
         }
         const size_t n = std::min(size, m_buffer.size() - m_pos);
         std::copy_n(m_buffer.data() + m_pos, n, ptr);
@@ -112,13 +108,14 @@ public:
     ssize_t write(const char* ptr, size_t size) override {
         size_t sent = 0;
         while (sent < size) {
-            const ssize_t n = ::send(m_fd, ptr + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                sent += static_cast<size_t>(n);
-            } else if (n < 0 && errno == EINTR) {
+            size_t n = 0;
+            const TransferResult result = platform::SendNow(m_fd, ptr + sent, size - sent, &n);
+            if (result == TransferResult::Moved) {
+                sent += n;
+            } else if (result == TransferResult::Interrupted) {
                 continue;
-            } else if (n < 0 && errno == EAGAIN) {
-                if (!WaitFor(POLLOUT, Clock::now() + m_sendStall))
+            } else if (result == TransferResult::WouldBlock) {
+                if (!WaitFor(true, Clock::now() + m_sendStall))
                     return -1;
             } else {
                 return -1;
@@ -128,10 +125,10 @@ public:
     }
 
     void get_remote_ip_and_port(std::string& ip, int& port) const override {
-        Address(::getpeername, ip, port);
+        platform::PeerAddress(m_fd, &ip, &port);
     }
     void get_local_ip_and_port(std::string& ip, int& port) const override {
-        Address(::getsockname, ip, port);
+        platform::LocalAddress(m_fd, &ip, &port);
     }
     socket_t socket() const override { return m_fd; }
 
@@ -139,31 +136,19 @@ public:
     std::string Leftover() const { return m_buffer.substr(m_pos); }
 
 private:
-    bool WaitFor(short events, Clock::time_point deadline) const {
+    bool WaitFor(bool writing, Clock::time_point deadline) const {
         for (;;) {
             if (m_stopping.load())
                 return false;
-            pollfd p{m_fd, events, 0};
             const int left = MillisUntil(deadline);
-            const int r = ::poll(&p, 1, std::min(left, kStopCheckMs));
-            if (r > 0)
-                return (p.revents & (events | POLLHUP | POLLERR)) != 0;
-            if (r < 0 && errno != EINTR)
+            const WaitResult r =
+                platform::WaitForSocket(m_fd, writing, std::min(left, kStopCheckMs));
+            if (r == WaitResult::Ready)
+                return true;
+            if (r == WaitResult::Failed)
                 return false;
-            if (r == 0 && left <= kStopCheckMs)
+            if (r == WaitResult::TimedOut && left <= kStopCheckMs)
                 return false;
-        }
-    }
-
-    template <typename Query>
-    void Address(Query query, std::string& ip, int& port) const {
-        sockaddr_in addr{};
-        socklen_t len = sizeof addr;
-        char text[INET_ADDRSTRLEN] = {};
-        if (query(m_fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0 &&
-            ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text)) {
-            ip = text;
-            port = ntohs(addr.sin_port);
         }
     }
 
@@ -200,7 +185,7 @@ struct ModelServer::Running {
 
     const ModelServer& server;
     UniqueFd listenFd;
-    UniqueFd wakeFd;
+    platform::WakeSignal wake;
     std::atomic<bool> stopping{false};
     Router router;
     Queue pageQueue;
@@ -210,10 +195,7 @@ struct ModelServer::Running {
     std::thread gatherer;
     std::vector<std::thread> workers;
 
-    void Wake() {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(wakeFd.get(), &one, sizeof one);
-    }
+    void Wake() { wake.Raise(); }
 
     // Hands a connection whose request has fully arrived to the workers for its kind.
     void Dispatch(Connection c) {
@@ -237,7 +219,7 @@ struct ModelServer::Running {
     void Gather() {
         const Limits& limits = server.m_limits;
         std::vector<Connection> waiting;
-        std::vector<pollfd> polls;
+        std::vector<SocketWait> watched;
         while (!stopping.load()) {
             {
                 std::lock_guard lock(returnedMutex);
@@ -258,28 +240,27 @@ struct ModelServer::Running {
                 }
             }
             Clock::time_point next = now + limits.idleTimeout;
-            polls.assign({{wakeFd.get(), POLLIN, 0}, {listenFd.get(), POLLIN, 0}});
+            watched.assign({{wake.Handle(), false}, {listenFd.get(), false}});
             for (const Connection& c : waiting) {
-                polls.push_back({c.fd.get(), POLLIN, 0});
+                watched.push_back({c.fd.get(), false});
                 next = std::min(next, c.deadline);
             }
-            const int r = ::poll(polls.data(), polls.size(), MillisUntil(next) + 1);
-            if (r < 0 && errno != EINTR) {
+            std::string failure;
+            const WaitResult r = platform::WaitForSockets(watched, MillisUntil(next) + 1, &failure);
+            if (r == WaitResult::Failed) {
                 qCWarning(lcModels)
-                    << "The local model server stopped waiting for requests:" << strerror(errno);
+                    << "The local model server stopped waiting for requests:" << failure.c_str();
                 break;
             }
-            if (r <= 0)
+            if (r != WaitResult::Ready)
                 continue;
-            if (polls[0].revents) {
-                uint64_t count;
-                [[maybe_unused]] const ssize_t n = ::read(wakeFd.get(), &count, sizeof count);
-            }
+            if (watched[0].ready)
+                wake.Clear();
             for (size_t i = 0; i < waiting.size(); ++i) {
-                if (polls[i + 2].revents)
+                if (watched[i + 2].ready)
                     ReadSome(waiting[i]);
             }
-            if (polls[1].revents)
+            if (watched[1].ready)
                 Accept(waiting);
         }
         waiting.clear();
@@ -290,14 +271,16 @@ struct ModelServer::Running {
     void ReadSome(Connection& c) {
         char block[4096];
         const size_t room = kMaxRequestHead - std::min(kMaxRequestHead, c.buffered.size());
-        const ssize_t n = ::recv(c.fd.get(), block, std::min(room, sizeof block), MSG_DONTWAIT);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        size_t n = 0;
+        const TransferResult result =
+            platform::ReceiveNow(c.fd.get(), block, std::min(room, sizeof block), &n);
+        if (result == TransferResult::WouldBlock || result == TransferResult::Interrupted)
             return;
-        if (n <= 0 || (room == 0)) {
+        if (result != TransferResult::Moved || (room == 0)) {
             c.deadline = Clock::time_point::min();
             return;
         }
-        c.buffered.append(block, static_cast<size_t>(n));
+        c.buffered.append(block, n);
         if (!c.started) {
             c.started = true;
             c.deadline = Clock::now() + server.m_limits.requestDeadline;
@@ -316,9 +299,9 @@ struct ModelServer::Running {
 
     void Accept(std::vector<Connection>& waiting) {
         for (;;) {
-            const int fd =
-                ::accept4(listenFd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+            UniqueFd fd;
+            const platform::AcceptResult accepted = platform::AcceptConnection(listenFd.get(), &fd);
+            if (accepted == platform::AcceptResult::OutOfDescriptors) {
                 // The listening socket stays readable, so without freeing a descriptor (or a
                 // pause) the loop would spin until one is closed elsewhere.
                 if (!waiting.empty())
@@ -327,11 +310,11 @@ struct ModelServer::Running {
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 return;
             }
-            if (fd < 0)
+            if (accepted != platform::AcceptResult::Accepted)
                 return;  // nothing more to accept now
             if (waiting.size() >= server.m_limits.maxWaiting)
                 DropNearestDeadline(waiting);
-            waiting.push_back({UniqueFd(fd), {}, Clock::now() + server.m_limits.idleTimeout});
+            waiting.push_back({std::move(fd), {}, Clock::now() + server.m_limits.idleTimeout});
         }
     }
 
@@ -417,10 +400,7 @@ void Route(httplib::Server& router, const ModelFolder& folder, const std::string
                     return false;
                 const size_t want = std::min<uint64_t>({length, kChunk, size - offset});
                 buffer->resize(kChunk);
-                ssize_t n;
-                do {
-                    n = ::pread(file->fd.get(), buffer->data(), want, static_cast<off_t>(offset));
-                } while (n < 0 && errno == EINTR);
+                const long n = platform::ReadOpenedAt(file->fd, offset, buffer->data(), want);
                 if (n <= 0) {
                     qCDebug(lcModels) << "model file ended or failed while being served";
                     return false;
@@ -446,16 +426,9 @@ bool ModelServer::Start() {
     if (m_running)
         return true;
     auto running = std::make_unique<Running>(*this);
-    running->listenFd = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    running->wakeFd = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (!running->listenFd.valid() || !running->wakeFd.valid() ||
-        ::bind(running->listenFd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(running->listenFd.get(), SOMAXCONN) != 0 ||
-        ::getsockname(running->listenFd.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    int port = 0;
+    running->listenFd = platform::ListenOnLoopback(&port);
+    if (!running->listenFd.valid() || !running->wake.Open()) {
         qCWarning(lcModels) << "The local model server could not open a port on 127.0.0.1; model "
                                "files will be loaded from the network.";
         return false;
@@ -469,7 +442,7 @@ bool ModelServer::Start() {
     for (int i = 0; i < m_limits.otherWorkers; ++i)
         r->workers.emplace_back([r] { r->Work(r->otherQueue); });
     m_running = std::move(running);
-    m_port = ntohs(addr.sin_port);
+    m_port = port;
     qCDebug(lcModels) << "local model server listening on port" << m_port.load();
     return true;
 }

@@ -96,4 +96,12 @@ bool OpenRegularBeneath(const std::string& folder,
     return true;
 }
 
+long ReadOpenedAt(const UniqueFd& file, uint64_t offset, void* into, std::size_t size) {
+    ssize_t n;
+    do {
+        n = ::pread(file.get(), into, size, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+}
+
 }  // namespace vorn::platform

@@ -5,11 +5,7 @@
 
 #include "SimDescription.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
+#include "platform/ModuleFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -67,22 +63,11 @@ State& TheState() {
 std::atomic<int> g_inside{0};
 
 std::filesystem::path LibraryFolder() {
-#ifdef _WIN32
-    HMODULE self = nullptr;
-    wchar_t file[32768];
-    if (GetModuleHandleExW(
-            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            reinterpret_cast<LPCWSTR>(&CVR_InitComm), &self)) {
-        const DWORD n = GetModuleFileNameW(self, file, static_cast<DWORD>(std::size(file)));
-        if (n > 0 && n < std::size(file))
-            return std::filesystem::path(std::wstring(file, n)).parent_path();
-    }
-#else
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&CVR_InitComm), &info) && info.dli_fname)
-        return std::filesystem::path(info.dli_fname).parent_path();
-#endif
-    return ".";
+    const std::string file = platform::ModuleFileOf(reinterpret_cast<const void*>(&CVR_InitComm));
+    if (file.empty())
+        return ".";
+    // UTF-8 whatever the system's narrow code page (on Windows the ANSI one).
+    return std::filesystem::path(std::u8string(file.begin(), file.end())).parent_path();
 }
 
 // The description named in the environment, as the system hands it over (UTF-16 on Windows).
