@@ -4,7 +4,7 @@
 #include "browser/BrowserHandler.h"
 #include "browser/BrowserProfile.h"
 #include "browser/CefBrowserUI.h"
-#include "browser/bridge/PageBridge.h"
+#include "browser/bridge/PageRequest.h"
 #include "common/CardResult.h"
 #include "common/Logging.h"
 #include "models/update/ModelUpdater.h"

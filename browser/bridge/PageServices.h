@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 
-// What the page bridge (PageBridge.h) asks of the rest of the client. Each is handed in by the
+// What the page bridge (PageRequest.h) asks of the rest of the client. Each is handed in by the
 // program's wiring (app/ServiceWiring.cpp); tests hand in fakes. Called on the main thread.
 namespace vorn {
 

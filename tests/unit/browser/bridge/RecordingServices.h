@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browser/bridge/PageBridge.h"
+#include "browser/bridge/PageRequest.h"
 
 #include <QStringList>
 

@@ -1,6 +1,5 @@
-#include "browser/bridge/PageBridge.h"
+#include "browser/bridge/PageRequest.h"
 
-#include "browser/bridge/Answers.h"
 #include "common/CardResult.h"
 
 #include <gtest/gtest.h>
