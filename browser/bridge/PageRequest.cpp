@@ -11,10 +11,14 @@ namespace vorn {
 
 // 1. The page bridge -----------------------------------------------------------------------------
 
-PageBridge::PageBridge(ICardReading& card, IModelUpdate& models, IPageProbes& probes)
+PageBridge::PageBridge(ICardReading& card,
+                       IModelUpdate& models,
+                       IPageProbes& probes,
+                       IProcessScan& scan)
     : m_card(card),
       m_models(models),
       m_probes(probes),
+      m_scan(scan),
       m_answers(std::make_shared<AnswerQueue>([this](const QString& script) { Send(script); })) {}
 
 // Replies that come back later find their queue gone and answer nothing.
@@ -37,7 +41,7 @@ bool PageBridge::Handle(const QStringList& args) {
     const QString* argument =
         request->argument == PageArgument::OneText && args.size() >= 2 ? &args[1] : nullptr;
     PageReply reply = request->answers ? PageReply(m_answers, m_answers->Reserve()) : PageReply();
-    PageContext page{m_card, m_models, m_probes, m_lock, m_requester};
+    PageContext page{m_card, m_models, m_probes, m_scan, m_lock, m_requester};
     request->handle(page, argument, std::move(reply));
     return true;
 }
@@ -60,6 +64,11 @@ void PageBridge::AnswerCardResult(const CardResult& result) {
         m_answers->Send(IdCardAnswer(*result.record));
     else if (result.error)
         m_answers->Send(ErrorAnswer(*result.error));
+}
+
+void PageBridge::OnCardBusy(bool reading, bool) {
+    if (m_readingState)
+        m_readingState(reading);
 }
 
 void PageBridge::OnOriginChange() {
@@ -109,7 +118,7 @@ void GetVCamList(PageContext& page, const QString*, PageReply reply) {
 // The scan reads every process's files: it runs on a worker, and the reply keeps this
 // request's place among the page's answers until it comes back.
 void GetIsRemoteLogin(PageContext& page, const QString*, PageReply reply) {
-    page.probes.ScanProcesses(
+    page.scan.Request(
         [reply = std::make_shared<PageReply>(std::move(reply))](const ProcessScanResult& scan) {
             reply->Answer(QString::fromStdString(RemoteLoginAnswer(scan.remoteToolRunning)));
         });
@@ -118,14 +127,13 @@ void GetIsRemoteLogin(PageContext& page, const QString*, PageReply reply) {
 // What the client knows is taken now; the environment comes from the same process scan as the
 // remote-control check.
 void GetClientInfo(PageContext& page, const QString*, PageReply reply) {
-    page.probes.ScanProcesses(
-        [reply = std::make_shared<PageReply>(std::move(reply)),
-         info = page.probes.ClientFacts()](const ProcessScanResult& scan) mutable {
-            info.virtualMachine = scan.environment.virtualMachine;
-            info.remoteSession = scan.environment.remoteSession;
-            info.screenCapture = scan.environment.screenCapture;
-            reply->Answer(QString::fromStdString(ClientInfoAnswer(info)));
-        });
+    page.scan.Request([reply = std::make_shared<PageReply>(std::move(reply)),
+                       info = page.probes.ClientFacts()](const ProcessScanResult& scan) mutable {
+        info.virtualMachine = scan.environment.virtualMachine;
+        info.remoteSession = scan.environment.remoteSession;
+        info.screenCapture = scan.environment.screenCapture;
+        reply->Answer(QString::fromStdString(ClientInfoAnswer(info)));
+    });
 }
 
 // One row a line: name, argument rule, whether it answers, handler. The build reads the rows

@@ -1,10 +1,13 @@
 #pragma once
 
-#include "browser/bridge/PageServices.h"
 #include "common/CardResult.h"
+#include "models/update/ModelUpdater.h"
+#include "services/card/CardEventRelay.h"
+#include "services/card/CardReader.h"
 #include "services/lock/LockControl.h"
 #include "services/probes/CameraInfo.h"
 #include "services/probes/ClientInfo.h"
+#include "services/probes/RemoteControlScanner.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,11 +24,13 @@
 // Every request the page can make, what it does and what it answers, in the order a request
 // takes (the sections below and in PageRequest.cpp follow it):
 //   1. PageBridge receives the page's call and finds its row in the request table;
-//   2. the row's handler asks a service (PageServices.h) and answers through its PageReply;
+//   2. the row's handler asks a service and answers through its PageReply;
 //   3. one of the answer texts below formats the answer;
 //   4. the AnswerQueue hands the answers to the page in the order the requests arrived.
-// Display-free: it knows neither the window nor the engine; the program wires it
-// (app/ServiceWiring.cpp). Main thread only.
+// The services are the client's own (the card reader, the model update, the process scan) and
+// the client's facts (IPageProbes), each handed in by the program's wiring
+// (app/ServiceWiring.cpp); tests hand in fakes. Display-free: it knows neither the window nor
+// the engine. Main thread only.
 namespace vorn {
 
 class AnswerQueue;
@@ -33,17 +38,30 @@ class PageReply;
 
 // 1. The page bridge -----------------------------------------------------------------------------
 
+// What the page may learn about this machine and this client beyond the process scan.
+class IPageProbes {
+public:
+    virtual ~IPageProbes() = default;
+    // The video devices that are not USB cameras.
+    virtual CameraList VirtualCameras() = 0;
+    // What the client knows of itself now: everything of ClientInfo but the process scan's part.
+    virtual ClientInfo ClientFacts() = 0;
+};
+
 // The controller of the page bridge: carries out each request the page sends through its row
 // of the request table on the client's services and hands the answers to the page, in the order
-// of the requests even when one is computed on a worker.
-class PageBridge {
+// of the requests even when one is computed on a worker. It receives the card reader's reports
+// itself (the reader's receiver, on the main thread).
+class PageBridge : public CardReceiver {
 public:
     // Runs one answer's JavaScript text in the page's main frame.
     using AnswerSink = std::function<void(const QString& script)>;
+    // Shows whether a card reading is under way (the window's read button).
+    using ReadingStateSink = std::function<void(bool reading)>;
 
     // The services must outlive the bridge.
-    PageBridge(ICardReading& card, IModelUpdate& models, IPageProbes& probes);
-    ~PageBridge();
+    PageBridge(ICardReading& card, IModelUpdate& models, IPageProbes& probes, IProcessScan& scan);
+    ~PageBridge() override;
     PageBridge(const PageBridge&) = delete;
     PageBridge& operator=(const PageBridge&) = delete;
 
@@ -51,6 +69,8 @@ public:
     void SetLockControl(ILockControl* lock) { m_lock = lock; }
     // Where answers go. Without a sink, requests that answer are not carried out at all.
     void SetAnswerSink(AnswerSink sink) { m_sink = std::move(sink); }
+    // Where the card reader's busy state goes; none: nowhere.
+    void SetReadingStateSink(ReadingStateSink sink) { m_readingState = std::move(sink); }
 
     // One request as the page script sent it: args[0] the function name (case-sensitive),
     // args[1] the single argument of a request that takes one; anything beyond is not read.
@@ -69,14 +89,20 @@ public:
     // earlier site reaches this one.
     void OnOriginChange();
 
+    // The card reader's reports (CardReceiver): the result to the page, the state to the sink.
+    void OnCardBusy(bool reading, bool continuous) override;
+    void OnCardResult(const CardResult& result) override { AnswerCardResult(result); }
+
 private:
     void Send(const QString& script);
 
     ICardReading& m_card;
     IModelUpdate& m_models;
     IPageProbes& m_probes;
+    IProcessScan& m_scan;
     ILockControl* m_lock = nullptr;
     AnswerSink m_sink;
+    ReadingStateSink m_readingState;
     CardRequester m_requester = 1;
     // Shared with the replies of requests answered later, which may come back after the bridge
     // is gone (they hold it weakly).
@@ -90,6 +116,7 @@ struct PageContext {
     ICardReading& card;
     IModelUpdate& models;
     IPageProbes& probes;
+    IProcessScan& scan;
     ILockControl* lock;       // what LockApp locks; nullptr: nothing
     CardRequester requester;  // the page shown now; its card results reach it, later ones not
 };

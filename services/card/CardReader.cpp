@@ -182,6 +182,19 @@ void CCardReader::StopCardReading() {
     m_state->reading.store(0);
 }
 
+void CCardReader::SavePort(int port) {
+    if (m_portStore)
+        m_portStore(port);
+}
+
+void CCardReader::Start(CardMode mode, CardRequester requester) {
+    StartCardReading(0, mode, requester);
+}
+
+void CCardReader::Stop() {
+    StopCardReading();
+}
+
 bool CCardReader::WaitForIdle(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_state->mutex);
     return m_state->idle.wait_for(lock, timeout, [this] { return !m_state->workerAlive; });

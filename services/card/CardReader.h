@@ -18,6 +18,20 @@ class CardEventRelay;
 class CardReceiver;
 struct IdCardRecord;
 
+// What the page bridge asks of the identity-card reader (CCardReader below; tests hand in fakes).
+// Main thread.
+class ICardReading {
+public:
+    virtual ~ICardReading() = default;
+    // Keeps the port the page gave as the reader's setting (ComPort).
+    virtual void SavePort(int port) = 0;
+    // Returns at once; each result comes back to the receiver on the main thread carrying
+    // `requester`.
+    virtual void Start(CardMode mode, CardRequester requester) = 0;
+    // Ends a continuous reading after its current cycle; returns at once.
+    virtual void Stop() = 0;
+};
+
 // The identity-card reader: readings run on a worker thread that drives the card library and
 // reports each cycle to a receiver (CardEventRelay.h): busy, one CardResult, not busy.
 //
@@ -29,7 +43,7 @@ struct IdCardRecord;
 //
 // Reports go to a relay object that lives on the thread that called Init and forwards them to
 // the receiver while it exists; reports for a receiver that is gone are freed undelivered.
-class CCardReader {
+class CCardReader : public ICardReading {
 public:
     CCardReader();
     // Shutdown, then the reports stop reaching the receiver. Destroy on Init's thread. A cycle
@@ -52,8 +66,16 @@ public:
     // Any thread; return at once. Port 0 searches 1001-1016 then 1-16; 1-16 and 1001-1016 are
     // tried alone; any other port fails. A continuous reading repeats cycles until stopped. Every
     // result of this reading carries `requester` (CardResult::requester).
-    void StartCardReading(int port, vorn::CardMode mode, std::uint64_t requester = 0);
+    void StartCardReading(int port, vorn::CardMode mode, CardRequester requester = 0);
     void StopCardReading();
+
+    // The page's requests (ICardReading). A page's reading searches the ports (port 0); the
+    // port the page gives is only kept, by `store` (SetPortStore), as the ComPort setting.
+    void SavePort(int port) override;
+    void Start(CardMode mode, CardRequester requester) override;
+    void Stop() override;
+    // Main thread, before the page's first request: where SavePort keeps the port.
+    void SetPortStore(std::function<void(int port)> store) { m_portStore = std::move(store); }
 
     // Any thread: whether the reading flag is set.
     bool IsReading() const;
@@ -82,6 +104,7 @@ private:
 
     const std::shared_ptr<State> m_state;
     std::unique_ptr<vorn::CardEventRelay> m_relay;
+    std::function<void(int port)> m_portStore;
     // Last: a stop that gives up on a cycle leaves it the state it shares, nothing of this object.
     vorn::Worker m_worker;
 };
