@@ -2,7 +2,6 @@
 
 #include "common/CardResult.h"
 #include "models/update/ModelUpdater.h"
-#include "services/card/CardEventRelay.h"
 #include "services/card/CardReader.h"
 #include "services/lock/LockControl.h"
 #include "services/probes/CameraInfo.h"

@@ -1,22 +1,71 @@
 #pragma once
 
 #include "common/CardMode.h"
+#include "common/CardResult.h"
 #include "common/Worker.h"
 #include "platform/CardLibrary.h"
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <variant>
+#include <vector>
 
+// The identity-card reader and the way its reports reach the thread that asked: the worker
+// drives the card library and reports each cycle through a relay to a receiver.
 namespace vorn {
 
-class CardEventRelay;
-class CardReceiver;
-struct IdCardRecord;
+// Receives the card worker's reports on its own thread: each cycle reports busy (true), one
+// result, busy (false). Destroying the receiver is always allowed; what was reported for it
+// afterwards is freed undelivered.
+class CardReceiver : public QObject {
+public:
+    using QObject::QObject;
+    // A cycle began (`reading` true) or ended (false; `continuous`: more cycles may follow).
+    virtual void OnCardBusy(bool reading, bool continuous) = 0;
+    // The cycle's result; the receiver copies what it keeps, the result is freed after.
+    virtual void OnCardResult(const CardResult& result) = 0;
+};
+
+// Lives on the receiver's thread and hands the card worker's reports to the receiver, in the
+// order reported, while the receiver exists. The reports cross threads through this object's
+// own mutex rather than Qt's posted-event queue alone, so the hand-over is visible to
+// ThreadSanitizer (Qt's own locking is not).
+class CardEventRelay : public QObject {
+    Q_OBJECT
+
+public:
+    // Create on the receiver's thread. `receiver` may be null: then every report is dropped.
+    explicit CardEventRelay(CardReceiver* receiver);
+    // Relay's thread, once no worker can report any more; frees what was never delivered.
+    ~CardEventRelay() override;
+
+    // Any thread: take the report and return at once.
+    void ReportBusy(bool reading, bool continuous);
+    void ReportResult(CardResult result);
+
+private:
+    struct Busy {
+        bool reading;
+        bool continuous;
+    };
+    using Report = std::variant<Busy, CardResult>;
+
+    void Queue(Report report);
+    Q_INVOKABLE void Deliver();
+
+    QPointer<CardReceiver> m_receiver;
+    std::mutex m_mutex;
+    std::vector<Report> m_queue;  // guarded by m_mutex
+    bool m_scheduled = false;     // guarded by m_mutex
+};
 
 // What the page bridge asks of the identity-card reader (CCardReader below; tests hand in fakes).
 // Main thread.
@@ -33,7 +82,7 @@ public:
 };
 
 // The identity-card reader: readings run on a worker thread that drives the card library and
-// reports each cycle to a receiver (CardEventRelay.h): busy, one CardResult, not busy.
+// reports each cycle to a receiver (CardReceiver above): busy, one CardResult, not busy.
 //
 // At most one worker exists, so the library is never called from two threads. A start request
 // while a reading is under way is dropped. A start request that arrives after StopCardReading

@@ -1,7 +1,7 @@
 #include "browser/bridge/PageRequest.h"
 
 #include "common/CardResult.h"
-#include "services/card/CardEventRelay.h"
+#include "services/card/CardReader.h"
 
 #include <gtest/gtest.h>
 
