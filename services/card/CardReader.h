@@ -98,7 +98,7 @@ public:
     // Shutdown, then the reports stop reaching the receiver. Destroy on Init's thread. A cycle
     // stuck in a library call shares only what it uses with the reader, so it may come back
     // after the reader is gone.
-    virtual ~CCardReader();
+    ~CCardReader() override;
     CCardReader(const CCardReader&) = delete;
     CCardReader& operator=(const CCardReader&) = delete;
 
