@@ -4,8 +4,7 @@
 #include "browser/BrowserHandler.h"
 #include "browser/BrowserProfile.h"
 #include "browser/CefBrowserUI.h"
-#include "browser/bridge/PageBridge.h"
-#include "common/CardResult.h"
+#include "browser/bridge/PageRequest.h"
 #include "common/Logging.h"
 #include "models/update/ModelUpdater.h"
 #include "platform/Desktop.h"
@@ -13,7 +12,6 @@
 #include "platform/ProcessList.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
-#include "services/card/CardEventRelay.h"
 #include "services/card/CardReader.h"
 #include "services/probes/CameraList.h"
 #include "services/probes/Displays.h"
@@ -27,96 +25,18 @@
 namespace vorn {
 namespace {
 
-class CardReading : public ICardReading {
-public:
-    // The reader's stop waits for the card library only so long (when the event loop ends, and
-    // again when it is destroyed): a hung port does not hold up the exit.
-    explicit CardReading(CGlobal& settings)
-        : m_settings(settings), m_reader(std::make_unique<CCardReader>()) {}
-
-    // `receiver` gets the reader's reports on this thread. Main thread, once.
-    void Init(CardReceiver* receiver) {
-        int comPort = 0;
-        int readTime = 500;
-        m_settings.GetConfigInt(QStringLiteral("ComPort"), comPort);
-        m_settings.GetConfigInt(QStringLiteral("ReadTime"), readTime);
-        const ClientPaths& paths = m_settings.Paths();
-        // The photo's folder is the state folder, which an installed client may still have to
-        // create.
-        paths.EnsureStateFolder();
-        m_reader->Init(receiver, paths.ClientFolder(), comPort, readTime, paths.PhotoFile());
-    }
-
-    void SavePort(int port) override { m_settings.SetConfigInt(QStringLiteral("ComPort"), port); }
-    // Port 0: the reader searches the ports.
-    void Start(CardMode mode, CardRequester requester) override {
-        m_reader->StartCardReading(0, mode, requester);
-    }
-    void Stop() override { m_reader->StopCardReading(); }
-
-private:
-    CGlobal& m_settings;
-    std::unique_ptr<CCardReader> m_reader;
-};
-
-class ModelUpdate : public IModelUpdate {
-public:
-    explicit ModelUpdate(const ClientPaths& paths) : m_paths(paths) {}
-
-    // The installed version is read from the model folder's ver.ini.
-    void Start() override {
-        if (!m_paths.EnsureStateFolder())
-            qCWarning(lcModels,
-                      "The folder %s cannot be created; the model update cannot save files.",
-                      qPrintable(m_paths.StateFolder()));
-        // Created on the first request.
-        if (!m_updater)
-            m_updater = std::make_unique<CModelUpdater>(
-                m_paths.StateFolder(), deployment::HttpResourceHost(), HttpLimits{},
-                InstallLimits{}, m_paths.SettingsFile());
-        m_updater->Start(-1);
-    }
-
-private:
-    const ClientPaths& m_paths;
-    std::unique_ptr<CModelUpdater> m_updater;
-};
-
-// The card worker's reports, back on the main thread: each result goes to the page bridge (which
-// drops it when the page moved to another origin since), the reading state to whatever shows
-// it (the window's read button, while the window exists).
-class CardEvents : public CardReceiver {
-public:
-    explicit CardEvents(PageBridge& bridge) : m_bridge(bridge) {}
-
-    void ShowReadingStateWith(std::function<void(bool reading)> show) {
-        m_showReadingState = std::move(show);
-    }
-
-    void OnCardResult(const CardResult& result) override { m_bridge.AnswerCardResult(result); }
-    void OnCardBusy(bool reading, bool) override {
-        if (m_showReadingState)
-            m_showReadingState(reading);
-    }
-
-private:
-    PageBridge& m_bridge;
-    std::function<void(bool reading)> m_showReadingState;
-};
-
+// The client's facts come from the engine profile, the main window's lock, the toolkit's screens
+// and the platform's window state and monitors: this is where they meet.
 class PageProbes : public IPageProbes {
 public:
-    explicit PageProbes(QObject* context)
-        : m_windowState(platform::CreateWindowState()),
-          m_monitors(platform::CreateMonitors()),
-          m_scanner(context, platform::CreateProcessList()) {}
+    PageProbes()
+        : m_windowState(platform::CreateWindowState()), m_monitors(platform::CreateMonitors()) {}
 
     // Where the request key comes from; until then the key is left empty.
     void SetProfile(const CBrowserProfile* profile) { m_profile = profile; }
     void SetLockControl(const ILockControl* lock) { m_lock = lock; }
 
     CameraList VirtualCameras() override { return GetVirtualCameraList(); }
-    void ScanProcesses(ScanDone done) override { m_scanner.Request(std::move(done)); }
     ClientInfo ClientFacts() override;
 
 private:
@@ -124,7 +44,6 @@ private:
     std::unique_ptr<platform::IWindowState> m_windowState;
     std::unique_ptr<platform::IMonitors> m_monitors;
     const ILockControl* m_lock = nullptr;
-    RemoteControlScanner m_scanner;
 };
 
 // Everything but the environment of the process scan.
@@ -153,25 +72,33 @@ ClientInfo PageProbes::ClientFacts() {
 
 struct ServiceWiring::Parts {
     Parts()
-        : card(settings),
-          models(settings.Paths()),
-          probes(&context),
-          bridge(card, models, probes),
-          cardEvents(bridge) {}
+        : models(settings.Paths().StateFolder(),
+                 deployment::HttpResourceHost(),
+                 HttpLimits{},
+                 InstallLimits{},
+                 settings.Paths().SettingsFile()),
+          scanner(&context, platform::CreateProcessList()),
+          bridge(card, models, probes, scanner) {}
 
     // First: everything below may read a path or a setting until it is gone.
     CGlobal settings;
     // Where the process scan's answers are delivered: the main thread.
     QObject context;
-    CardReading card;
-    ModelUpdate models;
+    // The reader's stop waits for the card library only so long (when the event loop ends, and
+    // again when it is destroyed): a hung port does not hold up the exit.
+    CCardReader card;
+    CModelUpdater models;
+    RemoteControlScanner scanner;
     PageProbes probes;
     PageBridge bridge;
-    CardEvents cardEvents;
     CBrowserProfile* profile = nullptr;
 };
 
-ServiceWiring::ServiceWiring() : m_parts(std::make_unique<Parts>()) {}
+ServiceWiring::ServiceWiring() : m_parts(std::make_unique<Parts>()) {
+    m_parts->card.SetPortStore([&settings = m_parts->settings](int port) {
+        settings.SetConfigInt(QStringLiteral("ComPort"), port);
+    });
+}
 
 ServiceWiring::~ServiceWiring() {
     if (m_parts->profile)
@@ -201,23 +128,29 @@ void ServiceWiring::ConnectWindow(CBrowserProfile& profile, CMainWnd& window) {
     Parts& parts = *m_parts;
     parts.profile = &profile;
     parts.probes.SetProfile(&profile);
-    parts.card.Init(&parts.cardEvents);
-    parts.cardEvents.ShowReadingStateWith([window = QPointer<CMainWnd>(&window)](bool reading) {
+    int comPort = 0;
+    int readTime = 500;
+    parts.settings.GetConfigInt(QStringLiteral("ComPort"), comPort);
+    parts.settings.GetConfigInt(QStringLiteral("ReadTime"), readTime);
+    const ClientPaths& paths = parts.settings.Paths();
+    // The photo's folder is the state folder, which an installed client may still have to
+    // create.
+    paths.EnsureStateFolder();
+    // The reader reports to the page bridge on this thread.
+    parts.card.Init(&parts.bridge, paths.ClientFolder(), comPort, readTime, paths.PhotoFile());
+    parts.bridge.SetReadingStateSink([window = QPointer<CMainWnd>(&window)](bool reading) {
         if (window)
             window->ShowReadingState(reading);
     });
     // The read button's answer goes to the page shown now, and to no later site.
-    QObject::connect(&window, &CMainWnd::ReadCardClicked, &parts.context,
-                     [&parts] { parts.bridge.StartCardReading(); });
+    QObject::connect(&window, &CMainWnd::ReadCardClicked, &parts.bridge,
+                     &PageBridge::StartCardReading);
     parts.bridge.SetLockControl(&window);
     parts.probes.SetLockControl(&window);
     if (CBrowserHandler* page = window.Browser() ? window.Browser()->GetHandler() : nullptr) {
-        parts.bridge.SetAnswerSink([page = QPointer<CBrowserHandler>(page)](const QString& script) {
-            if (page)
-                page->SendJavaScript(script);
-        });
-        QObject::connect(page, &CBrowserHandler::OriginChanged, &parts.context,
-                         [&parts] { parts.bridge.OnOriginChange(); });
+        parts.bridge.SetAnswerSink(page->ScriptRunner());
+        QObject::connect(page, &CBrowserHandler::OriginChanged, &parts.bridge,
+                         &PageBridge::OnOriginChange);
     }
     profile.Bridge()->SetTarget(&parts.bridge);
     // The window owns the page; once it is gone nothing reaches either.
@@ -226,7 +159,7 @@ void ServiceWiring::ConnectWindow(CBrowserProfile& profile, CMainWnd& window) {
         parts.bridge.SetLockControl(nullptr);
         parts.probes.SetLockControl(nullptr);
         parts.bridge.SetAnswerSink({});
-        parts.cardEvents.ShowReadingStateWith({});
+        parts.bridge.SetReadingStateSink({});
     });
 }
 

@@ -1,6 +1,6 @@
 #include "browser/BridgeSchemeHandler.h"
 
-#include "browser/bridge/PageBridge.h"
+#include "browser/bridge/PageRequest.h"
 #include "common/Logging.h"
 
 #include <QBuffer>

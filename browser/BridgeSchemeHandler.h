@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browser/bridge/CallSequencer.h"
+#include "browser/bridge/BridgeCall.h"
 
 #include <QWebEngineUrlSchemeHandler>
 
@@ -11,9 +11,9 @@ namespace vorn {
 class PageBridge;
 
 // The engine's end of the page bridge's transport: each vornbridge://call/ request is parsed into
-// its calls (bridge/BridgeCall.h), answered with an empty body at once, and its calls are handed
-// in order to the re-ordering (bridge/CallSequencer.h); calls come out in the page's order and go
-// to the page bridge. Lives on the main thread, where the engine calls it.
+// its calls, answered with an empty body at once, and its calls are handed in order to the
+// re-ordering (both in bridge/BridgeCall.h); calls come out in the page's order and go to the
+// page bridge. Lives on the main thread, where the engine calls it.
 class CBridgeSchemeHandler : public QWebEngineUrlSchemeHandler {
     Q_OBJECT
 public:

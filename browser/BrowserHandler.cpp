@@ -140,6 +140,13 @@ void CBrowserHandler::SendJavaScript(const QString& text) {
     runJavaScript(text, QWebEngineScript::MainWorld);
 }
 
+std::function<void(const QString& text)> CBrowserHandler::ScriptRunner() {
+    return [page = QPointer<CBrowserHandler>(this)](const QString& text) {
+        if (page)
+            page->SendJavaScript(text);
+    };
+}
+
 void CBrowserHandler::CloseBrowser() {
     if (m_closed)
         return;

@@ -4,6 +4,7 @@
 
 #include <QWebEnginePage>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,9 @@ public:
     // Runs UTF-8 JavaScript text in the main frame. Empty text runs nothing.
     void SendJavaScript(const std::string& text);
     void SendJavaScript(const QString& text);
+    // SendJavaScript to this page for whoever answers it (the page bridge): runs nothing once
+    // the page is gone.
+    std::function<void(const QString& text)> ScriptRunner();
 
     // Stops the page for good; called when the main window goes away.
     void CloseBrowser();

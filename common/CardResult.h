@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/CardMode.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -25,7 +27,7 @@ static_assert(sizeof(CardErrorText) == 512);
 struct CardResult {
     // Who asked for the reading: the token its start request carried (0 when none). Lets the
     // receiver drop answers meant for a page that is gone.
-    std::uint64_t requester = 0;
+    CardRequester requester = 0;
     std::unique_ptr<IdCardRecord> record;  // set on success
     std::unique_ptr<CardErrorText> error;  // set on failure
 };

@@ -4,7 +4,6 @@
 // the median of 100 is the figure to quote, beside the floor of the same work done inline.
 
 #include "platform/CardLibrary.h"
-#include "services/card/CardEventRelay.h"
 #include "services/card/CardPhoto.h"
 #include "services/card/CardReader.h"
 

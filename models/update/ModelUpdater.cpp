@@ -78,6 +78,10 @@ std::string CModelUpdater::VersionUrl(const QString& host, int64_t ticks) {
     return "http://" + host.toStdString() + "/modelVer.json?rand=" + std::to_string(rand);
 }
 
+void CModelUpdater::Start() {
+    Start(-1);
+}
+
 bool CModelUpdater::Start(int localVersion) {
     std::lock_guard lock(m_job->mutex);
     if (m_job->running) {

@@ -11,6 +11,14 @@
 
 namespace vorn {
 
+// What the page bridge asks of the model update (CModelUpdater below; tests hand in fakes).
+class IModelUpdate {
+public:
+    virtual ~IModelUpdate() = default;
+    // Download and install on the update's own worker; returns at once.
+    virtual void Start() = 0;
+};
+
 // Brings the model folder (in the client's state folder) up to date from the model CDN host:
 // fetches "modelVer.json", and when its version is newer than the local "ver.ini" downloads the
 // archive and installs it (see vorn::ModelInstaller). A run reports nothing back; its outcome is
@@ -20,7 +28,7 @@ namespace vorn {
 // The archive may neither download nor unpack to more than the size limit, "ModelLimitMB" of
 // the [Config] section of the settings file (read at each run; missing, zero or negative: the
 // limit of `install`, 8 GiB by default).
-class CModelUpdater {
+class CModelUpdater : public IModelUpdate {
 public:
     // stateFolder ends in "/" and holds "models/", "models.zip" and the staging folder (the
     // client folder when portable); versionHost is "host" or "host:port". settingsFile is the
@@ -33,7 +41,7 @@ public:
     // Stops a run under way (transfers end, extraction stops between entries) and waits for it
     // at most Worker::kExitWait; a run that has not stopped by then (a write that does not come
     // back) keeps what it uses and ends with the process.
-    ~CModelUpdater();
+    ~CModelUpdater() override;
     CModelUpdater(const CModelUpdater&) = delete;
     CModelUpdater& operator=(const CModelUpdater&) = delete;
 
@@ -41,6 +49,8 @@ public:
     // means "read ver.ini, with this as the default". False (and a log line) when a run is
     // already under way: two runs never overlap.
     bool Start(int localVersion);
+    // The page's Update: Start with the version of ver.ini.
+    void Start() override;
 
     // Any thread but the worker. Blocks until no run is under way.
     void WaitForIdle();

@@ -3,10 +3,10 @@
 #include "common/CardResult.h"
 #include "common/Logging.h"
 #include "services/card/CardAccess.h"
-#include "services/card/CardEventRelay.h"
 #include "services/card/CardPhoto.h"
 
 #include <QCoreApplication>
+#include <QMetaObject>
 
 #include <algorithm>
 #include <array>
@@ -182,6 +182,19 @@ void CCardReader::StopCardReading() {
     m_state->reading.store(0);
 }
 
+void CCardReader::SavePort(int port) {
+    if (m_portStore)
+        m_portStore(port);
+}
+
+void CCardReader::Start(CardMode mode, CardRequester requester) {
+    StartCardReading(0, mode, requester);
+}
+
+void CCardReader::Stop() {
+    StopCardReading();
+}
+
 bool CCardReader::WaitForIdle(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_state->mutex);
     return m_state->idle.wait_for(lock, timeout, [this] { return !m_state->workerAlive; });
@@ -309,6 +322,51 @@ int CCardReader::State::ReadCardContent(IdCardRecord& record, char16_t* errorTex
         }
     }
     return 1;
+}
+
+CardEventRelay::CardEventRelay(CardReceiver* receiver) : m_receiver(receiver) {}
+
+CardEventRelay::~CardEventRelay() = default;
+
+void CardEventRelay::ReportBusy(bool reading, bool continuous) {
+    Queue(Busy{reading, continuous});
+}
+
+void CardEventRelay::ReportResult(CardResult result) {
+    Queue(std::move(result));
+}
+
+void CardEventRelay::Queue(Report report) {
+    bool schedule = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(report));
+        schedule = !m_scheduled;
+        m_scheduled = true;
+    }
+    // By name, so that nothing the worker wrote is read on the other side outside m_mutex.
+    if (schedule)
+        QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
+}
+
+void CardEventRelay::Deliver() {
+    std::vector<Report> reports;
+    {
+        std::lock_guard lock(m_mutex);
+        reports.swap(m_queue);
+        m_scheduled = false;
+    }
+    for (const Report& report : reports) {
+        // The receiver may go while handling an earlier report: checked every time.
+        if (!m_receiver) {
+            qCDebug(lcCard) << "no receiver for a card report";
+            continue;
+        }
+        if (const auto* busy = std::get_if<Busy>(&report))
+            m_receiver->OnCardBusy(busy->reading, busy->continuous);
+        else
+            m_receiver->OnCardResult(std::get<CardResult>(report));
+    }
 }
 
 }  // namespace vorn

@@ -28,6 +28,15 @@ ProcessScanResult JudgeProcesses(const vorn::platform::IProcessList& list,
 // the vornapp:// address a web page started it with), judged for both. Any thread; blocks.
 ProcessScanResult ScanProcesses();
 
+// What the page bridge asks of the process scan (RemoteControlScanner below; tests hand in fakes).
+class IProcessScan {
+public:
+    using ScanDone = std::function<void(const ProcessScanResult& scan)>;
+    virtual ~IProcessScan() = default;
+    // Scans the process table off the asking thread; `done` runs later on that thread.
+    virtual void Request(ScanDone done) = 0;
+};
+
 // Runs the process scan (remote-control tools, remote session, screen recorders) on a worker
 // thread, so the thread that asks (the main thread, which is also the engine's UI thread) never
 // waits on the process table: a process whose memory lock is held can block a read of its
@@ -43,10 +52,10 @@ ProcessScanResult ScanProcesses();
 // does not come back is left to its own thread, which nothing waits on or shares state with
 // but the scan it belonged to. Later scans leave the process it is stuck on unread, so they are
 // neither queued behind it nor stuck on it again.
-class RemoteControlScanner {
+class RemoteControlScanner : public IProcessScan {
 public:
     using Scan = std::function<ProcessScanResult()>;
-    using Done = std::function<void(const ProcessScanResult& scan)>;
+    using Done = ScanDone;
     using Judge =
         std::function<ProcessScanResult(const std::vector<vorn::platform::ProcessRecord>&)>;
 
@@ -65,13 +74,13 @@ public:
                          Judge judge = {});
     // Answers not yet delivered are dropped. Waits at most `kExitWait` for a scan under way;
     // a scan stuck longer is left to end with the process.
-    ~RemoteControlScanner();
+    ~RemoteControlScanner() override;
     RemoteControlScanner(const RemoteControlScanner&) = delete;
     RemoteControlScanner& operator=(const RemoteControlScanner&) = delete;
 
     // Thread of `context`. Returns at once; `done` runs later on that thread, never after the
     // scanner is gone. If the worker cannot be started the scan runs here instead.
-    void Request(Done done);
+    void Request(Done done) override;
 
     static constexpr std::chrono::milliseconds kExitWait{2000};
 

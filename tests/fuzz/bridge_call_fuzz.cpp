@@ -6,7 +6,6 @@
 // document, without waiting when nothing is missing, and none may be held for the gap limit or
 // longer.
 #include "browser/bridge/BridgeCall.h"
-#include "browser/bridge/CallSequencer.h"
 
 #include <QUrl>
 

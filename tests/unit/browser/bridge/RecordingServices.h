@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browser/bridge/PageBridge.h"
+#include "browser/bridge/PageRequest.h"
 
 #include <QStringList>
 
@@ -13,6 +13,7 @@ namespace vorntest {
 struct RecordingServices : vorn::ICardReading,
                            vorn::IModelUpdate,
                            vorn::IPageProbes,
+                           vorn::IProcessScan,
                            vorn::ILockControl {
     QStringList calls;
     std::vector<ScanDone> scans;
@@ -28,7 +29,7 @@ struct RecordingServices : vorn::ICardReading,
         calls << "cameras";
         return {};
     }
-    void ScanProcesses(ScanDone done) override {
+    void Request(ScanDone done) override {
         calls << "scan";
         scans.push_back(std::move(done));
     }
@@ -50,7 +51,7 @@ struct RecordingBridge {
         bridge.SetAnswerSink([this](const QString& script) { answers << script; });
     }
     RecordingServices services;
-    vorn::PageBridge bridge{services, services, services};
+    vorn::PageBridge bridge{services, services, services, services};
     QStringList answers;
 };
 

@@ -1,4 +1,4 @@
-#include "browser/bridge/AnswerQueue.h"
+#include "browser/bridge/PageRequest.h"
 
 #include <gtest/gtest.h>
 

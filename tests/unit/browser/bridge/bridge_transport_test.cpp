@@ -1,7 +1,6 @@
 #include "RecordingServices.h"
 
 #include "browser/bridge/BridgeCall.h"
-#include "browser/bridge/CallSequencer.h"
 
 #include <QUrl>
 

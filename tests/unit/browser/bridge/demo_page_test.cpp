@@ -1,7 +1,7 @@
 // The demo page, as compiled into the client, must take apart exactly what the client sends it.
 
 #include "NodeRunner.h"
-#include "browser/bridge/Answers.h"
+#include "browser/bridge/PageRequest.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // and hand over exactly the original values.
 
 #include "NodeRunner.h"
-#include "browser/bridge/Answers.h"
+#include "browser/bridge/PageRequest.h"
 
 #include <gtest/gtest.h>
 

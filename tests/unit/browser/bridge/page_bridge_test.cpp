@@ -1,10 +1,11 @@
-#include "browser/bridge/PageBridge.h"
+#include "browser/bridge/PageRequest.h"
 
-#include "browser/bridge/Answers.h"
 #include "common/CardResult.h"
+#include "services/card/CardReader.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QStringList>
 
 #include <memory>
@@ -16,7 +17,7 @@ namespace {
 
 // Every service the bridge reaches, recording what it was asked. Process scans wait until the
 // test completes them, as a worker would later.
-struct FakeServices : ICardReading, IModelUpdate, IPageProbes, ILockControl {
+struct FakeServices : ICardReading, IModelUpdate, IPageProbes, IProcessScan, ILockControl {
     QStringList calls;
     std::vector<ScanDone> scans;
     LockState lock = LockState::Unlocked;
@@ -30,7 +31,7 @@ struct FakeServices : ICardReading, IModelUpdate, IPageProbes, ILockControl {
     void Stop() override { calls << "stop"; }
     void Start() override { calls << "update"; }
     CameraList VirtualCameras() override { return {{"/dev/video7", "loop", "v4l2 loopback"}}; }
-    void ScanProcesses(ScanDone done) override { scans.push_back(std::move(done)); }
+    void Request(ScanDone done) override { scans.push_back(std::move(done)); }
     ClientInfo ClientFacts() override {
         ClientInfo info;
         info.version = "2.0";
@@ -71,7 +72,7 @@ protected:
     static QString Text(const std::string& answer) { return QString::fromStdString(answer); }
 
     FakeServices services;
-    PageBridge bridge{services, services, services};
+    PageBridge bridge{services, services, services, services};
     QStringList sent;
 };
 
@@ -118,6 +119,24 @@ TEST_F(PageBridgeTest, AnswersKeepTheOrderOfTheRequestsWhileAScanIsPending) {
     EXPECT_EQ(sent[3], Text(RemoteLoginAnswer(false)));
 }
 
+// The bridge is the card reader's receiver: a cycle's busy state goes to the read button, its
+// result to the page, as the relay hands them over on this thread.
+TEST_F(PageBridgeTest, TheCardReadersReportsReachTheReadButtonAndThePage) {
+    int argc = 1;
+    char name[] = "page_bridge_test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    std::vector<bool> reading;
+    bridge.SetReadingStateSink([&reading](bool busy) { reading.push_back(busy); });
+    CardEventRelay relay(&bridge);
+    relay.ReportBusy(true, false);
+    relay.ReportResult(std::move(*CardError(u"找卡失败", 1)));
+    relay.ReportBusy(false, false);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(reading, std::vector<bool>({true, false}));
+    EXPECT_EQ(sent, QStringList({ErrorAnswer(*CardError(u"找卡失败", 1)->error)}));
+}
+
 TEST_F(PageBridgeTest, UnknownOrIncompleteRequestsDoNothing) {
     EXPECT_FALSE(bridge.Handle({}));
     EXPECT_FALSE(bridge.Handle({"lockapp", "1"}));
@@ -128,7 +147,7 @@ TEST_F(PageBridgeTest, UnknownOrIncompleteRequestsDoNothing) {
     EXPECT_TRUE(sent.isEmpty());
 
     // Without a window or a page nothing is locked and nothing is computed for nobody.
-    PageBridge alone{services, services, services};
+    PageBridge alone{services, services, services, services};
     alone.Handle({"LockApp", "1"});
     alone.Handle({"GetIsRemoteLogin"});
     alone.Handle({"GetClientInfo"});
@@ -167,7 +186,7 @@ TEST(PageBridgeLifetime, AScanEndingAfterTheBridgeIsGoneAnswersNothing) {
     FakeServices services;
     QStringList sent;
     {
-        PageBridge bridge{services, services, services};
+        PageBridge bridge{services, services, services, services};
         bridge.SetAnswerSink([&](const QString& script) { sent << script; });
         bridge.Handle({"GetIsRemoteLogin"});
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/CardResult.h"
-#include "services/card/CardEventRelay.h"
+#include "services/card/CardReader.h"
 
 #include <QObject>
 #include <QString>
