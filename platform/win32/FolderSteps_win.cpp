@@ -6,6 +6,7 @@
 #include "platform/FolderSteps.h"
 
 #include "common/LogSink.h"
+#include "platform/win32/FolderSteps_win.h"
 #include "platform/win32/Text_win.h"
 
 #include <windows.h>
@@ -15,6 +16,19 @@
 #include <vector>
 
 namespace vorn::platform {
+
+std::optional<std::wstring> win32::FinalPathOf(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()), 0);
+    if (length >= path.size()) {
+        path.resize(length + 1);
+        length = GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()), 0);
+    }
+    if (length == 0 || length >= path.size())
+        return std::nullopt;
+    path.resize(length);
+    return path;
+}
 
 namespace {
 
@@ -68,15 +82,10 @@ NTSTATUS OpenRelative(HANDLE folder,
 // Whether the name `name` below `folder`, looked up by name, carries the reparse attribute.
 bool NameShowsReparsePoint(HANDLE folder, const std::wstring& name) {
     // By the folder's path: Wine answers a lookup relative to a folder handle with "not found".
-    std::wstring path(1024, L'\0');
-    DWORD length = GetFinalPathNameByHandleW(folder, path.data(), DWORD(path.size()), 0);
-    if (length >= path.size()) {
-        path.resize(length + 1);
-        length = GetFinalPathNameByHandleW(folder, path.data(), DWORD(path.size()), 0);
-    }
-    if (length == 0 || length >= path.size())
+    std::optional<std::wstring> found = win32::FinalPathOf(folder);
+    if (!found)
         return false;
-    path.resize(length);
+    std::wstring path = std::move(*found);
     path += L'\\';
     path += name;
     const DWORD attributes = GetFileAttributesW(path.c_str());

@@ -5,6 +5,7 @@
 
 #include "platform/FolderTree.h"
 
+#include "platform/win32/FolderSteps_win.h"
 #include "platform/win32/Text_win.h"
 
 #include <windows.h>
@@ -267,17 +268,11 @@ bool SetPermissions(NativeHandle handle, uint32_t permissions) {
 // Flushing a whole volume needs its handle, which only an administrator may open for writing;
 // without one this is false (the caller then does without the ordering it asked for).
 bool FlushFileSystem(NativeHandle handle) {
-    std::wstring path(MAX_PATH, L'\0');
-    DWORD length = GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()), 0);
-    if (length >= path.size()) {
-        path.resize(length + 1);
-        length = GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()), 0);
-    }
-    if (length == 0 || length >= path.size())
+    const std::optional<std::wstring> path = win32::FinalPathOf(handle);
+    if (!path)
         return false;
-    path.resize(length);
-    std::wstring root(path.size() + 1, L'\0');
-    if (!GetVolumePathNameW(path.c_str(), root.data(), DWORD(root.size())))
+    std::wstring root(path->size() + 1, L'\0');
+    if (!GetVolumePathNameW(path->c_str(), root.data(), DWORD(root.size())))
         return false;
     root.resize(wcslen(root.c_str()));
     // The volume's device ("\\?\Volume{...}" or "\\?\C:"), without the trailing separator.
