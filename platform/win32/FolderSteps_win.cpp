@@ -30,20 +30,24 @@ std::optional<std::wstring> win32::FinalPathOf(HANDLE handle) {
     return path;
 }
 
+std::wstring win32::SystemPath(const std::string& path) {
+    std::wstring wide = win32::Utf8ToWide(path);
+    std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    // "X:" alone means the current folder of drive X.
+    if (wide.size() == 2 && wide[1] == L':')
+        wide += L'.';
+    return wide;
+}
+
 namespace {
 
 using log::Area;
 using platform::win32::Utf8ToWide;
+using win32::IsLinkTag;
+using win32::SystemPath;
 
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);  // OBJECT_NAME_COLLISION
 constexpr DWORD kMaxChunk = 1u << 30;
-
-// The name-surrogate reparse points are those that stand for another file or folder: symbolic
-// links (IO_REPARSE_TAG_SYMLINK), junctions and mount points (IO_REPARSE_TAG_MOUNT_POINT) and
-// their kin. Others (cloud placeholders, deduplicated files) are the object's own data.
-bool IsLinkTag(DWORD tag) {
-    return IsReparseTagNameSurrogate(tag);
-}
 
 // The object attributes naming `name` (one step) below `folder`; `text` must outlive them.
 void NameBelow(HANDLE folder,
@@ -115,15 +119,6 @@ bool IsLinkAt(HANDLE folder, const std::wstring& name) {
     const bool link = IsLinkOpened(folder, name, probe) == 1;
     CloseHandle(probe);
     return link;
-}
-
-std::wstring SystemPath(const std::string& path) {
-    std::wstring wide = Utf8ToWide(path);
-    std::replace(wide.begin(), wide.end(), L'/', L'\\');
-    // "X:" alone means the current folder of drive X.
-    if (wide.size() == 2 && wide[1] == L':')
-        wide += L'.';
-    return wide;
 }
 
 }  // namespace

@@ -22,6 +22,8 @@ namespace vorn::platform {
 
 namespace {
 
+using platform::win32::IsLinkTag;
+using platform::win32::SystemPath;
 using platform::win32::Utf8ToWide;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -29,19 +31,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr DWORD kStoppedOnLink = 681;
 constexpr DWORD kListAccess =
     FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-
-std::wstring SystemPath(const std::string& path) {
-    std::wstring wide = Utf8ToWide(path);
-    std::replace(wide.begin(), wide.end(), L'/', L'\\');
-    // "X:" alone means the current folder of drive X.
-    if (wide.size() == 2 && wide[1] == L':')
-        wide += L'.';
-    return wide;
-}
-
-bool IsLinkTag(DWORD tag) {
-    return IsReparseTagNameSurrogate(tag);
-}
 
 // Whether the name `path` carries the reparse attribute. Wine follows the host's symbolic links
 // even when told to open the reparse point itself, and shows them only by name.
