@@ -170,6 +170,13 @@ bool DownloadArchive(vorn::HttpClient& http,
 void CModelUpdater::Job::Run(int localVersion) {
     const fs::path client = ToPath(clientFolder);
     const fs::path archive = client / "models.zip";
+    // The state folder is made at start-up, but something may have removed it since; the
+    // download and the models live in it.
+    std::error_code made;
+    fs::create_directories(client, made);
+    if (made)
+        qCWarning(lcModels, "The folder %s cannot be created; the model update cannot save files.",
+                  qPrintable(clientFolder));
     vorn::InstallLimits install = installLimits;
     const int limitMB = vorn::IniFile::ReadInt(settingsFile, QStringLiteral("Config"),
                                                QStringLiteral("ModelLimitMB"), 0);

@@ -317,6 +317,18 @@ TEST_F(ModelUpdaterTest, NewerVersionIsInstalledAndThenNotFetchedAgain) {
     EXPECT_EQ(archiveRequests, 1);
 }
 
+// The client's state folder removed while the client runs (by a clean-up tool, say) is made
+// again: the download and the models live in it.
+TEST_F(ModelUpdaterTest, AStateFolderRemovedSinceStartIsMadeAgain) {
+    archive = BuildZip(Version6());
+    ServeVersion(6);
+    fs::remove_all(client);
+    RunUpdate();
+    Snapshot after = Take(models);
+    EXPECT_EQ(after["a.bin"], "new a");
+    EXPECT_EQ(after["sub/b.bin"], "new b");
+}
+
 TEST_F(ModelUpdaterTest, VersionComparison) {
     archive = BuildZip(Version6());
     ServeVersion(5);  // equal is not newer
