@@ -5,7 +5,9 @@
 #include "app/core/StartupRole.h"
 #include "browser/BrowserProfile.h"
 #include "common/Logging.h"
+#include "platform/KeyboardFilter.h"
 #include "platform/SingleInstance.h"
+#include "platform/UrlSchemeRegistration.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
 #include "services/UrlProtocol.h"
@@ -21,13 +23,14 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace {
 
 int RegisterProtocol(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // A role of its own: nothing but the paths is wired.
-    vorn::CGlobal().RegisterUrlProtocol();
+    vorn::CGlobal().RegisterUrlProtocol(*vorn::platform::CreateUrlSchemeRegistration());
     return 0;
 }
 
@@ -48,7 +51,8 @@ int PrintRequestKey(int argc, char** argv) {
 void RefreshUrlProtocol(bool installed) {
     const QString executable = QCoreApplication::applicationFilePath();
     QThreadPool::globalInstance()->start([executable, installed] {
-        if (vorn::ClientUrlSchemeIsRegistered(installed, executable.toStdString())) {
+        if (vorn::ClientUrlSchemeIsRegistered(*vorn::platform::CreateUrlSchemeRegistration(),
+                                              installed, executable.toStdString())) {
             qCDebug(lcApp, "The vornapp: registration is current; it is not written again.");
             return;
         }
@@ -99,7 +103,9 @@ int RunClient(char* program) {
     const std::shared_future<std::string> clientKey =
         vorn::StartInstalledClientKey(wiring->Settings());
     vorn::SetupSkinResources();
-    const bool lockAvailable = vorn::platform::CreateWindowState()->CanEnforceLock();
+    // The main window's own, handed to it below.
+    std::unique_ptr<vorn::platform::IWindowState> windowState = vorn::platform::CreateWindowState();
+    const bool lockAvailable = windowState->CanEnforceLock();
     if (!lockAvailable)
         qCWarning(lcLock,
                   "In a Wayland session the application lock (keeping the client in "
@@ -107,7 +113,9 @@ int RunClient(char* program) {
     auto* profile = new vorn::CBrowserProfile(paths, lockAvailable, clientKey, &app);
     RefreshUrlProtocol(paths.GetMode() == vorn::ClientPaths::Mode::Installed);
 
-    QPointer<vorn::CMainWnd> window = new vorn::CMainWnd(profile, wiring->PageSettings());
+    QPointer<vorn::CMainWnd> window =
+        new vorn::CMainWnd(profile, wiring->PageSettings(), vorn::platform::CreateKeyboardFilter(),
+                           std::move(windowState));
     // Sized as the window manager will maximise it before anything in it is laid out.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->StartMaximizedOver(screen->availableGeometry());

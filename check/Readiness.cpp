@@ -7,6 +7,7 @@
 #include "platform/Program.h"
 #include "platform/RegularFile.h"
 #include "platform/UrlSchemeRegistration.h"
+#include "platform/VideoDevices.h"
 #include "services/UrlProtocol.h"
 #include "services/card/CardAccess.h"
 #include "services/probes/CameraList.h"
@@ -167,7 +168,8 @@ bool RegisterClient(const std::string& clientFolder) {
 #else
     constexpr char kClientName[] = "vornclient";
 #endif
-    return RegisterClientUrlScheme(ClientState(clientFolder).installed, clientFolder + kClientName);
+    return RegisterClientUrlScheme(*platform::CreateUrlSchemeRegistration(),
+                                   ClientState(clientFolder).installed, clientFolder + kClientName);
 }
 
 Report Gather(const Options& options) {
@@ -177,7 +179,7 @@ Report Gather(const Options& options) {
     report.installed = state.installed;
 
     report.lockAvailable = platform::CreateLockSupport()->DisplayAllowsLock();
-    report.cameras = GetVirtualCameraList();
+    report.cameras = GetVirtualCameraList(*platform::CreateVideoDevices());
 
     const std::unique_ptr<platform::IProcessList> processes = platform::CreateProcessList();
     const std::uint32_t self = processes->CurrentProcessId();

@@ -51,8 +51,8 @@ bool CGlobal::SetConfigInt(const QString& key, int value) {
     return ok;
 }
 
-void CGlobal::RegisterUrlProtocol() const {
-    vorn::RegisterClientUrlScheme(m_paths.GetMode() == vorn::ClientPaths::Mode::Installed,
+void CGlobal::RegisterUrlProtocol(const vorn::platform::IUrlSchemeRegistration& urls) const {
+    vorn::RegisterClientUrlScheme(urls, m_paths.GetMode() == vorn::ClientPaths::Mode::Installed,
                                   QCoreApplication::applicationFilePath().toStdString());
 }
 

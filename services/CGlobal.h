@@ -4,6 +4,10 @@
 
 #include <QString>
 
+namespace vorn::platform {
+class IUrlSchemeRegistration;
+}
+
 namespace vorn {
 
 // The client's paths and settings: an ordinary object the program's wiring (app/ServiceWiring)
@@ -30,8 +34,9 @@ public:
     bool SetConfigInt(const QString& key, int value);
 
     // Writes the desktop entry and the default handler of the vornapp scheme; an installed
-    // client whose packaged entry is present makes that entry the user's default instead.
-    void RegisterUrlProtocol() const;
+    // client whose packaged entry is present makes that entry the user's default instead. Through
+    // `urls`, this system's registration.
+    void RegisterUrlProtocol(const vorn::platform::IUrlSchemeRegistration& urls) const;
 
 private:
     vorn::ClientPaths m_paths;

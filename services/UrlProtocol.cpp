@@ -10,22 +10,12 @@ bool RegisterClientUrlScheme(const platform::IUrlSchemeRegistration& urls,
     return urls.Register(kUrlScheme, clientExecutable);
 }
 
-bool RegisterClientUrlScheme(bool installed, const std::string& clientExecutable) {
-    return RegisterClientUrlScheme(*platform::CreateUrlSchemeRegistration(), installed,
-                                   clientExecutable);
-}
-
 bool ClientUrlSchemeIsRegistered(const platform::IUrlSchemeRegistration& urls,
                                  bool installed,
                                  const std::string& clientExecutable) {
     if (installed && urls.HasSystemHandlerEntry(kPackagedHandlerEntry))
         return urls.DefaultHandlerIsCurrent(kUrlScheme, kPackagedHandlerEntry);
     return urls.RegistrationIsCurrent(kUrlScheme, clientExecutable);
-}
-
-bool ClientUrlSchemeIsRegistered(bool installed, const std::string& clientExecutable) {
-    return ClientUrlSchemeIsRegistered(*platform::CreateUrlSchemeRegistration(), installed,
-                                       clientExecutable);
 }
 
 }  // namespace vorn

@@ -15,17 +15,15 @@ inline constexpr char kPackagedHandlerEntry[] = "vornclient.desktop";
 // An installed client whose packaged entry is present makes that entry the user's default (an
 // entry of the user's own would outlive the package); otherwise `clientExecutable` (full path)
 // is registered as the user's handler. False when nothing could be written (the reason is
-// logged). Without `urls`, through this system's registration.
+// logged).
 bool RegisterClientUrlScheme(const platform::IUrlSchemeRegistration& urls,
                              bool installed,
                              const std::string& clientExecutable);
-bool RegisterClientUrlScheme(bool installed, const std::string& clientExecutable);
 
 // True when RegisterClientUrlScheme with these arguments would write nothing new, so a start
 // can skip it. Any thread; reads only, a bounded amount, without following links.
 bool ClientUrlSchemeIsRegistered(const platform::IUrlSchemeRegistration& urls,
                                  bool installed,
                                  const std::string& clientExecutable);
-bool ClientUrlSchemeIsRegistered(bool installed, const std::string& clientExecutable);
 
 }  // namespace vorn

@@ -16,11 +16,14 @@
 
 namespace vorn {
 
-CMainWnd::CMainWnd(CBrowserProfile* profile, PageSettings page)
+CMainWnd::CMainWnd(CBrowserProfile* profile,
+                   PageSettings page,
+                   std::unique_ptr<vorn::platform::IKeyboardFilter> keyboard,
+                   std::unique_ptr<vorn::platform::IWindowState> windowState)
     : m_profile(profile),
       m_page(std::move(page)),
-      m_keyboard(vorn::platform::CreateKeyboardFilter()),
-      m_windowState(vorn::platform::CreateWindowState()),
+      m_keyboard(std::move(keyboard)),
+      m_windowState(std::move(windowState)),
       m_lock(std::make_unique<vorn::WindowLock>(static_cast<vorn::ILockHost&>(*this),
                                                 *m_windowState,
                                                 *m_keyboard)) {

@@ -32,8 +32,12 @@ public:
         bool reloadKeys = true;
     };
 
-    // `profile` must outlive the window.
-    CMainWnd(CBrowserProfile* profile, PageSettings page);
+    // `profile` must outlive the window. The window owns `keyboard` and `windowState` (neither
+    // null): its lock holds and releases the keyboard and the window through them.
+    CMainWnd(CBrowserProfile* profile,
+             PageSettings page,
+             std::unique_ptr<vorn::platform::IKeyboardFilter> keyboard,
+             std::unique_ptr<vorn::platform::IWindowState> windowState);
     ~CMainWnd() override;
 
     // Carries out a system command as the title bar or the lock asks for it. Close and restore

@@ -16,6 +16,7 @@
 #include <vector>
 
 using vorn::IsRemoteControlRunning;
+using vorn::OtherProcesses;
 
 namespace {
 
@@ -50,8 +51,10 @@ void SetProcessCounter(benchmark::State& state) {
 
 void BM_RemoteControlScan(benchmark::State& state) {
     ExtraProcesses extra(static_cast<int>(state.range(0)));
-    for (auto _ : state)
-        benchmark::DoNotOptimize(IsRemoteControlRunning());
+    for (auto _ : state) {
+        const auto processes = vorn::platform::CreateProcessList();
+        benchmark::DoNotOptimize(IsRemoteControlRunning(*processes, OtherProcesses(*processes)));
+    }
     SetProcessCounter(state);
 }
 

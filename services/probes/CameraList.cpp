@@ -4,8 +4,12 @@
 
 namespace vorn {
 
+CameraList GetVirtualCameraList(const vorn::platform::IVideoDevices& devices) {
+    return VirtualCamerasOf(devices.Enumerate(false));
+}
+
 CameraList GetVirtualCameraList() {
-    return VirtualCamerasOf(vorn::platform::CreateVideoDevices()->Enumerate(false));
+    return GetVirtualCameraList(*vorn::platform::CreateVideoDevices());
 }
 
 CameraList VirtualCamerasOf(std::vector<vorn::platform::VideoDevice> devices) {

@@ -15,9 +15,10 @@ struct EnvironmentReport {
     std::vector<std::string> screenCapture;  // FindScreenCapture
 };
 
-// Over a given process list (one scan serves both process checks); the virtual machine is this
-// machine's. Any thread that may use `session`.
+// Over a given process list (one scan serves both process checks), with the hypervisor
+// `virtualMachine` as DetectVirtualMachine names it. Any thread that may use `session`.
 EnvironmentReport ProbeEnvironment(const vorn::platform::IRemoteSession& session,
+                                   const std::string& virtualMachine,
                                    const std::vector<vorn::platform::ProcessRecord>& processes);
 
 }  // namespace vorn

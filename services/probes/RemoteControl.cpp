@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <memory>
 
 namespace vorn {
 
@@ -32,10 +31,6 @@ bool IsRemoteControlRunning(const vorn::platform::IProcessList& processes,
     return found;
 }
 
-bool IsRemoteControlRunning(const std::vector<vorn::platform::ProcessRecord>& records) {
-    return IsRemoteControlRunning(*vorn::platform::CreateProcessList(), records);
-}
-
 bool IsRemoteControlRunning(const vorn::platform::IProcessList& processes) {
     return IsRemoteControlRunning(processes, processes.Enumerate());
 }
@@ -48,16 +43,6 @@ std::vector<vorn::platform::ProcessRecord> OtherProcesses(
     const std::uint32_t self = list.CurrentProcessId();
     std::erase_if(processes, [self](const auto& record) { return record.pid == self; });
     return processes;
-}
-
-std::vector<vorn::platform::ProcessRecord> OtherProcesses() {
-    return OtherProcesses(*vorn::platform::CreateProcessList());
-}
-
-bool IsRemoteControlRunning() {
-    const std::unique_ptr<vorn::platform::IProcessList> processes =
-        vorn::platform::CreateProcessList();
-    return IsRemoteControlRunning(*processes, OtherProcesses(*processes));
 }
 
 }  // namespace vorn

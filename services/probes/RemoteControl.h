@@ -45,23 +45,19 @@ RemoteControlRule MatchRemoteControlRule(const vorn::platform::IProcessList& pro
 bool IsRemoteControlProcess(const vorn::platform::IProcessList& processes,
                             const vorn::platform::ProcessRecord& record);
 
-// Examines every other process (one log line per match) and tells whether any is a
-// remote-control tool. Main thread; blocks for one scan of the process table. Processes that
-// cannot be read only narrow what can match; an unreadable process table gives false.
-bool IsRemoteControlRunning();
-
 // Every process `processes` lists but the client itself, which a page could otherwise make look
 // like anything through the address it starts the client with. Any thread; blocks for the scan.
 std::vector<vorn::platform::ProcessRecord> OtherProcesses(
     const vorn::platform::IProcessList& processes);
-// The same over this machine's process list.
-std::vector<vorn::platform::ProcessRecord> OtherProcesses();
 
-// The same over given records of `processes` (identity texts from it), over given records of
-// this machine, or over every process a process list gives (tests).
+// Examines every one of `records` (one log line per match, identity texts from `processes`) and
+// tells whether any is a remote-control tool; over OtherProcesses(processes) this is the probe
+// the page asks for. Any thread. Processes that cannot be read only narrow what can match; an
+// unreadable process table gives no records, so false.
 bool IsRemoteControlRunning(const vorn::platform::IProcessList& processes,
                             const std::vector<vorn::platform::ProcessRecord>& records);
-bool IsRemoteControlRunning(const std::vector<vorn::platform::ProcessRecord>& records);
+// The same over every process `processes` lists, the client included (tests). Blocks for the
+// scan.
 bool IsRemoteControlRunning(const vorn::platform::IProcessList& processes);
 
 }  // namespace vorn

@@ -1,8 +1,8 @@
 #include "services/probes/RemoteControlScanner.h"
 
 #include "common/Logging.h"
-#include "platform/RemoteSession.h"
 #include "services/probes/RemoteControl.h"
+#include "services/probes/VirtualMachine.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -22,14 +22,11 @@
 namespace vorn {
 
 ProcessScanResult JudgeProcesses(const vorn::platform::IProcessList& list,
+                                 const vorn::platform::IRemoteSession& session,
+                                 const std::string& virtualMachine,
                                  const std::vector<vorn::platform::ProcessRecord>& processes) {
     return {IsRemoteControlRunning(list, processes),
-            ProbeEnvironment(*vorn::platform::CreateRemoteSession(), processes)};
-}
-
-ProcessScanResult ScanProcesses() {
-    const std::unique_ptr<vorn::platform::IProcessList> list = vorn::platform::CreateProcessList();
-    return JudgeProcesses(*list, OtherProcesses(*list));
+            ProbeEnvironment(session, virtualMachine, processes)};
 }
 
 namespace {
@@ -130,11 +127,24 @@ private:
 // Stuck readers are threads that cannot be ended; past this many, a scan reads nothing more.
 constexpr std::size_t kMaxStuckReaders = 8;
 
-// JudgeProcesses with what `list` tells of each program.
-RemoteControlScanner::Judge JudgeOver(std::shared_ptr<const vorn::platform::IProcessList> list) {
-    return [list = std::move(list)](const std::vector<ProcessRecord>& processes) {
-        return JudgeProcesses(*list, processes);
+// JudgeProcesses with what `list` tells of each program, `session` and what `machine` tells on
+// the first call. The judge runs on the scanner's worker, or on the asking thread when there is
+// none, so the first reading is guarded.
+RemoteControlScanner::Judge JudgeWith(
+    std::shared_ptr<const vorn::platform::IProcessList> list,
+    std::shared_ptr<const vorn::platform::IRemoteSession> session,
+    std::shared_ptr<const vorn::platform::IVirtualization> machine) {
+    struct Hypervisor {
+        std::once_flag read;
+        std::string name;
     };
+    return
+        [list = std::move(list), session = std::move(session), machine = std::move(machine),
+         hypervisor = std::make_shared<Hypervisor>()](const std::vector<ProcessRecord>& processes) {
+            std::call_once(hypervisor->read,
+                           [&] { hypervisor->name = DetectVirtualMachine(*machine); });
+            return JudgeProcesses(*list, *session, hypervisor->name, processes);
+        };
 }
 
 // A scan of a process list within a deadline (the scanner's Scan in that mode).
@@ -281,12 +291,24 @@ RemoteControlScanner::RemoteControlScanner(QObject* context, Scan scan)
 RemoteControlScanner::RemoteControlScanner(
     QObject* context,
     std::shared_ptr<const vorn::platform::IProcessList> processes,
+    std::unique_ptr<const vorn::platform::IRemoteSession> session,
+    std::unique_ptr<const vorn::platform::IVirtualization> machine,
+    std::chrono::milliseconds deadline)
+    : RemoteControlScanner(context,
+                           processes,
+                           deadline,
+                           JudgeWith(processes, std::move(session), std::move(machine))) {}
+
+RemoteControlScanner::RemoteControlScanner(
+    QObject* context,
+    std::shared_ptr<const vorn::platform::IProcessList> processes,
     std::chrono::milliseconds deadline,
     Judge judge)
     : m_state(std::make_shared<State>()) {
     m_state->context = context;
     if (!judge)
-        judge = JudgeOver(processes);
+        judge = JudgeWith(processes, vorn::platform::CreateRemoteSession(),
+                          vorn::platform::CreateVirtualization());
     m_state->scan = [list = std::move(processes), stuck = std::make_shared<StuckReads>(), deadline,
                      judge = std::move(judge)] {
         return BoundedScan(list, stuck, deadline, judge);

@@ -2,11 +2,14 @@
 
 #include "common/Worker.h"
 #include "platform/ProcessList.h"
+#include "platform/RemoteSession.h"
+#include "platform/Virtualization.h"
 #include "services/probes/Environment.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class QObject;
@@ -20,13 +23,12 @@ struct ProcessScanResult {
 };
 
 // Both judgements over `processes` of `list`: the remote-control rules (with what `list` tells of
-// each program) and the environment probe (with this machine's remote session). Any thread.
+// each program) and the environment probe (with `session`, and the hypervisor `virtualMachine`
+// as DetectVirtualMachine names it). Any thread that may use `session`.
 ProcessScanResult JudgeProcesses(const vorn::platform::IProcessList& list,
+                                 const vorn::platform::IRemoteSession& session,
+                                 const std::string& virtualMachine,
                                  const std::vector<vorn::platform::ProcessRecord>& processes);
-
-// One scan of this machine's processes, the client itself left out (its command line carries
-// the vornapp:// address a web page started it with), judged for both. Any thread; blocks.
-ProcessScanResult ScanProcesses();
 
 // What the page bridge asks of the process scan (RemoteControlScanner below; tests hand in fakes).
 class IProcessScan {
@@ -64,10 +66,19 @@ public:
     // `context` must outlive the scanner. `scan` runs on the worker as it is, without a
     // deadline.
     RemoteControlScanner(QObject* context, Scan scan);
+    // Scans of `processes` as below, judged by JudgeProcesses with `session` and the hypervisor
+    // `machine` tells of (read on the first scan only: the hardware under a running system does
+    // not change). The scanner owns all three; none may be null.
+    RemoteControlScanner(QObject* context,
+                         std::shared_ptr<const vorn::platform::IProcessList> processes,
+                         std::unique_ptr<const vorn::platform::IRemoteSession> session,
+                         std::unique_ptr<const vorn::platform::IVirtualization> machine,
+                         std::chrono::milliseconds deadline = kScanDeadline);
     // Scans of `processes` (this machine's in the client; the process `processes` names as the
     // current one left out), each
     // read on a thread of its own and answered within `deadline`, judged by `judge` on the
-    // worker (default: JudgeProcesses with `processes`).
+    // worker (default: as the constructor above with this machine's remote session and
+    // hypervisor).
     RemoteControlScanner(QObject* context,
                          std::shared_ptr<const vorn::platform::IProcessList> processes,
                          std::chrono::milliseconds deadline = kScanDeadline,

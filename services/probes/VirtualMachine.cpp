@@ -143,8 +143,4 @@ std::string DetectVirtualMachine(const vorn::platform::IVirtualization& machine)
     return DecideVirtualMachine(machine.ReadFacts());
 }
 
-std::string DetectVirtualMachine() {
-    return DetectVirtualMachine(*vorn::platform::CreateVirtualization());
-}
-
 }  // namespace vorn

@@ -13,10 +13,8 @@ namespace vorn {
 // systemd's, except virtualbox (systemd: oracle) and hyperv (systemd: microsoft). Pure, any thread.
 std::string DecideVirtualMachine(const vorn::platform::VirtualizationFacts& facts);
 
-// DecideVirtualMachine over the facts `machine` reads. Any thread.
+// DecideVirtualMachine over the facts `machine` reads (this machine's CPU and firmware in the
+// client). Any thread.
 std::string DetectVirtualMachine(const vorn::platform::IVirtualization& machine);
-
-// The same over this machine's own CPU and firmware.
-std::string DetectVirtualMachine();
 
 }  // namespace vorn

@@ -130,6 +130,42 @@ private:
     mutable int m_ended = 0;
 };
 
+// A remote session that answers true and keeps the pids of each process list it was asked about.
+class RecordingSession : public vorn::platform::IRemoteSession {
+public:
+    bool IsRemote(const std::vector<vorn::platform::ProcessRecord>& processes) const override {
+        std::vector<std::uint32_t> seen;
+        for (const auto& record : processes)
+            seen.push_back(record.pid);
+        std::lock_guard lock(m_mutex);
+        m_asked.push_back(seen);
+        return true;
+    }
+    std::vector<std::vector<std::uint32_t>> Asked() const {
+        std::lock_guard lock(m_mutex);
+        return m_asked;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    mutable std::vector<std::vector<std::uint32_t>> m_asked;
+};
+
+// A KVM guest's CPU, counting how often it is asked.
+class CountingMachine : public vorn::platform::IVirtualization {
+public:
+    explicit CountingMachine(std::shared_ptr<std::atomic<int>> reads) : m_reads(std::move(reads)) {}
+    vorn::platform::VirtualizationFacts ReadFacts() const override {
+        ++*m_reads;
+        vorn::platform::VirtualizationFacts facts;
+        facts.hypervisorSignature = "KVMKVMKVM";
+        return facts;
+    }
+
+private:
+    std::shared_ptr<std::atomic<int>> m_reads;
+};
+
 // The pids each judged scan was given, in scan order (judged on the worker).
 struct JudgedScans {
     std::mutex mutex;
@@ -216,6 +252,33 @@ TEST(RemoteControlScanner, AStuckReadIsAnsweredFromWhatWasReadAndHoldsNoLaterSca
     list->Release(true);  // the left-over read returns into a scan nobody holds but itself
     SpinUntil([] { return false; }, 100ms);
     qInstallMessageHandler(previous);
+}
+
+// The services the wiring hands in judge every scan: the session is asked about the processes
+// read (the client left out), and the hypervisor is read once for all scans.
+TEST(RemoteControlScanner, ScansAreJudgedWithTheServicesHandedIn) {
+    App();
+    QObject context;
+    auto list = std::make_shared<BlockingProcessList>();
+    list->Release(true);
+    auto session = std::make_unique<RecordingSession>();
+    const RecordingSession& asked = *session;
+    auto reads = std::make_shared<std::atomic<int>>(0);
+    RemoteControlScanner scanner(&context, list, std::move(session),
+                                 std::make_unique<CountingMachine>(reads));
+    std::vector<vorn::ProcessScanResult> answers;
+    for (std::size_t i = 1; i <= 2; ++i) {
+        scanner.Request([&](const vorn::ProcessScanResult& r) { answers.push_back(r); });
+        ASSERT_TRUE(SpinUntil([&] { return answers.size() == i; }));
+    }
+    for (const vorn::ProcessScanResult& answer : answers) {
+        EXPECT_TRUE(answer.environment.remoteSession);
+        EXPECT_EQ(answer.environment.virtualMachine, "kvm");
+    }
+    const std::vector<std::uint32_t> others = {
+        BlockingProcessList::kBefore, BlockingProcessList::kBlocking, BlockingProcessList::kAfter};
+    EXPECT_EQ(asked.Asked(), (std::vector<std::vector<std::uint32_t>>{others, others}));
+    EXPECT_EQ(reads->load(), 1);
 }
 
 TEST(RemoteControlScanner, AnswersComeFromAFreshScanOnAWorkerInRequestOrder) {

@@ -98,6 +98,18 @@ private:
     std::map<std::uint32_t, std::vector<std::string>> m_identities;
 };
 
+// The probe as the client asks it: this machine's processes, this one left out as the client
+// leaves itself out.
+bool IsRemoteControlRunning() {
+    const auto processes = CreateProcessList();
+    return vorn::IsRemoteControlRunning(*processes, vorn::OtherProcesses(*processes));
+}
+
+// Given records, with what this machine's process list tells of their programs.
+bool IsRemoteControlRunning(const std::vector<ProcessRecord>& records) {
+    return vorn::IsRemoteControlRunning(*CreateProcessList(), records);
+}
+
 }  // namespace
 
 TEST(RemoteControlRules, ExactNameWithoutExtension) {
