@@ -10,6 +10,9 @@
 #include "platform/Desktop.h"
 #include "platform/Monitors.h"
 #include "platform/ProcessList.h"
+#include "platform/RemoteSession.h"
+#include "platform/VideoDevices.h"
+#include "platform/Virtualization.h"
 #include "platform/WindowState.h"
 #include "services/CGlobal.h"
 #include "services/card/CardReader.h"
@@ -30,19 +33,22 @@ namespace {
 class PageProbes : public IPageProbes {
 public:
     PageProbes()
-        : m_windowState(platform::CreateWindowState()), m_monitors(platform::CreateMonitors()) {}
+        : m_windowState(platform::CreateWindowState()),
+          m_monitors(platform::CreateMonitors()),
+          m_videoDevices(platform::CreateVideoDevices()) {}
 
     // Where the request key comes from; until then the key is left empty.
     void SetProfile(const CBrowserProfile* profile) { m_profile = profile; }
     void SetLockControl(const ILockControl* lock) { m_lock = lock; }
 
-    CameraList VirtualCameras() override { return GetVirtualCameraList(); }
+    CameraList VirtualCameras() override { return GetVirtualCameraList(*m_videoDevices); }
     ClientInfo ClientFacts() override;
 
 private:
     const CBrowserProfile* m_profile = nullptr;
     std::unique_ptr<platform::IWindowState> m_windowState;
     std::unique_ptr<platform::IMonitors> m_monitors;
+    std::unique_ptr<platform::IVideoDevices> m_videoDevices;
     const ILockControl* m_lock = nullptr;
 };
 
@@ -77,7 +83,10 @@ struct ServiceWiring::Parts {
                  HttpLimits{},
                  InstallLimits{},
                  settings.Paths().SettingsFile()),
-          scanner(&context, platform::CreateProcessList()),
+          scanner(&context,
+                  platform::CreateProcessList(),
+                  platform::CreateRemoteSession(),
+                  platform::CreateVirtualization()),
           bridge(card, models, probes, scanner) {}
 
     // First: everything below may read a path or a setting until it is gone.

@@ -8,10 +8,6 @@ CameraList GetVirtualCameraList(const vorn::platform::IVideoDevices& devices) {
     return VirtualCamerasOf(devices.Enumerate(false));
 }
 
-CameraList GetVirtualCameraList() {
-    return GetVirtualCameraList(*vorn::platform::CreateVideoDevices());
-}
-
 CameraList VirtualCamerasOf(std::vector<vorn::platform::VideoDevice> devices) {
     CameraList cameras;
     for (vorn::platform::VideoDevice& device : devices) {

@@ -12,8 +12,6 @@ namespace vorn {
 // names kept. Main thread (it opens each device, so it blocks briefly); the list belongs to the
 // caller. Empty when there is no such device or nothing can be read.
 CameraList GetVirtualCameraList(const vorn::platform::IVideoDevices& devices);
-// The same over this machine's devices, for the client's wiring until it hands in its own.
-CameraList GetVirtualCameraList();
 
 // The same over a device list the caller enumerated (USB devices are dropped).
 CameraList VirtualCamerasOf(std::vector<vorn::platform::VideoDevice> devices);

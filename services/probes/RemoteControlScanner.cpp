@@ -306,9 +306,6 @@ RemoteControlScanner::RemoteControlScanner(
     Judge judge)
     : m_state(std::make_shared<State>()) {
     m_state->context = context;
-    if (!judge)
-        judge = JudgeWith(processes, vorn::platform::CreateRemoteSession(),
-                          vorn::platform::CreateVirtualization());
     m_state->scan = [list = std::move(processes), stuck = std::make_shared<StuckReads>(), deadline,
                      judge = std::move(judge)] {
         return BoundedScan(list, stuck, deadline, judge);

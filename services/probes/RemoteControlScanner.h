@@ -75,14 +75,12 @@ public:
                          std::unique_ptr<const vorn::platform::IVirtualization> machine,
                          std::chrono::milliseconds deadline = kScanDeadline);
     // Scans of `processes` (this machine's in the client; the process `processes` names as the
-    // current one left out), each
-    // read on a thread of its own and answered within `deadline`, judged by `judge` on the
-    // worker (default: as the constructor above with this machine's remote session and
-    // hypervisor).
+    // current one left out), each read on a thread of its own and answered within `deadline`,
+    // judged by `judge` on the worker.
     RemoteControlScanner(QObject* context,
                          std::shared_ptr<const vorn::platform::IProcessList> processes,
-                         std::chrono::milliseconds deadline = kScanDeadline,
-                         Judge judge = {});
+                         std::chrono::milliseconds deadline,
+                         Judge judge);
     // Answers not yet delivered are dropped. Waits at most `kExitWait` for a scan under way;
     // a scan stuck longer is left to end with the process.
     ~RemoteControlScanner() override;
