@@ -6,6 +6,7 @@
 #include "browser/BrowserProfile.h"
 #include "common/Logging.h"
 #include "platform/KeyboardFilter.h"
+#include "platform/ProcessControl.h"
 #include "platform/SingleInstance.h"
 #include "platform/UrlSchemeRegistration.h"
 #include "platform/WindowState.h"
@@ -115,7 +116,7 @@ int RunClient(char* program) {
 
     QPointer<vorn::CMainWnd> window =
         new vorn::CMainWnd(profile, wiring->PageSettings(), vorn::platform::CreateKeyboardFilter(),
-                           std::move(windowState));
+                           std::move(windowState), vorn::platform::CreateProcessControl());
     // Sized as the window manager will maximise it before anything in it is laid out.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->StartMaximizedOver(screen->availableGeometry());

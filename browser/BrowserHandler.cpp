@@ -64,7 +64,9 @@ bool IsWebScheme(const QString& scheme) {
 
 }  // namespace
 
-CBrowserHandler::CBrowserHandler(QWebEngineProfile* profile, QObject* parent)
+CBrowserHandler::CBrowserHandler(QWebEngineProfile* profile,
+                                 std::unique_ptr<platform::IProcessControl> processes,
+                                 QObject* parent)
     : QWebEnginePage(profile, parent) {
     // Only with its error page on does the engine leave anything in a frame that failed to load;
     // frame_error.js turns that into our heading there and hides it in the main frame, where
@@ -114,7 +116,7 @@ CBrowserHandler::CBrowserHandler(QWebEngineProfile* profile, QObject* parent)
         m_retryAttempt = 0;
     });
 
-    m_processControl = platform::CreateProcessControl();
+    m_processControl = std::move(processes);
     m_watchTimer = new QTimer(this);
     m_watchTimer->setInterval(m_watchdog.GetTiming().pingEvery);
     connect(m_watchTimer, &QTimer::timeout, this, &CBrowserHandler::WatchRenderer);

@@ -25,7 +25,10 @@ class ICefBrowserHandler;
 class CBrowserHandler : public QWebEnginePage {
     Q_OBJECT
 public:
-    CBrowserHandler(QWebEngineProfile* profile, QObject* parent = nullptr);
+    // `processes` (not null, owned) ends the page's renderer when it stops answering.
+    CBrowserHandler(QWebEngineProfile* profile,
+                    std::unique_ptr<platform::IProcessControl> processes,
+                    QObject* parent = nullptr);
     ~CBrowserHandler() override;
 
     // The window consulted about pop-ups and titles; not owned.

@@ -2,6 +2,7 @@
 
 #include "browser/BrowserHandler.h"
 #include "common/Logging.h"
+#include "platform/ProcessControl.h"
 
 #include <QChildEvent>
 #include <QKeyEvent>
@@ -76,10 +77,12 @@ CCefBrowserUI::~CCefBrowserUI() {
     delete m_handler;
 }
 
-bool CCefBrowserUI::CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window) {
+bool CCefBrowserUI::CreateBrowser(QWebEngineProfile* profile,
+                                  ICefBrowserHandler* window,
+                                  std::unique_ptr<platform::IProcessControl> processes) {
     if (m_view)
         return false;
-    m_handler = new CBrowserHandler(profile, this);
+    m_handler = new CBrowserHandler(profile, std::move(processes), this);
     m_handler->SetWindow(window);
     m_view = new QWebEngineView(this);
     m_view->installEventFilter(this);

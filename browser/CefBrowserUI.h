@@ -4,10 +4,16 @@
 #include <QWebEngineView>
 #include <QWidget>
 
+#include <memory>
+
 class QKeyEvent;
 class QWebEngineProfile;
 
 namespace vorn {
+
+namespace platform {
+class IProcessControl;
+}  // namespace platform
 
 class CBrowserHandler;
 class ICefBrowserHandler;
@@ -26,7 +32,9 @@ public:
 
     // Creates the view and its page on the given profile and starts loading the start URL.
     // `window` is consulted about pop-ups and the lock.
-    bool CreateBrowser(QWebEngineProfile* profile, ICefBrowserHandler* window);
+    bool CreateBrowser(QWebEngineProfile* profile,
+                       ICefBrowserHandler* window,
+                       std::unique_ptr<platform::IProcessControl> processes);
 
     void LoadURL(const QString& url);
     // F5 and Ctrl+R reload the page (also while locked: the lock passes them on) unless the page

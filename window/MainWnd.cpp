@@ -19,11 +19,13 @@ namespace vorn {
 CMainWnd::CMainWnd(CBrowserProfile* profile,
                    PageSettings page,
                    std::unique_ptr<vorn::platform::IKeyboardFilter> keyboard,
-                   std::unique_ptr<vorn::platform::IWindowState> windowState)
+                   std::unique_ptr<vorn::platform::IWindowState> windowState,
+                   std::unique_ptr<vorn::platform::IProcessControl> rendererControl)
     : m_profile(profile),
       m_page(std::move(page)),
       m_keyboard(std::move(keyboard)),
       m_windowState(std::move(windowState)),
+      m_rendererControl(std::move(rendererControl)),
       m_lock(std::make_unique<vorn::WindowLock>(static_cast<vorn::ILockHost&>(*this),
                                                 *m_windowState,
                                                 *m_keyboard)) {
@@ -60,7 +62,7 @@ void CMainWnd::InitWindow() {
     }
     m_browser->SetUrl(m_page.startUrl);
     // Loading starts from the start address; a LoadURL right after creation would only repeat it.
-    m_browser->CreateBrowser(m_profile->Profile(), this);
+    m_browser->CreateBrowser(m_profile->Profile(), this, std::move(m_rendererControl));
     m_browser->SetReloadKeysEnabled(m_page.reloadKeys);
 }
 

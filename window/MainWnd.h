@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browser/BrowserHandlerCallback.h"
+#include "platform/ProcessControl.h"
 #include "services/lock/WindowLock.h"
 #include "ui/WindowImplBase.h"
 
@@ -37,7 +38,8 @@ public:
     CMainWnd(CBrowserProfile* profile,
              PageSettings page,
              std::unique_ptr<vorn::platform::IKeyboardFilter> keyboard,
-             std::unique_ptr<vorn::platform::IWindowState> windowState);
+             std::unique_ptr<vorn::platform::IWindowState> windowState,
+             std::unique_ptr<vorn::platform::IProcessControl> rendererControl);
     ~CMainWnd() override;
 
     // Carries out a system command as the title bar or the lock asks for it. Close and restore
@@ -103,6 +105,8 @@ private:
     bool m_wasMaximized = false;
     std::unique_ptr<vorn::platform::IKeyboardFilter> m_keyboard;
     std::unique_ptr<vorn::platform::IWindowState> m_windowState;
+    // Handed on to the page when the window builds it from its skin.
+    std::unique_ptr<vorn::platform::IProcessControl> m_rendererControl;
     std::unique_ptr<vorn::WindowLock> m_lock;
 };
 
