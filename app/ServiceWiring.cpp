@@ -141,10 +141,8 @@ void ServiceWiring::ConnectWindow(CBrowserProfile& profile, CMainWnd& window) {
     int readTime = 500;
     parts.settings.GetConfigInt(QStringLiteral("ComPort"), comPort);
     parts.settings.GetConfigInt(QStringLiteral("ReadTime"), readTime);
+    // The photo goes to the state folder, which start-up has made (StartLog in main.cpp).
     const ClientPaths& paths = parts.settings.Paths();
-    // The photo's folder is the state folder, which an installed client may still have to
-    // create.
-    paths.EnsureStateFolder();
     // The reader reports to the page bridge on this thread.
     parts.card.Init(&parts.bridge, paths.ClientFolder(), comPort, readTime, paths.PhotoFile());
     parts.bridge.SetReadingStateSink([window = QPointer<CMainWnd>(&window)](bool reading) {
