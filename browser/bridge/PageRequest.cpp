@@ -55,7 +55,7 @@ void PageBridge::Send(const QString& script) {
         m_sink(script);
 }
 
-void PageBridge::AnswerCardResult(const CardResult& result) {
+void PageBridge::OnCardResult(const CardResult& result) {
     if (result.requester != m_requester) {
         qCDebug(lcCard) << "card answer for a page of another origin dropped";
         return;

@@ -79,18 +79,16 @@ public:
     // The window's read button: a single reading whose result goes to the page shown now.
     void StartCardReading();
 
-    // A card reading's result, back on the main thread. Dropped when the reading was started for
-    // a page of an earlier origin.
-    void AnswerCardResult(const CardResult& result);
-
     // The page now shows a document of another origin: its card reading stops, results of
     // readings started before are dropped on arrival, and no answer still waiting for the
     // earlier site reaches this one.
     void OnOriginChange();
 
-    // The card reader's reports (CardReceiver): the result to the page, the state to the sink.
+    // The card reader's reports (CardReceiver), back on the main thread: the state to the sink,
+    // the result to the page, dropped when the reading was started for a page of an earlier
+    // origin.
     void OnCardBusy(bool reading, bool continuous) override;
-    void OnCardResult(const CardResult& result) override { AnswerCardResult(result); }
+    void OnCardResult(const CardResult& result) override;
 
 private:
     void Send(const QString& script);

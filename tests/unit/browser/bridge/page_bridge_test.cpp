@@ -106,7 +106,7 @@ TEST_F(PageBridgeTest, EachRequestReachesItsServiceAndItsAnswerTheSink) {
 TEST_F(PageBridgeTest, AnswersKeepTheOrderOfTheRequestsWhileAScanIsPending) {
     bridge.Handle({"GetIsRemoteLogin"});
     bridge.Handle({"GetVCamList"});
-    bridge.AnswerCardResult(*CardError(u"找卡失败", 1));
+    bridge.OnCardResult(*CardError(u"找卡失败", 1));
     bridge.Handle({"GetIsRemoteLogin"});
     EXPECT_TRUE(sent.isEmpty());
     services.FinishScan(1, false);  // the later scan first: still held back
@@ -161,13 +161,13 @@ TEST_F(PageBridgeTest, AnOriginChangeDropsTheEarlierSitesAnswersAndCardResults) 
     bridge.OnOriginChange();
     EXPECT_EQ(services.calls, QStringList({"read continuous for 1", "stop"}));
     services.FinishScan(0, true);
-    bridge.AnswerCardResult(*CardError(u"卡读取失败", 1));  // a cycle of the earlier reading
+    bridge.OnCardResult(*CardError(u"卡读取失败", 1));  // a cycle of the earlier reading
     EXPECT_TRUE(sent.isEmpty());
 
     // The new site's own reading and requests are answered.
     bridge.Handle({"Init"});
     EXPECT_EQ(services.calls.last(), "read once for 2");
-    bridge.AnswerCardResult(*CardError(u"找卡失败", 2));
+    bridge.OnCardResult(*CardError(u"找卡失败", 2));
     bridge.Handle({"GetIsRemoteLogin"});
     services.FinishScan(1, false);
     EXPECT_EQ(sent, QStringList({ErrorAnswer(*CardError(u"找卡失败", 2)->error),
